@@ -1,0 +1,54 @@
+// Every message box and question of the program goes through this one interface, so that the
+// window shows real boxes and tests can read the exact texts and give the answers.
+#pragma once
+
+#include <QList>
+#include <QString>
+
+namespace zelv {
+
+enum class MessageIcon { None, Stop, Question, Exclamation, Information };
+enum class MessageButtons { Ok, OkCancel, YesNo, YesNoCancel };
+enum class MessageAnswer { Ok, Cancel, Yes, No };
+
+struct MessageRequest {
+    QString title;
+    QString text;
+    MessageIcon icon = MessageIcon::None;
+    MessageButtons buttons = MessageButtons::Ok;
+    bool foreground = false; // bring the box, and the program, to the front
+
+    bool operator==(const MessageRequest &) const = default;
+};
+
+// The answer a box gives when it is closed without a choice: Cancel where there is one,
+// otherwise No, otherwise OK.
+MessageAnswer dismissAnswer(MessageButtons buttons);
+bool isAnswerOf(MessageAnswer answer, MessageButtons buttons);
+
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+    virtual MessageAnswer ask(const MessageRequest &request) = 0;
+
+    // The program's error box: exclamation icon, OK, to the front, title "Zelvant32 Error".
+    void showError(const QString &text);
+};
+
+// For tests: answers from a queue and a record of every box asked for. When the queue is
+// empty, a box is answered as if closed without a choice.
+class ScriptedDialogs : public Dialogs {
+public:
+    MessageAnswer ask(const MessageRequest &request) override;
+
+    void queueAnswers(std::initializer_list<MessageAnswer> answers);
+    const QList<MessageRequest> &shown() const { return m_shown; }
+    QStringList shownTexts() const;
+    void clear();
+
+private:
+    QList<MessageAnswer> m_answers;
+    QList<MessageRequest> m_shown;
+};
+
+} // namespace zelv

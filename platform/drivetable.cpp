@@ -1,0 +1,170 @@
+#include "drivetable.h"
+
+#include "dospath.h"
+#include "hostfs.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace zelv {
+
+namespace {
+
+const char kDevices[] = "dosdevices";
+
+bool hasPrefix(const QString &path, const QString &folder)
+{
+    if (folder == u"/")
+        return path.startsWith(u'/');
+    return path == folder || (path.startsWith(folder) && path.at(folder.size()) == u'/');
+}
+
+QString remainderAfter(const QString &path, const QString &folder)
+{
+    if (path == folder)
+        return QString();
+    QString rest = path.mid(folder == u"/" ? 1 : folder.size() + 1);
+    return rest;
+}
+
+} // namespace
+
+DriveTable::DriveTable(QString programFolder)
+    : m_programFolder(QDir::cleanPath(QDir(programFolder).absolutePath()))
+{
+}
+
+QString DriveTable::devicesFolder() const
+{
+    return m_programFolder + u'/' + QLatin1String(kDevices);
+}
+
+bool DriveTable::ensureExists(const QString &homeFolder) const
+{
+    const QString folder = devicesFolder();
+    QFileInfo info(folder);
+    if (info.exists() || info.isSymLink())
+        return info.isDir();
+    if (!QDir().mkpath(folder))
+        return false;
+    bool ok = QFile::link(QDir(homeFolder).absolutePath(), folder + QStringLiteral("/c:"));
+    ok = QFile::link(QStringLiteral("/"), folder + QStringLiteral("/z:")) && ok;
+    return ok;
+}
+
+QList<Drive> DriveTable::drives() const
+{
+    QList<Drive> result;
+    const QString folder = devicesFolder();
+    for (const QString &name : hostfs::listNames(folder, hostfs::EntryKind::Any, true)) {
+        if (name.size() != 2 || name[1] != u':')
+            continue;
+        const QChar letter = name[0].toLower();
+        if (letter < u'a' || letter > u'z')
+            continue;
+        const QString link = folder + u'/' + name;
+        QString target = QFile::symLinkTarget(link);
+        if (target.isEmpty()) {
+            // A plain folder standing in for a drive works too.
+            if (!QFileInfo(link).isDir())
+                continue;
+            target = link;
+        }
+        Drive d{letter, QDir::cleanPath(target), QFileInfo(link).canonicalFilePath()};
+        if (!d.canonical.isEmpty() && !QFileInfo(d.canonical).isDir())
+            d.canonical.clear();
+        bool replaced = false;
+        for (Drive &existing : result) {
+            if (existing.letter == letter) {
+                // "C:" and "c:" both present: the lower-case link is the one the program made.
+                if (name[0].isLower())
+                    existing = d;
+                replaced = true;
+            }
+        }
+        if (!replaced)
+            result.append(d);
+    }
+    std::sort(result.begin(), result.end(),
+              [](const Drive &a, const Drive &b) { return a.letter < b.letter; });
+    return result;
+}
+
+std::optional<Drive> DriveTable::drive(QChar letter) const
+{
+    letter = letter.toLower();
+    for (const Drive &d : drives())
+        if (d.letter == letter)
+            return d;
+    return std::nullopt;
+}
+
+std::optional<QString> DriveTable::toHost(QStringView dosPath) const
+{
+    const auto letter = dospath::driveLetter(dosPath);
+    const auto parts = dospath::components(dosPath);
+    if (!letter || !parts)
+        return std::nullopt;
+    const auto d = drive(*letter);
+    if (!d || !d->ready())
+        return std::nullopt;
+    QString host = d->canonical;
+    bool parentExists = true;
+    for (const QString &part : *parts) {
+        QString name = part;
+        if (parentExists) {
+            if (auto found = hostfs::findNameIgnoringCase(host, part))
+                name = *found;
+            else
+                parentExists = false;
+        }
+        if (!host.endsWith(u'/'))
+            host += u'/';
+        host += name;
+    }
+    return host;
+}
+
+std::optional<QString> DriveTable::toDos(const QString &hostPath) const
+{
+    if (hostPath.isEmpty())
+        return std::nullopt;
+    const QString lexical = QDir::cleanPath(QDir(hostPath).absolutePath());
+    const QString canonical = QFileInfo(lexical).canonicalFilePath();
+    const QList<Drive> all = drives();
+
+    // Prefer the path as written, so that a folder reached through a link keeps its name.
+    for (const QString &path : {lexical, canonical}) {
+        if (path.isEmpty())
+            continue;
+        const Drive *best = nullptr;
+        QString bestFolder;
+        for (const Drive &d : all) {
+            for (const QString &folder : {d.target, d.canonical}) {
+                if (folder.isEmpty() || !hasPrefix(path, folder))
+                    continue;
+                if (!best || folder.size() > bestFolder.size()) {
+                    best = &d;
+                    bestFolder = folder;
+                }
+            }
+        }
+        if (best) {
+            QString rest = remainderAfter(path, bestFolder);
+            rest.replace(u'/', u'\\');
+            return QString(best->letter.toUpper()) + QStringLiteral(":\\") + rest;
+        }
+    }
+    return std::nullopt;
+}
+
+QString DriveTable::runningProgramFolder()
+{
+    if (QCoreApplication::instance())
+        return QCoreApplication::applicationDirPath();
+    return QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).absolutePath();
+}
+
+} // namespace zelv

@@ -1,0 +1,50 @@
+// The drive table: one symbolic link per drive letter in the folder "dosdevices" beside the
+// program ("c:" -> the user's home folder, "z:" -> "/"). It turns the program's DOS paths into
+// host paths and back; names are found whatever their letter case.
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <optional>
+
+namespace zelv {
+
+struct Drive {
+    QChar letter;      // lower case
+    QString target;    // host folder the link points at, as written in the link (made absolute)
+    QString canonical; // the same folder with links resolved; empty when it does not exist
+    bool ready() const { return !canonical.isEmpty(); }
+};
+
+class DriveTable {
+public:
+    explicit DriveTable(QString programFolder);
+
+    const QString &programFolder() const { return m_programFolder; }
+    QString devicesFolder() const;
+
+    // Creates the table with "c:" -> homeFolder and "z:" -> "/" when the folder is missing.
+    // An existing table is left as the person made it. False when it could not be created.
+    bool ensureExists(const QString &homeFolder) const;
+
+    // The drives of the table, by letter. Re-read on every call: a person may add a link at
+    // any time.
+    QList<Drive> drives() const;
+    std::optional<Drive> drive(QChar letter) const;
+
+    // DOS path to host path, each component matched case-insensitively where the exact
+    // spelling does not exist; components that do not exist keep the case given. Nothing for a
+    // path on no drive or on a drive whose folder does not exist.
+    std::optional<QString> toHost(QStringView dosPath) const;
+
+    // Host path to DOS path ("C:\dir\name"), on the drive whose folder is the longest prefix.
+    std::optional<QString> toDos(const QString &hostPath) const;
+
+    // The folder that holds the running executable.
+    static QString runningProgramFolder();
+
+private:
+    QString m_programFolder;
+};
+
+} // namespace zelv

@@ -1,0 +1,203 @@
+#include "hostfs.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace zelv::hostfs {
+
+namespace {
+
+thread_local int t_errno = 0;
+
+bool fail()
+{
+    t_errno = errno;
+    return false;
+}
+
+struct DirCloser {
+    void operator()(DIR *d) const { closedir(d); }
+};
+
+bool isWanted(DIR *dir, const dirent *e, EntryKind kind)
+{
+    if (kind == EntryKind::Any)
+        return true;
+    if (e->d_type == DT_REG)
+        return true;
+    if (e->d_type != DT_LNK && e->d_type != DT_UNKNOWN)
+        return false;
+    struct stat st;
+    return fstatat(dirfd(dir), e->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
+}
+
+template <typename Accept>
+QStringList collect(const QString &folder, EntryKind kind, bool includeHidden, Accept accept)
+{
+    QStringList names;
+    std::unique_ptr<DIR, DirCloser> dir(opendir(QFile::encodeName(folder).constData()));
+    if (!dir) {
+        fail();
+        return names;
+    }
+    while (const dirent *e = readdir(dir.get())) {
+        const char *n = e->d_name;
+        if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))
+            continue;
+        if (n[0] == '.' && !includeHidden)
+            continue;
+        if (!isWanted(dir.get(), e, kind))
+            continue;
+        QString name = QFile::decodeName(n);
+        if (accept(name))
+            names.append(std::move(name));
+    }
+    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
+        const int c = a.compare(b, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a < b;
+    });
+    return names;
+}
+
+} // namespace
+
+QStringList list(const QString &folder, const WildcardFilter &filter, EntryKind kind)
+{
+    return collect(folder, kind, false, [&](const QString &n) { return filter.matches(n); });
+}
+
+QStringList listNames(const QString &folder, EntryKind kind, bool includeHidden)
+{
+    return collect(folder, kind, includeHidden, [](const QString &) { return true; });
+}
+
+std::optional<QString> findNameIgnoringCase(const QString &folder, const QString &name)
+{
+    struct stat st;
+    if (lstat(QFile::encodeName(folder + u'/' + name).constData(), &st) == 0)
+        return name;
+    const QStringList found = collect(folder, EntryKind::Any, true, [&](const QString &n) {
+        return n.compare(name, Qt::CaseInsensitive) == 0;
+    });
+    if (found.isEmpty())
+        return std::nullopt;
+    return found.first();
+}
+
+bool exists(const QString &path)
+{
+    struct stat st;
+    return lstat(QFile::encodeName(path).constData(), &st) == 0 || fail();
+}
+
+bool isDirectory(const QString &path)
+{
+    struct stat st;
+    return stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool isFile(const QString &path)
+{
+    struct stat st;
+    return stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::optional<qint64> fileSize(const QString &path)
+{
+    struct stat st;
+    if (stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        fail();
+        return std::nullopt;
+    }
+    return qint64(st.st_size);
+}
+
+bool resetAttributes(const QString &path)
+{
+    const QByteArray p = QFile::encodeName(path);
+    struct stat st;
+    if (lstat(p.constData(), &st) != 0)
+        return fail();
+    if (S_ISLNK(st.st_mode))
+        return true;
+    mode_t mode = st.st_mode & 07777;
+    mode |= S_IRUSR | S_IWUSR;
+    if (S_ISDIR(st.st_mode))
+        mode |= S_IXUSR;
+    return chmod(p.constData(), mode) == 0 || fail();
+}
+
+bool removeFile(const QString &path)
+{
+    const QByteArray p = QFile::encodeName(path);
+    struct stat st;
+    if (lstat(p.constData(), &st) != 0)
+        return fail();
+    if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return fail();
+    }
+    return unlink(p.constData()) == 0 || fail();
+}
+
+bool rename(const QString &from, const QString &to)
+{
+    const QByteArray f = QFile::encodeName(from);
+    const QByteArray t = QFile::encodeName(to);
+    if (renameat2(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return fail();
+    // A file system without the no-replace flag: check, then rename.
+    struct stat st;
+    if (lstat(t.constData(), &st) == 0) {
+        errno = EEXIST;
+        return fail();
+    }
+    return ::rename(f.constData(), t.constData()) == 0 || fail();
+}
+
+bool makeDirectory(const QString &path)
+{
+    return mkdir(QFile::encodeName(path).constData(), 0777) == 0 || fail();
+}
+
+bool makePath(const QString &path)
+{
+    if (isDirectory(path))
+        return true;
+    if (QDir().mkpath(path))
+        return true;
+    errno = errno ? errno : EIO;
+    return fail();
+}
+
+std::optional<qint64> freeBytes(const QString &path)
+{
+    struct statvfs vfs;
+    if (statvfs(QFile::encodeName(path).constData(), &vfs) != 0) {
+        fail();
+        return std::nullopt;
+    }
+    const unsigned long long bytes =
+        static_cast<unsigned long long>(vfs.f_bavail) * static_cast<unsigned long long>(vfs.f_frsize);
+    return qint64(std::min<unsigned long long>(bytes, static_cast<unsigned long long>(INT64_MAX)));
+}
+
+QString lastError()
+{
+    return QString::fromLocal8Bit(strerror(t_errno));
+}
+
+} // namespace zelv::hostfs

@@ -1,0 +1,89 @@
+#include "testworld.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace zelv::test {
+
+TestWorld::TestWorld()
+{
+    QDir().mkpath(programFolder() + QStringLiteral("/dosdevices"));
+    m_drives = std::make_unique<DriveTable>(programFolder());
+    addDrive(u'c');
+}
+
+QString TestWorld::addDrive(QChar letter)
+{
+    const QString folder = root() + QStringLiteral("/drive_") + letter;
+    QDir().mkpath(folder);
+    linkDrive(letter, folder);
+    return folder;
+}
+
+void TestWorld::linkDrive(QChar letter, const QString &hostFolder)
+{
+    const QString link = m_drives->devicesFolder() + u'/' + letter + u':';
+    QFile::remove(link);
+    QFile::link(hostFolder, link);
+}
+
+QString TestWorld::driveFolder(QChar letter) const
+{
+    const auto d = m_drives->drive(letter);
+    return d ? d->target : QString();
+}
+
+QString TestWorld::onDrive(QChar letter, const QString &relative) const
+{
+    return driveFolder(letter) + u'/' + relative;
+}
+
+QString TestWorld::writeFile(const QString &hostPath, const QByteArray &bytes) const
+{
+    QDir().mkpath(QFileInfo(hostPath).absolutePath());
+    QFile f(hostPath);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(bytes);
+    return hostPath;
+}
+
+QString TestWorld::makeFolder(const QString &hostPath) const
+{
+    QDir().mkpath(hostPath);
+    return hostPath;
+}
+
+namespace {
+QString copyExecutable(const QString &from, const QString &to)
+{
+    QFile::remove(to);
+    if (!QFile::copy(from, to))
+        return QString();
+    QFile::setPermissions(to, QFile::permissions(to) | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
+    return to;
+}
+} // namespace
+
+QString TestWorld::installHelper(const QString &builtName, const QString &asName) const
+{
+    return copyExecutable(builtProgramFolder() + u'/' + builtName,
+                          programFolder() + u'/' + (asName.isEmpty() ? builtName : asName));
+}
+
+QString TestWorld::installTestTool(const QString &builtName, const QString &asName) const
+{
+    return copyExecutable(builtTestToolFolder() + u'/' + builtName, programFolder() + u'/' + asName);
+}
+
+QString TestWorld::builtProgramFolder()
+{
+    return QStringLiteral(ZELV_BUILT_PROGRAM_DIR);
+}
+
+QString TestWorld::builtTestToolFolder()
+{
+    return QStringLiteral(ZELV_BUILT_TEST_TOOL_DIR);
+}
+
+} // namespace zelv::test
