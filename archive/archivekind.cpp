@@ -1,5 +1,7 @@
 #include "archivekind.h"
 
+#include "platform/dospath.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -91,6 +93,11 @@ bool hasVolumeSignature(const QString &hostPath, ArchiveKind kind)
         break;
     }
     return false;
+}
+
+QString listedFilePath(QStringView folder, QStringView name)
+{
+    return dospath::join(folder, name);
 }
 
 } // namespace zelv

@@ -43,4 +43,8 @@ bool isFirstVolume(QStringView name, ArchiveKind kind);
 // is not a volume. The zip kind has no signature here and always gives false.
 bool hasVolumeSignature(const QString &hostPath, ArchiveKind kind);
 
+// The full path of a file listed in a folder: the folder, a backslash unless the folder already
+// ends with one, and the name: "C:\" and "x.rar" give "C:\x.rar".
+QString listedFilePath(QStringView folder, QStringView name);
+
 } // namespace zelv

@@ -21,6 +21,8 @@ private slots:
     void signature();
     void signatureOfMissingFileOrFolder();
     void signatureClosesTheFile();
+    void listedPath_data();
+    void listedPath();
 
 private:
     test::TestWorld m_world;
@@ -185,6 +187,22 @@ void TestArchiveKind::signatureClosesTheFile()
         QVERIFY(!hasVolumeSignature(path, ArchiveKind::Ace));
     }
     QCOMPARE(openFiles(), before);
+}
+
+void TestArchiveKind::listedPath_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("root") << "C:\\" << "C:\\prog.rar";
+    QTest::newRow("folder") << "c:\\dl\\new" << "c:\\dl\\new\\prog.rar";
+    QTest::newRow("folder with blank") << "c:\\My Downloads" << "c:\\My Downloads\\prog.rar";
+}
+
+void TestArchiveKind::listedPath()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, expected);
+    QCOMPARE(listedFilePath(folder, u"prog.rar"), expected);
 }
 
 QTEST_GUILESS_MAIN(TestArchiveKind)
