@@ -1,6 +1,6 @@
 // Command lines as the original platform reads them: blanks separate words, double quotes
-// group, backslashes are ordinary characters except in front of a double quote. The first
-// word, the program, is taken up to the next blank, or up to the closing quote when quoted.
+// group, backslashes are ordinary characters except in front of a double quote. In the first
+// word, the program, quotes only group and backslashes are always ordinary.
 #pragma once
 
 #include <QString>
