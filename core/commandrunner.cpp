@@ -1,12 +1,14 @@
 #include "commandrunner.h"
 
 #include "platform/commandline.h"
+#include "platform/dialogs.h"
 #include "platform/hostfs.h"
 
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include <cstdio>
 #include <unistd.h>
 
 namespace zelv {
@@ -74,6 +76,12 @@ Prepared prepare(const CommandRunner &runner, const QString &commandLine)
     return p;
 }
 
+QString lastLine(const QByteArray &output)
+{
+    const QList<QByteArray> lines = output.trimmed().split('\n');
+    return lines.isEmpty() ? QString() : QString::fromLocal8Bit(lines.last().trimmed());
+}
+
 void configure(QProcess &process, const Prepared &p)
 {
     process.setProgram(p.program.program);
@@ -124,8 +132,9 @@ ExecResult CommandRunner::ExecCmd(const QString &commandLine) const
 
     QProcess process;
     configure(process, p);
-    // The started program shares this program's standard handles, environment and folder.
-    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    // The started program shares this program's output, input, environment and folder; its
+    // error output is kept as well, so that a failure can be reported in its own words.
+    process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
     process.setInputChannelMode(QProcess::ForwardedInputChannel);
     process.start();
     if (!process.waitForStarted(-1)) {
@@ -134,12 +143,17 @@ ExecResult CommandRunner::ExecCmd(const QString &commandLine) const
         return p.result;
     }
     process.waitForFinished(-1);
+    const QByteArray errorOutput = process.readAllStandardError();
+    if (!errorOutput.isEmpty())
+        fwrite(errorOutput.constData(), 1, size_t(errorOutput.size()), stderr);
     p.result.crashed = process.exitStatus() == QProcess::CrashExit;
     p.result.exitCode = p.result.crashed ? -1 : process.exitCode();
-    if (p.result.crashed)
+    if (p.result.crashed) {
         p.result.error = QStringLiteral("%1 ended abnormally").arg(p.program.program);
-    else if (p.result.exitCode != 0)
-        p.result.error = QStringLiteral("exit code %1").arg(p.result.exitCode);
+    } else if (p.result.exitCode != 0) {
+        const QString said = lastLine(errorOutput);
+        p.result.error = said.isEmpty() ? QStringLiteral("exit code %1").arg(p.result.exitCode) : said;
+    }
     return p.result;
 }
 
@@ -163,6 +177,12 @@ ExecResult CommandRunner::StartDetached(const QString &commandLine, WindowHint h
     }
     p.result.exitCode = 0;
     return p.result;
+}
+
+void reportCommandFailure(Dialogs &dialogs, const ExecResult &result)
+{
+    const QString what = result.started ? QStringLiteral("failed") : QStringLiteral("could not be started");
+    dialogs.showError(QStringLiteral("The command\n\n%1\n\n%2: %3").arg(result.commandLine, what, result.error));
 }
 
 } // namespace zelv

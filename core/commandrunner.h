@@ -22,7 +22,8 @@ struct ExecResult {
     bool started = false;
     bool crashed = false;
     int exitCode = -1;
-    QString error; // why it could not be started, or how it ended badly
+    QString error; // why it could not be started, or how it ended badly (the program's own
+                   // last line of error output where it gave one)
 
     bool succeeded() const { return started && !crashed && exitCode == 0; }
 };
@@ -52,5 +53,11 @@ public:
 private:
     const DriveTable &m_drives;
 };
+
+class Dialogs;
+
+// The program's error box for a helper or archiver that could not be started or that failed,
+// naming the command line and the reason.
+void reportCommandFailure(Dialogs &dialogs, const ExecResult &result);
 
 } // namespace zelv

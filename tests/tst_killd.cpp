@@ -1,3 +1,5 @@
+#include "core/commandrunner.h"
+#include "core/helpercommands.h"
 #include "support/testworld.h"
 
 #include <QDir>
@@ -40,6 +42,7 @@ private slots:
     void refusals_data();
     void refusals();
     void driveRootReachedByAnotherNameIsRefused();
+    void runnerReportsTheHelpersOwnWords();
 
 private:
     std::unique_ptr<test::TestWorld> m_world;
@@ -160,6 +163,21 @@ void TestKilld::driveRootReachedByAnotherNameIsRefused()
     const Run r = killd(*m_world, {QStringLiteral("c:\\data")});
     QCOMPARE(r.exitCode, 2);
     QVERIFY(QFileInfo::exists(data + QStringLiteral("/keep.txt")));
+}
+
+void TestKilld::runnerReportsTheHelpersOwnWords()
+{
+    const CommandRunner runner(m_world->drives());
+    const ExecResult refused = runner.ExecCmd(QStringLiteral("killd.pif c:\\"));
+    QVERIFY(refused.started);
+    QCOMPARE(refused.exitCode, 2);
+    QVERIFY2(refused.error.startsWith(QStringLiteral("killd.pif: will not remove the drive root")),
+             qPrintable(refused.error));
+
+    m_world->writeFile(m_world->onDrive(u'c', QStringLiteral("Zelv007/x")), "x");
+    const ExecResult removed = start(runner, helpercommands::removeLeftover(QStringLiteral("c"), QStringLiteral("Zelv007")));
+    QVERIFY(removed.succeeded());
+    QVERIFY(!QFileInfo::exists(m_world->onDrive(u'c', QStringLiteral("Zelv007"))));
 }
 
 QTEST_GUILESS_MAIN(TestKilld)

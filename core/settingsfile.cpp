@@ -1,0 +1,223 @@
+#include "settingsfile.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+#include <cmath>
+
+namespace zelv {
+
+namespace {
+
+// Offsets of the values: the length of each line's label.
+constexpr int kStateAt = 6;  // "State="
+constexpr int kTopAt = 4;    // "Top="
+constexpr int kLeftAt = 5;   // "Left="
+constexpr int kHeightAt = 7; // "Height="
+constexpr int kWidthAt = 6;  // "Width="
+constexpr int kPaneAt = 13;  // "Panel1.width="
+constexpr int kDirAt = 4;    // "Dir="
+constexpr int kLineCount = 8;
+
+// The file is in the single-byte code page; a name it cannot hold is written as UTF-8 rather
+// than lost, and read back as such.
+QByteArray encode(const QString &text)
+{
+    for (QChar c : text)
+        if (c.unicode() > 0xFF)
+            return text.toUtf8();
+    return text.toLatin1();
+}
+
+QString decode(const QByteArray &bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8.decode(bytes);
+    if (!utf8.hasError())
+        return text;
+    return QString::fromLatin1(bytes);
+}
+
+QStringView valueAt(const QString &line, int offset)
+{
+    return QStringView(line).mid(std::min<qsizetype>(offset, line.size()));
+}
+
+} // namespace
+
+QString formatSettingsNumber(double value)
+{
+    if (value == 0 || std::isnan(value))
+        return QStringLiteral(" 0");
+    QString digits = QString::number(std::fabs(value), 'f', 6);
+    while (digits.endsWith(u'0'))
+        digits.chop(1);
+    if (digits.endsWith(u'.'))
+        digits.chop(1);
+    return (value < 0 ? QStringLiteral("-") : QStringLiteral(" ")) + digits;
+}
+
+std::optional<double> parseSettingsNumber(QStringView text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && (text[i] == u' ' || text[i] == u'\t'))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) {
+        negative = text[i] == u'-';
+        ++i;
+    }
+    QString number;
+    bool seenDigit = false;
+    bool seenPoint = false;
+    for (; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c.isDigit() && c.unicode() < 128) {
+            number += c;
+            seenDigit = true;
+        } else if (c == u'.' && !seenPoint) {
+            number += c;
+            seenPoint = true;
+        } else {
+            break;
+        }
+    }
+    if (!seenDigit)
+        return std::nullopt;
+    bool ok = false;
+    const double value = number.toDouble(&ok);
+    if (!ok)
+        return std::nullopt;
+    return negative ? -value : value;
+}
+
+QByteArray settingsFileBytes(const SettingsRecord &r)
+{
+    const QStringList lines{
+        QStringLiteral("Version=") + r.version,
+        QStringLiteral("State=") + formatSettingsNumber(r.state),
+        QStringLiteral("Top=") + formatSettingsNumber(r.top),
+        QStringLiteral("Left=") + formatSettingsNumber(r.left),
+        QStringLiteral("Height=") + formatSettingsNumber(r.height),
+        QStringLiteral("Width=") + formatSettingsNumber(r.width),
+        QStringLiteral("Panel1.width=") + formatSettingsNumber(r.paneWidth),
+        QStringLiteral("Dir=") + r.folder,
+    };
+    QByteArray bytes;
+    for (const QString &line : lines)
+        bytes += encode(line) + "\r\n";
+    return bytes;
+}
+
+bool writeSettingsFile(const QString &hostPath, const SettingsRecord &record, QString *error)
+{
+    QSaveFile file(hostPath);
+    const bool ok = file.open(QIODevice::WriteOnly) && file.write(settingsFileBytes(record)) >= 0 && file.commit();
+    if (!ok && error)
+        *error = file.errorString();
+    return ok;
+}
+
+std::optional<QStringList> readTextLines(const QString &hostPath)
+{
+    QFile file(hostPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    QStringList lines;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] != '\r' && bytes[i] != '\n')
+            continue;
+        lines.append(decode(bytes.mid(start, i - start)));
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < bytes.size())
+        lines.append(decode(bytes.mid(start)));
+    return lines;
+}
+
+LoadOutcome LoadSettings(const QString &hostPath, SettingsWindow &window, const QString &versionText)
+{
+    LoadOutcome outcome;
+    const auto lines = QFile::exists(hostPath) ? readTextLines(hostPath) : std::nullopt;
+    // A missing, unreadable or short file is replaced by a default one.
+    if (!lines || lines->size() < kLineCount) {
+        outcome.newlyWritten = true;
+        outcome.savedDirLine = WriteDefaultSettings(hostPath, window, versionText);
+        return outcome;
+    }
+    const QStringList &l = *lines;
+
+    const QStringView stateText = valueAt(l[1], kStateAt);
+    window.setWindowState(int(parseSettingsNumber(stateText).value_or(0)));
+    if (stateText == u" 2") {
+        window.showWindowNow();
+    } else {
+        if (auto v = parseSettingsNumber(valueAt(l[2], kTopAt)))
+            window.setWindowTop(*v);
+        if (auto v = parseSettingsNumber(valueAt(l[3], kLeftAt)))
+            window.setWindowLeft(*v);
+        if (auto v = parseSettingsNumber(valueAt(l[4], kHeightAt)))
+            window.setWindowHeight(*v);
+        if (auto v = parseSettingsNumber(valueAt(l[5], kWidthAt)))
+            window.setWindowWidth(*v);
+    }
+    if (auto v = parseSettingsNumber(valueAt(l[6], kPaneAt)))
+        window.setPaneWidth(int(std::lround(*v)));
+
+    outcome.savedDirLine = l[7];
+    const QString folder = valueAt(l[7], kDirAt).toString();
+    const std::optional<bool> exists = window.folderExists(folder);
+    if (!exists) {
+        outcome.folderFailed = true;
+    } else if (*exists) {
+        if (!window.setListFolder(folder) || !window.setTreeFolder(window.listFolder()))
+            outcome.folderFailed = true;
+    }
+    return outcome;
+}
+
+QString WriteDefaultSettings(const QString &hostPath, SettingsWindow &window, const QString &versionText)
+{
+    SettingsRecord r;
+    r.version = versionText;
+    r.state = window.windowState();
+    r.top = (window.screenHeight() - window.windowHeight()) / 2 + 1300;
+    window.setWindowTop(r.top);
+    r.left = (window.screenWidth() - window.windowWidth()) / 2;
+    window.setWindowLeft(r.left);
+    r.height = window.windowHeight();
+    r.width = window.windowWidth();
+    r.paneWidth = window.paneWidth();
+    r.folder = QStringLiteral("C:\\");
+    writeSettingsFile(hostPath, r);
+    return QStringLiteral("Dir=C:\\");
+}
+
+SettingsRecord settingsFromWindow(const SettingsWindow &window, const QString &versionText)
+{
+    SettingsRecord r;
+    r.version = versionText;
+    r.state = window.windowState();
+    r.top = window.windowTop();
+    r.left = window.windowLeft();
+    r.height = window.windowHeight();
+    r.width = window.windowWidth();
+    r.paneWidth = window.paneWidth();
+    r.folder = window.listFolder();
+    return r;
+}
+
+bool SaveSettings(const QString &hostPath, const SettingsWindow &window, const QString &versionText, QString *error)
+{
+    return writeSettingsFile(hostPath, settingsFromWindow(window, versionText), error);
+}
+
+} // namespace zelv
