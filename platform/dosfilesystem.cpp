@@ -28,12 +28,15 @@ std::optional<qint64> DosFileSystem::fileSize(QStringView dosPath) const
     return host ? hostfs::fileSize(*host) : std::nullopt;
 }
 
-QStringList DosFileSystem::list(QStringView dosFolder, QStringView patterns, hostfs::EntryKind kind) const
+QStringList DosFileSystem::list(QStringView dosFolder, QStringView patterns, hostfs::EntryKind kind, bool *ok) const
 {
     const auto host = hostPath(dosFolder);
-    if (!host)
+    if (!host) {
+        if (ok)
+            *ok = false;
         return {};
-    return hostfs::list(*host, WildcardFilter(patterns), kind);
+    }
+    return hostfs::list(*host, WildcardFilter(patterns), kind, ok);
 }
 
 QStringList DosFileSystem::listMatching(QStringView dosPathWithPattern, hostfs::EntryKind kind) const

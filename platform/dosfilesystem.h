@@ -21,8 +21,9 @@ public:
     bool isFile(QStringView dosPath) const;
     std::optional<qint64> fileSize(QStringView dosPath) const;
 
-    // The names in a folder that match a ";"-joined filter.
-    QStringList list(QStringView dosFolder, QStringView patterns, hostfs::EntryKind kind) const;
+    // The names in a folder that match a ";"-joined filter; *ok false when the folder cannot
+    // be opened.
+    QStringList list(QStringView dosFolder, QStringView patterns, hostfs::EntryKind kind, bool *ok = nullptr) const;
     // A folder and one filter in one text, as "c:\Zelv0??" or "c:\dir\*.R??".
     QStringList listMatching(QStringView dosPathWithPattern, hostfs::EntryKind kind) const;
 

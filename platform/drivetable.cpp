@@ -101,30 +101,54 @@ std::optional<Drive> DriveTable::drive(QChar letter) const
     return std::nullopt;
 }
 
-std::optional<QString> DriveTable::toHost(QStringView dosPath) const
+namespace {
+
+struct Resolved {
+    QString host;
+    QStringList names; // the components as found on disk
+};
+
+std::optional<Resolved> resolve(const DriveTable &table, QStringView dosPath)
 {
     const auto letter = dospath::driveLetter(dosPath);
     const auto parts = dospath::components(dosPath);
     if (!letter || !parts)
         return std::nullopt;
-    const auto d = drive(*letter);
+    const auto d = table.drive(*letter);
     if (!d || !d->ready())
         return std::nullopt;
-    QString host = d->canonical;
+    Resolved r{d->canonical, {}};
     bool parentExists = true;
     for (const QString &part : *parts) {
         QString name = part;
         if (parentExists) {
-            if (auto found = hostfs::findNameIgnoringCase(host, part))
+            if (auto found = hostfs::findNameIgnoringCase(r.host, part))
                 name = *found;
             else
                 parentExists = false;
         }
-        if (!host.endsWith(u'/'))
-            host += u'/';
-        host += name;
+        if (!r.host.endsWith(u'/'))
+            r.host += u'/';
+        r.host += name;
+        r.names.append(name);
     }
-    return host;
+    return r;
+}
+
+} // namespace
+
+std::optional<QString> DriveTable::toHost(QStringView dosPath) const
+{
+    const auto r = resolve(*this, dosPath);
+    return r ? std::optional<QString>(r->host) : std::nullopt;
+}
+
+std::optional<QString> DriveTable::resolveDos(QStringView dosPath) const
+{
+    const auto r = resolve(*this, dosPath);
+    if (!r)
+        return std::nullopt;
+    return QString(dosPath[0].toUpper()) + QStringLiteral(":\\") + r->names.join(u'\\');
 }
 
 std::optional<QString> DriveTable::toDos(const QString &hostPath) const

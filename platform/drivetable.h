@@ -37,6 +37,11 @@ public:
     // path on no drive or on a drive whose folder does not exist.
     std::optional<QString> toHost(QStringView dosPath) const;
 
+    // The DOS path with each existing component spelled as on disk and the drive letter in
+    // upper case: c:\games\NEW gives C:\Games\New, and a root gives C:\ with its backslash.
+    // Nothing for a path on no drive.
+    std::optional<QString> resolveDos(QStringView dosPath) const;
+
     // Host path to DOS path ("C:\dir\name"), on the drive whose folder is the longest prefix.
     std::optional<QString> toDos(const QString &hostPath) const;
 

@@ -43,10 +43,12 @@ bool isWanted(DIR *dir, const dirent *e, EntryKind kind)
 }
 
 template <typename Accept>
-QStringList collect(const QString &folder, EntryKind kind, bool includeHidden, Accept accept)
+QStringList collect(const QString &folder, EntryKind kind, bool includeHidden, Accept accept, bool *ok = nullptr)
 {
     QStringList names;
     std::unique_ptr<DIR, DirCloser> dir(opendir(QFile::encodeName(folder).constData()));
+    if (ok)
+        *ok = bool(dir);
     if (!dir) {
         fail();
         return names;
@@ -72,9 +74,9 @@ QStringList collect(const QString &folder, EntryKind kind, bool includeHidden, A
 
 } // namespace
 
-QStringList list(const QString &folder, const WildcardFilter &filter, EntryKind kind)
+QStringList list(const QString &folder, const WildcardFilter &filter, EntryKind kind, bool *ok)
 {
-    return collect(folder, kind, false, [&](const QString &n) { return filter.matches(n); });
+    return collect(folder, kind, false, [&](const QString &n) { return filter.matches(n); }, ok);
 }
 
 QStringList listNames(const QString &folder, EntryKind kind, bool includeHidden)

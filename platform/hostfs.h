@@ -16,8 +16,8 @@ enum class EntryKind {
 };
 
 // The names in folder that match the filter, sorted by name ignoring case. Hidden names are
-// left out unless includeHidden. An unreadable folder lists nothing.
-QStringList list(const QString &folder, const WildcardFilter &filter, EntryKind kind);
+// left out unless includeHidden. An unreadable folder lists nothing and sets *ok to false.
+QStringList list(const QString &folder, const WildcardFilter &filter, EntryKind kind, bool *ok = nullptr);
 QStringList listNames(const QString &folder, EntryKind kind, bool includeHidden = false);
 
 // The entry of folder whose name equals name ignoring case; the exact spelling wins.
