@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <vector>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -42,6 +43,49 @@ bool isWanted(DIR *dir, const dirent *e, EntryKind kind)
     return fstatat(dirfd(dir), e->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
 }
 
+// The name with each character case-folded as QString::compare(..., Qt::CaseInsensitive)
+// folds it, so that comparing keys gives that comparison's order.
+QString foldedKey(const QString &name)
+{
+    QString key(name.size(), Qt::Uninitialized);
+    const char16_t *from = reinterpret_cast<const char16_t *>(name.constData());
+    char16_t *to = reinterpret_cast<char16_t *>(key.data());
+    const qsizetype n = name.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = from[i];
+        if (c < 0x80) {
+            to[i] = c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c;
+        } else if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(from[i + 1])) {
+            const char32_t folded = QChar::toCaseFolded(QChar::surrogateToUcs4(c, from[i + 1]));
+            to[i] = QChar::highSurrogate(folded);
+            to[++i] = QChar::lowSurrogate(folded);
+        } else {
+            to[i] = QChar::toCaseFolded(c);
+        }
+    }
+    return key;
+}
+
+// Name order ignoring case, then exact. A large folder makes millions of comparisons: each
+// name is folded once here instead of at every comparison.
+void sortIgnoringCase(QStringList &names)
+{
+    struct Keyed {
+        QString key;
+        QString name;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(names.size());
+    for (QString &name : names)
+        keyed.push_back({foldedKey(name), std::move(name)});
+    std::sort(keyed.begin(), keyed.end(), [](const Keyed &a, const Keyed &b) {
+        const int c = a.key.compare(b.key);
+        return c != 0 ? c < 0 : a.name < b.name;
+    });
+    for (qsizetype i = 0; i < names.size(); ++i)
+        names[i] = std::move(keyed[i].name);
+}
+
 template <typename Accept>
 QStringList collect(const QString &folder, EntryKind kind, bool includeHidden, Accept accept, bool *ok = nullptr)
 {
@@ -65,10 +109,7 @@ QStringList collect(const QString &folder, EntryKind kind, bool includeHidden, A
         if (accept(name))
             names.append(std::move(name));
     }
-    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
-        const int c = a.compare(b, Qt::CaseInsensitive);
-        return c != 0 ? c < 0 : a < b;
-    });
+    sortIgnoringCase(names);
     return names;
 }
 

@@ -1,13 +1,433 @@
 #include "form1.h"
 
+#include "aboutwindow.h"
+#include "core/singleinstance.h"
+#include "messageboxdialogs.h"
+#include "platform/dospath.h"
+#include "widgets/dragcorner.h"
+#include "widgets/filelist.h"
+#include "widgets/foldertree.h"
+#include "widgets/keyedtoolbar.h"
+#include "widgets/logopanel.h"
+#include "widgets/panesplitter.h"
+#include "widgets/statuspanel.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QShortcut>
+#include <QTimer>
+#include <QToolButton>
+
+#include <cmath>
+
 namespace zelv {
 
-Form1::Form1(QWidget *parent)
+namespace {
+
+// The window's outer size as the classic frame had it around the same client area: a caption
+// and a menu bar above, thin borders around. The resize rules were made for that frame, so the
+// parts keep their margins whatever this desktop's frame and menu bar measure.
+constexpr double kClassicFrameWidth = 120;
+constexpr double kClassicFrameHeight = 675;
+
+int pixels(double twips)
+{
+    return int(std::lround(twips / kTwipsPerPixel));
+}
+
+} // namespace
+
+Form1::Form1(const Form1Context &context, QWidget *parent)
     : QMainWindow(parent)
+    , m_context(context)
+    , m_files(*context.drives)
+    , m_runner(*context.drives)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Zelvant32"));
-    resize(640, 480);
+    setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
+
+    if (context.dialogs) {
+        m_dialogs = context.dialogs;
+    } else {
+        m_ownDialogs = std::make_unique<MessageBoxDialogs>(this);
+        m_dialogs = m_ownDialogs.get();
+    }
+    if (context.diskInfo) {
+        m_diskInfo = context.diskInfo;
+    } else {
+        m_ownDiskInfo = std::make_unique<DriveDiskInfo>(*context.drives);
+        m_diskInfo = m_ownDiskInfo.get();
+    }
+    m_programFolderDos = context.drives->toDos(context.programFolder).value_or(QString());
+
+    auto *central = new QWidget(this);
+    central->setObjectName(QStringLiteral("client"));
+    setCentralWidget(central);
+
+    Frame1 = new QFrame(central);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setFrameShape(QFrame::HLine);
+    Frame1->setFrameShadow(QFrame::Sunken);
+
+    GTToolbar1 = new KeyedToolbar(central);
+    GTToolbar1->setObjectName(QStringLiteral("GTToolbar1"));
+
+    SSPanel1 = new LogoPanel(QStringLiteral("Vosk"), central);
+    SSPanel1->setObjectName(QStringLiteral("SSPanel1"));
+
+    GTSplitter1 = new PaneSplitter(central);
+    GTSplitter1->setObjectName(QStringLiteral("GTSplitter1"));
+    ExplorerTree1 = new FolderTree(*context.drives);
+    ExplorerTree1->setObjectName(QStringLiteral("ExplorerTree1"));
+    GTSplitter1->addPane(ExplorerTree1);
+    File1 = new FileList(m_files);
+    File1->setObjectName(QStringLiteral("File1"));
+    File1->setPattern(QStringLiteral("*.ZIP"));
+
+    SSPanel2 = new StatusPanel(central);
+    SSPanel2->setObjectName(QStringLiteral("SSPanel2"));
+    SSPanel3 = new StatusPanel(central);
+    SSPanel3->setObjectName(QStringLiteral("SSPanel3"));
+    SSPanel3->setAlignmentCode(AlignLeftMiddle);
+
+    Picture1 = new DragCorner(central);
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+
+    buildMenus();
+
+    connect(GTToolbar1, &KeyedToolbar::buttonClicked, this, &Form1::GTToolbar1_ButtonClick);
+    connect(ExplorerTree1, &FolderTree::dirChanged, this, &Form1::ExplorerTree1_OnDirChanged);
+    connect(File1, &FileList::mouseReleased, this, [this](Qt::MouseButton b) { File1_MouseUp(b); });
+    connect(File1, &FileList::mousePressed, this, &Form1::showContextMenu);
+    connect(File1, &FileList::entryDoubleClicked, this, &Form1::File1_DblClick);
+    connect(SSPanel1, &LogoPanel::clicked, this, &Form1::SSPanel1_Click);
+    connect(SSPanel2, &StatusPanel::mousePressed, this, &Form1::showContextMenu);
+    connect(SSPanel3, &StatusPanel::mousePressed, this, &Form1::showContextMenu);
+
+    // The designed window: 6000 by 4005 twips.
+    resize(pixels(designed::windowWidth), pixels(designed::windowHeight));
+}
+
+Form1::~Form1()
+{
+    if (Form4)
+        delete Form4.data();
+}
+
+void Form1::buildMenus()
+{
+    struct Item {
+        const char *name;
+        const char *caption;
+        QKeySequence shortcut;
+        void (Form1::*handler)();
+    };
+    const auto addItems = [this](QMenu *menu, std::initializer_list<Item> items) {
+        for (const Item &item : items) {
+            QAction *action = nullptr;
+            if (QByteArray(item.caption) == "-") {
+                action = menu->addSeparator();
+            } else {
+                action = menu->addAction(QString::fromLatin1(item.caption));
+                action->setShortcut(item.shortcut);
+                connect(action, &QAction::triggered, this, item.handler);
+            }
+            action->setObjectName(QString::fromLatin1(item.name));
+            m_menuItems.insert(action->objectName(), action);
+        }
+    };
+
+    popup = menuBar()->addMenu(QStringLiteral("&File"));
+    popup->setObjectName(QStringLiteral("popup"));
+    // Ctrl+I and Ctrl+T run install and test even while their items are disabled, so their keys
+    // belong to the window; the items only show them.
+    addItems(popup, {{"install", "&Install files...\tCtrl+I", {}, &Form1::install_Click},
+                     {"test", "&Test files...\tCtrl+T", {}, &Form1::test_Click},
+                     {"dead1", "-", {}, nullptr},
+                     {"Diz", "Display di&z", QKeySequence(Qt::CTRL | Qt::Key_Z), &Form1::Diz_Click},
+                     {"dnfo", "Display &nfo", QKeySequence(Qt::CTRL | Qt::Key_N), &Form1::dnfo_Click},
+                     {"dead25", "-", {}, nullptr},
+                     {"refresh", "&Refresh files...", QKeySequence(Qt::CTRL | Qt::Key_R), &Form1::refresh_Click},
+                     {"dead24", "-", {}, nullptr},
+                     {"delete", "&Delete files...", QKeySequence(Qt::CTRL | Qt::Key_D), &Form1::delete_Click},
+                     {"dead23", "-", {}, nullptr},
+                     {"exit0", "E&xit", QKeySequence(Qt::CTRL | Qt::Key_X), &Form1::exit0_Click}});
+
+    options = menuBar()->addMenu(QStringLiteral("&Options"));
+    options->setObjectName(QStringLiteral("options"));
+    addItems(options, {{"temp", "Tem&porary drive...", QKeySequence(Qt::CTRL | Qt::Key_P), &Form1::temp_Click},
+                       {"dtemp", "De&lete temp. dir's...", QKeySequence(Qt::CTRL | Qt::Key_L), &Form1::dtemp_Click}});
+
+    help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->setObjectName(QStringLiteral("help"));
+    addItems(help, {{"contents", "&Help Contents...", QKeySequence(Qt::CTRL | Qt::Key_H), &Form1::contents_Click},
+                    {"search", "Help &Index...", {}, &Form1::search_Click},
+                    {"dead2", "-", {}, nullptr},
+                    {"web", "&Web page...", QKeySequence(Qt::CTRL | Qt::Key_W), &Form1::web_Click},
+                    {"mail", "&E-mail...", QKeySequence(Qt::CTRL | Qt::Key_E), &Form1::mail_Click},
+                    {"dead3", "-", {}, nullptr},
+                    {"about", "&About...", QKeySequence(Qt::CTRL | Qt::Key_A), &Form1::about_Click}});
+
+    // The window's own keys, wherever the focus is inside it.
+    const auto windowKey = [this](QKeySequence key, auto handler) {
+        auto *shortcut = new QShortcut(key, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, handler);
+    };
+    windowKey(QKeySequence(Qt::Key_Escape), [this] { Form_KeyDown(27); });
+    windowKey(QKeySequence(Qt::Key_F1), [this] { Form_KeyDown(112); });
+    windowKey(QKeySequence(Qt::CTRL | Qt::Key_S), [this] { Form_KeyPress(19); });
+    windowKey(QKeySequence(Qt::CTRL | Qt::Key_T), [this] { Form_KeyPress(20); });
+    windowKey(QKeySequence(Qt::CTRL | Qt::Key_I), [this] { Form_KeyPress(9); });
+}
+
+void Form1::buildToolbar()
+{
+    struct Entry {
+        KeyedToolbar::Style style;
+        const char *key;
+        const char *tip;
+    };
+    static const Entry entries[] = {
+        {KeyedToolbar::Group, "zip", "Zip's"},
+        {KeyedToolbar::Group, "rar", "Rar's"},
+        {KeyedToolbar::Group, "arj", "Arj's"},
+        {KeyedToolbar::Group, "ace", "Ace's"},
+        {KeyedToolbar::Separator, nullptr, nullptr},
+        {KeyedToolbar::Plain, "diz", "Diz"},
+        {KeyedToolbar::Plain, "nfo", "NFO"},
+        {KeyedToolbar::Separator, nullptr, nullptr},
+        {KeyedToolbar::Plain, "install", "Install"},
+        {KeyedToolbar::Plain, "test", "Test"},
+        {KeyedToolbar::Separator, nullptr, nullptr},
+        {KeyedToolbar::Plain, "help", "Help"},
+        {KeyedToolbar::Plain, "web", "Visit Web page"},
+        {KeyedToolbar::Plain, "email", "Email Vosk"},
+        {KeyedToolbar::Separator, nullptr, nullptr},
+        {KeyedToolbar::Plain, "exit", "Exit"},
+    };
+    for (const Entry &e : entries) {
+        if (e.style == KeyedToolbar::Separator) {
+            GTToolbar1->addEntry(KeyedToolbar::Separator);
+            continue;
+        }
+        const int position = GTToolbar1->addEntry(e.style, QString::fromLatin1(e.key));
+        GTToolbar1->setToolTipText(position, QString::fromLatin1(e.tip));
+        if (position == DizButton || position == NfoButton || position == InstallButton || position == TestButton)
+            GTToolbar1->setButtonEnabled(position, false);
+    }
+    Form_Resize();
+}
+
+// ---- Layout ------------------------------------------------------------------------------
+
+void Form1::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    Form_Resize();
+}
+
+void Form1::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        Form_Resize();
+}
+
+void Form1::Form_Resize()
+{
+    if (isMinimized())
+        return;
+    QWidget *client = centralWidget();
+    const double W = client->width() * kTwipsPerPixel + kClassicFrameWidth;
+    const double H = client->height() * kTwipsPerPixel + kClassicFrameHeight;
+
+    const QSize toolbarSize = GTToolbar1->sizeHint().expandedTo(designed::toolbar.toPixels().size());
+    GTToolbar1->setGeometry(QRect(designed::toolbar.toPixels().topLeft(), toolbarSize));
+    const double toolbarWidth = toolbarSize.width() * kTwipsPerPixel;
+
+    m_layout = layoutForWindow(W, H, toolbarWidth, m_layout);
+    Frame1->setGeometry(m_layout.frame1.toPixels());
+    GTSplitter1->setGeometry(m_layout.splitter.toPixels());
+    SSPanel2->setGeometry(m_layout.kindPanel.toPixels());
+    SSPanel3->setGeometry(m_layout.folderPanel.toPixels());
+
+    // The logo panel is left out where it would cover the toolbar.
+    const QRect logo = m_layout.logoPanel.toPixels();
+    SSPanel1->setGeometry(logo);
+    SSPanel1->setVisible(logo.left() >= GTToolbar1->geometry().right());
+
+    // The drag corner stays inside the client area.
+    QRect corner = m_layout.dragCorner.toPixels();
+    corner.setWidth(std::max(0, std::min(corner.width(), client->width() - corner.left())));
+    corner.setHeight(std::max(0, std::min(corner.height(), client->height() - corner.top())));
+    Picture1->setGeometry(corner);
+}
+
+void Form1::setFolderPanelProgressLook()
+{
+    SSPanel3->setFloodType(1);
+    SSPanel3->setFloodPercent(0);
+    SSPanel3->setForeColor(palette().color(QPalette::HighlightedText));
+    SSPanel3->setFont3D(0);
+}
+
+void Form1::setFolderPanelIdleLook()
+{
+    SSPanel3->setFloodType(0);
+    SSPanel3->setForeColor(palette().color(QPalette::WindowText));
+    SSPanel3->setFont3D(4);
+}
+
+// ---- The surface the commands work on ------------------------------------------------------
+
+bool Form1::setListPath(const QString &dosFolder) { return File1->setPath(dosFolder); }
+QString Form1::listPath() const { return File1->path(); }
+void Form1::setListPattern(const QString &pattern) { File1->setPattern(pattern); }
+QString Form1::listPattern() const { return File1->pattern(); }
+void Form1::refreshList() { File1->refresh(); }
+int Form1::listCount() const { return File1->listCount(); }
+QString Form1::listItem(int index) const { return File1->list(index); }
+bool Form1::listSelected(int index) const { return File1->selected(index); }
+void Form1::setListSelected(int index, bool selected) { File1->setSelected(index, selected); }
+int Form1::listIndex() const { return File1->listIndex(); }
+bool Form1::setTreePath(const QString &dosFolder) { return ExplorerTree1->setPath(dosFolder); }
+QString Form1::treePath() const { return ExplorerTree1->path(); }
+
+void Form1::setKindPanel(int alignment, const QString &caption)
+{
+    SSPanel2->setAlignmentCode(alignment);
+    SSPanel2->setCaption(caption);
+}
+
+void Form1::setToolbarButtonEnabled(int position, bool enabled) { GTToolbar1->setButtonEnabled(position, enabled); }
+bool Form1::toolbarButtonEnabled(int position) const { return GTToolbar1->buttonEnabled(position); }
+
+void Form1::setMenuItemEnabled(const QString &name, bool enabled)
+{
+    if (QAction *a = m_menuItems.value(name))
+        a->setEnabled(enabled);
+}
+
+bool Form1::menuItemEnabled(const QString &name) const
+{
+    const QAction *a = m_menuItems.value(name);
+    return a && a->isEnabled();
+}
+
+void Form1::processEvents() { QCoreApplication::processEvents(); }
+
+void Form1::setBusyCursor(bool busy)
+{
+    if (busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else if (QApplication::overrideCursor())
+        QApplication::restoreOverrideCursor();
+}
+
+// ---- Window placement in twips ---------------------------------------------------------------
+
+int Form1::windowState() const
+{
+    if (isMinimized())
+        return 1;
+    if (isMaximized())
+        return 2;
+    return 0;
+}
+
+bool Form1::setWindowState(int state)
+{
+    switch (state) {
+    case 0:
+        QMainWindow::setWindowState(QMainWindow::windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+        return true;
+    case 1:
+        QMainWindow::setWindowState((QMainWindow::windowState() & ~Qt::WindowMaximized) | Qt::WindowMinimized);
+        return true;
+    case 2:
+        QMainWindow::setWindowState((QMainWindow::windowState() & ~Qt::WindowMinimized) | Qt::WindowMaximized);
+        return true;
+    default:
+        return false;
+    }
+}
+
+double Form1::windowTop() const { return frameGeometry().y() * kTwipsPerPixel; }
+double Form1::windowLeft() const { return frameGeometry().x() * kTwipsPerPixel; }
+double Form1::windowHeight() const { return frameGeometry().height() * kTwipsPerPixel; }
+double Form1::windowWidth() const { return frameGeometry().width() * kTwipsPerPixel; }
+
+void Form1::setWindowTop(double twips) { move(frameGeometry().x(), pixels(twips)); }
+void Form1::setWindowLeft(double twips) { move(pixels(twips), frameGeometry().y()); }
+
+void Form1::setWindowHeight(double twips)
+{
+    m_outerHeight = twips;
+    m_outerSizeApplied = false;
+    applyOuterSize();
+}
+
+void Form1::setWindowWidth(double twips)
+{
+    m_outerWidth = twips;
+    m_outerSizeApplied = false;
+    applyOuterSize();
+}
+
+void Form1::applyOuterSize()
+{
+    if (m_outerSizeApplied || isMaximized() || isMinimized())
+        return;
+    const int extraWidth = frameGeometry().width() - width();
+    const int extraHeight = frameGeometry().height() - height();
+    resize(std::max(1, pixels(m_outerWidth) - extraWidth), std::max(1, pixels(m_outerHeight) - extraHeight));
+    // Once shown, the frame is known and the size is final.
+    m_outerSizeApplied = isVisible();
+}
+
+void Form1::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    applyOuterSize();
+    if (m_shownOnce)
+        return;
+    m_shownOnce = true;
+    // Some desktops add the frame only after the window has first appeared.
+    QTimer::singleShot(0, this, [this] {
+        m_outerSizeApplied = false;
+        applyOuterSize();
+    });
+}
+
+double Form1::screenHeight() const
+{
+    const QScreen *s = screen() ? screen() : QGuiApplication::primaryScreen();
+    return s ? s->geometry().height() * kTwipsPerPixel : 0;
+}
+
+double Form1::screenWidth() const
+{
+    const QScreen *s = screen() ? screen() : QGuiApplication::primaryScreen();
+    return s ? s->geometry().width() * kTwipsPerPixel : 0;
+}
+
+void Form1::showWindowNow() { show(); }
+int Form1::paneWidth() const { return GTSplitter1->firstPaneWidth(); }
+void Form1::setPaneWidth(int width) { GTSplitter1->setFirstPaneWidth(width); }
+
+std::optional<bool> Form1::folderExists(const QString &dosFolder) const
+{
+    const auto letter = dospath::driveLetter(dosFolder);
+    const auto drive = letter ? m_context.drives->drive(*letter) : std::nullopt;
+    if (!drive || !drive->ready())
+        return std::nullopt;
+    return m_files.isDirectory(dosFolder);
 }
 
 } // namespace zelv

@@ -1,14 +1,206 @@
-// The main window.
+// The main window: toolbar row, folder tree and file list in a splitter, two status panels,
+// the menus and every handler the window's events reach.
 #pragma once
 
+#include "core/commandrunner.h"
+#include "core/programstate.h"
+#include "core/settingsfile.h"
+#include "core/windowsurface.h"
+#include "platform/dialogs.h"
+#include "platform/dosfilesystem.h"
+#include "ui/layoutrules.h"
+
+#include <QHash>
 #include <QMainWindow>
+#include <QPointer>
+#include <memory>
+
+class QAction;
+class QFrame;
+class QMenu;
 
 namespace zelv {
 
-class Form1 : public QMainWindow {
+class AboutWindow;
+class DragCorner;
+class FileList;
+class FolderTree;
+class KeyedToolbar;
+class LogoPanel;
+class PaneSplitter;
+class SingleInstance;
+class StatusPanel;
+
+// What the window is started with: its program folder and drive table, and where its message
+// boxes go.
+struct Form1Context {
+    QString programFolder;       // host folder of the program
+    const DriveTable *drives = nullptr;
+    Dialogs *dialogs = nullptr;  // nothing: real message boxes
+    const DiskInfo *diskInfo = nullptr; // nothing: the drives' real free space
+};
+
+enum class StartupOutcome { Completed, Refused, HandedOver };
+
+class Form1 : public QMainWindow, public WindowSurface, public SettingsWindow {
     Q_OBJECT
 public:
-    explicit Form1(QWidget *parent = nullptr);
+    explicit Form1(const Form1Context &context, QWidget *parent = nullptr);
+    ~Form1() override;
+
+    // Start-up: runs once before the window is first shown.
+    StartupOutcome Form_Load();
+    StartupOutcome startupOutcome() const { return m_outcome; }
+
+    // The program folder as a DOS path ("C:\Tools\Zelv").
+    QString programFolder() const { return m_programFolderDos; }
+    ProgramState &state() { return m_state; }
+    const DosFileSystem &files() const { return m_files; }
+    const CommandRunner &runner() const { return m_runner; }
+
+    // The parts of the window, under their names.
+    QFrame *Frame1;
+    KeyedToolbar *GTToolbar1;
+    LogoPanel *SSPanel1;
+    PaneSplitter *GTSplitter1;
+    FolderTree *ExplorerTree1;
+    FileList *File1;
+    StatusPanel *SSPanel2;
+    StatusPanel *SSPanel3;
+    DragCorner *Picture1;
+    QPointer<AboutWindow> Form4;
+
+    QMenu *popup;
+    QMenu *options;
+    QMenu *help;
+    QAction *menuItem(const QString &name) const { return m_menuItems.value(name); }
+
+    // The zip engine's abort request, set by Escape.
+    bool zipAbortRequested() const { return m_zipAbortRequested; }
+
+    // The folder panel's two looks, for long commands.
+    void setFolderPanelProgressLook();
+    void setFolderPanelIdleLook();
+
+    // The layout last applied, in twips, and the window size it was computed for.
+    const WindowLayout &currentLayout() const { return m_layout; }
+
+    // WindowSurface
+    bool setListPath(const QString &dosFolder) override;
+    QString listPath() const override;
+    void setListPattern(const QString &pattern) override;
+    QString listPattern() const override;
+    void refreshList() override;
+    int listCount() const override;
+    QString listItem(int index) const override;
+    bool listSelected(int index) const override;
+    void setListSelected(int index, bool selected) override;
+    int listIndex() const override;
+    bool setTreePath(const QString &dosFolder) override;
+    QString treePath() const override;
+    void setKindPanel(int alignment, const QString &caption) override;
+    void setToolbarButtonEnabled(int position, bool enabled) override;
+    bool toolbarButtonEnabled(int position) const override;
+    void setMenuItemEnabled(const QString &name, bool enabled) override;
+    bool menuItemEnabled(const QString &name) const override;
+    void processEvents() override;
+    void setBusyCursor(bool busy) override;
+    Dialogs &dialogs() override { return *m_dialogs; }
+
+    // SettingsWindow, lengths in twips
+    int windowState() const override;
+    bool setWindowState(int state) override;
+    double windowTop() const override;
+    double windowLeft() const override;
+    double windowHeight() const override;
+    double windowWidth() const override;
+    void setWindowTop(double twips) override;
+    void setWindowLeft(double twips) override;
+    void setWindowHeight(double twips) override;
+    void setWindowWidth(double twips) override;
+    double screenHeight() const override;
+    double screenWidth() const override;
+    void showWindowNow() override;
+    int paneWidth() const override;
+    void setPaneWidth(int width) override;
+    QString listFolder() const override { return listPath(); }
+    bool setListFolder(const QString &dosFolder) override { return setListPath(dosFolder); }
+    bool setTreeFolder(const QString &dosFolder) override { return setTreePath(dosFolder); }
+    std::optional<bool> folderExists(const QString &dosFolder) const override;
+
+public slots:
+    // Menu items
+    void install_Click();
+    void test_Click();
+    void Diz_Click();
+    void dnfo_Click();
+    void refresh_Click();
+    void delete_Click();
+    void exit0_Click();
+    void temp_Click();
+    void dtemp_Click();
+    void contents_Click();
+    void search_Click();
+    void web_Click();
+    void mail_Click();
+    void about_Click();
+
+    // Window parts
+    void GTToolbar1_ButtonClick(int position);
+    void ExplorerTree1_OnDirChanged();
+    void File1_MouseUp(Qt::MouseButton button);
+    void File1_DblClick();
+    void SSPanel1_Click();
+    void Form_Resize();
+
+    // Keys: the code of a pressed key, and the character it produces (19 Ctrl+S, 20 Ctrl+T,
+    // 9 Ctrl+I). KeyPress returns true when it swallowed the character.
+    void Form_KeyDown(int keyCode);
+    bool Form_KeyPress(int keyAscii);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+
+private:
+    void buildMenus();
+    void buildToolbar();
+    void showContextMenu(Qt::MouseButton button, const QPoint &globalPos);
+    void setFileCommandsEnabled(bool enabled);
+    void switchKind(int position);
+    void Form_Unload();
+    void restoreFromHandOver();
+    bool startedFromRoot() const;
+    void fallBackToDriveC();
+    void applyOuterSize();
+
+    Form1Context m_context;
+    std::unique_ptr<Dialogs> m_ownDialogs;
+    Dialogs *m_dialogs = nullptr;
+    std::unique_ptr<DiskInfo> m_ownDiskInfo;
+    const DiskInfo *m_diskInfo = nullptr;
+    DosFileSystem m_files;
+    CommandRunner m_runner;
+    QString m_programFolderDos;
+    ProgramState m_state;
+    SingleInstance *m_instance = nullptr;
+
+    QHash<QString, QAction *> m_menuItems;
+    WindowLayout m_layout;
+    StartupOutcome m_outcome = StartupOutcome::Completed;
+    bool m_loaded = false;
+    bool m_unloaded = false;
+    bool m_inDirChange = false;
+    bool m_zipAbortRequested = false;
+    // The outer size asked for, in twips: the frame's own size is known only once the window
+    // is shown, so the size is applied again then.
+    double m_outerWidth = designed::windowWidth;
+    double m_outerHeight = designed::windowHeight;
+    bool m_outerSizeApplied = false;
+    bool m_shownOnce = false;
 };
 
 } // namespace zelv

@@ -1,0 +1,38 @@
+// One running instance per program folder. A later start finds the running one through a
+// local socket, asks it to restore its window and come to the front, and ends.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QLocalServer;
+
+namespace zelv {
+
+class SingleInstance : public QObject {
+    Q_OBJECT
+public:
+    explicit SingleInstance(const QString &programFolder, QObject *parent = nullptr);
+    ~SingleInstance() override;
+
+    // When another instance runs: asks it to restore its window, waits until it has done so,
+    // and returns true. Otherwise becomes the running instance and returns false.
+    bool handOverToRunningInstance();
+    bool anotherWasRunning() const { return m_anotherWasRunning; }
+
+    QString serverName() const { return m_name; }
+
+signals:
+    // A later start asked this instance to restore its window and come to the front.
+    void restoreRequested();
+
+private:
+    bool askRunningInstance();
+    void answer();
+
+    QString m_name;
+    QLocalServer *m_server = nullptr;
+    bool m_anotherWasRunning = false;
+};
+
+} // namespace zelv

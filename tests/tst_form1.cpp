@@ -1,0 +1,502 @@
+// The main window driven as a person would, offscreen, with its questions answered by script.
+
+#include "core/settingsfile.h"
+#include "support/testworld.h"
+#include "ui/aboutwindow.h"
+#include "ui/form1.h"
+#include "ui/layoutrules.h"
+#include "ui/widgets/filelist.h"
+#include "ui/widgets/foldertree.h"
+#include "ui/widgets/keyedtoolbar.h"
+#include "ui/widgets/panesplitter.h"
+#include "ui/widgets/statuspanel.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMenu>
+#include <QProcess>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+using namespace zelv;
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+struct Fixture {
+    test::TestWorld world;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<Form1> form;
+
+    Fixture()
+    {
+        // The program folder must be on a drive, as it is beside z: -> / in real use.
+        world.linkDrive(u'z', world.root());
+        world.installHelper(QStringLiteral("killd.pif"));
+    }
+
+    Form1 &make()
+    {
+        form = std::make_unique<Form1>(Form1Context{world.programFolder(), &world.drives(), &dialogs, nullptr});
+        return *form;
+    }
+
+    QString ini() const { return world.programFolder() + QStringLiteral("/Zelv32.ini"); }
+
+    void writeSettings(const QString &folder)
+    {
+        world.writeFile(ini(), "Version=v2.72\r\nState= 0\r\nTop= 300\r\nLeft= 450\r\nHeight= 4500\r\nWidth= 6600\r\n"
+                               "Panel1.width= 400\r\nDir=" + folder.toLatin1() + "\r\n");
+    }
+};
+
+} // namespace
+
+class TestForm1 : public QObject {
+    Q_OBJECT
+private slots:
+    void layoutFigures();
+    void firstRunWritesSettingsAndOpensOnC();
+    void normalExitSavesTheWindow();
+    void startsOnTheRememberedFolder();
+    void rememberedFolderGoneStartsOnC();
+    void rootProgramFolderIsRefused();
+    void secondInstanceHandsOver();
+    void noteCopiesAndErrorReportAreCleanedUp();
+    void leftoverScan_data();
+    void leftoverScan();
+    void leftoverHelperMissingIsReported();
+    void finalStateAfterStartup();
+    void kindSwitching();
+    void clickAvailability_data();
+    void clickAvailability();
+    void selectAllOnEmptyList();
+    void contextMenuOnlyWhileInstallIsEnabled();
+    void folderChangesFollowTheTree();
+    void refreshDropsTheSelection();
+    void exitFromTheToolbarSaves();
+};
+
+void TestForm1::layoutFigures()
+{
+    const WindowLayout l = layoutForWindow(6000, 4005, designed::toolbar.width, WindowLayout{});
+    QCOMPARE(l.splitter.width, 5640.0);
+    QCOMPARE(l.splitter.height, 2405.0);
+    QCOMPARE(l.kindPanel.top, 3030.0);
+    QCOMPARE(l.folderPanel.top, 3030.0);
+    QCOMPARE(l.folderPanel.width, 3450.0);
+    QCOMPARE(l.frame1.width, 6000.0);
+    QCOMPARE(l.logoPanel.left, 4950.0);
+    QCOMPARE(l.dragCorner.top, 2915.0);
+    QCOMPARE(l.dragCorner.left, 2070.0 + 3450.0 - 20.0);
+
+    // Too narrow for the logo beside the toolbar: it keeps the left edge it had.
+    const WindowLayout narrow = layoutForWindow(5400, 4005, designed::toolbar.width, l);
+    QCOMPARE(narrow.logoPanel.left, 4950.0);
+    QCOMPARE(narrow.splitter.width, 5040.0);
+}
+
+void TestForm1::firstRunWritesSettingsAndOpensOnC()
+{
+    Fixture f;
+    Form1 &form = f.make();
+    QCOMPARE(form.Form_Load(), StartupOutcome::Completed);
+    QVERIFY(form.isVisible());
+    const auto lines = readTextLines(f.ini());
+    QVERIFY(lines);
+    QCOMPARE(lines->size(), 8);
+    QCOMPARE(lines->at(0), QStringLiteral("Version="));
+    QCOMPARE(lines->at(1), QStringLiteral("State= 0"));
+    const double screenH = form.screenHeight();
+    const double screenW = form.screenWidth();
+    QCOMPARE(lines->at(2), QStringLiteral("Top=") + formatSettingsNumber((screenH - 4005) / 2 + 1300));
+    QCOMPARE(lines->at(3), QStringLiteral("Left=") + formatSettingsNumber((screenW - 6000) / 2));
+    QCOMPARE(lines->at(4), QStringLiteral("Height= 4005"));
+    QCOMPARE(lines->at(5), QStringLiteral("Width= 6000"));
+    QCOMPARE(lines->at(6), QStringLiteral("Panel1.width= 375"));
+    QCOMPARE(lines->at(7), QStringLiteral("Dir=C:\\"));
+    QCOMPARE(form.treePath(), QStringLiteral("C:\\"));
+    QCOMPARE(form.listPath(), QStringLiteral("C:\\"));
+    QVERIFY(f.dialogs.shown().isEmpty());
+}
+
+void TestForm1::normalExitSavesTheWindow()
+{
+    Fixture f;
+    f.world.makeFolder(f.world.onDrive(u'c', QStringLiteral("Games/New")));
+    Form1 &form = f.make();
+    form.Form_Load();
+    QVERIFY(form.setTreePath(QStringLiteral("c:\\games\\new")));
+    form.GTSplitter1->setFirstPaneWidth(420);
+    form.close();
+    QByteArray expected = "Version=v2.72\r\nState= 0\r\nTop=" + formatSettingsNumber(form.windowTop()).toLatin1()
+                          + "\r\nLeft=" + formatSettingsNumber(form.windowLeft()).toLatin1()
+                          + "\r\nHeight=" + formatSettingsNumber(form.windowHeight()).toLatin1()
+                          + "\r\nWidth=" + formatSettingsNumber(form.windowWidth()).toLatin1()
+                          + "\r\nPanel1.width= 420\r\nDir=C:\\Games\\New\r\n";
+    QCOMPARE(readAll(f.ini()), expected);
+}
+
+void TestForm1::startsOnTheRememberedFolder()
+{
+    Fixture f;
+    f.world.writeFile(f.world.onDrive(u'c', QStringLiteral("dl/b.zip")), "PK");
+    f.world.writeFile(f.world.onDrive(u'c', QStringLiteral("dl/A.ZIP")), "PK");
+    f.world.writeFile(f.world.onDrive(u'c', QStringLiteral("dl/c.rar")), "Rar!");
+    f.writeSettings(QStringLiteral("C:\\dl"));
+    Form1 &form = f.make();
+    form.Form_Load();
+    QCOMPARE(form.listPath(), QStringLiteral("C:\\dl"));
+    QCOMPARE(form.treePath(), QStringLiteral("C:\\dl"));
+    QCOMPARE(form.listCount(), 2);
+    QCOMPARE(form.listItem(0), QStringLiteral("A.ZIP"));
+    QCOMPARE(form.SSPanel3->caption(), QStringLiteral("c:\\dl"));
+    QCOMPARE(form.paneWidth(), 400);
+    QCOMPARE(form.windowWidth(), 6600.0);
+}
+
+void TestForm1::rememberedFolderGoneStartsOnC()
+{
+    Fixture f;
+    f.writeSettings(QStringLiteral("C:\\gone"));
+    Form1 &form = f.make();
+    form.Form_Load();
+    QCOMPARE(form.treePath(), QStringLiteral("C:\\"));
+    QCOMPARE(form.listPath(), QStringLiteral("C:\\"));
+
+    // A drive that is not in the table at all falls back the same way.
+    Fixture g;
+    g.writeSettings(QStringLiteral("Q:\\setup"));
+    Form1 &other = g.make();
+    QCOMPARE(other.Form_Load(), StartupOutcome::Completed);
+    QCOMPARE(other.listPath(), QStringLiteral("C:\\"));
+}
+
+void TestForm1::rootProgramFolderIsRefused()
+{
+    Fixture f;
+    f.world.linkDrive(u'c', f.world.programFolder());
+    f.world.writeFile(f.world.programFolder() + QStringLiteral("/keep.nfo"), "x");
+    Form1 &form = f.make();
+    QCOMPARE(form.programFolder(), QStringLiteral("C:\\"));
+    QCOMPARE(form.Form_Load(), StartupOutcome::Refused);
+    QCOMPARE(f.dialogs.shown().size(), 1);
+    const MessageRequest &box = f.dialogs.shown().first();
+    QCOMPARE(box.title, QStringLiteral("Error"));
+    QCOMPARE(box.text, QStringLiteral("Zelvant32 can NOT be run from a root directory"));
+    QCOMPARE(box.icon, MessageIcon::Stop);
+    QCOMPARE(box.buttons, MessageButtons::Ok);
+    QVERIFY(!form.isVisible());
+    QVERIFY(!QFileInfo::exists(f.ini()));
+    QVERIFY(QFileInfo::exists(f.world.programFolder() + QStringLiteral("/keep.nfo")));
+}
+
+void TestForm1::secondInstanceHandsOver()
+{
+    Fixture f;
+    Form1 &first = f.make();
+    QCOMPARE(first.Form_Load(), StartupOutcome::Completed);
+    first.showMinimized();
+    const QByteArray before = readAll(f.ini());
+    f.world.writeFile(f.world.programFolder() + QStringLiteral("/keep.nfo"), "x");
+
+    // The second start is the real program file, run from the same program folder.
+    const QString program = f.world.installHelper(QStringLiteral("Zelv32"));
+    QVERIFY(!program.isEmpty());
+    QProcess second;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    second.setProcessEnvironment(env);
+    second.start(program, {});
+    QVERIFY(second.waitForStarted());
+    QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 20000);
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+
+    QTRY_VERIFY(!first.isMinimized());
+    QCOMPARE(readAll(f.ini()), before);
+    QVERIFY(QFileInfo::exists(f.world.programFolder() + QStringLiteral("/keep.nfo")));
+}
+
+void TestForm1::noteCopiesAndErrorReportAreCleanedUp()
+{
+    Fixture f;
+    const QString pf = f.world.programFolder();
+    f.world.writeFile(pf + QStringLiteral("/a.diz"), "a");
+    f.world.writeFile(pf + QStringLiteral("/file_id.diz"), "b");
+    f.world.writeFile(pf + QStringLiteral("/one.nfo"), "c");
+    const QString readOnly = f.world.writeFile(pf + QStringLiteral("/TWO.NFO"), "d");
+    QFile::setPermissions(readOnly, QFileDevice::ReadOwner);
+    f.world.writeFile(pf + QStringLiteral("/errors.txt"), "e");
+    Form1 &form = f.make();
+    form.Form_Load();
+    QVERIFY(!QFileInfo::exists(pf + QStringLiteral("/a.diz")));
+    QVERIFY(QFileInfo::exists(pf + QStringLiteral("/file_id.diz")));
+    QVERIFY(!QFileInfo::exists(pf + QStringLiteral("/one.nfo")));
+    QVERIFY(!QFileInfo::exists(readOnly));
+    QVERIFY(!QFileInfo::exists(pf + QStringLiteral("/errors.txt")));
+
+    // Shutdown takes the next DIZ copy and any NFO copy; the error report stays till next time.
+    f.world.writeFile(pf + QStringLiteral("/late.nfo"), "f");
+    f.world.writeFile(pf + QStringLiteral("/errors.txt"), "g");
+    form.close();
+    QVERIFY(!QFileInfo::exists(pf + QStringLiteral("/file_id.diz")));
+    QVERIFY(!QFileInfo::exists(pf + QStringLiteral("/late.nfo")));
+    QVERIFY(QFileInfo::exists(pf + QStringLiteral("/errors.txt")));
+}
+
+void TestForm1::leftoverScan_data()
+{
+    QTest::addColumn<QList<MessageAnswer>>("answers");
+    QTest::addColumn<QStringList>("remaining");
+    QTest::addColumn<int>("boxes");
+    using A = MessageAnswer;
+    QTest::newRow("yes no yes") << QList<A>{A::Yes, A::No, A::Yes} << QStringList{"Zelv002"} << 3;
+    QTest::newRow("cancel first") << QList<A>{A::Cancel} << QStringList{"Zelv001", "Zelv002", "Zelv003"} << 1;
+    QTest::newRow("no yes cancel") << QList<A>{A::No, A::Yes, A::Cancel} << QStringList{"Zelv001", "Zelv003"} << 3;
+}
+
+void TestForm1::leftoverScan()
+{
+    QFETCH(QList<MessageAnswer>, answers);
+    QFETCH(QStringList, remaining);
+    QFETCH(int, boxes);
+    Fixture f;
+    for (const char *name : {"Zelv001", "Zelv002", "Zelv003"})
+        f.world.writeFile(f.world.onDrive(u'c', QString::fromLatin1(name) + QStringLiteral("/setup.exe")), "MZ");
+    f.world.makeFolder(f.world.onDrive(u'c', QStringLiteral("games")));
+    f.writeSettings(QStringLiteral("C:\\games"));
+    for (MessageAnswer a : answers)
+        f.dialogs.queueAnswers({a});
+    Form1 &form = f.make();
+    QCOMPARE(form.Form_Load(), StartupOutcome::Completed);
+
+    QCOMPARE(f.dialogs.shown().size(), boxes);
+    const MessageRequest &first = f.dialogs.shown().first();
+    QCOMPARE(first.title, QStringLiteral("Temporary directory"));
+    QCOMPARE(first.text, QStringLiteral("Found temporary directory\n\nc:\\Zelv001 . . . . .Delete?"));
+    QCOMPARE(first.buttons, MessageButtons::YesNoCancel);
+    QCOMPARE(first.icon, MessageIcon::Question);
+    QStringList left;
+    for (const char *name : {"Zelv001", "Zelv002", "Zelv003"})
+        if (QFileInfo::exists(f.world.onDrive(u'c', QString::fromLatin1(name))))
+            left << QString::fromLatin1(name);
+    QCOMPARE(left, remaining);
+    // Start-up completes on the remembered folder whatever was answered.
+    QCOMPARE(form.listPath(), QStringLiteral("C:\\games"));
+    QCOMPARE(form.listPattern(), QStringLiteral("*.zip"));
+    QCOMPARE(form.SSPanel2->caption(), QStringLiteral("*.zip"));
+}
+
+void TestForm1::leftoverHelperMissingIsReported()
+{
+    Fixture f;
+    QFile::remove(f.world.programFolder() + QStringLiteral("/killd.pif"));
+    f.world.makeFolder(f.world.onDrive(u'c', QStringLiteral("Zelv001")));
+    f.dialogs.queueAnswers({MessageAnswer::Yes});
+    Form1 &form = f.make();
+    QCOMPARE(form.Form_Load(), StartupOutcome::Completed);
+    QCOMPARE(f.dialogs.shown().size(), 2);
+    const MessageRequest &error = f.dialogs.shown().at(1);
+    QCOMPARE(error.title, QStringLiteral("Zelvant32 Error"));
+    QVERIFY2(error.text.contains(QStringLiteral("killd.pif c:\\Zelv001")), qPrintable(error.text));
+    QVERIFY(QFileInfo::exists(f.world.onDrive(u'c', QStringLiteral("Zelv001"))));
+}
+
+void TestForm1::finalStateAfterStartup()
+{
+    Fixture f;
+    Form1 &form = f.make();
+    form.Form_Load();
+    QCOMPARE(form.GTToolbar1->count(), 16);
+    QCOMPARE(form.GTToolbar1->pressedGroupButton(), int(ZipButton));
+    for (int b : {DizButton, NfoButton, InstallButton, TestButton})
+        QVERIFY2(!form.toolbarButtonEnabled(b), qPrintable(QString::number(b)));
+    for (int b : {ZipButton, RarButton, ArjButton, AceButton, HelpButton, WebButton, EmailButton, ExitButton})
+        QVERIFY(form.toolbarButtonEnabled(b));
+    for (const char *item : {"Diz", "install", "test", "delete"})
+        QVERIFY2(!form.menuItemEnabled(QString::fromLatin1(item)), item);
+    QVERIFY(form.menuItemEnabled(QStringLiteral("dnfo")));
+    QCOMPARE(form.state().TempDrive, QStringLiteral("c"));
+    QCOMPARE(form.state().VersionText, QStringLiteral("v2.72"));
+    QCOMPARE(form.SSPanel2->alignmentCode(), 7);
+    QCOMPARE(form.GTToolbar1->toolTipText(EmailButton), QStringLiteral("Email Vosk"));
+    QVERIFY(!form.Form4); // the splash has closed
+}
+
+void TestForm1::kindSwitching()
+{
+    Fixture f;
+    Form1 &form = f.make();
+    form.Form_Load();
+    // Availability as a click in the list would leave it.
+    form.File1_MouseUp(Qt::LeftButton);
+    QVERIFY(form.toolbarButtonEnabled(InstallButton));
+
+    QTest::mouseClick(form.GTToolbar1->buttonAt(ZipButton), Qt::LeftButton);
+    QVERIFY(form.toolbarButtonEnabled(InstallButton));
+    QVERIFY(form.menuItemEnabled(QStringLiteral("test")));
+
+    QTest::mouseClick(form.GTToolbar1->buttonAt(RarButton), Qt::LeftButton);
+    QCOMPARE(form.listPattern(), QStringLiteral("*.R??;*.0??"));
+    QCOMPARE(form.SSPanel2->caption(), QStringLiteral("*.rar"));
+    QCOMPARE(form.GTToolbar1->pressedGroupButton(), int(RarButton));
+    for (int b : {DizButton, NfoButton, InstallButton, TestButton})
+        QVERIFY(!form.toolbarButtonEnabled(b));
+    for (const char *item : {"Diz", "dnfo", "install", "test"})
+        QVERIFY(!form.menuItemEnabled(QString::fromLatin1(item)));
+
+    QTest::mouseClick(form.GTToolbar1->buttonAt(AceButton), Qt::LeftButton);
+    QCOMPARE(form.listPattern(), QStringLiteral("*.ACE;*.C??"));
+    QCOMPARE(form.SSPanel2->caption(), QStringLiteral("*.ace"));
+    QTest::mouseClick(form.GTToolbar1->buttonAt(ZipButton), Qt::LeftButton);
+    QCOMPARE(form.listPattern(), QStringLiteral("*.ZIP"));
+    QCOMPARE(form.SSPanel2->caption(), QStringLiteral("*.zip"));
+    QVERIFY(!form.toolbarButtonEnabled(InstallButton)); // zip leaves the commands as they were
+}
+
+void TestForm1::clickAvailability_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QList<int>>("enabledButtons");
+    QTest::addColumn<QStringList>("enabledItems");
+    // Display nfo stays available from start-up on; only the other kinds' switch disables it.
+    QTest::newRow("zip") << int(ZipButton) << QList<int>{DizButton, InstallButton, TestButton}
+                         << QStringList{"Diz", "dnfo", "install", "test", "delete"};
+    QTest::newRow("rar") << int(RarButton) << QList<int>{InstallButton} << QStringList{"install"};
+    QTest::newRow("ace") << int(AceButton) << QList<int>{InstallButton} << QStringList{"install"};
+    QTest::newRow("arj") << int(ArjButton) << QList<int>{} << QStringList{};
+}
+
+void TestForm1::clickAvailability()
+{
+    QFETCH(int, kind);
+    QFETCH(QList<int>, enabledButtons);
+    QFETCH(QStringList, enabledItems);
+    Fixture f;
+    f.world.writeFile(f.world.onDrive(u'c', QStringLiteral("a.zip")), "PK");
+    f.world.writeFile(f.world.onDrive(u'c', QStringLiteral("a.rar")), "Rar!");
+    f.world.writeFile(f.world.onDrive(u'c', QStringLiteral("a.arj")), "`\xea");
+    f.world.writeFile(f.world.onDrive(u'c', QStringLiteral("a.ace")), "0123456**ACE**");
+    Form1 &form = f.make();
+    form.Form_Load();
+    QTest::mouseClick(form.GTToolbar1->buttonAt(kind), Qt::LeftButton);
+    QVERIFY(form.listCount() >= 1);
+
+    // A right click changes nothing; a left click on the entry applies the kind's rule.
+    const QPoint entry = form.File1->visualRect(form.File1->model()->index(0, 0)).center();
+    QTest::mouseClick(form.File1->viewport(), Qt::RightButton, {}, entry);
+    for (int b : {DizButton, NfoButton, InstallButton, TestButton})
+        QVERIFY(!form.toolbarButtonEnabled(b));
+    QTest::mouseClick(form.File1->viewport(), Qt::LeftButton, {}, entry);
+    for (int b : {DizButton, NfoButton, InstallButton, TestButton})
+        QCOMPARE(form.toolbarButtonEnabled(b), enabledButtons.contains(b));
+    for (const char *item : {"Diz", "dnfo", "install", "test", "delete"})
+        QCOMPARE(form.menuItemEnabled(QString::fromLatin1(item)), enabledItems.contains(QString::fromLatin1(item)));
+}
+
+void TestForm1::selectAllOnEmptyList()
+{
+    Fixture f;
+    Form1 &form = f.make();
+    form.Form_Load();
+    QCOMPARE(form.listCount(), 0);
+    QTest::keyClick(form.File1, Qt::Key_S, Qt::ControlModifier);
+    for (int b : {DizButton, InstallButton, TestButton})
+        QVERIFY(form.toolbarButtonEnabled(b));
+    QVERIFY(!form.toolbarButtonEnabled(NfoButton));
+    for (const char *item : {"Diz", "install", "test"})
+        QVERIFY(form.menuItemEnabled(QString::fromLatin1(item)));
+    QVERIFY(!form.menuItemEnabled(QStringLiteral("delete")));
+
+    // With files, every entry ends up selected.
+    f.world.writeFile(f.world.onDrive(u'c', QStringLiteral("a.zip")), "PK");
+    f.world.writeFile(f.world.onDrive(u'c', QStringLiteral("b.zip")), "PK");
+    QTest::keyClick(&form, Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(form.listCount(), 2);
+    QVERIFY(form.listSelected(0) && form.listSelected(1));
+}
+
+void TestForm1::contextMenuOnlyWhileInstallIsEnabled()
+{
+    Fixture f;
+    Form1 &form = f.make();
+    form.Form_Load();
+    QTest::mousePress(form.SSPanel2, Qt::RightButton);
+    QVERIFY(!form.popup->isVisible());
+    QTest::mousePress(form.File1->viewport(), Qt::RightButton);
+    QVERIFY(!form.popup->isVisible());
+
+    form.setMenuItemEnabled(QStringLiteral("install"), true);
+    QTest::mousePress(form.SSPanel2, Qt::LeftButton);
+    QVERIFY(!form.popup->isVisible());
+    QTest::mousePress(form.SSPanel3, Qt::RightButton);
+    QTRY_VERIFY(form.popup->isVisible());
+    form.popup->close();
+    QTest::mousePress(form.File1->viewport(), Qt::RightButton);
+    QTRY_VERIFY(form.popup->isVisible());
+    form.popup->close();
+}
+
+void TestForm1::folderChangesFollowTheTree()
+{
+    Fixture f;
+    f.world.writeFile(f.world.onDrive(u'c', QStringLiteral("Games/New/x.zip")), "PK");
+    const QString doomed = f.world.makeFolder(f.world.onDrive(u'c', QStringLiteral("Doomed")));
+    Form1 &form = f.make();
+    form.Form_Load();
+    QVERIFY(form.setTreePath(QStringLiteral("C:\\Games\\New")));
+    QCOMPARE(form.listPath(), QStringLiteral("C:\\Games\\New"));
+    QCOMPARE(form.SSPanel3->caption(), QStringLiteral("c:\\games\\new"));
+    QCOMPARE(form.listCount(), 1);
+
+    // A folder deleted behind the program's back and then chosen in the tree: nothing changes.
+    const QAbstractItemModel *model = form.ExplorerTree1->model();
+    const QModelIndexList hits = model->match(model->index(0, 0), Qt::DisplayRole, QStringLiteral("Doomed"), 1,
+                                              Qt::MatchRecursive | Qt::MatchExactly);
+    QCOMPARE(hits.size(), 1);
+    QDir(doomed).removeRecursively();
+    form.ExplorerTree1->setCurrentIndex(hits.first());
+    QCOMPARE(form.listPath(), QStringLiteral("C:\\Games\\New"));
+    QCOMPARE(form.SSPanel3->caption(), QStringLiteral("c:\\games\\new"));
+}
+
+void TestForm1::refreshDropsTheSelection()
+{
+    Fixture f;
+    f.world.writeFile(f.world.onDrive(u'c', QStringLiteral("a.zip")), "PK");
+    Form1 &form = f.make();
+    form.Form_Load();
+    form.setListSelected(0, true);
+    form.File1_MouseUp(Qt::LeftButton);
+    QVERIFY(form.menuItemEnabled(QStringLiteral("delete")));
+    f.world.writeFile(f.world.onDrive(u'c', QStringLiteral("b.zip")), "PK");
+    form.menuItem(QStringLiteral("refresh"))->trigger();
+    QCOMPARE(form.listCount(), 2);
+    QVERIFY(!form.listSelected(0));
+    for (int b : {DizButton, NfoButton, InstallButton, TestButton})
+        QVERIFY(!form.toolbarButtonEnabled(b));
+    for (const char *item : {"Diz", "dnfo", "install", "test", "delete"})
+        QVERIFY(!form.menuItemEnabled(QString::fromLatin1(item)));
+}
+
+void TestForm1::exitFromTheToolbarSaves()
+{
+    Fixture f;
+    Form1 &form = f.make();
+    form.Form_Load();
+    QFile::remove(f.ini());
+    QTest::mouseClick(form.GTToolbar1->buttonAt(ExitButton), Qt::LeftButton);
+    QVERIFY(!form.isVisible());
+    QCOMPARE(readTextLines(f.ini())->first(), QStringLiteral("Version=v2.72"));
+}
+
+QTEST_MAIN(TestForm1)
+#include "tst_form1.moc"

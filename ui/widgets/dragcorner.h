@@ -1,0 +1,22 @@
+// The drag corner at the right end of the status row: a grip picture that resizes the window.
+#pragma once
+
+#include <QSizeGrip>
+
+class QSvgRenderer;
+
+namespace zelv {
+
+class DragCorner : public QSizeGrip {
+    Q_OBJECT
+public:
+    explicit DragCorner(QWidget *parent);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QSvgRenderer *m_picture;
+};
+
+} // namespace zelv

@@ -1,0 +1,173 @@
+#include "filelist.h"
+
+#include <QAbstractListModel>
+#include <QItemSelectionModel>
+#include <QMouseEvent>
+
+namespace zelv {
+
+// The names and nothing else: a folder of a hundred thousand files must show at once, so the
+// model neither stats the files nor asks for icons.
+class FileListModel : public QAbstractListModel {
+public:
+    explicit FileListModel(QObject *parent) : QAbstractListModel(parent) {}
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override
+    {
+        return parent.isValid() ? 0 : int(m_names.size());
+    }
+
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (role != Qt::DisplayRole || !index.isValid() || index.row() >= m_names.size())
+            return QVariant();
+        return m_names.at(index.row());
+    }
+
+    Qt::ItemFlags flags(const QModelIndex &index) const override
+    {
+        if (!index.isValid())
+            return Qt::NoItemFlags;
+        return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
+    }
+
+    const QStringList &names() const { return m_names; }
+
+    // A reset drops the selection and the current entry along with the old rows.
+    void setNames(QStringList names)
+    {
+        beginResetModel();
+        m_names = std::move(names);
+        endResetModel();
+    }
+
+private:
+    QStringList m_names;
+};
+
+FileList::FileList(const DosFileSystem &files, QWidget *parent)
+    : QListView(parent), m_files(files), m_model(new FileListModel(this))
+{
+    setModel(m_model);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setUniformItemSizes(true);
+    setViewMode(QListView::ListMode);
+    setFlow(QListView::TopToBottom);
+    setWrapping(false);
+}
+
+FileList::~FileList() = default;
+
+bool FileList::setPath(const QString &dosFolder)
+{
+    const auto resolved = m_files.drives().resolveDos(dosFolder);
+    if (!resolved)
+        return false;
+    bool ok = false;
+    QStringList names = m_files.list(*resolved, m_pattern, hostfs::EntryKind::Files, &ok);
+    if (!ok)
+        return false;
+    m_path = *resolved;
+    m_model->setNames(std::move(names));
+    return true;
+}
+
+QString FileList::path() const
+{
+    return m_path;
+}
+
+void FileList::setPattern(const QString &pattern)
+{
+    m_pattern = pattern;
+    reload();
+}
+
+QString FileList::pattern() const
+{
+    return m_pattern;
+}
+
+void FileList::refresh()
+{
+    reload();
+}
+
+void FileList::reload()
+{
+    // A folder that has gone away simply lists nothing.
+    QStringList names;
+    if (!m_path.isEmpty())
+        names = m_files.list(m_path, m_pattern, hostfs::EntryKind::Files);
+    m_model->setNames(std::move(names));
+}
+
+int FileList::listCount() const
+{
+    return m_model->rowCount();
+}
+
+QString FileList::list(int index) const
+{
+    const QStringList &names = m_model->names();
+    return index >= 0 && index < names.size() ? names.at(index) : QString();
+}
+
+bool FileList::selected(int index) const
+{
+    if (index < 0 || index >= listCount())
+        return false;
+    return selectionModel()->isSelected(m_model->index(index));
+}
+
+void FileList::setSelected(int index, bool selected)
+{
+    if (index < 0 || index >= listCount())
+        return;
+    selectionModel()->select(m_model->index(index),
+                             selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect);
+}
+
+void FileList::selectAllEntries()
+{
+    const int count = listCount();
+    if (count == 0)
+        return;
+    // One range, however long the list: selecting row by row would take seconds.
+    selectionModel()->select(QItemSelection(m_model->index(0), m_model->index(count - 1)),
+                             QItemSelectionModel::Select);
+}
+
+int FileList::listIndex() const
+{
+    const QModelIndex current = currentIndex();
+    return current.isValid() ? current.row() : -1;
+}
+
+void FileList::mousePressEvent(QMouseEvent *event)
+{
+    const Qt::MouseButton button = event->button();
+    const QPoint globalPos = event->globalPosition().toPoint();
+    QListView::mousePressEvent(event);
+    emit mousePressed(button, globalPos);
+}
+
+void FileList::mouseReleaseEvent(QMouseEvent *event)
+{
+    const Qt::MouseButton button = event->button();
+    const QPoint globalPos = event->globalPosition().toPoint();
+    QListView::mouseReleaseEvent(event);
+    emit mouseReleased(button, globalPos);
+}
+
+void FileList::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    const bool overEntry = indexAt(event->position().toPoint()).isValid();
+    QListView::mouseDoubleClickEvent(event);
+    if (overEntry)
+        emit entryDoubleClicked();
+}
+
+} // namespace zelv

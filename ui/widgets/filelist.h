@@ -1,0 +1,58 @@
+// The file list: the plain files of one folder whose names match a pattern, in name order
+// ignoring case, with extended multiple selection.
+#pragma once
+
+#include "platform/dosfilesystem.h"
+
+#include <QListView>
+
+namespace zelv {
+
+class FileListModel;
+
+class FileList : public QListView {
+    Q_OBJECT
+public:
+    explicit FileList(const DosFileSystem &files, QWidget *parent = nullptr);
+    ~FileList() override;
+
+    // The folder, a DOS path spelled as on disk ("C:\Games", "C:\" for a root). Setting it reads
+    // the folder at once; a folder that cannot be opened returns false and changes nothing.
+    bool setPath(const QString &dosFolder);
+    QString path() const;
+
+    // One wildcard or several joined by ";". Setting it reads the folder again.
+    void setPattern(const QString &pattern);
+    QString pattern() const;
+
+    // Reads the folder again; every entry comes back unselected.
+    void refresh();
+
+    int listCount() const;
+    QString list(int index) const; // the name without folder; empty outside the list
+    bool selected(int index) const;
+    void setSelected(int index, bool selected);
+    void selectAllEntries();        // one selection range, fast for any length
+    int listIndex() const;          // the current entry, -1 when there is none
+
+signals:
+    // A mouse button pressed or released over the list, with the global position.
+    void mousePressed(Qt::MouseButton button, const QPoint &globalPos);
+    void mouseReleased(Qt::MouseButton button, const QPoint &globalPos);
+    void entryDoubleClicked();
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+
+private:
+    void reload();
+
+    const DosFileSystem &m_files;
+    FileListModel *m_model;
+    QString m_path;
+    QString m_pattern = QStringLiteral("*.*");
+};
+
+} // namespace zelv

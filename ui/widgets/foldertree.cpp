@@ -1,0 +1,447 @@
+#include "foldertree.h"
+
+#include "platform/dospath.h"
+#include "platform/hostfs.h"
+
+#include <QAbstractItemModel>
+#include <QHeaderView>
+#include <QIcon>
+#include <QMouseEvent>
+#include <QStyle>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+namespace zelv {
+
+namespace {
+
+// The order hostfs lists names in: ignoring case, then exact, so that merges agree with it.
+bool nameLess(const QString &a, const QString &b)
+{
+    const int c = a.compare(b, Qt::CaseInsensitive);
+    return c != 0 ? c < 0 : a < b;
+}
+
+QString childHost(const QString &folder, const QString &name)
+{
+    return folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
+}
+
+} // namespace
+
+// Drives at the top, folders below, each folder read only when it is opened or a path leads
+// through it.
+class FolderTreeModel : public QAbstractItemModel {
+public:
+    struct Node {
+        Node *parent = nullptr;
+        int row = 0;
+        QString name;   // "C:" for a drive, the name as on disk for a folder
+        QString host;   // the host folder
+        QChar letter;   // the drive's letter, lower case
+        QString target; // drives only: the folder the link names
+        bool listed = false;
+        bool unseen = false; // listed since the branch was last opened
+        std::vector<std::unique_ptr<Node>> children;
+
+        bool isDrive() const { return parent == nullptr; }
+    };
+
+    FolderTreeModel(QStyle *style, QObject *parent)
+        : QAbstractItemModel(parent),
+          m_driveIcon(style->standardIcon(QStyle::SP_DriveHDIcon)),
+          m_folderIcon(style->standardIcon(QStyle::SP_DirIcon))
+    {
+    }
+
+    QModelIndex index(int row, int column, const QModelIndex &parent = QModelIndex()) const override
+    {
+        if (column != 0 || row < 0)
+            return QModelIndex();
+        const auto &list = childrenOf(parent);
+        if (row >= int(list.size()))
+            return QModelIndex();
+        return createIndex(row, 0, list[row].get());
+    }
+
+    QModelIndex parent(const QModelIndex &child) const override
+    {
+        const Node *node = nodeOf(child);
+        if (!node || !node->parent)
+            return QModelIndex();
+        return indexOf(node->parent);
+    }
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override
+    {
+        if (parent.column() > 0)
+            return 0;
+        return int(childrenOf(parent).size());
+    }
+
+    int columnCount(const QModelIndex & = QModelIndex()) const override { return 1; }
+
+    // A folder not yet read shows its arrow; reading every sub-folder ahead to know better
+    // would make opening a large folder slow.
+    bool hasChildren(const QModelIndex &parent = QModelIndex()) const override
+    {
+        const Node *node = nodeOf(parent);
+        if (!node)
+            return !m_drives.empty();
+        return !node->listed || !node->children.empty();
+    }
+
+    bool canFetchMore(const QModelIndex &parent) const override
+    {
+        const Node *node = nodeOf(parent);
+        return node && !node->listed;
+    }
+
+    void fetchMore(const QModelIndex &parent) override
+    {
+        if (Node *node = nodeOf(parent); node && !node->listed)
+            list(node);
+    }
+
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        const Node *node = nodeOf(index);
+        if (!node)
+            return QVariant();
+        switch (role) {
+        case Qt::DisplayRole:
+            return node->name;
+        case Qt::DecorationRole:
+            return node->isDrive() ? m_driveIcon : m_folderIcon;
+        case Qt::ToolTipRole:
+            return node->isDrive() ? QVariant(node->target) : QVariant();
+        default:
+            return QVariant();
+        }
+    }
+
+    Qt::ItemFlags flags(const QModelIndex &index) const override
+    {
+        return index.isValid() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled : Qt::NoItemFlags;
+    }
+
+    Node *nodeOf(const QModelIndex &index) const
+    {
+        return index.isValid() ? static_cast<Node *>(index.internalPointer()) : nullptr;
+    }
+
+    QModelIndex indexOf(const Node *node) const
+    {
+        return node ? createIndex(node->row, 0, const_cast<Node *>(node)) : QModelIndex();
+    }
+
+    static QString dosPath(const Node *node)
+    {
+        QStringList names;
+        for (; node && !node->isDrive(); node = node->parent)
+            names.prepend(node->name);
+        if (!node)
+            return QString();
+        return node->name + u'\\' + names.join(u'\\');
+    }
+
+    Node *drive(QChar letter) const
+    {
+        letter = letter.toLower();
+        for (const auto &d : m_drives)
+            if (d->letter == letter)
+                return d.get();
+        return nullptr;
+    }
+
+    // The child spelled exactly so, else one spelled the same ignoring case.
+    static Node *child(const Node *node, const QString &name)
+    {
+        Node *folded = nullptr;
+        for (const auto &c : node->children) {
+            if (c->name == name)
+                return c.get();
+            if (!folded && c->name.compare(name, Qt::CaseInsensitive) == 0)
+                folded = c.get();
+        }
+        return folded;
+    }
+
+    void ensureListed(Node *node)
+    {
+        if (!node->listed)
+            list(node);
+    }
+
+    // Reads a folder again and merges what changed, so that open branches and the current
+    // folder stay where they are.
+    void relist(Node *node)
+    {
+        if (!node->listed) {
+            list(node);
+            return;
+        }
+        if (node->host.isEmpty())
+            return; // a drive that is not ready
+        const QStringList names = subFolders(node->host);
+        const QModelIndex parentIndex = indexOf(node);
+        node->unseen = true;
+
+        for (int i = int(node->children.size()) - 1; i >= 0; --i) {
+            if (std::binary_search(names.begin(), names.end(), node->children[i]->name, nameLess))
+                continue;
+            beginRemoveRows(parentIndex, i, i);
+            node->children.erase(node->children.begin() + i);
+            renumber(node, i);
+            endRemoveRows();
+        }
+        for (const QString &name : names) {
+            auto &list = node->children;
+            const auto at = std::lower_bound(list.begin(), list.end(), name,
+                                             [](const auto &c, const QString &n) { return nameLess(c->name, n); });
+            if (at != list.end() && (*at)->name == name)
+                continue;
+            const int row = int(at - list.begin());
+            beginInsertRows(parentIndex, row, row);
+            list.insert(at, makeFolder(node, name));
+            renumber(node, row);
+            endInsertRows();
+        }
+        if (node->children.empty())
+            notifyChildlessness(node);
+    }
+
+    // Brings the drives in line with the drive table: gone or re-pointed drives leave,
+    // new ones arrive; drives that stay keep their open branches.
+    void setDrives(const QList<Drive> &drives)
+    {
+        for (int i = int(m_drives.size()) - 1; i >= 0; --i) {
+            const Node *d = m_drives[i].get();
+            const bool kept = std::any_of(drives.begin(), drives.end(), [d](const Drive &n) {
+                return n.letter == d->letter && n.target == d->target && n.canonical == d->host;
+            });
+            if (kept)
+                continue;
+            beginRemoveRows(QModelIndex(), i, i);
+            m_drives.erase(m_drives.begin() + i);
+            renumberDrives(i);
+            endRemoveRows();
+        }
+        for (const Drive &d : drives) {
+            const auto at = std::lower_bound(m_drives.begin(), m_drives.end(), d.letter,
+                                             [](const auto &n, QChar l) { return n->letter < l; });
+            if (at != m_drives.end() && (*at)->letter == d.letter)
+                continue;
+            const int row = int(at - m_drives.begin());
+            auto node = std::make_unique<Node>();
+            node->name = QString(d.letter.toUpper()) + u':';
+            node->host = d.canonical;
+            node->letter = d.letter;
+            node->target = d.target;
+            // A drive whose folder is missing is shown, with nothing in it.
+            node->listed = !d.ready();
+            beginInsertRows(QModelIndex(), row, row);
+            m_drives.insert(at, std::move(node));
+            renumberDrives(row);
+            endInsertRows();
+        }
+    }
+
+private:
+    const std::vector<std::unique_ptr<Node>> &childrenOf(const QModelIndex &parent) const
+    {
+        const Node *node = nodeOf(parent);
+        return node ? node->children : m_drives;
+    }
+
+    static QStringList subFolders(const QString &host)
+    {
+        QStringList names = hostfs::listNames(host, hostfs::EntryKind::Any);
+        names.erase(std::remove_if(names.begin(), names.end(),
+                                   [&](const QString &n) { return !hostfs::isDirectory(childHost(host, n)); }),
+                    names.end());
+        return names;
+    }
+
+    static std::unique_ptr<Node> makeFolder(Node *parent, const QString &name)
+    {
+        auto node = std::make_unique<Node>();
+        node->parent = parent;
+        node->name = name;
+        node->host = childHost(parent->host, name);
+        return node;
+    }
+
+    static void renumber(Node *node, int from)
+    {
+        for (int i = from; i < int(node->children.size()); ++i)
+            node->children[i]->row = i;
+    }
+
+    void renumberDrives(int from)
+    {
+        for (int i = from; i < int(m_drives.size()); ++i)
+            m_drives[i]->row = i;
+    }
+
+    void list(Node *node)
+    {
+        const QStringList names = subFolders(node->host);
+        node->listed = true;
+        node->unseen = true;
+        if (names.isEmpty()) {
+            notifyChildlessness(node);
+            return;
+        }
+        beginInsertRows(indexOf(node), 0, int(names.size()) - 1);
+        node->children.reserve(names.size());
+        for (const QString &name : names)
+            node->children.push_back(makeFolder(node, name));
+        renumber(node, 0);
+        endInsertRows();
+    }
+
+    // The view asks again whether the item has children and drops its arrow.
+    void notifyChildlessness(Node *node)
+    {
+        const QModelIndex index = indexOf(node);
+        emit dataChanged(index, index);
+    }
+
+    std::vector<std::unique_ptr<Node>> m_drives;
+    QIcon m_driveIcon;
+    QIcon m_folderIcon;
+};
+
+FolderTree::FolderTree(const DriveTable &drives, QWidget *parent)
+    : QTreeView(parent), m_drives(drives), m_model(new FolderTreeModel(style(), this))
+{
+    m_model->setDrives(m_drives.drives());
+    setModel(m_model);
+    setHeaderHidden(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setUniformRowHeights(true);
+    header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header()->setStretchLastSection(false);
+
+    connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { currentFolderMoved(); });
+    connect(this, &QTreeView::expanded, this, [this](const QModelIndex &index) {
+        // Opening a branch read long ago shows what has been made or removed since.
+        auto *node = m_model->nodeOf(index);
+        if (!node)
+            return;
+        if (node->unseen)
+            node->unseen = false;
+        else
+            m_model->relist(node);
+    });
+}
+
+FolderTree::~FolderTree() = default;
+
+QString FolderTree::path() const
+{
+    return FolderTreeModel::dosPath(m_model->nodeOf(currentIndex()));
+}
+
+void FolderTree::currentFolderMoved()
+{
+    const QString now = path();
+    if (now == m_reportedPath)
+        return;
+    m_reportedPath = now;
+    if (!m_quiet)
+        emit dirChanged();
+}
+
+QModelIndex FolderTree::locate(const QString &dosFolder)
+{
+    const auto resolved = m_drives.resolveDos(dosFolder);
+    if (!resolved)
+        return QModelIndex();
+    const auto host = m_drives.toHost(*resolved);
+    if (!host || !hostfs::isDirectory(*host))
+        return QModelIndex();
+    const auto parts = dospath::components(*resolved);
+    if (!parts)
+        return QModelIndex();
+
+    const QChar letter = resolved->at(0);
+    FolderTreeModel::Node *node = m_model->drive(letter);
+    if (!node || node->host.isEmpty()) {
+        // A drive linked in since the table was last read.
+        m_model->setDrives(m_drives.drives());
+        node = m_model->drive(letter);
+        if (!node || node->host.isEmpty())
+            return QModelIndex();
+    }
+    for (const QString &part : *parts) {
+        m_model->ensureListed(node);
+        FolderTreeModel::Node *next = FolderTreeModel::child(node, part);
+        if (!next) {
+            // Made since the parent was read.
+            m_model->relist(node);
+            next = FolderTreeModel::child(node, part);
+        }
+        if (!next)
+            return QModelIndex();
+        node = next;
+    }
+    return m_model->indexOf(node);
+}
+
+bool FolderTree::setPath(const QString &dosFolder)
+{
+    const QModelIndex target = locate(dosFolder);
+    if (!target.isValid())
+        return false;
+    showCurrent(target);
+    return true;
+}
+
+void FolderTree::showCurrent(const QModelIndex &target)
+{
+    for (QModelIndex up = target.parent(); up.isValid(); up = up.parent())
+        expand(up);
+    // Selected as well: the item may already be current without being selected (focus alone
+    // makes the first drive current).
+    selectionModel()->setCurrentIndex(target, QItemSelectionModel::ClearAndSelect);
+    scrollTo(target);
+}
+
+void FolderTree::reloadDrives()
+{
+    const QString before = path();
+    m_quiet = true;
+    m_model->setDrives(m_drives.drives());
+    // Keep the current folder, or the nearest folder above it that is still there.
+    if (!before.isEmpty() && path() != before) {
+        for (QString folder = before;; folder = dospath::folderOf(folder)) {
+            const QModelIndex target = locate(folder);
+            if (target.isValid()) {
+                showCurrent(target);
+                break;
+            }
+            if (dospath::isDriveRoot(folder))
+                break;
+        }
+    }
+    m_quiet = false;
+    if (path() != before) {
+        m_reportedPath = path();
+        emit dirChanged();
+    }
+}
+
+void FolderTree::mousePressEvent(QMouseEvent *event)
+{
+    const Qt::MouseButton button = event->button();
+    const QPoint globalPos = event->globalPosition().toPoint();
+    QTreeView::mousePressEvent(event);
+    emit mousePressed(button, globalPos);
+}
+
+} // namespace zelv

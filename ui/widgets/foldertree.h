@@ -1,0 +1,50 @@
+// The folder tree: the drives of the drive table and their folders, listed as they are opened.
+// One folder is current; it is read and set as a DOS path.
+#pragma once
+
+#include "platform/drivetable.h"
+
+#include <QTreeView>
+
+namespace zelv {
+
+class FolderTreeModel;
+
+class FolderTree : public QTreeView {
+    Q_OBJECT
+public:
+    explicit FolderTree(const DriveTable &drives, QWidget *parent = nullptr);
+    ~FolderTree() override;
+
+    // Makes the folder current: opens the branches down to it, selects it and scrolls to it.
+    // Returns false and changes nothing when the folder does not exist (or its drive is not
+    // ready). A folder created since its parent was listed is found: the parent is listed anew.
+    bool setPath(const QString &dosFolder);
+    // "C:\" for a drive root, "C:\Games\New" otherwise, spelled as on disk; empty before a
+    // folder has been made current.
+    QString path() const;
+
+    // Reads the drive table again (a drive added or removed while the program runs).
+    void reloadDrives();
+
+signals:
+    // The current folder changed, by the user or by setPath.
+    void dirChanged();
+    void mousePressed(Qt::MouseButton button, const QPoint &globalPos);
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+
+private:
+    // The item of a folder, listing the branches down to it as needed; invalid when there is none.
+    QModelIndex locate(const QString &dosFolder);
+    void showCurrent(const QModelIndex &target);
+    void currentFolderMoved();
+
+    const DriveTable &m_drives;
+    FolderTreeModel *m_model;
+    QString m_reportedPath; // the folder dirChanged last reported
+    bool m_quiet = false;   // set while the drives are read again
+};
+
+} // namespace zelv

@@ -1,0 +1,117 @@
+#include "statuspanel.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <algorithm>
+
+namespace zelv {
+
+namespace {
+
+constexpr int kPanelHeight = 16;
+constexpr int kTextMargin = 2; // keeps the caption off the bevel
+
+Qt::Alignment alignmentFor(int code)
+{
+    static const Qt::Alignment horizontal[] = {Qt::AlignLeft, Qt::AlignRight, Qt::AlignHCenter};
+    static const Qt::Alignment vertical[] = {Qt::AlignTop, Qt::AlignVCenter, Qt::AlignBottom};
+    return horizontal[code / 3] | vertical[code % 3];
+}
+
+} // namespace
+
+StatusPanel::StatusPanel(QWidget *parent)
+    : QFrame(parent)
+{
+    setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    setLineWidth(1);
+    setMinimumHeight(kPanelHeight);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+}
+
+void StatusPanel::setCaption(const QString &caption)
+{
+    if (caption == m_caption)
+        return;
+    m_caption = caption;
+    update();
+}
+
+void StatusPanel::setAlignmentCode(int code)
+{
+    code = std::clamp(code, 0, 8);
+    if (code == m_alignment)
+        return;
+    m_alignment = code;
+    update();
+}
+
+void StatusPanel::setForeColor(const QColor &color)
+{
+    if (color == m_foreColor)
+        return;
+    m_foreColor = color;
+    update();
+}
+
+void StatusPanel::setFloodType(int type)
+{
+    if (type == m_floodType)
+        return;
+    m_floodType = type;
+    update();
+}
+
+void StatusPanel::setFloodPercent(int percent)
+{
+    percent = std::clamp(percent, 0, 100);
+    if (percent == m_floodPercent)
+        return;
+    m_floodPercent = percent;
+    if (m_floodType == 1)
+        update();
+}
+
+void StatusPanel::setFont3D(int style)
+{
+    if (style == m_font3D)
+        return;
+    m_font3D = style;
+    update();
+}
+
+void StatusPanel::paintEvent(QPaintEvent *event)
+{
+    QFrame::paintEvent(event); // the bevel
+
+    QPainter painter(this);
+    const QRect inner = contentsRect();
+    if (m_floodType == 1 && m_floodPercent > 0) {
+        const int filled = inner.width() * m_floodPercent / 100;
+        painter.fillRect(QRect(inner.left(), inner.top(), filled, inner.height()),
+                         palette().color(QPalette::Highlight));
+    }
+
+    if (m_caption.isEmpty())
+        return;
+    const QRect textRect = inner.adjusted(kTextMargin, 0, -kTextMargin, 0);
+    const QString shown = fontMetrics().elidedText(m_caption, Qt::ElideMiddle, textRect.width());
+    const int align = int(alignmentFor(m_alignment)) | Qt::TextSingleLine;
+    painter.setClipRect(inner);
+    if (m_font3D == 4) {
+        // Engraved: a light copy one pixel down and right reads as the lower edge of a groove.
+        painter.setPen(palette().color(QPalette::Light));
+        painter.drawText(textRect.translated(1, 1), align, shown);
+    }
+    painter.setPen(m_foreColor);
+    painter.drawText(textRect, align, shown);
+}
+
+void StatusPanel::mousePressEvent(QMouseEvent *event)
+{
+    emit mousePressed(event->button(), event->globalPosition().toPoint());
+    QFrame::mousePressEvent(event);
+}
+
+} // namespace zelv

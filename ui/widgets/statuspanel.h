@@ -1,0 +1,52 @@
+// A 3-D status panel with a caption and an optional progress fill behind it.
+#pragma once
+
+#include <QColor>
+#include <QFrame>
+
+namespace zelv {
+
+class StatusPanel : public QFrame {
+    Q_OBJECT
+public:
+    explicit StatusPanel(QWidget *parent = nullptr);
+
+    void setCaption(const QString &caption);
+    QString caption() const { return m_caption; }
+
+    // Alignment codes: 0 left top, 1 left middle, 2 left bottom, 3 right top, 4 right middle,
+    // 5 right bottom, 6 centre top, 7 centre middle, 8 centre bottom.
+    void setAlignmentCode(int code);
+    int alignmentCode() const { return m_alignment; }
+
+    void setForeColor(const QColor &color);
+    QColor foreColor() const { return m_foreColor; }
+
+    // Progress fill style: 0 no bar, 1 a bar filling from left to right behind the caption.
+    void setFloodType(int type);
+    int floodType() const { return m_floodType; }
+    // 0 to 100; values outside are clamped.
+    void setFloodPercent(int percent);
+    int floodPercent() const { return m_floodPercent; }
+
+    // Caption style: 0 plain, 4 inset (engraved) text.
+    void setFont3D(int style);
+    int font3D() const { return m_font3D; }
+
+signals:
+    void mousePressed(Qt::MouseButton button, const QPoint &globalPos);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+
+private:
+    QString m_caption;
+    int m_alignment = 7;
+    QColor m_foreColor = Qt::black;
+    int m_floodType = 0;
+    int m_floodPercent = 0;
+    int m_font3D = 0;
+};
+
+} // namespace zelv
