@@ -1,8 +1,9 @@
 // How fast the file list shows a folder of 100,000 files, against a bare scan of the same
 // folder; and how fast the program shows its window, against a Qt program with an empty one.
 //
-//   filelistbench [--rounds N] [--list-only | --startup-only]
+//   filelistbench [--rounds N] [--list-only | --startup-only] [--program PATH]
 //
+// --program times another build of the program instead of the one beside this build.
 // The folder is made once under the temporary folder and kept for later runs.
 #include "platform/drivetable.h"
 #include "platform/dosfilesystem.h"
@@ -229,10 +230,9 @@ double timeLaunch(const QString &program, QString *problem)
     return ms;
 }
 
-void benchStartup(int rounds)
+void benchStartup(int rounds, const QString &zelv)
 {
     const QString empty = QCoreApplication::applicationDirPath() + QStringLiteral("/emptywindow");
-    const QString zelv = QStringLiteral(ZELV_PROGRAM_DIR "/Zelv32");
     out << "Start-up to the first shown window, " << rounds << " rounds (median ms)" << Qt::endl;
     for (const QString &program : {empty, zelv}) {
         if (!QFileInfo(program).isExecutable()) {
@@ -273,8 +273,9 @@ int main(int argc, char *argv[])
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
 
-    int rounds = 7;
+    int rounds = 9;
     bool list = true, startup = true;
+    QString program = QStringLiteral(ZELV_PROGRAM_DIR "/Zelv32");
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == u"--rounds" && i + 1 < args.size())
@@ -283,14 +284,16 @@ int main(int argc, char *argv[])
             startup = false;
         else if (args[i] == u"--startup-only")
             list = false;
+        else if (args[i] == u"--program" && i + 1 < args.size())
+            program = QFileInfo(args[++i]).absoluteFilePath();
         else {
-            out << "usage: filelistbench [--rounds N] [--list-only | --startup-only]" << Qt::endl;
+            out << "usage: filelistbench [--rounds N] [--list-only | --startup-only] [--program PATH]" << Qt::endl;
             return 2;
         }
     }
     if (list)
         benchFileList(rounds);
     if (startup)
-        benchStartup(rounds);
+        benchStartup(rounds, program);
     return 0;
 }

@@ -9,11 +9,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
-#include <vector>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+#include <vector>
 
 namespace zelv::hostfs {
 

@@ -125,7 +125,7 @@ void TestWidgets::toolbarEntries()
     QVERIFY(toolbar.key(0).isNull());
     QVERIFY(toolbar.key(17).isNull());
     QVERIFY(!toolbar.isSeparator(17));
-    QCOMPARE(toolbar.iconSize(), QSize(20, 20));
+    QCOMPARE(toolbar.iconSize(), QSize(16, 16));
     QVERIFY(!toolbar.isMovable());
 }
 
@@ -500,8 +500,8 @@ void TestWidgets::logoFamilyInstalled()
                                       [](QLabel *l) { return l->text() == QLatin1String("Vosk"); });
     QVERIFY(caption != labels.end());
     const QFontMetrics metrics((*caption)->font());
-    QVERIFY(metrics.horizontalAdvance(QStringLiteral("Vosk")) <= 59);
-    QVERIFY(metrics.height() <= 23);
+    QVERIFY(metrics.horizontalAdvance(QStringLiteral("Vosk")) <= 37);
+    QVERIFY(metrics.height() <= 21);
 }
 
 void TestWidgets::logoClick_data()

@@ -247,9 +247,10 @@ void Form1::Form_Resize()
     const double W = client->width() * kTwipsPerPixel + kClassicFrameWidth;
     const double H = client->height() * kTwipsPerPixel + kClassicFrameHeight;
 
-    const QSize toolbarSize = GTToolbar1->sizeHint().expandedTo(designed::toolbar.toPixels().size());
-    GTToolbar1->setGeometry(QRect(designed::toolbar.toPixels().topLeft(), toolbarSize));
-    const double toolbarWidth = toolbarSize.width() * kTwipsPerPixel;
+    // The toolbar is as wide as its buttons; the rules count at least its designed width.
+    const QRect toolbar = designed::toolbar.toPixels();
+    GTToolbar1->setGeometry(QRect(toolbar.topLeft(), QSize(GTToolbar1->sizeHint().width(), toolbar.height())));
+    const double toolbarWidth = std::max(designed::toolbar.width, GTToolbar1->width() * kTwipsPerPixel);
 
     m_layout = layoutForWindow(W, H, toolbarWidth, m_layout);
     Frame1->setGeometry(m_layout.frame1.toPixels());

@@ -18,7 +18,7 @@ KeyedToolbar::KeyedToolbar(QWidget *parent)
     // Lives in the window's own layout, not in a dock area.
     setMovable(false);
     setFloatable(false);
-    setIconSize(QSize(20, 20));
+    setIconSize(QSize(16, 16));
     setToolButtonStyle(Qt::ToolButtonIconOnly);
 
     m_group->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);

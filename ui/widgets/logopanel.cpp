@@ -12,10 +12,10 @@ namespace zelv {
 
 namespace {
 
-constexpr int kIconSize = 20;
+constexpr int kIconSize = 17;
 // The room the caption is fitted into.
-constexpr int kCaptionWidth = 59;
-constexpr int kCaptionHeight = 23;
+constexpr int kCaptionWidth = 37;
+constexpr int kCaptionHeight = 21;
 
 const char *const kPreferredFamily = "Chaucer";
 // Blackletter families close in spirit, as packaged by Debian (fonts-gotico-antiqua) and others.
