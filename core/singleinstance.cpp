@@ -1,10 +1,10 @@
 #include "singleinstance.h"
 
+#include "platform/localchannel.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
-#include <QLocalServer>
-#include <QLocalSocket>
 
 #include <unistd.h>
 
@@ -30,53 +30,27 @@ SingleInstance::~SingleInstance() = default;
 
 bool SingleInstance::askRunningInstance()
 {
-    QLocalSocket socket;
-    socket.connectToServer(m_name);
-    if (!socket.waitForConnected(kWaitMs))
-        return false;
-    socket.write(kRestore);
-    socket.waitForBytesWritten(kWaitMs);
     // The running instance answers once its window has been restored.
-    while (!socket.canReadLine() && socket.waitForReadyRead(kWaitMs)) {
-    }
-    return true;
+    return askLocalChannel(m_name, kRestore, kWaitMs).has_value();
 }
 
 bool SingleInstance::handOverToRunningInstance()
 {
-    if (askRunningInstance()) {
-        m_anotherWasRunning = true;
-        return true;
-    }
-    m_server = new QLocalServer(this);
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!m_server->listen(m_name)) {
-        // Either an instance started at the same moment, or a dead one left its socket behind.
-        if (askRunningInstance()) {
-            m_anotherWasRunning = true;
-            return true;
-        }
-        QLocalServer::removeServer(m_name);
-        m_server->listen(m_name);
-    }
-    connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::answer);
-    return false;
-}
-
-void SingleInstance::answer()
-{
-    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            while (socket->canReadLine()) {
-                if (socket->readLine() == kRestore) {
-                    emit restoreRequested();
-                    socket->write(kDone);
-                    socket->flush();
-                }
-            }
-        });
-    }
+    m_server = new LocalChannelServer(m_name, [this](const QByteArray &line) {
+        if (line != kRestore)
+            return QByteArray();
+        emit restoreRequested();
+        return kDone;
+    }, this);
+    // Whoever holds the name is the running instance; two starts at the same moment cannot
+    // both get it.
+    if (m_server->listen())
+        return false;
+    delete m_server;
+    m_server = nullptr;
+    m_anotherWasRunning = true;
+    askRunningInstance();
+    return true;
 }
 
 } // namespace zelv

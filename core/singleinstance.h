@@ -1,13 +1,13 @@
 // One running instance per program folder. A later start finds the running one through a
-// local socket, asks it to restore its window and come to the front, and ends.
+// local channel, asks it to restore its window and come to the front, and ends.
 #pragma once
 
 #include <QObject>
 #include <QString>
 
-class QLocalServer;
-
 namespace zelv {
+
+class LocalChannelServer;
 
 class SingleInstance : public QObject {
     Q_OBJECT
@@ -20,7 +20,7 @@ public:
     bool handOverToRunningInstance();
     bool anotherWasRunning() const { return m_anotherWasRunning; }
 
-    QString serverName() const { return m_name; }
+    QString channelName() const { return m_name; }
 
 signals:
     // A later start asked this instance to restore its window and come to the front.
@@ -28,10 +28,9 @@ signals:
 
 private:
     bool askRunningInstance();
-    void answer();
 
     QString m_name;
-    QLocalServer *m_server = nullptr;
+    LocalChannelServer *m_server = nullptr;
     bool m_anotherWasRunning = false;
 };
 

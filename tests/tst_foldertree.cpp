@@ -1,6 +1,7 @@
 #include "support/testworld.h"
 #include "ui/widgets/foldertree.h"
 
+#include <QAbstractItemModelTester>
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
@@ -226,6 +227,8 @@ void TestFolderTree::reopeningShowsChanges()
     m_world.makeFolder(m_world.onDrive(u'c', QStringLiteral("Shifting/b")));
     m_world.makeFolder(m_world.onDrive(u'c', QStringLiteral("Shifting/Gone")));
     FolderTree tree(m_world.drives());
+    // Checks every index and signal of the merges below.
+    QAbstractItemModelTester tester(tree.model());
     QVERIFY(tree.setPath(QStringLiteral("c:\\shifting\\b")));
     const QModelIndex shifting = tree.currentIndex().parent();
     QCOMPARE(childNames(tree.model(), shifting), QStringList({"b", "Gone"}));

@@ -1,3 +1,4 @@
+#include "ui/widgets/artwork.h"
 #include "ui/widgets/dragcorner.h"
 #include "ui/widgets/keyedtoolbar.h"
 #include "ui/widgets/logopanel.h"
@@ -10,7 +11,6 @@
 #include <QPainter>
 #include <QSignalSpy>
 #include <QSplitterHandle>
-#include <QSvgRenderer>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -134,13 +134,13 @@ void TestWidgets::toolbarIcons()
     KeyedToolbar toolbar;
     for (const ToolbarEntry &e : kToolbar)
         toolbar.addEntry(e.style, QString::fromLatin1(e.key));
-    const QStringList others = {"logo", "dragcorner", "app"};
+    const QStringList others = {"logo", "dragcorner", "app", "drive", "folder"};
     for (const QString &name : others)
-        QVERIFY2(!QIcon(":/icons/" + name + ".svg").pixmap(20, 20).isNull(), qPrintable(name));
+        QVERIFY2(!artworkIcon(name).pixmap(20, 20).isNull(), qPrintable(name));
     for (int p = 1; p <= toolbar.count(); ++p) {
         if (toolbar.isSeparator(p))
             continue;
-        const QString path = ":/icons/" + toolbar.key(p) + ".svg";
+        const QString path = ":/icons/" + toolbar.key(p) + "-16.png";
         QVERIFY2(QFile::exists(path), qPrintable(path));
         QVERIFY2(!toolbar.buttonAt(p)->icon().pixmap(20, 20).isNull(), qPrintable(path));
     }
@@ -542,7 +542,7 @@ void TestWidgets::dragCorner()
     QImage expected(corner->size(), QImage::Format_ARGB32_Premultiplied);
     expected.fill(corner->palette().color(QPalette::Window));
     QPainter painter(&expected);
-    QSvgRenderer(QStringLiteral(":/icons/dragcorner.svg")).render(&painter, QRectF(corner->rect()));
+    painter.drawPixmap(corner->rect(), artworkIcon(QStringLiteral("dragcorner")).pixmap(corner->size()));
     painter.end();
     QCOMPARE(corner->grab().toImage().convertToFormat(expected.format()), expected);
 }

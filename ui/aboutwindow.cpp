@@ -1,9 +1,10 @@
 #include "aboutwindow.h"
 
+#include "widgets/artwork.h"
+
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QSvgRenderer>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -77,8 +78,7 @@ void AboutWindow::paintEvent(QPaintEvent *)
     p.fillRect(rect(), palette().window());
     p.setPen(palette().mid().color());
     p.drawRect(rect().adjusted(0, 0, -1, -1));
-    QSvgRenderer art(QStringLiteral(":/icons/app.svg"));
-    art.render(&p, QRectF(width() / 2.0 - 36, 16, 72, 72));
+    p.drawPixmap(QRect(width() / 2 - 36, 16, 72, 72), artworkIcon(QStringLiteral("app")).pixmap(72, 72));
 }
 
 } // namespace zelv

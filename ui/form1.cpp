@@ -4,6 +4,7 @@
 #include "core/singleinstance.h"
 #include "messageboxdialogs.h"
 #include "platform/dospath.h"
+#include "widgets/artwork.h"
 #include "widgets/dragcorner.h"
 #include "widgets/filelist.h"
 #include "widgets/foldertree.h"
@@ -49,7 +50,7 @@ Form1::Form1(const Form1Context &context, QWidget *parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Zelvant32"));
-    setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
+    setWindowIcon(artworkIcon(QStringLiteral("app")));
 
     if (context.dialogs) {
         m_dialogs = context.dialogs;

@@ -2,6 +2,7 @@
 
 #include "form1.h"
 #include "platform/drivetable.h"
+#include "widgets/artwork.h"
 
 #include <QApplication>
 #include <QDir>
@@ -13,7 +14,7 @@ int runProgram(int argc, char *argv[], bool exitWhenShown)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zelvant32"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
+    QApplication::setWindowIcon(artworkIcon(QStringLiteral("app")));
 
     // The drive table lives beside the program; a first start makes c: the home folder.
     const QString programFolder = DriveTable::runningProgramFolder();
@@ -23,8 +24,20 @@ int runProgram(int argc, char *argv[], bool exitWhenShown)
     Form1 window({programFolder, &drives, nullptr, nullptr});
     if (window.Form_Load() != StartupOutcome::Completed)
         return 0;
-    if (exitWhenShown)
-        QTimer::singleShot(0, &app, &QCoreApplication::quit);
+    if (exitWhenShown) {
+        // Ends at the window's first paint, once it has really been drawn.
+        struct QuitOnPaint : QObject {
+            bool eventFilter(QObject *, QEvent *event) override
+            {
+                if (event->type() == QEvent::Paint)
+                    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+                return false;
+            }
+        };
+        static QuitOnPaint quitter;
+        window.installEventFilter(&quitter);
+        window.update();
+    }
     return app.exec();
 }
 

@@ -3,7 +3,6 @@
 
 #include <QSizeGrip>
 
-class QSvgRenderer;
 
 namespace zelv {
 
@@ -15,8 +14,6 @@ public:
 protected:
     void paintEvent(QPaintEvent *event) override;
 
-private:
-    QSvgRenderer *m_picture;
 };
 
 } // namespace zelv

@@ -1,5 +1,7 @@
 #include "foldertree.h"
 
+#include "artwork.h"
+
 #include "platform/dospath.h"
 #include "platform/hostfs.h"
 
@@ -7,7 +9,6 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QMouseEvent>
-#include <QStyle>
 
 #include <algorithm>
 #include <memory>
@@ -49,10 +50,10 @@ public:
         bool isDrive() const { return parent == nullptr; }
     };
 
-    FolderTreeModel(QStyle *style, QObject *parent)
+    explicit FolderTreeModel(QObject *parent)
         : QAbstractItemModel(parent),
-          m_driveIcon(style->standardIcon(QStyle::SP_DriveHDIcon)),
-          m_folderIcon(style->standardIcon(QStyle::SP_DirIcon))
+          m_driveIcon(artworkIcon(QStringLiteral("drive"))),
+          m_folderIcon(artworkIcon(QStringLiteral("folder")))
     {
     }
 
@@ -316,7 +317,7 @@ private:
 };
 
 FolderTree::FolderTree(const DriveTable &drives, QWidget *parent)
-    : QTreeView(parent), m_drives(drives), m_model(new FolderTreeModel(style(), this))
+    : QTreeView(parent), m_drives(drives), m_model(new FolderTreeModel(this))
 {
     m_model->setDrives(m_drives.drives());
     setModel(m_model);

@@ -1,5 +1,7 @@
 #include "keyedtoolbar.h"
 
+#include "artwork.h"
+
 #include <QActionGroup>
 #include <QCursor>
 #include <QEvent>
@@ -39,7 +41,7 @@ int KeyedToolbar::addEntry(Style style, const QString &key)
         return position;
     }
 
-    e.action = addAction(QIcon(QStringLiteral(":/icons/") + key + QStringLiteral(".svg")), key);
+    e.action = addAction(artworkIcon(key), key);
     if (style == Group) {
         e.action->setCheckable(true);
         m_group->addAction(e.action);

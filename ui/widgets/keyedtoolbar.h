@@ -1,6 +1,6 @@
 // A toolbar whose entries are added one by one and addressed by position (from 1): plain
 // buttons, buttons of one exclusive group, and separators. Each button has a key that also
-// names its image (":/icons/KEY.svg") and a tooltip shown after one second.
+// names its image (the artwork of that name) and a tooltip shown after one second.
 #pragma once
 
 #include <QToolBar>

@@ -1,5 +1,7 @@
 #include "logopanel.h"
 
+#include "artwork.h"
+
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
@@ -81,7 +83,7 @@ LogoPanel::LogoPanel(const QString &caption, QWidget *parent)
     , m_icon(new QLabel(this))
     , m_caption(new QLabel(caption, this))
 {
-    m_icon->setPixmap(QIcon(QStringLiteral(":/icons/logo.svg")).pixmap(kIconSize, kIconSize));
+    m_icon->setPixmap(artworkIcon(QStringLiteral("logo")).pixmap(kIconSize, kIconSize));
     m_icon->setFixedSize(kIconSize, kIconSize);
 
     const QString family = chooseDecorativeFamily();
