@@ -125,7 +125,7 @@ void TestWidgets::toolbarEntries()
     QVERIFY(toolbar.key(0).isNull());
     QVERIFY(toolbar.key(17).isNull());
     QVERIFY(!toolbar.isSeparator(17));
-    QCOMPARE(toolbar.iconSize(), QSize(16, 16));
+    QCOMPARE(toolbar.iconSize(), QSize(20, 20));
     QVERIFY(!toolbar.isMovable());
 }
 

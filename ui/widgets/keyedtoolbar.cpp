@@ -20,7 +20,10 @@ KeyedToolbar::KeyedToolbar(QWidget *parent)
     // Lives in the window's own layout, not in a dock area.
     setMovable(false);
     setFloatable(false);
-    setIconSize(QSize(16, 16));
+    setIconSize(QSize(kIconSize, kIconSize));
+    // Compact buttons, so that the row keeps its designed height.
+    setStyleSheet(QStringLiteral("QToolBar { border: 0px; padding: 0px; spacing: 0px; }"
+                                 "QToolButton { padding: 1px; margin: 0px; }"));
     setToolButtonStyle(Qt::ToolButtonIconOnly);
 
     m_group->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);
@@ -49,8 +52,10 @@ int KeyedToolbar::addEntry(Style style, const QString &key)
     // triggered comes only from the user (or trigger()), after the group has settled;
     // setChecked() from setValue() does not raise it.
     connect(e.action, &QAction::triggered, this, [this, position] { emit buttonClicked(position); });
-    if (QWidget *button = widgetForAction(e.action))
+    if (QWidget *button = widgetForAction(e.action)) {
+        button->setFixedSize(kButtonSize, kButtonSize);
         button->installEventFilter(this);
+    }
     m_entries.append(e);
     return position;
 }

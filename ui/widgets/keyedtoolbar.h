@@ -33,6 +33,8 @@ public:
     void setToolTipText(int position, const QString &text);
     QString toolTipText(int position) const;
     static constexpr int kToolTipDelayMs = 1000;
+    static constexpr int kIconSize = 20;
+    static constexpr int kButtonSize = 24;
 
     void setButtonEnabled(int position, bool enabled);
     bool buttonEnabled(int position) const;
