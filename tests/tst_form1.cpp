@@ -80,6 +80,7 @@ private slots:
     void selectAllOnEmptyList();
     void contextMenuOnlyWhileInstallIsEnabled();
     void folderChangesFollowTheTree();
+    void failingFolderChangeRecoversToC();
     void refreshDropsTheSelection();
     void exitFromTheToolbarSaves();
 };
@@ -466,6 +467,30 @@ void TestForm1::folderChangesFollowTheTree()
     form.ExplorerTree1->setCurrentIndex(hits.first());
     QCOMPARE(form.listPath(), QStringLiteral("C:\\Games\\New"));
     QCOMPARE(form.SSPanel3->caption(), QStringLiteral("c:\\games\\new"));
+}
+
+void TestForm1::failingFolderChangeRecoversToC()
+{
+    Fixture f;
+    const QString stick = f.world.addDrive(u'e');
+    f.world.makeFolder(stick + QStringLiteral("/setup/disk1"));
+    Form1 &form = f.make();
+    form.Form_Load();
+    QVERIFY(form.setTreePath(QStringLiteral("e:\\setup\\disk1")));
+    QVERIFY(form.setTreePath(QStringLiteral("e:\\setup")));
+    QCOMPARE(form.listPath(), QStringLiteral("E:\\setup"));
+
+    // The medium is pulled; choosing a folder on it sends the window back to c:\.
+    const QAbstractItemModel *model = form.ExplorerTree1->model();
+    const QModelIndexList hits = model->match(model->index(0, 0), Qt::DisplayRole, QStringLiteral("disk1"), 1,
+                                              Qt::MatchRecursive | Qt::MatchExactly);
+    QCOMPARE(hits.size(), 1);
+    QDir(stick).removeRecursively();
+    form.ExplorerTree1->setCurrentIndex(hits.first());
+    QCOMPARE(form.treePath(), QStringLiteral("C:\\"));
+    QCOMPARE(form.listPath(), QStringLiteral("C:\\"));
+    QCOMPARE(form.SSPanel3->caption(), QStringLiteral("c:\\"));
+    QVERIFY(form.isVisible());
 }
 
 void TestForm1::refreshDropsTheSelection()
