@@ -1,0 +1,54 @@
+#include "xceedzip.h"
+
+#include <QCoreApplication>
+
+namespace zelv {
+
+XceedZip::XceedZip(const DriveTable &drives, QObject *parent)
+    : QObject(parent)
+    , m_drives(drives)
+{
+}
+
+qint16 XceedZip::extract(int)
+{
+    return run(true);
+}
+
+qint16 XceedZip::test()
+{
+    return run(false);
+}
+
+qint16 XceedZip::run(bool write)
+{
+    if (m_busy)
+        return kBusy;
+    m_busy = true;
+    ZipJob job;
+    job.masks = m_masks;
+    job.skipIfExisting = m_skipIfExisting;
+    job.archive = m_drives.toHost(m_archive).value_or(QString());
+    qint16 code = ZipCannotOpen;
+    if (!job.archive.isEmpty()) {
+        const auto progress = [this](const ZipProgress &p) {
+            const int ratio = p.size > 0 ? int(100 - p.packedSize * 100 / p.size) : 0;
+            emit Status(p.fileName, p.size, p.packedSize, p.processed, 0, p.time, p.crc, ratio, p.completion,
+                        p.method, p.encrypted, 0, QString());
+            // Escape reaches the window here and sets the abort request.
+            QCoreApplication::processEvents();
+        };
+        if (write) {
+            const auto destination = m_drives.toHost(m_destination);
+            code = destination ? ZipEngine::extract({job.archive, job.masks, *destination, job.skipIfExisting},
+                                                    m_abort, progress)
+                               : qint16(ZipCannotWrite);
+        } else {
+            code = ZipEngine::test(job, m_abort, progress);
+        }
+    }
+    m_busy = false;
+    return code;
+}
+
+} // namespace zelv

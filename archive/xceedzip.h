@@ -1,0 +1,67 @@
+// The zip component the main window hosts as XceedZip1: its settings, the extract and test
+// operations with the engine's result codes (see zipengine.h), the abort request, and the
+// progress event. Paths are DOS paths, turned into host paths through the drive table.
+#pragma once
+
+#include "platform/drivetable.h"
+#include "zipengine.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <atomic>
+
+namespace zelv {
+
+class XceedZip : public QObject {
+    Q_OBJECT
+public:
+    // A second operation started while one runs (from a handler running in between) is
+    // refused with this code; nothing is done.
+    static constexpr qint16 kBusy = 310;
+
+    explicit XceedZip(const DriveTable &drives, QObject *parent = nullptr);
+
+    // Wildcard masks separated by carriage returns; empty selects every member.
+    void setFilesToProcess(const QString &masks) { m_masks = masks; }
+    QString filesToProcess() const { return m_masks; }
+    void setUnzipToFolder(const QString &dosFolder) { m_destination = dosFolder; }
+    QString unzipToFolder() const { return m_destination; }
+    void setZipFilename(const QString &dosPath) { m_archive = dosPath; }
+    QString zipFilename() const { return m_archive; }
+
+    // The yes/no option the test sets to false: when true, a file that already exists in the
+    // destination is kept and the member is passed over; false (the default) overwrites.
+    void setSkipIfExisting(bool skip) { m_skipIfExisting = skip; }
+    bool skipIfExisting() const { return m_skipIfExisting; }
+
+    // The abort request: stops the operation in progress. Each operation starts without one,
+    // so a request that is never taken back stops nothing later.
+    void setAbort(bool abort) { m_abort = abort; }
+    bool abortRequested() const { return m_abort.load(); }
+
+    // Extract (the argument is 0) and test, each returning the engine's code. While they run,
+    // pending window events are let through, so that Escape can set the abort request.
+    qint16 extract(int options = 0);
+    qint16 test();
+    bool busy() const { return m_busy; }
+
+signals:
+    // Progress of the current operation; Completion is 0 to 100 by bytes and reaches 100 at
+    // the end of a successful operation.
+    void Status(const QString &FileName, qint64 Size, qint64 PSize, qint64 Processed, int Attr,
+                const QDateTime &FTime, quint32 CRC, int Ratio, int Completion, int method, bool Encrypted,
+                int ComLen, const QString &Comment);
+
+private:
+    qint16 run(bool write);
+
+    const DriveTable &m_drives;
+    QString m_masks;
+    QString m_destination;
+    QString m_archive;
+    bool m_skipIfExisting = false;
+    std::atomic<bool> m_abort{false};
+    bool m_busy = false;
+};
+
+} // namespace zelv

@@ -1,0 +1,77 @@
+// The zip engine: extracts and tests zip archives on host paths, safely and fast, and answers
+// with one of the result codes below.
+//
+//   code  meaning
+//     0   done
+//   100   a member's CRC does not match its data
+//   110   not a zip archive, a damaged structure, or a member whose name would leave the
+//         destination (absolute path, drive letter, ".." part, NUL or control character)
+//   120   the archive file cannot be opened (missing, unreadable)
+//   140   no member matches the mask; nothing was done
+//   190   stopped by the abort request
+//   200   a member's compressed data is damaged and cannot be decompressed
+//   300   the destination cannot be written (no space, no permission, a link or a folder in
+//         the way of a member)
+//   410   a member is encrypted or uses a compression method that cannot be read
+//
+// Extraction recreates the archive's folders under the destination, overwrites existing files,
+// restores modification times and writes plain files and folders only. It never follows a link
+// that already exists in the destination and never writes outside it; a member that fails
+// leaves no partial file. Two workers share the members, largest first; the calling thread
+// only reports progress.
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <atomic>
+#include <functional>
+
+namespace zelv {
+
+enum ZipCode : qint16 {
+    ZipDone = 0,
+    ZipCrcError = 100,
+    ZipStructureError = 110,
+    ZipCannotOpen = 120,
+    ZipNothingMatched = 140,
+    ZipAborted = 190,
+    ZipDataError = 200,
+    ZipCannotWrite = 300,
+    ZipUnsupported = 410,
+};
+
+// What the engine reports while it works, on the calling thread.
+struct ZipProgress {
+    QString fileName;     // the member last started
+    qint64 size = 0;      // its uncompressed size
+    qint64 packedSize = 0;
+    quint32 crc = 0;
+    int method = 0;       // its compression method
+    bool encrypted = false;
+    QDateTime time;
+    qint64 processed = 0; // bytes of all selected members done
+    qint64 total = 0;     // bytes of all selected members
+    int completion = 0;   // 0 to 100, by bytes
+};
+
+struct ZipJob {
+    QString archive;          // host path
+    QString masks;            // wildcard masks separated by carriage returns; empty: every member
+    QString destination;      // host path; made with its parents when missing (extract only)
+    bool skipIfExisting = false; // keep a file that already exists in the destination
+};
+
+class ZipEngine {
+public:
+    using ProgressFn = std::function<void(const ZipProgress &)>;
+
+    // Both run until done on the calling thread, which calls progress every few hundredths of
+    // a second and once more at the end with completion 100. Setting abort stops the work
+    // within a tenth of a second (code 190).
+    static qint16 extract(const ZipJob &job, std::atomic<bool> &abort, const ProgressFn &progress = {});
+    static qint16 test(const ZipJob &job, std::atomic<bool> &abort, const ProgressFn &progress = {});
+
+    static constexpr int kWorkers = 2;
+};
+
+} // namespace zelv
