@@ -2,6 +2,7 @@
 
 #include "core/settingsfile.h"
 #include "support/testworld.h"
+#include "archive/xceedzip.h"
 #include "ui/aboutwindow.h"
 #include "ui/form1.h"
 #include "ui/layoutrules.h"
@@ -83,6 +84,7 @@ private slots:
     void failingFolderChangeRecoversToC();
     void refreshDropsTheSelection();
     void exitFromTheToolbarSaves();
+    void escapeAndZipProgress();
 };
 
 void TestForm1::layoutFigures()
@@ -521,6 +523,20 @@ void TestForm1::exitFromTheToolbarSaves()
     QTest::mouseClick(form.GTToolbar1->buttonAt(ExitButton), Qt::LeftButton);
     QVERIFY(!form.isVisible());
     QCOMPARE(readTextLines(f.ini())->first(), QStringLiteral("Version=v2.72"));
+}
+
+void TestForm1::escapeAndZipProgress()
+{
+    Fixture f;
+    Form1 &form = f.make();
+    form.Form_Load();
+    QVERIFY(!form.XceedZip1->abortRequested());
+    QTest::keyClick(form.File1, Qt::Key_Escape);
+    QVERIFY(form.XceedZip1->abortRequested());
+
+    form.setFolderPanelProgressLook();
+    emit form.XceedZip1->Status(QStringLiteral("a.txt"), 10, 5, 4, 0, QDateTime(), 0, 50, 40, 8, false, 0, QString());
+    QCOMPARE(form.SSPanel3->floodPercent(), 40);
 }
 
 QTEST_MAIN(TestForm1)

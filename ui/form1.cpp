@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include "aboutwindow.h"
+#include "archive/xceedzip.h"
 #include "core/singleinstance.h"
 #include "messageboxdialogs.h"
 #include "platform/dospath.h"
@@ -98,6 +99,10 @@ Form1::Form1(const Form1Context &context, QWidget *parent)
 
     Picture1 = new DragCorner(central);
     Picture1->setObjectName(QStringLiteral("Picture1"));
+
+    XceedZip1 = new XceedZip(*context.drives, this);
+    XceedZip1->setObjectName(QStringLiteral("XceedZip1"));
+    connect(XceedZip1, &XceedZip::Status, this, &Form1::XceedZip1_Status);
 
     buildMenus();
 

@@ -22,6 +22,7 @@ class QMenu;
 namespace zelv {
 
 class AboutWindow;
+class XceedZip;
 class DragCorner;
 class FileList;
 class FolderTree;
@@ -68,15 +69,13 @@ public:
     StatusPanel *SSPanel2;
     StatusPanel *SSPanel3;
     DragCorner *Picture1;
+    XceedZip *XceedZip1;
     QPointer<AboutWindow> Form4;
 
     QMenu *popup;
     QMenu *options;
     QMenu *help;
     QAction *menuItem(const QString &name) const { return m_menuItems.value(name); }
-
-    // The zip engine's abort request, set by Escape.
-    bool zipAbortRequested() const { return m_zipAbortRequested; }
 
     // The folder panel's two looks, for long commands.
     void setFolderPanelProgressLook();
@@ -152,6 +151,9 @@ public slots:
     void File1_DblClick();
     void SSPanel1_Click();
     void Form_Resize();
+    void XceedZip1_Status(const QString &FileName, qint64 Size, qint64 PSize, qint64 Processed, int Attr,
+                          const QDateTime &FTime, quint32 CRC, int Ratio, int Completion, int method,
+                          bool Encrypted, int ComLen, const QString &Comment);
 
     // Keys: the code of a pressed key, and the character it produces (19 Ctrl+S, 20 Ctrl+T,
     // 9 Ctrl+I). KeyPress returns true when it swallowed the character.
@@ -194,7 +196,6 @@ private:
     bool m_loaded = false;
     bool m_unloaded = false;
     bool m_inDirChange = false;
-    bool m_zipAbortRequested = false;
     // The outer size asked for, in twips: the frame's own size is known only once the window
     // is shown, so the size is applied again then.
     double m_outerWidth = designed::windowWidth;

@@ -4,6 +4,7 @@
 #include "form1.h"
 
 #include "archive/archivekind.h"
+#include "archive/xceedzip.h"
 #include "core/helpercommands.h"
 #include "widgets/filelist.h"
 #include "widgets/foldertree.h"
@@ -91,6 +92,12 @@ void Form1::File1_MouseUp(Qt::MouseButton button)
     }
 }
 
+void Form1::XceedZip1_Status(const QString &, qint64, qint64, qint64, int, const QDateTime &, quint32, int,
+                             int Completion, int, bool, int, const QString &)
+{
+    SSPanel3->setFloodPercent(Completion);
+}
+
 void Form1::File1_DblClick()
 {
     Diz_Click();
@@ -119,7 +126,7 @@ void Form1::setFileCommandsEnabled(bool enabled)
 void Form1::Form_KeyDown(int keyCode)
 {
     if (keyCode == 27) {
-        m_zipAbortRequested = true;
+        XceedZip1->setAbort(true);
     } else if (keyCode == 112) {
         const ExecResult run = start(m_runner, helpercommands::showHelp(m_programFolderDos));
         if (!run.started)
