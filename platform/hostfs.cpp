@@ -35,12 +35,15 @@ bool isWanted(DIR *dir, const dirent *e, EntryKind kind)
 {
     if (kind == EntryKind::Any)
         return true;
-    if (e->d_type == DT_REG)
+    const unsigned char wanted = kind == EntryKind::Files ? DT_REG : DT_DIR;
+    if (e->d_type == wanted)
         return true;
     if (e->d_type != DT_LNK && e->d_type != DT_UNKNOWN)
         return false;
     struct stat st;
-    return fstatat(dirfd(dir), e->d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
+    if (fstatat(dirfd(dir), e->d_name, &st, 0) != 0)
+        return false;
+    return kind == EntryKind::Files ? S_ISREG(st.st_mode) : S_ISDIR(st.st_mode);
 }
 
 // The name with each character case-folded as QString::compare(..., Qt::CaseInsensitive)

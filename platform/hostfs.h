@@ -11,8 +11,9 @@
 namespace zelv::hostfs {
 
 enum class EntryKind {
-    Files, // plain files, and links to plain files
-    Any,   // files and folders
+    Files,       // plain files, and links to plain files
+    Directories, // folders, and links to folders
+    Any,         // files and folders
 };
 
 // The names in folder that match the filter, sorted by name ignoring case. Hidden names are

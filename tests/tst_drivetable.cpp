@@ -299,6 +299,7 @@ void TestDriveTable::listing()
     QVERIFY(QFile::link(world.onDrive(u'c', QStringLiteral("dl/x.zip")), world.onDrive(u'c', QStringLiteral("dl/y.r01"))));
     QVERIFY(QFile::link(world.onDrive(u'c', QStringLiteral("dl/dir.rar")), world.onDrive(u'c', QStringLiteral("dl/z.r02"))));
     QCOMPARE(fs.list(u"c:\\dl", u"*.R??", hostfs::EntryKind::Files), (QStringList{"x.r00", "x.RAR", "x.reg", "y.r01"}));
+    QCOMPARE(fs.list(u"c:\\dl", u"*", hostfs::EntryKind::Directories), (QStringList{"dir.rar", "z.r02"}));
 
     QVERIFY(fs.list(u"c:\\dl", u"", hostfs::EntryKind::Any).isEmpty());
     QVERIFY(fs.list(u"c:\\missing", u"*", hostfs::EntryKind::Any).isEmpty());

@@ -259,11 +259,7 @@ private:
 
     static QStringList subFolders(const QString &host)
     {
-        QStringList names = hostfs::listNames(host, hostfs::EntryKind::Any);
-        names.erase(std::remove_if(names.begin(), names.end(),
-                                   [&](const QString &n) { return !hostfs::isDirectory(childHost(host, n)); }),
-                    names.end());
-        return names;
+        return hostfs::listNames(host, hostfs::EntryKind::Directories);
     }
 
     static std::unique_ptr<Node> makeFolder(Node *parent, const QString &name)
