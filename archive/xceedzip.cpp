@@ -31,10 +31,16 @@ qint16 XceedZip::run(bool write)
     job.archive = m_drives.toHost(m_archive).value_or(QString());
     qint16 code = ZipCannotOpen;
     if (!job.archive.isEmpty()) {
-        const auto progress = [this](const ZipProgress &p) {
-            const int ratio = p.size > 0 ? int(100 - p.packedSize * 100 / p.size) : 0;
-            emit Status(p.fileName, p.size, p.packedSize, p.processed, 0, p.time, p.crc, ratio, p.completion,
-                        p.method, p.encrypted, 0, QString());
+        int lastCompletion = -1;
+        QString lastName;
+        const auto progress = [&](const ZipProgress &p) {
+            if (p.completion != lastCompletion || p.fileName != lastName) {
+                lastCompletion = p.completion;
+                lastName = p.fileName;
+                const int ratio = p.size > 0 ? int(100 - p.packedSize * 100 / p.size) : 0;
+                emit Status(p.fileName, p.size, p.packedSize, p.processed, 0, p.time, p.crc, ratio, p.completion,
+                            p.method, p.encrypted, 0, QString());
+            }
             // Escape reaches the window here and sets the abort request.
             QCoreApplication::processEvents();
         };

@@ -607,22 +607,14 @@ qint16 run(const ZipJob &job, bool write, std::atomic<bool> &abort, const ZipEng
             s.finished.notify_all();
         });
     }
-    int lastCompletion = -1;
-    QString lastName;
     for (;;) {
         {
             std::unique_lock lock(s.mutex);
             if (s.finished.wait_for(lock, kTick, [&s] { return s.running == 0; }))
                 break;
         }
-        if (progress) {
-            const ZipProgress p = progressOf(s, total);
-            if (p.completion != lastCompletion || p.fileName != lastName) {
-                lastCompletion = p.completion;
-                lastName = p.fileName;
-                progress(p);
-            }
-        }
+        if (progress)
+            progress(progressOf(s, total));
     }
     for (std::thread &t : threads)
         t.join();

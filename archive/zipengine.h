@@ -65,9 +65,10 @@ class ZipEngine {
 public:
     using ProgressFn = std::function<void(const ZipProgress &)>;
 
-    // Both run until done on the calling thread, which calls progress every few hundredths of
-    // a second and once more at the end with completion 100. Setting abort stops the work
-    // within a tenth of a second (code 190).
+    // Both run until done on the calling thread, which calls progress every 20 ms, whether or
+    // not anything changed, and once more at the end (completion 100 when all went well).
+    // Setting abort, from progress or another thread, stops the work within a tenth of a second
+    // (code 190).
     static qint16 extract(const ZipJob &job, std::atomic<bool> &abort, const ProgressFn &progress = {});
     static qint16 test(const ZipJob &job, std::atomic<bool> &abort, const ProgressFn &progress = {});
 
