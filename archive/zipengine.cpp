@@ -103,6 +103,18 @@ bool readFully(zip_file_t *f, unsigned char *buffer, quint64 length)
     return true;
 }
 
+// A name without the UTF-8 flag is read as code page 437, which draws control bytes as
+// pictures (0x01 becomes a smiley); the bytes as stored decide.
+bool hasControlByte(const char *rawName)
+{
+    if (!rawName)
+        return true;
+    for (const char *c = rawName; *c; ++c)
+        if (uchar(*c) < 0x20 || uchar(*c) == 0x7F)
+            return true;
+    return false;
+}
+
 bool allZero(const unsigned char *data, size_t n)
 {
     return n > 0 && data[0] == 0 && memcmp(data, data + 1, n - 1) == 0;
@@ -432,8 +444,9 @@ private:
             if (m_s.abort->load())
                 return ZipAborted;
             const zip_int64_t n = zip_fread(f.get(), m_in.data(), kChunk);
+            // libzip checks a stored member's CRC itself when it reaches the end.
             if (n < 0)
-                return ZipStructureError;
+                return codeForZipError(zip_error_code_zip(zip_file_get_error(f.get())));
             if (n == 0)
                 break;
             if (!inflating) {
@@ -445,15 +458,20 @@ private:
                 continue; // bytes after the end of the stream are left unread by the format
             z.next_in = m_in.data();
             z.avail_in = uInt(n);
-            while (z.avail_in > 0 && !streamEnded) {
+            // A full output buffer may leave output pending after the last input byte is taken.
+            bool outputFull = false;
+            while ((z.avail_in > 0 || outputFull) && !streamEnded) {
                 z.next_out = m_out.data();
                 z.avail_out = uInt(kChunk);
                 const int r = inflate(&z, Z_NO_FLUSH);
+                if (r == Z_BUF_ERROR && z.avail_in == 0)
+                    break; // nothing was pending: the stream needs more input
                 if (r != Z_OK && r != Z_STREAM_END)
                     return ZipDataError;
                 if (const qint16 c = deliver(m_out.data(), kChunk - z.avail_out))
                     return c;
                 streamEnded = r == Z_STREAM_END;
+                outputFull = z.avail_out == 0;
             }
         }
         if (!streamEnded || produced != m.size)
@@ -556,7 +574,7 @@ qint16 run(const ZipJob &job, bool write, std::atomic<bool> &abort, const ZipEng
         m.index = zip_uint64_t(i);
         m.name = QString::fromUtf8(st.name);
         const auto path = safeMemberPath(m.name);
-        if (!path)
+        if (!path || hasControlByte(zip_get_name(archive.get(), zip_uint64_t(i), ZIP_FL_ENC_RAW)))
             return ZipStructureError;
         m.path = *path;
         if (!mask.matches(m.path.joined()))

@@ -1,0 +1,652 @@
+#include "archive/zipengine.h"
+#include "support/testworld.h"
+#include "support/zipmaker.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using namespace zelv;
+using test::ZipEntry;
+
+namespace {
+
+enum class Damage {
+    FlippedStoredByte,
+    ReservedDeflateBlock,
+    FlippedDeflateByte,
+    CutInTheMiddle,
+    EndRecordSignature,
+    EntryCount,
+    CentralDirectoryOffset,
+    CentralHeaderSignature,
+    LocalNameDisagrees,
+    NotAZip,
+    EncryptedAes,
+    EncryptedPkware,
+    UnknownMethod,
+    Missing,
+    FolderAsArchive,
+    DestinationUnderAFile,
+};
+
+// Every file, folder ("/" appended) and link ("@" appended) under folder, relative and
+// sorted; links are listed, never followed.
+QStringList tree(const QString &folder)
+{
+    QStringList out;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    const QDir base(folder);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        QString entry = base.relativeFilePath(info.filePath());
+        if (info.isSymLink())
+            entry += u'@';
+        else if (info.isDir())
+            entry += u'/';
+        out << entry;
+    }
+    out.sort();
+    return out;
+}
+
+QStringList filesOnly(const QStringList &entries)
+{
+    QStringList out;
+    for (const QString &e : entries)
+        if (!e.endsWith(u'/'))
+            out << e;
+    return out;
+}
+
+qint16 extract(const QString &archive, const QString &destination, const QString &masks = QString(),
+               bool skipIfExisting = false)
+{
+    std::atomic<bool> abort{false};
+    return ZipEngine::extract({archive, masks, destination, skipIfExisting}, abort);
+}
+
+qint16 testArchive(const QString &archive, const QString &masks = QString())
+{
+    std::atomic<bool> abort{false};
+    return ZipEngine::test({archive, masks, QString(), false}, abort);
+}
+
+QByteArray contents(const QString &path)
+{
+    return test::readBytes(path);
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Damage)
+Q_DECLARE_METATYPE(ZipEntry::NameBytes)
+Q_DECLARE_METATYPE(ZipEntry::Method)
+
+class TestZipEngine : public QObject {
+    Q_OBJECT
+private slots:
+    void damagedArchives_data();
+    void damagedArchives();
+    void failedMemberLeavesNoFile_data();
+    void failedMemberLeavesNoFile();
+    void masks_data();
+    void masks();
+    void hostileNames_data();
+    void hostileNames();
+    void somethingInTheWay_data();
+    void somethingInTheWay();
+    void linkNamedLikeAFileIsReplaced_data();
+    void linkNamedLikeAFileIsReplaced();
+    void existingFiles_data();
+    void existingFiles();
+    void repeatedNameLastCopyWins();
+    void dataAndTimes_data();
+    void dataAndTimes();
+    void names_data();
+    void names();
+    void testWritesNothing();
+    void testOfEmptyArchive();
+    void memberOver4GiB();
+
+private:
+    // The places every test uses: the archive in c:\dl, the destination two folders down, so
+    // that anything escaping it lands inside the world where it can be seen.
+    static QString archiveIn(const test::TestWorld &w) { return w.onDrive(u'c', QStringLiteral("dl/a.zip")); }
+    static QString destinationIn(const test::TestWorld &w) { return w.onDrive(u'c', QStringLiteral("work/in/dest")); }
+    static QString outsideIn(const test::TestWorld &w) { return w.onDrive(u'c', QStringLiteral("work/outside")); }
+    static void prepare(const test::TestWorld &w)
+    {
+        w.makeFolder(QFileInfo(archiveIn(w)).absolutePath());
+        w.makeFolder(QFileInfo(destinationIn(w)).absolutePath());
+        w.makeFolder(outsideIn(w));
+    }
+    static bool write(const QString &path, const QList<ZipEntry> &entries)
+    {
+        QString error;
+        const bool ok = test::writeZip(path, entries, &error);
+        if (!ok)
+            qWarning("%s", qPrintable(error));
+        return ok;
+    }
+};
+
+void TestZipEngine::damagedArchives_data()
+{
+    QTest::addColumn<Damage>("damage");
+    QTest::addColumn<QList<int>>("extractCodes");
+    QTest::addColumn<QList<int>>("testCodes");
+
+    const QList<int> crc{ZipCrcError};
+    const QList<int> structure{ZipStructureError};
+    const QList<int> unsupported{ZipUnsupported};
+    const QList<int> cannotOpen{ZipCannotOpen};
+    QTest::newRow("flipped byte in stored data") << Damage::FlippedStoredByte << crc << crc;
+    QTest::newRow("deflate block of the reserved type")
+        << Damage::ReservedDeflateBlock << QList<int>{ZipDataError} << QList<int>{ZipDataError};
+    // Where a random flip lands decides whether the stream breaks or only the CRC differs.
+    const QList<int> either{ZipCrcError, ZipDataError};
+    QTest::newRow("flipped byte in deflated data") << Damage::FlippedDeflateByte << either << either;
+    QTest::newRow("cut in the middle") << Damage::CutInTheMiddle << structure << structure;
+    QTest::newRow("end record signature overwritten") << Damage::EndRecordSignature << structure << structure;
+    QTest::newRow("entry count too high") << Damage::EntryCount << structure << structure;
+    QTest::newRow("directory offset wrong") << Damage::CentralDirectoryOffset << structure << structure;
+    QTest::newRow("directory entry signature overwritten") << Damage::CentralHeaderSignature << structure << structure;
+    QTest::newRow("local header name disagrees") << Damage::LocalNameDisagrees << structure << structure;
+    QTest::newRow("not a zip") << Damage::NotAZip << structure << structure;
+    QTest::newRow("encrypted, AES") << Damage::EncryptedAes << unsupported << unsupported;
+    QTest::newRow("encrypted, PKWARE") << Damage::EncryptedPkware << unsupported << unsupported;
+    QTest::newRow("unknown compression method") << Damage::UnknownMethod << unsupported << unsupported;
+    QTest::newRow("missing archive") << Damage::Missing << cannotOpen << cannotOpen;
+    QTest::newRow("folder as archive") << Damage::FolderAsArchive << cannotOpen << cannotOpen;
+    QTest::newRow("destination under a plain file")
+        << Damage::DestinationUnderAFile << QList<int>{ZipCannotWrite} << QList<int>{ZipDone};
+}
+
+void TestZipEngine::damagedArchives()
+{
+    QFETCH(Damage, damage);
+    QFETCH(QList<int>, extractCodes);
+    QFETCH(QList<int>, testCodes);
+
+    test::TestWorld w;
+    prepare(w);
+    const QString archive = archiveIn(w);
+    QString destination = destinationIn(w);
+    const QByteArray name("m.bin");
+
+    ZipEntry member = ZipEntry::file(name, test::textBytes(200000));
+    if (damage == Damage::FlippedStoredByte) {
+        member.data = test::noiseBytes(5000);
+        member.method = ZipEntry::Method::Store;
+    } else if (damage == Damage::EncryptedAes || damage == Damage::EncryptedPkware) {
+        member.encryption =
+            damage == Damage::EncryptedAes ? ZipEntry::Encryption::Aes256 : ZipEntry::Encryption::TraditionalPkware;
+        member.password = "secret";
+    }
+    QVERIFY(write(archive, {ZipEntry::file("first.txt", "a member that is fine"), member}));
+    const auto layout = test::readLayout(archive);
+    QVERIFY(layout);
+    const auto m = layout->member(name);
+    QVERIFY(m);
+    const qint64 end = layout->endOfCentralDirectory;
+
+    switch (damage) {
+    case Damage::FlippedStoredByte:
+        QVERIFY(test::flipByte(archive, m->data + 1234));
+        break;
+    case Damage::ReservedDeflateBlock:
+        // First block header: final block, type 3, which no stream may use.
+        QVERIFY(test::patchBytes(archive, m->data, QByteArray(1, char(0x07))));
+        break;
+    case Damage::FlippedDeflateByte:
+        QVERIFY(test::flipByte(archive, m->data + m->compressedSize / 2));
+        break;
+    case Damage::CutInTheMiddle:
+        QVERIFY(test::cutFile(archive, QFileInfo(archive).size() / 2));
+        break;
+    case Damage::EndRecordSignature:
+        QVERIFY(test::patchBytes(archive, end, "XXXX"));
+        break;
+    case Damage::EntryCount:
+        QVERIFY(test::patchBytes(archive, end + 8, QByteArray("\x03\x00\x03\x00", 4)));
+        break;
+    case Damage::CentralDirectoryOffset:
+        QVERIFY(test::patchBytes(archive, end + 16, QByteArray(1, char(layout->centralDirectory + 7))));
+        break;
+    case Damage::CentralHeaderSignature:
+        QVERIFY(test::patchBytes(archive, m->centralHeader, "PK\x09\x09"));
+        break;
+    case Damage::LocalNameDisagrees:
+        QVERIFY(test::patchBytes(archive, m->localHeader + 30, "n"));
+        break;
+    case Damage::NotAZip:
+        w.writeFile(archive, test::textBytes(3000));
+        break;
+    case Damage::EncryptedAes:
+    case Damage::EncryptedPkware:
+        break;
+    case Damage::UnknownMethod:
+        QVERIFY(test::setMemberMethod(archive, name, 98)); // PPMd, which nothing here reads
+        break;
+    case Damage::Missing:
+        QVERIFY(QFile::remove(archive));
+        break;
+    case Damage::FolderAsArchive:
+        QVERIFY(QFile::remove(archive));
+        w.makeFolder(archive);
+        break;
+    case Damage::DestinationUnderAFile:
+        w.writeFile(destination, "a plain file");
+        destination += QStringLiteral("/below");
+        break;
+    }
+
+    const qint16 tested = testArchive(archive);
+    QVERIFY2(testCodes.contains(tested), qPrintable(QString::number(tested)));
+    const qint16 extracted = extract(archive, destination);
+    QVERIFY2(extractCodes.contains(extracted), qPrintable(QString::number(extracted)));
+    // Whatever else was written, the member that failed left nothing behind.
+    QVERIFY(!QFileInfo::exists(destination + u'/' + QString::fromLatin1(name)));
+}
+
+void TestZipEngine::failedMemberLeavesNoFile_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<ZipEntry::Method>("method");
+    QTest::addColumn<QList<int>>("codes");
+
+    // Small members are checked before they are written, large ones after; both must vanish.
+    QTest::newRow("small, stored") << test::noiseBytes(100000) << ZipEntry::Method::Store << QList<int>{ZipCrcError};
+    QTest::newRow("bzip2") << test::textBytes(300000) << ZipEntry::Method::Bzip2
+                           << QList<int>{ZipCrcError, ZipDataError};
+    QTest::newRow("over 32 MiB, stored")
+        << test::noiseBytes((33 << 20) + 17) << ZipEntry::Method::Store << QList<int>{ZipCrcError};
+    // Zeros first (quick to deflate), then text, where the damage lands.
+    QTest::newRow("over 32 MiB, deflated") << QByteArray(33 << 20, '\0') + test::textBytes(300000)
+                                           << ZipEntry::Method::Deflate << QList<int>{ZipCrcError, ZipDataError};
+}
+
+void TestZipEngine::failedMemberLeavesNoFile()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(ZipEntry::Method, method);
+    QFETCH(QList<int>, codes);
+
+    test::TestWorld w;
+    prepare(w);
+    const QString archive = archiveIn(w);
+    QVERIFY(write(archive, {ZipEntry::file("sub/big.bin", data, method)}));
+    const auto layout = test::readLayout(archive);
+    QVERIFY(layout);
+    const auto m = layout->member("sub/big.bin");
+    QVERIFY(m);
+    // Near the end, so most of the member has been written when the damage shows.
+    QVERIFY(test::flipByte(archive, m->data + m->compressedSize - 40));
+
+    const QString destination = destinationIn(w);
+    const qint16 code = extract(archive, destination);
+    QVERIFY2(codes.contains(code), qPrintable(QString::number(code)));
+    // Nothing in the destination, and no temporary file beside it either.
+    QCOMPARE(filesOnly(tree(w.onDrive(u'c', QStringLiteral("work")))), QStringList());
+}
+
+void TestZipEngine::masks_data()
+{
+    QTest::addColumn<QString>("masks");
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<int>("code");
+
+    const QStringList all{"deep/", "deep/sub/", "deep/sub/c.txt", "docs/", "docs/a.txt", "docs/b.nfo", "empty/",
+                          "file_id.diz", "noext", "other/", "other/X.DIZ", "other/docs/", "other/docs/d.txt",
+                          "readme.txt"};
+    QTest::newRow("*.* and an empty mask after it") << "*.*\r" << all << 0;
+    QTest::newRow("empty") << "" << all << 0;
+    const QStringList infos{"docs/", "docs/b.nfo", "file_id.diz", "other/", "other/X.DIZ"};
+    QTest::newRow("names in any folder") << "*.diz\r*.nfo" << infos << 0;
+    QTest::newRow("line feed separates too") << "*.diz\n*.nfo" << infos << 0;
+    QTest::newRow("path mask matches the whole path only") << "docs\\*.txt" << QStringList{"docs/", "docs/a.txt"} << 0;
+    QTest::newRow("letter case ignored in names") << "README.TXT" << QStringList{"readme.txt"} << 0;
+    QTest::newRow("letter case ignored in paths") << "DOCS\\A.Txt" << QStringList{"docs/", "docs/a.txt"} << 0;
+    QTest::newRow("name mask is not a path mask")
+        << "d.txt" << QStringList{"other/", "other/docs/", "other/docs/d.txt"} << 0;
+    QTest::newRow("nothing matches") << "*.exe\rsetup.*" << QStringList() << int(ZipNothingMatched);
+}
+
+void TestZipEngine::masks()
+{
+    QFETCH(QString, masks);
+    QFETCH(QStringList, expected);
+    QFETCH(int, code);
+
+    test::TestWorld w;
+    prepare(w);
+    const QString archive = archiveIn(w);
+    QVERIFY(write(archive, {ZipEntry::file("readme.txt", "read me"), ZipEntry::file("file_id.diz", "description"),
+                    ZipEntry::file("docs/a.txt", "a"), ZipEntry::file("docs/b.nfo", "info"),
+                    ZipEntry::file("deep/sub/c.txt", "c"), ZipEntry::file("other/docs/d.txt", "d"),
+                    ZipEntry::file("other/X.DIZ", "x"), ZipEntry::file("noext", "no extension"),
+                    ZipEntry::folder("empty/")}));
+    const QString destination = destinationIn(w);
+    QCOMPARE(int(extract(archive, destination, masks)), code);
+    if (code == ZipNothingMatched)
+        QVERIFY(tree(destination).isEmpty());
+    else
+        QCOMPARE(tree(destination), expected);
+    QCOMPARE(int(testArchive(archive, masks)), code);
+    if (expected.contains(QStringLiteral("docs/a.txt")))
+        QCOMPARE(contents(destination + QStringLiteral("/docs/a.txt")), QByteArray("a"));
+}
+
+void TestZipEngine::hostileNames_data()
+{
+    QTest::addColumn<QByteArray>("name");
+
+    QTest::newRow("parent") << QByteArray("../x");
+    QTest::newRow("parent, backslash") << QByteArray("..\\x");
+    QTest::newRow("parent after a folder") << QByteArray("a/../../x");
+    QTest::newRow("parent after a folder, backslashes") << QByteArray("a\\..\\..\\x");
+    QTest::newRow("parent folder entry") << QByteArray("../evil/");
+    QTest::newRow("absolute") << QByteArray("/abs"); // made absolute inside the world below
+    QTest::newRow("drive letter") << QByteArray("C:\\x");
+    QTest::newRow("drive letter, relative") << QByteArray("c:x");
+    QTest::newRow("control character") << QByteArray("a\x01" "b");
+    QTest::newRow("escape character") << QByteArray("a\x1b[2Jb");
+    QTest::newRow("tab") << QByteArray("a\tb");
+    QTest::newRow("line feed") << QByteArray("a\nb");
+    QTest::newRow("delete") << QByteArray("a\x7f");
+}
+
+void TestZipEngine::hostileNames()
+{
+    QFETCH(QByteArray, name);
+
+    test::TestWorld w;
+    prepare(w);
+    if (name.startsWith('/'))
+        name = QFile::encodeName(w.root()) + name;
+    const QString archive = archiveIn(w);
+    // A good member first: an engine that wrote members as it met them would leave it behind.
+    ZipEntry hostile = ZipEntry::file(name, "payload");
+    hostile.nameBytes = ZipEntry::NameBytes::Raw;
+    QVERIFY(write(archive, {ZipEntry::file("good.txt", "fine"), hostile}));
+    const QStringList before = tree(w.root());
+
+    const QString destination = destinationIn(w);
+    QCOMPARE(int(extract(archive, destination)), int(ZipStructureError));
+    QStringList after = tree(w.root());
+    // An empty destination folder may remain; nothing else may appear anywhere in the world.
+    const QString emptyDestination = QDir(w.root()).relativeFilePath(destination) + u'/';
+    if (after.contains(emptyDestination)) {
+        QVERIFY(tree(destination).isEmpty());
+        after.removeOne(emptyDestination);
+    }
+    QCOMPARE(after, before);
+    QCOMPARE(int(testArchive(archive)), int(ZipStructureError));
+}
+
+void TestZipEngine::somethingInTheWay_data()
+{
+    QTest::addColumn<QByteArray>("member");
+    QTest::addColumn<QString>("inTheWay");
+    QTest::addColumn<bool>("isLink");
+
+    QTest::newRow("link named like the member's folder") << QByteArray("sub/f.txt") << "sub" << true;
+    QTest::newRow("link named like a folder deeper up") << QByteArray("sub/deeper/f.txt") << "sub" << true;
+    QTest::newRow("link named like a folder entry") << QByteArray("sub/") << "sub" << true;
+    QTest::newRow("folder named like a file") << QByteArray("f.txt") << "f.txt" << false;
+}
+
+void TestZipEngine::somethingInTheWay()
+{
+    QFETCH(QByteArray, member);
+    QFETCH(QString, inTheWay);
+    QFETCH(bool, isLink);
+
+    test::TestWorld w;
+    prepare(w);
+    const QString outside = outsideIn(w);
+    w.writeFile(outside + QStringLiteral("/keep.txt"), "outside");
+    const QString destination = destinationIn(w);
+    w.makeFolder(destination);
+    if (isLink) {
+        QVERIFY(QFile::link(outside, destination + u'/' + inTheWay));
+    } else {
+        w.writeFile(destination + u'/' + inTheWay + QStringLiteral("/keep.txt"), "inside");
+    }
+    const QStringList before = tree(destination);
+    const QString archive = archiveIn(w);
+    QVERIFY(write(archive, {member.endsWith('/') ? ZipEntry::folder(member) : ZipEntry::file(member, "member data")}));
+
+    QCOMPARE(int(extract(archive, destination)), int(ZipCannotWrite));
+    QCOMPARE(tree(outside), QStringList{"keep.txt"});
+    QCOMPARE(contents(outside + QStringLiteral("/keep.txt")), QByteArray("outside"));
+    QCOMPARE(tree(destination), before);
+}
+
+void TestZipEngine::linkNamedLikeAFileIsReplaced_data()
+{
+    QTest::addColumn<bool>("targetExists");
+    QTest::newRow("link to an outside file") << true;
+    QTest::newRow("dangling link") << false;
+}
+
+void TestZipEngine::linkNamedLikeAFileIsReplaced()
+{
+    QFETCH(bool, targetExists);
+
+    test::TestWorld w;
+    prepare(w);
+    const QString target = outsideIn(w) + QStringLiteral("/target.txt");
+    if (targetExists)
+        w.writeFile(target, "outside data");
+    const QString destination = destinationIn(w);
+    w.makeFolder(destination + QStringLiteral("/sub"));
+    QVERIFY(QFile::link(target, destination + QStringLiteral("/sub/f.txt")));
+    const QString archive = archiveIn(w);
+    QVERIFY(write(archive, {ZipEntry::file("sub/f.txt", "member data")}));
+
+    QCOMPARE(int(extract(archive, destination)), int(ZipDone));
+    const QFileInfo written(destination + QStringLiteral("/sub/f.txt"));
+    QVERIFY(!written.isSymLink());
+    QVERIFY(written.isFile());
+    QCOMPARE(contents(written.filePath()), QByteArray("member data"));
+    QCOMPARE(QFileInfo::exists(target), targetExists);
+    if (targetExists)
+        QCOMPARE(contents(target), QByteArray("outside data"));
+}
+
+void TestZipEngine::existingFiles_data()
+{
+    QTest::addColumn<bool>("skipIfExisting");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("overwritten") << false << QByteArray("new data from the archive");
+    QTest::newRow("kept") << true << QByteArray("old");
+}
+
+void TestZipEngine::existingFiles()
+{
+    QFETCH(bool, skipIfExisting);
+    QFETCH(QByteArray, expected);
+
+    test::TestWorld w;
+    prepare(w);
+    const QString destination = destinationIn(w);
+    w.writeFile(destination + QStringLiteral("/docs/readme.txt"), "old");
+    const QString archive = archiveIn(w);
+    QVERIFY(write(archive, {ZipEntry::file("docs/readme.txt", "new data from the archive", ZipEntry::Method::Store),
+                    ZipEntry::file("docs/other.txt", "other")}));
+
+    QCOMPARE(int(extract(archive, destination, QString(), skipIfExisting)), int(ZipDone));
+    QCOMPARE(contents(destination + QStringLiteral("/docs/readme.txt")), expected);
+    QCOMPARE(contents(destination + QStringLiteral("/docs/other.txt")), QByteArray("other"));
+}
+
+void TestZipEngine::repeatedNameLastCopyWins()
+{
+    test::TestWorld w;
+    prepare(w);
+    const QString archive = archiveIn(w);
+    // Two spellings of one path, as archives made on DOS and elsewhere mix them.
+    QVERIFY(write(archive, {ZipEntry::file("d/a.txt", "first copy", ZipEntry::Method::Store),
+                    ZipEntry::file("d\\a.txt", "second copy", ZipEntry::Method::Store)}));
+    const QString destination = destinationIn(w);
+    QCOMPARE(int(extract(archive, destination)), int(ZipDone));
+    QCOMPARE(tree(destination), QStringList({"d/", "d/a.txt"}));
+    QCOMPARE(contents(destination + QStringLiteral("/d/a.txt")), QByteArray("second copy"));
+
+    // The test reads every copy, the one an extraction passes over too.
+    const auto layout = test::readLayout(archive);
+    QVERIFY(layout && layout->members.size() == 2);
+    QVERIFY(test::flipByte(archive, layout->members.first().second.data + 2));
+    QCOMPARE(int(testArchive(archive)), int(ZipCrcError));
+
+    // The very same stored name twice is an inconsistent directory.
+    QVERIFY(test::renameMember(archive, "d\\a.txt", "d/a.txt"));
+    QCOMPARE(int(testArchive(archive)), int(ZipStructureError));
+    QCOMPARE(int(extract(archive, destinationIn(w) + QStringLiteral("2"))), int(ZipStructureError));
+}
+
+void TestZipEngine::dataAndTimes_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<ZipEntry::Method>("method");
+    QTest::addColumn<QDateTime>("time");
+
+    // Odd seconds: DOS time keeps two-second steps.
+    QTest::newRow("stored") << QByteArray("stored") << ZipEntry::Method::Store
+                            << QDateTime(QDate(1999, 12, 31), QTime(23, 59, 59));
+    QTest::newRow("deflated") << test::textBytes(5000) << ZipEntry::Method::Deflate
+                              << QDateTime(QDate(2003, 7, 19), QTime(14, 35, 21));
+    QTest::newRow("streamed") << QByteArray((33 << 20) + 5, '\0') + test::textBytes(1000) << ZipEntry::Method::Deflate
+                              << QDateTime(QDate(2011, 2, 3), QTime(4, 5, 6));
+    QTest::newRow("bzip2") << test::textBytes(300000) << ZipEntry::Method::Bzip2
+                           << QDateTime(QDate(2024, 2, 29), QTime(0, 0, 1));
+}
+
+void TestZipEngine::dataAndTimes()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(ZipEntry::Method, method);
+    QFETCH(QDateTime, time);
+
+    test::TestWorld w;
+    prepare(w);
+    ZipEntry e = ZipEntry::file("dir/file.dat", data, method);
+    e.mtime = time;
+    const QString archive = archiveIn(w);
+    QVERIFY(write(archive, {e}));
+    const QString destination = destinationIn(w);
+    QCOMPARE(int(extract(archive, destination)), int(ZipDone));
+    const QFileInfo written(destination + QStringLiteral("/dir/file.dat"));
+    QCOMPARE(written.size(), qint64(data.size()));
+    QVERIFY(contents(written.filePath()) == data);
+    const qint64 difference = written.lastModified().secsTo(time);
+    QVERIFY2(qAbs(difference) <= 2, qPrintable(written.lastModified().toString(Qt::ISODate)));
+}
+
+void TestZipEngine::names_data()
+{
+    QTest::addColumn<QByteArray>("raw");
+    QTest::addColumn<ZipEntry::NameBytes>("nameBytes");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("code page 437 u umlaut")
+        << QByteArray("\x81" "ber.txt") << ZipEntry::NameBytes::Raw << QStringList{QStringLiteral("über.txt")};
+    QTest::newRow("code page 437 capital U umlaut")
+        << QByteArray("\x9a" "BER.TXT") << ZipEntry::NameBytes::Raw << QStringList{QStringLiteral("ÜBER.TXT")};
+    QTest::newRow("code page 437 folder")
+        << QByteArray("d\x81r/\x84.txt") << ZipEntry::NameBytes::Raw
+        << QStringList{QStringLiteral("dür/"), QStringLiteral("dür/ä.txt")};
+    QTest::newRow("UTF-8 flag")
+        << QByteArray("\xc3\xbc" "ber.txt") << ZipEntry::NameBytes::Utf8 << QStringList{QStringLiteral("über.txt")};
+    QTest::newRow("UTF-8 flag, beyond Latin")
+        << QByteArray("\xe6\x97\xa5\xe6\x9c\xac/\xc3\x9c.txt") << ZipEntry::NameBytes::Utf8
+        << QStringList{QStringLiteral("日本/"), QStringLiteral("日本/Ü.txt")};
+}
+
+void TestZipEngine::names()
+{
+    QFETCH(QByteArray, raw);
+    QFETCH(ZipEntry::NameBytes, nameBytes);
+    QFETCH(QStringList, expected);
+
+    test::TestWorld w;
+    prepare(w);
+    ZipEntry e = ZipEntry::file(raw, "named");
+    e.nameBytes = nameBytes;
+    const QString archive = archiveIn(w);
+    QVERIFY(write(archive, {e}));
+    // The archive holds what the row says: the raw bytes, with the flag only for UTF-8.
+    const auto layout = test::readLayout(archive);
+    QVERIFY(layout);
+    const auto m = layout->member(raw);
+    QVERIFY(m);
+    QCOMPARE(bool(m->flags & 0x800), nameBytes == ZipEntry::NameBytes::Utf8);
+
+    const QString destination = destinationIn(w);
+    QCOMPARE(int(extract(archive, destination)), int(ZipDone));
+    QCOMPARE(tree(destination), expected);
+    QCOMPARE(contents(destination + u'/' + expected.last()), QByteArray("named"));
+}
+
+void TestZipEngine::testWritesNothing()
+{
+    test::TestWorld w;
+    prepare(w);
+    const QString archive = archiveIn(w);
+    QVERIFY(write(archive, {ZipEntry::file("a/b.txt", test::textBytes(70000)), ZipEntry::folder("c/"),
+                    ZipEntry::file("d.bin", test::noiseBytes(3000), ZipEntry::Method::Store)}));
+    const QStringList before = tree(w.root());
+    std::atomic<bool> abort{false};
+    QCOMPARE(int(ZipEngine::test({archive, QString(), destinationIn(w), false}, abort)), int(ZipDone));
+    QCOMPARE(tree(w.root()), before);
+}
+
+void TestZipEngine::testOfEmptyArchive()
+{
+    test::TestWorld w;
+    prepare(w);
+    const QString archive = archiveIn(w);
+    QVERIFY(write(archive, {}));
+    QVERIFY(QFileInfo(archive).size() > 0);
+    QCOMPARE(int(testArchive(archive)), int(ZipDone));
+}
+
+void TestZipEngine::memberOver4GiB()
+{
+    // The slowest test here: libzip deflates 4 GiB of zeros to make the archive.
+    constexpr quint64 size = (4ull << 30) + (1 << 20);
+    test::TestWorld w;
+    prepare(w);
+    const QString archive = archiveIn(w);
+    QElapsedTimer timer;
+    timer.start();
+    QString error;
+    QVERIFY2(test::writeZipOfZeros(archive, "huge/zeros.bin", size, &error), qPrintable(error));
+    const qint64 making = timer.restart();
+
+    const QString destination = destinationIn(w);
+    QCOMPARE(int(extract(archive, destination)), int(ZipDone));
+    const qint64 extracting = timer.restart();
+    const QString written = destination + QStringLiteral("/huge/zeros.bin");
+    QCOMPARE(quint64(QFileInfo(written).size()), size);
+    struct stat st;
+    QCOMPARE(::stat(QFile::encodeName(written).constData(), &st), 0);
+    QVERIFY2(qint64(st.st_blocks) * 512 < (64 << 20), "runs of zeros should be holes");
+    QFile::remove(written);
+
+    QCOMPARE(int(testArchive(archive)), int(ZipDone));
+    qInfo("4 GiB member: made in %lld ms, extracted in %lld ms, tested in %lld ms", making, extracting,
+          timer.elapsed());
+}
+
+QTEST_GUILESS_MAIN(TestZipEngine)
+#include "tst_zipengine.moc"
