@@ -1,5 +1,6 @@
 #include "zipengine.h"
 
+#include "zipcentral.h"
 #include "zipmembers.h"
 
 #include <QDir>
@@ -31,6 +32,7 @@ namespace {
 // Members up to this size are read whole and inflated in one call; larger ones are streamed.
 constexpr quint64 kWholeLimit = 32ull << 20;
 constexpr size_t kChunk = 1 << 20;
+constexpr size_t kStoredPiece = 256 << 10;
 constexpr auto kTick = std::chrono::milliseconds(20);
 
 struct Member {
@@ -114,6 +116,23 @@ bool hasControlByte(const char *rawName)
             return true;
     return false;
 }
+
+// A worker's buffer: it only grows, and growing does not clear it.
+class Buffer {
+public:
+    void reserve(size_t n)
+    {
+        if (n > m_capacity) {
+            m_data = std::make_unique_for_overwrite<unsigned char[]>(n);
+            m_capacity = n;
+        }
+    }
+    unsigned char *data() { return m_data.get(); }
+
+private:
+    std::unique_ptr<unsigned char[]> m_data;
+    size_t m_capacity = 0;
+};
 
 bool allZero(const unsigned char *data, size_t n)
 {
@@ -303,6 +322,11 @@ struct Shared {
     int destination = -1;
     bool skipIfExisting = false;
     QString archive;
+    // Member data is read straight from the file where the offsets are known; libzip reads
+    // it otherwise.
+    int archiveFd = -1;
+    quint64 archiveSize = 0;
+    std::vector<quint64> localOffsets;
 
     void fail(const Member &m, qint16 c)
     {
@@ -324,14 +348,6 @@ public:
 
     void run()
     {
-        int error = 0;
-        ArchivePtr archive = openArchive(m_s.archive, 0, &error);
-        if (!archive) {
-            if (!m_s.members.empty())
-                m_s.fail(m_s.members.front(), codeForOpenError(error));
-            return;
-        }
-        m_archive = archive.get();
         std::unique_ptr<Writer> writer;
         if (m_s.write)
             writer = std::make_unique<Writer>(m_s.destination, m_s.skipIfExisting);
@@ -369,8 +385,55 @@ private:
         return ZipUnsupported;
     }
 
+    bool direct() const { return !m_s.localOffsets.empty(); }
+
+    std::optional<quint64> dataOffset(const Member &m) const
+    {
+        return memberDataOffset(m_s.archiveFd, m_s.localOffsets[m.index], m.compSize, m_s.archiveSize);
+    }
+
+    // A stored member in pieces that stay in the cache from reading through checking to
+    // writing.
+    qint16 storedDirect(const Member &m)
+    {
+        if (m.compSize != m.size)
+            return ZipStructureError;
+        const auto at = dataOffset(m);
+        if (!at)
+            return ZipStructureError;
+        StreamOutput out(m_writer, m);
+        if (!out.opened())
+            return ZipCannotWrite;
+        m_in.reserve(kStoredPiece);
+        quint32 crc = 0;
+        for (quint64 done = 0; done < m.size;) {
+            if (m_s.abort->load())
+                return ZipAborted;
+            const size_t n = size_t(std::min<quint64>(kStoredPiece, m.size - done));
+            if (!readAt(m_s.archiveFd, m_in.data(), n, *at + done))
+                return ZipStructureError;
+            crc = libdeflate_crc32(crc, m_in.data(), n);
+            if (!out.write(m_in.data(), n))
+                return ZipCannotWrite;
+            done += n;
+            m_s.done += qint64(n);
+        }
+        if (crc != m.crc)
+            return ZipCrcError;
+        return out.finish(m.mtime) ? ZipDone : ZipCannotWrite;
+    }
+
     MemberFile openRaw(const Member &m, zip_flags_t flags, qint16 *code)
     {
+        if (!m_archive) {
+            int error = 0;
+            m_ownArchive = openArchive(m_s.archive, 0, &error);
+            m_archive = m_ownArchive.get();
+            if (!m_archive) {
+                *code = codeForOpenError(error);
+                return MemberFile();
+            }
+        }
         MemberFile f(zip_fopen_index(m_archive, m.index, flags));
         if (!f)
             *code = codeForZipError(zip_error_code_zip(zip_get_error(m_archive)));
@@ -379,19 +442,27 @@ private:
 
     qint16 whole(const Member &m)
     {
-        qint16 code = ZipDone;
-        MemberFile f = openRaw(m, ZIP_FL_COMPRESSED, &code);
-        if (!f)
-            return code;
-        m_in.resize(std::max<size_t>(m.compSize, 1));
-        if (!readFully(f.get(), m_in.data(), m.compSize))
-            return ZipStructureError;
+        if (direct() && m.method == ZIP_CM_STORE)
+            return storedDirect(m);
+        m_in.reserve(std::max<size_t>(m.compSize, 1));
+        if (direct()) {
+            const auto at = dataOffset(m);
+            if (!at || !readAt(m_s.archiveFd, m_in.data(), m.compSize, *at))
+                return ZipStructureError;
+        } else {
+            qint16 code = ZipDone;
+            MemberFile f = openRaw(m, ZIP_FL_COMPRESSED, &code);
+            if (!f)
+                return code;
+            if (!readFully(f.get(), m_in.data(), m.compSize))
+                return ZipStructureError;
+        }
         const unsigned char *data = m_in.data();
         if (m.method == ZIP_CM_STORE) {
             if (m.compSize != m.size)
                 return ZipStructureError;
         } else {
-            m_out.resize(std::max<size_t>(m.size, 1));
+            m_out.reserve(std::max<size_t>(m.size, 1));
             size_t used = 0, produced = 0;
             const libdeflate_result r =
                 libdeflate_deflate_decompress_ex(m_inflater, m_in.data(), m.compSize, m_out.data(), m.size, &used, &produced);
@@ -409,15 +480,26 @@ private:
 
     qint16 streamed(const Member &m)
     {
+        if (direct() && m.method == ZIP_CM_STORE)
+            return storedDirect(m);
         qint16 code = ZipDone;
-        MemberFile f = openRaw(m, ZIP_FL_COMPRESSED, &code);
-        if (!f)
-            return code;
+        MemberFile f;
+        std::optional<quint64> at;
+        quint64 read = 0;
+        if (direct()) {
+            at = dataOffset(m);
+            if (!at)
+                return ZipStructureError;
+        } else {
+            f = openRaw(m, ZIP_FL_COMPRESSED, &code);
+            if (!f)
+                return code;
+        }
         StreamOutput out(m_writer, m);
         if (!out.opened())
             return ZipCannotWrite;
-        m_in.resize(kChunk);
-        m_out.resize(kChunk);
+        m_in.reserve(kChunk);
+        m_out.reserve(kChunk);
 
         z_stream z{};
         const bool inflating = m.method == ZIP_CM_DEFLATE;
@@ -443,7 +525,15 @@ private:
         for (;;) {
             if (m_s.abort->load())
                 return ZipAborted;
-            const zip_int64_t n = zip_fread(f.get(), m_in.data(), kChunk);
+            zip_int64_t n = 0;
+            if (at) {
+                n = zip_int64_t(std::min<quint64>(kChunk, m.compSize - read));
+                if (n > 0 && !readAt(m_s.archiveFd, m_in.data(), size_t(n), *at + read))
+                    return ZipStructureError;
+                read += quint64(n);
+            } else {
+                n = zip_fread(f.get(), m_in.data(), kChunk);
+            }
             // libzip checks a stored member's CRC itself when it reaches the end.
             if (n < 0)
                 return codeForZipError(zip_error_code_zip(zip_file_get_error(f.get())));
@@ -492,7 +582,7 @@ private:
         StreamOutput out(m_writer, m);
         if (!out.opened())
             return ZipCannotWrite;
-        m_out.resize(kChunk);
+        m_out.reserve(kChunk);
         quint64 produced = 0;
         quint32 crc = 0;
         for (;;) {
@@ -520,10 +610,11 @@ private:
 
     Shared &m_s;
     libdeflate_decompressor *m_inflater;
+    ArchivePtr m_ownArchive; // opened only for what is not read directly
     zip_t *m_archive = nullptr;
     Writer *m_writer = nullptr;
-    std::vector<unsigned char> m_in;
-    std::vector<unsigned char> m_out;
+    Buffer m_in;
+    Buffer m_out;
 };
 
 ZipProgress progressOf(const Shared &s, qint64 total)
@@ -599,6 +690,19 @@ qint16 run(const ZipJob &job, bool write, std::atomic<bool> &abort, const ZipEng
     archive.reset();
     if (s.members.empty())
         return write || !mask.selectsAll() ? ZipNothingMatched : ZipDone;
+
+    s.archiveFd = open(QFile::encodeName(job.archive).constData(), O_RDONLY | O_CLOEXEC);
+    if (s.archiveFd < 0)
+        return ZipCannotOpen;
+    struct FdCloser {
+        int fd;
+        ~FdCloser() { close(fd); }
+    } archiveCloser{s.archiveFd};
+    struct stat archiveStat;
+    if (fstat(s.archiveFd, &archiveStat) == 0)
+        s.archiveSize = quint64(archiveStat.st_size);
+    if (auto offsets = localHeaderOffsets(s.archiveFd); offsets && zip_int64_t(offsets->size()) == count)
+        s.localOffsets = std::move(*offsets);
 
     std::stable_sort(s.members.begin(), s.members.end(),
                      [](const Member &a, const Member &b) { return a.size > b.size; });
