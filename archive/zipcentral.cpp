@@ -21,6 +21,229 @@ constexpr quint32 kZip64LocatorSignature = 0x07064b50;
 constexpr quint32 kZip64EndSignature = 0x06064b50;
 constexpr quint32 kCentralSignature = 0x02014b50;
 constexpr quint32 kLocalSignature = 0x04034b50;
+constexpr size_t kEndSize = 22, kLocatorSize = 20, kZip64EndSize = 56, kCentralSize = 46, kLocalSize = 30;
+constexpr quint16 kZip64ExtraId = 1;
+constexpr quint16 kHasDataDescriptor = 1 << 3;
+
+// The zip64 extra field, if any, among a header's extra fields.
+std::optional<std::pair<const unsigned char *, size_t>> zip64Extra(const unsigned char *extra, size_t length)
+{
+    const unsigned char *end = extra + length;
+    for (const unsigned char *x = extra; end - x >= 4;) {
+        const size_t fieldLength = le16(x + 2);
+        if (size_t(end - x - 4) < fieldLength)
+            return std::nullopt;
+        if (le16(x) == kZip64ExtraId)
+            return std::pair{x + 4, fieldLength};
+        x += 4 + fieldLength;
+    }
+    return std::nullopt;
+}
+
+// Takes the next eight bytes of a zip64 field for a saturated value; false when they are
+// missing.
+bool widen(quint64 &value, quint64 saturated, const unsigned char *&field, const unsigned char *end, size_t width = 8)
+{
+    if (value != saturated)
+        return true;
+    if (size_t(end - field) < width)
+        return false;
+    value = width == 8 ? le64(field) : le32(field);
+    field += width;
+    return true;
+}
+
+struct Location {
+    quint64 count = 0;
+    quint64 directoryOffset = 0;
+    quint64 directorySize = 0;
+};
+
+// The one end record, and the zip64 record it may lead to.
+std::optional<Location> locateDirectory(int fd, quint64 size, const char *&why)
+{
+    if (size < kEndSize) {
+        why = "too short for an end record";
+        return std::nullopt;
+    }
+    // An end record sits in the last 22 bytes plus a comment of at most 65535, and its
+    // comment reaches exactly the end of the file. A second one that does too would be a
+    // second directory: which one counts is then a guess, and readers guess differently.
+    const size_t tail = size_t(std::min<quint64>(size, kEndSize + 0xffff));
+    std::vector<unsigned char> t(tail);
+    if (!readAt(fd, t.data(), tail, size - tail)) {
+        why = "cannot read the end of the archive";
+        return std::nullopt;
+    }
+    std::optional<size_t> found;
+    for (size_t e = 0; e + kEndSize <= tail; ++e) {
+        if (le32(&t[e]) == kEndSignature && e + kEndSize + le16(&t[e + 20]) == tail) {
+            if (found) {
+                why = "more than one end record";
+                return std::nullopt;
+            }
+            found = e;
+        }
+    }
+    if (!found) {
+        why = "no end record";
+        return std::nullopt;
+    }
+    const unsigned char *e = &t[*found];
+    const quint64 endOffset = size - tail + *found;
+    const quint16 disk = le16(e + 4), directoryDisk = le16(e + 6);
+    const quint16 countHere = le16(e + 8), count = le16(e + 10);
+    const quint32 directorySize = le32(e + 12), directoryOffset = le32(e + 16);
+
+    Location at{count, directoryOffset, directorySize};
+    quint64 directoryEnd = endOffset;
+    unsigned char locator[kLocatorSize];
+    if (endOffset >= kLocatorSize && readAt(fd, locator, kLocatorSize, endOffset - kLocatorSize) &&
+        le32(locator) == kZip64LocatorSignature) {
+        // With a locator the zip64 record counts, as for every other reader; it must sit right
+        // before the locator and agree with every value the end record does not leave to it.
+        const quint64 locatorOffset = endOffset - kLocatorSize;
+        const quint64 recordOffset = le64(locator + 8);
+        unsigned char z[kZip64EndSize];
+        if (le32(locator + 4) != 0 || le32(locator + 16) > 1) {
+            why = "spans several disks";
+            return std::nullopt;
+        }
+        if (recordOffset > locatorOffset || locatorOffset - recordOffset < kZip64EndSize ||
+            !readAt(fd, z, kZip64EndSize, recordOffset) || le32(z) != kZip64EndSignature ||
+            le64(z + 4) != locatorOffset - recordOffset - 12) {
+            why = "zip64 end record out of place";
+            return std::nullopt;
+        }
+        if (le32(z + 16) != 0 || le32(z + 20) != 0 || le64(z + 24) != le64(z + 32)) {
+            why = "spans several disks";
+            return std::nullopt;
+        }
+        const Location wide{le64(z + 32), le64(z + 48), le64(z + 40)};
+        const bool agrees = (count == 0xffff || count == wide.count) && (countHere == 0xffff || countHere == wide.count) &&
+                            (directorySize == 0xffffffff || directorySize == wide.directorySize) &&
+                            (directoryOffset == 0xffffffff || directoryOffset == wide.directoryOffset) &&
+                            (disk == 0xffff || disk == 0) && (directoryDisk == 0xffff || directoryDisk == 0);
+        if (!agrees) {
+            why = "zip64 end record disagrees with the end record";
+            return std::nullopt;
+        }
+        at = wide;
+        directoryEnd = recordOffset;
+    } else if (disk != 0 || directoryDisk != 0 || countHere != count) {
+        why = "spans several disks";
+        return std::nullopt;
+    }
+    if (at.directoryOffset > directoryEnd || directoryEnd - at.directoryOffset != at.directorySize) {
+        why = "directory is not where the end record says";
+        return std::nullopt;
+    }
+    if (at.count > at.directorySize / kCentralSize) {
+        why = "more members than the directory can hold";
+        return std::nullopt;
+    }
+    return at;
+}
+
+// A directory entry's fields, the saturated ones taken from its zip64 field.
+std::optional<CentralEntry> parseEntry(const unsigned char *h, size_t available, size_t *length, const char *&why)
+{
+    const size_t nameLength = le16(h + 28), extraLength = le16(h + 30), commentLength = le16(h + 32);
+    *length = kCentralSize + nameLength + extraLength + commentLength;
+    if (*length > available) {
+        why = "directory entry runs past the directory";
+        return std::nullopt;
+    }
+    CentralEntry e;
+    e.flags = le16(h + 8);
+    e.method = le16(h + 10);
+    e.crc = le32(h + 16);
+    e.compressedSize = le32(h + 20);
+    e.size = le32(h + 24);
+    quint64 diskStart = le16(h + 34);
+    e.localHeader = le32(h + 42);
+    e.rawName = QByteArray(reinterpret_cast<const char *>(h + kCentralSize), qsizetype(nameLength));
+    if (e.size == 0xffffffff || e.compressedSize == 0xffffffff || e.localHeader == 0xffffffff || diskStart == 0xffff) {
+        const auto field = zip64Extra(h + kCentralSize + nameLength, extraLength);
+        const unsigned char *f = field ? field->first : nullptr;
+        const unsigned char *end = field ? field->first + field->second : nullptr;
+        if (!field || !widen(e.size, 0xffffffff, f, end) || !widen(e.compressedSize, 0xffffffff, f, end) ||
+            !widen(e.localHeader, 0xffffffff, f, end) || !widen(diskStart, 0xffff, f, end, 4)) {
+            why = "zip64 field missing";
+            return std::nullopt;
+        }
+    }
+    if (diskStart != 0) {
+        why = "spans several disks";
+        return std::nullopt;
+    }
+    return e;
+}
+
+// Reads up to n bytes at an offset, fewer only at the end of the file.
+size_t readUpTo(int fd, unsigned char *buffer, size_t n, quint64 offset)
+{
+    size_t got = 0;
+    while (got < n) {
+        const ssize_t r = pread(fd, buffer + got, n - got, off_t(offset + got));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            break;
+        got += size_t(r);
+    }
+    return got;
+}
+
+// Checks the local header against the entry and finds where the data starts.
+bool checkLocalHeader(int fd, CentralEntry &e, std::vector<unsigned char> &buffer, const char *&why)
+{
+    const size_t nameLength = size_t(e.rawName.size());
+    const size_t fixed = kLocalSize + nameLength;
+    buffer.resize(fixed + 0xffff);
+    // The header and its name, and in the same read room for a usual extra field.
+    const size_t got = readUpTo(fd, buffer.data(), fixed + 64, e.localHeader);
+    const unsigned char *h = buffer.data();
+    if (got < fixed) {
+        why = "local header past the end of the archive";
+        return false;
+    }
+    if (le32(h) != kLocalSignature) {
+        why = "no local header where the directory says";
+        return false;
+    }
+    const quint16 flags = le16(h + 6);
+    const size_t extraLength = le16(h + 28);
+    if (le16(h + 26) != nameLength || e.rawName != QByteArrayView(h + kLocalSize, qsizetype(nameLength)) ||
+        le16(h + 8) != e.method || (flags & 1) != (e.flags & 1)) {
+        why = "local header disagrees with the directory";
+        return false;
+    }
+    if (got < fixed + extraLength &&
+        !readAt(fd, buffer.data() + got, fixed + extraLength - got, e.localHeader + got)) {
+        why = "local header past the end of the archive";
+        return false;
+    }
+    if (!(flags & kHasDataDescriptor)) {
+        quint64 size = le32(h + 22), compressedSize = le32(h + 18);
+        if (size == 0xffffffff || compressedSize == 0xffffffff) {
+            // A local zip64 field holds both sizes, whichever is saturated.
+            const auto field = zip64Extra(h + fixed, extraLength);
+            if (!field || field->second < 16) {
+                why = "zip64 field missing";
+                return false;
+            }
+            size = le64(field->first);
+            compressedSize = le64(field->first + 8);
+        }
+        if (le32(h + 14) != e.crc || size != e.size || compressedSize != e.compressedSize) {
+            why = "local header disagrees with the directory";
+            return false;
+        }
+    }
+    e.data = e.localHeader + fixed + extraLength;
+    return true;
+}
 
 } // namespace
 
@@ -40,95 +263,58 @@ bool readAt(int fd, void *buffer, size_t n, quint64 offset)
     return true;
 }
 
-std::optional<std::vector<quint64>> localHeaderOffsets(int fd)
+std::optional<std::vector<CentralEntry>> readCentralDirectory(int fd, const char **why)
 {
+    const char *reason = nullptr;
+    const auto refuse = [&](const char *r = nullptr) -> std::optional<std::vector<CentralEntry>> {
+        if (why)
+            *why = r ? r : reason;
+        return std::nullopt;
+    };
     struct stat st;
-    if (fstat(fd, &st) != 0 || st.st_size < 22)
-        return std::nullopt;
-    const quint64 size = quint64(st.st_size);
-    // The end record sits in the last 22 bytes plus a comment of at most 65535.
-    const size_t tail = size_t(std::min<quint64>(size, 22 + 65535));
-    std::vector<unsigned char> t(tail);
-    if (!readAt(fd, t.data(), tail, size - tail))
-        return std::nullopt;
-    size_t e = tail - 22 + 1;
-    bool found = false;
-    while (e-- > 0) {
-        if (le32(&t[e]) == kEndSignature) {
-            found = true;
-            break;
-        }
-    }
-    if (!found)
-        return std::nullopt;
-    quint64 count = le16(&t[e + 10]);
-    quint64 cdSize = le32(&t[e + 12]);
-    quint64 cdOffset = le32(&t[e + 16]);
-    if ((count == 0xFFFF || cdSize == 0xFFFFFFFF || cdOffset == 0xFFFFFFFF) && e >= 20 &&
-        le32(&t[e - 20]) == kZip64LocatorSignature) {
-        unsigned char z[56];
-        if (!readAt(fd, z, sizeof z, le64(&t[e - 20 + 8])) || le32(z) != kZip64EndSignature)
-            return std::nullopt;
-        count = le64(z + 32);
-        cdSize = le64(z + 40);
-        cdOffset = le64(z + 48);
-    }
-    if (cdOffset > size || cdSize > size - cdOffset || count > cdSize / 46 + 1)
-        return std::nullopt;
-    std::vector<unsigned char> cd(static_cast<size_t>(cdSize));
-    if (!readAt(fd, cd.data(), cd.size(), cdOffset))
-        return std::nullopt;
+    if (fstat(fd, &st) != 0)
+        return refuse("cannot read the archive");
+    const auto at = locateDirectory(fd, quint64(st.st_size), reason);
+    if (!at)
+        return refuse();
 
-    std::vector<quint64> offsets;
-    offsets.reserve(size_t(count));
-    size_t at = 0;
-    while (at + 46 <= cd.size() && le32(&cd[at]) == kCentralSignature) {
-        const unsigned char *h = &cd[at];
-        const size_t nameLength = le16(h + 28), extraLength = le16(h + 30), commentLength = le16(h + 32);
-        if (at + 46 + nameLength + extraLength + commentLength > cd.size())
-            return std::nullopt;
-        quint64 offset = le32(h + 42);
-        if (offset == 0xFFFFFFFF) {
-            // The zip64 extra field holds, in order, only the values marked as too large.
-            const unsigned char *x = h + 46 + nameLength;
-            const unsigned char *end = x + extraLength;
-            bool resolved = false;
-            while (x + 4 <= end) {
-                const quint16 id = le16(x), length = le16(x + 2);
-                if (id == 1) {
-                    const unsigned char *field = x + 4;
-                    if (le32(h + 24) == 0xFFFFFFFF)
-                        field += 8;
-                    if (le32(h + 20) == 0xFFFFFFFF)
-                        field += 8;
-                    if (field + 8 <= std::min(x + 4 + length, end)) {
-                        offset = le64(field);
-                        resolved = true;
-                    }
-                    break;
-                }
-                x += 4 + length;
-            }
-            if (!resolved)
-                return std::nullopt;
-        }
-        offsets.push_back(offset);
-        at += 46 + nameLength + extraLength + commentLength;
+    std::vector<unsigned char> directory(size_t(at->directorySize));
+    if (!readAt(fd, directory.data(), directory.size(), at->directoryOffset))
+        return refuse("cannot read the directory");
+    std::vector<CentralEntry> entries;
+    entries.reserve(size_t(at->count));
+    size_t used = 0;
+    for (quint64 i = 0; i < at->count; ++i) {
+        if (directory.size() - used < kCentralSize || le32(&directory[used]) != kCentralSignature)
+            return refuse("directory entry missing");
+        size_t length = 0;
+        auto e = parseEntry(&directory[used], directory.size() - used, &length, reason);
+        if (!e)
+            return refuse();
+        entries.push_back(std::move(*e));
+        used += length;
     }
-    if (offsets.size() != count)
-        return std::nullopt;
-    return offsets;
-}
+    if (used != directory.size())
+        return refuse("directory size disagrees with its entries");
 
-std::optional<quint64> memberDataOffset(int fd, quint64 localHeader, quint64 compressedSize, quint64 fileSize)
-{
-    unsigned char h[30];
-    if (!readAt(fd, h, sizeof h, localHeader) || le32(h) != kLocalSignature)
-        return std::nullopt;
-    const quint64 data = localHeader + 30 + le16(h + 26) + le16(h + 28);
-    if (data > fileSize || compressedSize > fileSize - data)
-        return std::nullopt;
-    return data;
+    // Each member's header and data in a range of its own, all of them before the directory.
+    std::vector<std::pair<quint64, quint64>> ranges;
+    ranges.reserve(entries.size());
+    std::vector<unsigned char> buffer;
+    for (CentralEntry &e : entries) {
+        if (e.localHeader >= at->directoryOffset)
+            return refuse("local header inside the directory");
+        if (!checkLocalHeader(fd, e, buffer, reason))
+            return refuse();
+        if (e.data > at->directoryOffset || e.compressedSize > at->directoryOffset - e.data)
+            return refuse("member data runs into the directory");
+        ranges.emplace_back(e.localHeader, e.data + e.compressedSize);
+    }
+    std::sort(ranges.begin(), ranges.end());
+    for (size_t i = 1; i < ranges.size(); ++i)
+        if (ranges[i].first < ranges[i - 1].second)
+            return refuse("members overlap");
+    return entries;
 }
 
 } // namespace zelv

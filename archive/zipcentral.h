@@ -1,20 +1,30 @@
-// The engine's own look at a zip archive's central directory: where each member's local header
-// starts, so that member data can be read straight from the file. The archive has been checked
-// by libzip before; this only finds offsets, and answers nothing when anything looks off.
+// The engine's own reading of a zip archive's central directory, checked the way an archive
+// made to deceive needs: one end record only, a zip64 record that agrees with it, a directory
+// exactly where they say, each local header agreeing with its directory entry, and no two
+// members sharing a byte. Member data is then read straight from the offsets found here.
 #pragma once
 
+#include <QByteArray>
 #include <QtGlobal>
 #include <optional>
 #include <vector>
 
 namespace zelv {
 
-// Local header offsets in central directory order (libzip's member indexes), zip64 included.
-std::optional<std::vector<quint64>> localHeaderOffsets(int fd);
+struct CentralEntry {
+    QByteArray rawName; // the stored bytes, NULs and all
+    quint16 flags = 0;
+    quint16 method = 0;
+    quint32 crc = 0;
+    quint64 compressedSize = 0;
+    quint64 size = 0;
+    quint64 localHeader = 0;
+    quint64 data = 0; // where the member's data starts, after its local header
+};
 
-// Where a member's data starts, after its local header, or nothing when the header there is
-// not a local header or the data would run past the end of the file.
-std::optional<quint64> memberDataOffset(int fd, quint64 localHeader, quint64 compressedSize, quint64 fileSize);
+// The directory's entries in their order, or nothing when any check fails; why then says
+// which, in a few words.
+std::optional<std::vector<CentralEntry>> readCentralDirectory(int fd, const char **why = nullptr);
 
 // Reads exactly n bytes at an offset; false on an error or the end of the file.
 bool readAt(int fd, void *buffer, size_t n, quint64 offset);

@@ -11,12 +11,17 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <dirent.h>
 #include <fcntl.h>
 #include <libdeflate.h>
 #include <limits>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -34,6 +39,9 @@ constexpr quint64 kWholeLimit = 32ull << 20;
 constexpr size_t kChunk = 1 << 20;
 constexpr size_t kStoredPiece = 256 << 10;
 constexpr auto kTick = std::chrono::milliseconds(20);
+// Folders one worker keeps open at most, when the open-file limit allows.
+constexpr size_t kFoldersKept = 256;
+constexpr quint16 kAesMarker = 99;
 
 struct Member {
     zip_uint64_t index = 0;
@@ -41,9 +49,11 @@ struct Member {
     MemberPath path;
     quint64 size = 0;
     quint64 compSize = 0;
+    quint64 data = 0; // where its raw data starts in the archive
     quint32 crc = 0;
     quint16 method = 0;
     bool encrypted = false;
+    bool written = true; // false for an earlier copy of a repeated name: checked, not written
     time_t mtime = 0;
 };
 
@@ -92,27 +102,12 @@ ArchivePtr openArchive(const QString &path, int flags, int *error)
     return ArchivePtr(zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY | flags, error));
 }
 
-// Every byte of a member's raw data, or false when the archive ends or cannot be read.
-bool readFully(zip_file_t *f, unsigned char *buffer, quint64 length)
-{
-    quint64 got = 0;
-    while (got < length) {
-        const zip_int64_t n = zip_fread(f, buffer + got, length - got);
-        if (n <= 0)
-            return false;
-        got += quint64(n);
-    }
-    return true;
-}
-
 // A name without the UTF-8 flag is read as code page 437, which draws control bytes as
-// pictures (0x01 becomes a smiley); the bytes as stored decide.
-bool hasControlByte(const char *rawName)
+// pictures (0x01 becomes a smiley); the bytes as stored decide, a NUL among them too.
+bool hasControlByte(const QByteArray &rawName)
 {
-    if (!rawName)
-        return true;
-    for (const char *c = rawName; *c; ++c)
-        if (uchar(*c) < 0x20 || uchar(*c) == 0x7F)
+    for (char c : rawName)
+        if (uchar(c) < 0x20 || uchar(c) == 0x7F)
             return true;
     return false;
 }
@@ -139,49 +134,97 @@ bool allZero(const unsigned char *data, size_t n)
     return n > 0 && data[0] == 0 && memcmp(data, data + 1, n - 1) == 0;
 }
 
-// The folders and files of one worker inside the destination. Folders are opened one part at a
-// time without following links, so nothing already in the destination can lead outside it.
-class Writer {
+// The folders one worker has open inside the destination, by path. A folder is reached from
+// the deepest open folder above it, one part at a time, each opened without following links,
+// so nothing already in the destination can lead outside it. At most capacity stay open, the
+// oldest closed first; any depth is reached with two more.
+class Folders {
 public:
-    Writer(int destination, bool skipIfExisting) : m_destination(destination), m_skip(skipIfExisting) {}
-    ~Writer()
+    Folders(int destination, size_t capacity) : m_destination(destination), m_capacity(std::max<size_t>(capacity, 1)) {}
+    ~Folders()
     {
-        for (auto &entry : m_folders)
+        for (auto &entry : m_open)
             close(entry.second);
     }
+    Folders(const Folders &) = delete;
+    Folders &operator=(const Folders &) = delete;
 
-    // The folder that holds the member (made when missing), or -1.
-    int folderFor(const QStringList &parts, int count)
+    // The folder of the first count parts (made when missing), or -1. It stays open until the
+    // next call.
+    int open(const QStringList &parts, int count)
     {
-        int fd = m_destination;
+        if (count == 0)
+            return m_destination;
         std::string key;
+        std::vector<size_t> ends(size_t(count) + 1, 0);
         for (int i = 0; i < count; ++i) {
             key += QFile::encodeName(parts[i]).toStdString();
             key += '/';
-            const auto it = m_folders.find(key);
-            if (it != m_folders.end()) {
-                fd = it->second;
+            ends[size_t(i) + 1] = key.size();
+        }
+        // Only the folder, the few above it and the first levels are kept open: looking up
+        // every level of a deep path would cost the square of its depth.
+        const auto kept = [&](int level) { return level <= kShallow || level > count - kNear; };
+        int level = count;
+        int fd = m_destination;
+        for (; level > 0; --level) {
+            if (!kept(level))
                 continue;
+            const auto it = m_open.find(std::string_view(key).substr(0, ends[size_t(level)]));
+            if (it != m_open.end()) {
+                fd = it->second;
+                break;
             }
-            const QByteArray part = QFile::encodeName(parts[i]);
-            if (mkdirat(fd, part.constData(), 0777) != 0 && errno != EEXIST)
+        }
+        bool transient = false; // fd is ours to close, not the cache's
+        for (++level; level <= count; ++level) {
+            const std::string part = key.substr(ends[size_t(level) - 1], ends[size_t(level)] - ends[size_t(level) - 1] - 1);
+            int next = -1;
+            if (mkdirat(fd, part.c_str(), 0777) == 0 || errno == EEXIST)
+                next = openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const int error = errno;
+            if (transient)
+                close(fd);
+            if (next < 0) {
+                errno = error;
                 return -1;
-            const int next = openat(fd, part.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (next < 0)
-                return -1;
-            if (m_folders.size() > 512) {
-                for (auto &entry : m_folders)
-                    close(entry.second);
-                m_folders.clear();
-                // The chain above was closed too: start again from the destination.
-                close(next);
-                return folderFor(parts, count);
             }
-            m_folders.emplace(key, next);
             fd = next;
+            transient = !kept(level);
+            if (!transient)
+                keep(key.substr(0, ends[size_t(level)]), fd);
         }
         return fd;
     }
+
+private:
+    static constexpr int kShallow = 16;
+    static constexpr int kNear = 4;
+
+    void keep(std::string key, int fd)
+    {
+        if (m_open.size() >= m_capacity) {
+            const auto oldest = m_open.find(m_order.front());
+            close(oldest->second);
+            m_open.erase(oldest);
+            m_order.pop_front();
+        }
+        m_order.push_back(key);
+        m_open.emplace(std::move(key), fd);
+    }
+
+    int m_destination;
+    size_t m_capacity;
+    std::map<std::string, int, std::less<>> m_open;
+    std::deque<std::string> m_order; // oldest first
+};
+
+// The files of one worker inside the destination.
+class Writer {
+public:
+    Writer(int destination, size_t folders, bool skipIfExisting) : m_folders(destination, folders), m_skip(skipIfExisting) {}
+
+    int folderFor(const QStringList &parts, int count) { return m_folders.open(parts, count); }
 
     bool exists(const Member &m)
     {
@@ -251,9 +294,8 @@ public:
     bool makeFolder(const Member &m) { return folderFor(m.path.parts, int(m.path.parts.size())) >= 0; }
 
 private:
-    int m_destination;
+    Folders m_folders;
     bool m_skip;
-    std::unordered_map<std::string, int> m_folders;
 };
 
 // A streamed member's output: written as it comes, removed again when the member fails.
@@ -313,32 +355,30 @@ struct Shared {
     std::atomic<qint64> done{0};
     std::atomic<int> current{-1};
     std::atomic<bool> *abort = nullptr;
-    std::atomic<bool> failed{false};
     std::mutex mutex;
     std::condition_variable finished;
     int running = 0;
     qint16 code = ZipDone;
-    zip_uint64_t failedIndex = std::numeric_limits<zip_uint64_t>::max();
+    // The earliest failing member in archive order so far. Members after it need no work;
+    // members before it still decide, so the code does not depend on the workers' timing.
+    std::atomic<zip_uint64_t> failedIndex{std::numeric_limits<zip_uint64_t>::max()};
     int destination = -1;
+    size_t foldersPerWorker = 1;
     bool skipIfExisting = false;
-    QString archive;
-    // Member data is read straight from the file where the offsets are known; libzip reads
-    // it otherwise.
+    QString archive; // for libzip, which decodes the methods the engine does not
     int archiveFd = -1;
-    quint64 archiveSize = 0;
-    std::vector<quint64> localOffsets;
 
     void fail(const Member &m, qint16 c)
     {
         std::lock_guard lock(mutex);
-        // The first failing member in archive order decides, whatever the workers' order.
         if (m.index < failedIndex) {
             failedIndex = m.index;
             code = c;
         }
-        failed = true;
     }
-    bool stopping() const { return failed.load() || abort->load(); }
+    bool aborted() const { return abort->load(); }
+    // Work on this member can stop: the operation was aborted, or an earlier member failed.
+    bool cancelled(const Member &m) const { return aborted() || m.index > failedIndex.load(); }
 };
 
 class Worker {
@@ -350,14 +390,16 @@ public:
     {
         std::unique_ptr<Writer> writer;
         if (m_s.write)
-            writer = std::make_unique<Writer>(m_s.destination, m_s.skipIfExisting);
-        m_writer = writer.get();
-        while (!m_s.stopping()) {
+            writer = std::make_unique<Writer>(m_s.destination, m_s.foldersPerWorker, m_s.skipIfExisting);
+        while (!m_s.aborted()) {
             const size_t i = m_s.next++;
             if (i >= m_s.members.size())
                 break;
-            m_s.current = int(i);
             const Member &m = m_s.members[i];
+            if (m_s.cancelled(m))
+                continue;
+            m_s.current = int(i);
+            m_writer = m.written ? writer.get() : nullptr;
             const qint16 c = process(m);
             if (c != ZipDone && c != ZipAborted)
                 m_s.fail(m, c);
@@ -375,42 +417,29 @@ private:
             m_s.done += qint64(m.size);
             return ZipDone;
         }
-        if (m.method == ZIP_CM_STORE || m.method == ZIP_CM_DEFLATE) {
-            if (m.size <= kWholeLimit && m.compSize <= kWholeLimit)
-                return whole(m);
-            return streamed(m);
-        }
+        if (m.method == ZIP_CM_STORE)
+            return m.compSize == m.size ? stored(m) : qint16(ZipStructureError);
+        if (m.method == ZIP_CM_DEFLATE)
+            return m.size <= kWholeLimit && m.compSize <= kWholeLimit ? inflatedWhole(m) : inflatedStreaming(m);
         if (zip_compression_method_supported(m.method, 0))
             return decodedByLibrary(m);
         return ZipUnsupported;
     }
 
-    bool direct() const { return !m_s.localOffsets.empty(); }
-
-    std::optional<quint64> dataOffset(const Member &m) const
-    {
-        return memberDataOffset(m_s.archiveFd, m_s.localOffsets[m.index], m.compSize, m_s.archiveSize);
-    }
-
     // A stored member in pieces that stay in the cache from reading through checking to
     // writing.
-    qint16 storedDirect(const Member &m)
+    qint16 stored(const Member &m)
     {
-        if (m.compSize != m.size)
-            return ZipStructureError;
-        const auto at = dataOffset(m);
-        if (!at)
-            return ZipStructureError;
         StreamOutput out(m_writer, m);
         if (!out.opened())
             return ZipCannotWrite;
         m_in.reserve(kStoredPiece);
         quint32 crc = 0;
         for (quint64 done = 0; done < m.size;) {
-            if (m_s.abort->load())
+            if (m_s.cancelled(m))
                 return ZipAborted;
             const size_t n = size_t(std::min<quint64>(kStoredPiece, m.size - done));
-            if (!readAt(m_s.archiveFd, m_in.data(), n, *at + done))
+            if (!readAt(m_s.archiveFd, m_in.data(), n, m.data + done))
                 return ZipStructureError;
             crc = libdeflate_crc32(crc, m_in.data(), n);
             if (!out.write(m_in.data(), n))
@@ -423,78 +452,27 @@ private:
         return out.finish(m.mtime) ? ZipDone : ZipCannotWrite;
     }
 
-    MemberFile openRaw(const Member &m, zip_flags_t flags, qint16 *code)
+    qint16 inflatedWhole(const Member &m)
     {
-        if (!m_archive) {
-            int error = 0;
-            m_ownArchive = openArchive(m_s.archive, 0, &error);
-            m_archive = m_ownArchive.get();
-            if (!m_archive) {
-                *code = codeForOpenError(error);
-                return MemberFile();
-            }
-        }
-        MemberFile f(zip_fopen_index(m_archive, m.index, flags));
-        if (!f)
-            *code = codeForZipError(zip_error_code_zip(zip_get_error(m_archive)));
-        return f;
-    }
-
-    qint16 whole(const Member &m)
-    {
-        if (direct() && m.method == ZIP_CM_STORE)
-            return storedDirect(m);
         m_in.reserve(std::max<size_t>(m.compSize, 1));
-        if (direct()) {
-            const auto at = dataOffset(m);
-            if (!at || !readAt(m_s.archiveFd, m_in.data(), m.compSize, *at))
-                return ZipStructureError;
-        } else {
-            qint16 code = ZipDone;
-            MemberFile f = openRaw(m, ZIP_FL_COMPRESSED, &code);
-            if (!f)
-                return code;
-            if (!readFully(f.get(), m_in.data(), m.compSize))
-                return ZipStructureError;
-        }
-        const unsigned char *data = m_in.data();
-        if (m.method == ZIP_CM_STORE) {
-            if (m.compSize != m.size)
-                return ZipStructureError;
-        } else {
-            m_out.reserve(std::max<size_t>(m.size, 1));
-            size_t used = 0, produced = 0;
-            const libdeflate_result r =
-                libdeflate_deflate_decompress_ex(m_inflater, m_in.data(), m.compSize, m_out.data(), m.size, &used, &produced);
-            // More output than the declared size, less, or a broken stream: the data is damaged.
-            if (r != LIBDEFLATE_SUCCESS || produced != m.size)
-                return ZipDataError;
-            data = m_out.data();
-        }
-        if (libdeflate_crc32(0, data, m.size) != m.crc)
+        if (!readAt(m_s.archiveFd, m_in.data(), m.compSize, m.data))
+            return ZipStructureError;
+        m_out.reserve(std::max<size_t>(m.size, 1));
+        size_t used = 0, produced = 0;
+        const libdeflate_result r =
+            libdeflate_deflate_decompress_ex(m_inflater, m_in.data(), m.compSize, m_out.data(), m.size, &used, &produced);
+        // More output than the declared size, less, or a broken stream: the data is damaged.
+        if (r != LIBDEFLATE_SUCCESS || produced != m.size)
+            return ZipDataError;
+        if (libdeflate_crc32(0, m_out.data(), m.size) != m.crc)
             return ZipCrcError;
-        const qint16 written = m_writer ? m_writer->writeWhole(m, data, m.size) : qint16(ZipDone);
+        const qint16 written = m_writer ? m_writer->writeWhole(m, m_out.data(), m.size) : qint16(ZipDone);
         m_s.done += qint64(m.size);
         return written;
     }
 
-    qint16 streamed(const Member &m)
+    qint16 inflatedStreaming(const Member &m)
     {
-        if (direct() && m.method == ZIP_CM_STORE)
-            return storedDirect(m);
-        qint16 code = ZipDone;
-        MemberFile f;
-        std::optional<quint64> at;
-        quint64 read = 0;
-        if (direct()) {
-            at = dataOffset(m);
-            if (!at)
-                return ZipStructureError;
-        } else {
-            f = openRaw(m, ZIP_FL_COMPRESSED, &code);
-            if (!f)
-                return code;
-        }
         StreamOutput out(m_writer, m);
         if (!out.opened())
             return ZipCannotWrite;
@@ -502,50 +480,23 @@ private:
         m_out.reserve(kChunk);
 
         z_stream z{};
-        const bool inflating = m.method == ZIP_CM_DEFLATE;
-        if (inflating && inflateInit2(&z, -MAX_WBITS) != Z_OK)
+        if (inflateInit2(&z, -MAX_WBITS) != Z_OK)
             return ZipDataError;
         struct End {
             z_stream *z;
-            bool on;
-            ~End() { if (on) inflateEnd(z); }
-        } end{&z, inflating};
+            ~End() { inflateEnd(z); }
+        } end{&z};
 
         quint64 produced = 0;
         quint32 crc = 0;
-        bool streamEnded = !inflating;
-        const auto deliver = [&](const unsigned char *data, size_t n) -> qint16 {
-            if (produced + n > m.size)
-                return ZipDataError; // more than the declared size
-            produced += n;
-            crc = libdeflate_crc32(crc, data, n);
-            m_s.done += qint64(n);
-            return out.write(data, n) ? ZipDone : ZipCannotWrite;
-        };
-        for (;;) {
-            if (m_s.abort->load())
+        bool streamEnded = false;
+        for (quint64 read = 0; read < m.compSize && !streamEnded;) {
+            if (m_s.cancelled(m))
                 return ZipAborted;
-            zip_int64_t n = 0;
-            if (at) {
-                n = zip_int64_t(std::min<quint64>(kChunk, m.compSize - read));
-                if (n > 0 && !readAt(m_s.archiveFd, m_in.data(), size_t(n), *at + read))
-                    return ZipStructureError;
-                read += quint64(n);
-            } else {
-                n = zip_fread(f.get(), m_in.data(), kChunk);
-            }
-            // libzip checks a stored member's CRC itself when it reaches the end.
-            if (n < 0)
-                return codeForZipError(zip_error_code_zip(zip_file_get_error(f.get())));
-            if (n == 0)
-                break;
-            if (!inflating) {
-                if (const qint16 c = deliver(m_in.data(), size_t(n)))
-                    return c;
-                continue;
-            }
-            if (streamEnded)
-                continue; // bytes after the end of the stream are left unread by the format
+            const size_t n = size_t(std::min<quint64>(kChunk, m.compSize - read));
+            if (!readAt(m_s.archiveFd, m_in.data(), n, m.data + read))
+                return ZipStructureError;
+            read += n;
             z.next_in = m_in.data();
             z.avail_in = uInt(n);
             // A full output buffer may leave output pending after the last input byte is taken.
@@ -558,8 +509,14 @@ private:
                     break; // nothing was pending: the stream needs more input
                 if (r != Z_OK && r != Z_STREAM_END)
                     return ZipDataError;
-                if (const qint16 c = deliver(m_out.data(), kChunk - z.avail_out))
-                    return c;
+                const size_t got = kChunk - z.avail_out;
+                if (produced + got > m.size)
+                    return ZipDataError; // more than the declared size
+                produced += got;
+                crc = libdeflate_crc32(crc, m_out.data(), got);
+                m_s.done += qint64(got);
+                if (!out.write(m_out.data(), got))
+                    return ZipCannotWrite;
                 streamEnded = r == Z_STREAM_END;
                 outputFull = z.avail_out == 0;
             }
@@ -575,10 +532,15 @@ private:
     // decoders; the size is capped and the CRC checked here all the same.
     qint16 decodedByLibrary(const Member &m)
     {
-        qint16 code = ZipDone;
-        MemberFile f = openRaw(m, 0, &code);
+        if (!m_archive) {
+            int error = 0;
+            m_archive = openArchive(m_s.archive, 0, &error);
+            if (!m_archive)
+                return codeForOpenError(error);
+        }
+        MemberFile f(zip_fopen_index(m_archive.get(), m.index, 0));
         if (!f)
-            return code;
+            return codeForZipError(zip_error_code_zip(zip_get_error(m_archive.get())));
         StreamOutput out(m_writer, m);
         if (!out.opened())
             return ZipCannotWrite;
@@ -586,7 +548,7 @@ private:
         quint64 produced = 0;
         quint32 crc = 0;
         for (;;) {
-            if (m_s.abort->load())
+            if (m_s.cancelled(m))
                 return ZipAborted;
             const zip_int64_t n = zip_fread(f.get(), m_out.data(), kChunk);
             if (n < 0)
@@ -610,12 +572,30 @@ private:
 
     Shared &m_s;
     libdeflate_decompressor *m_inflater;
-    ArchivePtr m_ownArchive; // opened only for what is not read directly
-    zip_t *m_archive = nullptr;
-    Writer *m_writer = nullptr;
+    ArchivePtr m_archive; // opened only for the methods the library decodes
+    Writer *m_writer = nullptr; // null when the member is only checked
     Buffer m_in;
     Buffer m_out;
 };
+
+// How many folders each worker may keep open: what the open-file limit leaves beside the
+// descriptors already open and the few each worker needs besides its folders.
+size_t foldersPerWorker(int workers)
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return kFoldersKept;
+    qint64 open = 0;
+    if (DIR *d = opendir("/proc/self/fd")) {
+        while (readdir(d))
+            ++open;
+        closedir(d);
+    } else {
+        open = 64;
+    }
+    const qint64 left = qint64(limit.rlim_cur) - open - 8 - 6 * qint64(workers);
+    return size_t(std::clamp<qint64>(left / std::max(workers, 1), 1, kFoldersKept));
+}
 
 ZipProgress progressOf(const Shared &s, qint64 total)
 {
@@ -637,60 +617,64 @@ ZipProgress progressOf(const Shared &s, qint64 total)
     return p;
 }
 
+// The archive's members as libzip sees them, each checked against the engine's own reading
+// of the directory: a member the two disagree on is a structure error, so libzip's checks and
+// the engine's reads cover the same bytes.
+qint16 readMembers(zip_t *archive, const std::vector<CentralEntry> &entries, const ZipMask &mask, bool write,
+                   std::vector<Member> *members)
+{
+    if (zip_get_num_entries(archive, 0) != zip_int64_t(entries.size()))
+        return ZipStructureError;
+    std::unordered_map<QString, size_t> byPath;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const CentralEntry &e = entries[i];
+        zip_stat_t st;
+        if (zip_stat_index(archive, i, ZIP_FL_ENC_STRICT, &st) != 0 || !st.name)
+            return ZipStructureError;
+        const char *raw = zip_get_name(archive, i, ZIP_FL_ENC_RAW);
+        // An AES-encrypted member's method field says only that; libzip tells the method
+        // behind it.
+        const bool methodAgrees = st.comp_method == e.method || e.method == kAesMarker;
+        if (!raw || e.rawName != raw || st.size != e.size || st.comp_size != e.compressedSize || st.crc != e.crc ||
+            !methodAgrees)
+            return ZipStructureError;
+        Member m;
+        m.index = i;
+        m.name = QString::fromUtf8(st.name);
+        const auto path = safeMemberPath(m.name);
+        if (!path || hasControlByte(e.rawName))
+            return ZipStructureError;
+        m.path = *path;
+        if (!mask.matches(m.path.joined()))
+            continue;
+        m.size = e.size;
+        m.compSize = e.compressedSize;
+        m.data = e.data;
+        m.crc = e.crc;
+        m.method = e.method;
+        m.encrypted = st.encryption_method != ZIP_EM_NONE;
+        m.mtime = st.mtime;
+        // A name that comes twice is written once, from its last member, as a sequential
+        // extraction would leave it; the earlier copies are checked all the same, so that an
+        // extraction and a test agree.
+        if (write) {
+            const auto [it, added] = byPath.try_emplace(m.path.joined(), members->size());
+            if (!added) {
+                (*members)[it->second].written = false;
+                it->second = members->size();
+            }
+        }
+        members->push_back(std::move(m));
+    }
+    return ZipDone;
+}
+
 qint16 run(const ZipJob &job, bool write, std::atomic<bool> &abort, const ZipEngine::ProgressFn &progress)
 {
     abort = false; // a request left from an earlier operation does not stop this one
     if (!QFileInfo(job.archive).isFile())
         return ZipCannotOpen;
-    int error = 0;
-    // A consistency check up front refuses overlapping entries and local headers that disagree
-    // with the directory, before anything is written.
-    ArchivePtr archive = openArchive(job.archive, ZIP_CHECKCONS, &error);
-    if (!archive)
-        return codeForOpenError(error);
-
     Shared s;
-    s.write = write;
-    s.abort = &abort;
-    s.archive = job.archive;
-    s.skipIfExisting = job.skipIfExisting;
-    const ZipMask mask(job.masks);
-    const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
-    std::unordered_map<QString, size_t> byPath;
-    for (zip_int64_t i = 0; i < count; ++i) {
-        zip_stat_t st;
-        if (zip_stat_index(archive.get(), zip_uint64_t(i), ZIP_FL_ENC_STRICT, &st) != 0 || !st.name)
-            return ZipStructureError;
-        Member m;
-        m.index = zip_uint64_t(i);
-        m.name = QString::fromUtf8(st.name);
-        const auto path = safeMemberPath(m.name);
-        if (!path || hasControlByte(zip_get_name(archive.get(), zip_uint64_t(i), ZIP_FL_ENC_RAW)))
-            return ZipStructureError;
-        m.path = *path;
-        if (!mask.matches(m.path.joined()))
-            continue;
-        m.size = st.size;
-        m.compSize = st.comp_size;
-        m.crc = st.crc;
-        m.method = st.comp_method;
-        m.encrypted = st.encryption_method != ZIP_EM_NONE;
-        m.mtime = st.mtime;
-        // A name that comes twice is written once, from its last member, as a sequential
-        // extraction would leave it; the test checks every member.
-        if (write) {
-            const auto [it, added] = byPath.emplace(m.path.joined(), s.members.size());
-            if (!added) {
-                s.members[it->second] = m;
-                continue;
-            }
-        }
-        s.members.push_back(std::move(m));
-    }
-    archive.reset();
-    if (s.members.empty())
-        return write || !mask.selectsAll() ? ZipNothingMatched : ZipDone;
-
     s.archiveFd = open(QFile::encodeName(job.archive).constData(), O_RDONLY | O_CLOEXEC);
     if (s.archiveFd < 0)
         return ZipCannotOpen;
@@ -698,11 +682,29 @@ qint16 run(const ZipJob &job, bool write, std::atomic<bool> &abort, const ZipEng
         int fd;
         ~FdCloser() { close(fd); }
     } archiveCloser{s.archiveFd};
-    struct stat archiveStat;
-    if (fstat(s.archiveFd, &archiveStat) == 0)
-        s.archiveSize = quint64(archiveStat.st_size);
-    if (auto offsets = localHeaderOffsets(s.archiveFd); offsets && zip_int64_t(offsets->size()) == count)
-        s.localOffsets = std::move(*offsets);
+    // libzip opens the very file the engine reads, even if another takes its name meanwhile.
+    const QString procPath = QStringLiteral("/proc/self/fd/%1").arg(s.archiveFd);
+    s.archive = QFileInfo::exists(procPath) ? procPath : job.archive;
+
+    int error = 0;
+    // libzip's consistency check compares every local header with the directory; the
+    // engine's own reading adds what it leaves out (overlapping members, a second directory).
+    ArchivePtr archive = openArchive(s.archive, ZIP_CHECKCONS, &error);
+    if (!archive)
+        return codeForOpenError(error);
+    const auto entries = readCentralDirectory(s.archiveFd);
+    if (!entries)
+        return ZipStructureError;
+
+    s.write = write;
+    s.abort = &abort;
+    s.skipIfExisting = job.skipIfExisting;
+    const ZipMask mask(job.masks);
+    if (const qint16 c = readMembers(archive.get(), *entries, mask, write, &s.members))
+        return c;
+    archive.reset();
+    if (s.members.empty())
+        return write || !mask.selectsAll() ? ZipNothingMatched : ZipDone;
 
     std::stable_sort(s.members.begin(), s.members.end(),
                      [](const Member &a, const Member &b) { return a.size > b.size; });
@@ -719,6 +721,7 @@ qint16 run(const ZipJob &job, bool write, std::atomic<bool> &abort, const ZipEng
     }
 
     const int workers = int(std::min<size_t>(ZipEngine::kWorkers, s.members.size()));
+    s.foldersPerWorker = foldersPerWorker(workers);
     s.running = workers;
     std::vector<std::thread> threads;
     for (int w = 0; w < workers; ++w) {

@@ -4,8 +4,11 @@
 //   code  meaning
 //     0   done
 //   100   a member's CRC does not match its data
-//   110   not a zip archive, a damaged structure, or a member whose name would leave the
-//         destination (absolute path, drive letter, ".." part, NUL or control character)
+//   110   not a zip archive or a damaged structure: more than one end record, a zip64 record
+//         or local header that disagrees with the directory, members that share bytes (as
+//         zip bombs do); or a member whose name would leave the destination or hide what it
+//         is (absolute path, drive letter, ".." part, NUL, control character, text direction
+//         mark). Nothing is written then.
 //   120   the archive file cannot be opened (missing, unreadable)
 //   140   no member matches the mask; nothing was done
 //   190   stopped by the abort request
@@ -14,11 +17,14 @@
 //         the way of a member)
 //   410   a member is encrypted or uses a compression method that cannot be read
 //
-// Extraction recreates the archive's folders under the destination, overwrites existing files,
-// restores modification times and writes plain files and folders only. It never follows a link
-// that already exists in the destination and never writes outside it; a member that fails
-// leaves no partial file. Two workers share the members, largest first; the calling thread
-// only reports progress.
+// Extraction recreates the archive's folders under the destination, at any depth, overwrites
+// existing files, restores modification times and writes plain files and folders only. It never
+// follows a link that already exists in the destination and never writes outside it; a member
+// that fails leaves no partial file. A name that comes twice is written from its last copy; the
+// earlier copies are checked as a test checks them. Two workers share the members, largest
+// first, and keep no more folders open than the open-file limit allows; the calling thread only
+// reports progress. The code is that of the first failing member in archive order, whatever
+// the workers' timing.
 #pragma once
 
 #include <QDateTime>

@@ -2,6 +2,18 @@
 
 namespace zelv {
 
+namespace {
+
+// Characters that make a name show other than it is: controls (C0, DEL, C1) and the
+// direction marks, overrides and isolates that reorder what follows them.
+bool isHiddenCharacter(char16_t c)
+{
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
+           (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+} // namespace
+
 ZipMask::ZipMask(const QString &masks)
 {
     for (QStringView part : QStringView(masks).split(u'\r')) {
@@ -40,7 +52,7 @@ std::optional<MemberPath> safeMemberPath(const QString &name)
     if (name.isEmpty())
         return std::nullopt;
     for (QChar c : name)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+        if (isHiddenCharacter(c.unicode()))
             return std::nullopt;
     if (name.front() == u'/' || name.front() == u'\\')
         return std::nullopt;

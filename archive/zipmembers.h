@@ -35,7 +35,8 @@ struct MemberPath {
 };
 
 // The place of a member inside the destination, or nothing when its name would leave it: an
-// absolute path, a drive letter, a ".." part, or a NUL or control character. Both "/" and "\"
+// absolute path, a drive letter, a ".." part, a control character (C0, DEL or C1) or a mark
+// that changes the direction of the text. Both "/" and "\"
 // separate parts; "." parts are dropped. A name with no part left is refused too.
 std::optional<MemberPath> safeMemberPath(const QString &name);
 

@@ -1,0 +1,243 @@
+#include "rawzip.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QList>
+
+#include <zlib.h>
+
+namespace zelv::test {
+
+namespace {
+
+void put16(QByteArray &b, quint64 v)
+{
+    b.append(char(v & 0xff)).append(char((v >> 8) & 0xff));
+}
+void put32(QByteArray &b, quint64 v)
+{
+    put16(b, v & 0xffff);
+    put16(b, (v >> 16) & 0xffff);
+}
+void put64(QByteArray &b, quint64 v)
+{
+    put32(b, v & 0xffffffff);
+    put32(b, v >> 32);
+}
+
+constexpr quint32 kDosTime = 0x5a2b6000; // some day in 2025
+
+} // namespace
+
+RawMember RawMember::stored(const QByteArray &name, const QByteArray &data)
+{
+    RawMember m;
+    m.name = name;
+    m.data = data;
+    m.crc = quint32(crc32(0, reinterpret_cast<const Bytef *>(data.constData()), uInt(data.size())));
+    m.size = quint64(data.size());
+    return m;
+}
+
+RawMember RawMember::deflated(const QByteArray &name, const QByteArray &plain)
+{
+    RawMember m = stored(name, plain);
+    m.method = 8;
+    z_stream z{};
+    deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY);
+    QByteArray out(int(deflateBound(&z, uLong(plain.size()))), Qt::Uninitialized);
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(plain.constData()));
+    z.avail_in = uInt(plain.size());
+    z.next_out = reinterpret_cast<Bytef *>(out.data());
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_FINISH);
+    out.truncate(qsizetype(z.total_out));
+    deflateEnd(&z);
+    m.data = out;
+    return m;
+}
+
+QByteArray localHeader(const RawMember &m, quint64 compressedSize)
+{
+    QByteArray b;
+    put32(b, 0x04034b50);
+    put16(b, 20);
+    put16(b, m.flags);
+    put16(b, m.method);
+    put32(b, kDosTime);
+    put32(b, m.crc);
+    put32(b, compressedSize);
+    put32(b, m.size);
+    put16(b, quint64(m.name.size()));
+    put16(b, 0);
+    return b + m.name;
+}
+
+QByteArray centralHeader(const RawMember &m, quint64 compressedSize, quint64 localOffset)
+{
+    QByteArray b;
+    put32(b, 0x02014b50);
+    put16(b, 20);
+    put16(b, 20);
+    put16(b, m.flags);
+    put16(b, m.method);
+    put32(b, kDosTime);
+    put32(b, m.crc);
+    put32(b, compressedSize);
+    put32(b, m.size);
+    put16(b, quint64(m.name.size()));
+    put16(b, 0); // extra
+    put16(b, 0); // comment
+    put16(b, 0); // disk
+    put16(b, 0); // internal attributes
+    put32(b, 0); // external attributes
+    put32(b, localOffset);
+    return b + m.name;
+}
+
+QByteArray endRecord(quint64 count, quint64 directorySize, quint64 directoryOffset, quint16 commentLength)
+{
+    QByteArray b;
+    put32(b, 0x06054b50);
+    put16(b, 0);
+    put16(b, 0);
+    put16(b, count);
+    put16(b, count);
+    put32(b, directorySize);
+    put32(b, directoryOffset);
+    put16(b, commentLength);
+    return b;
+}
+
+QByteArray zip64EndRecord(quint64 count, quint64 directorySize, quint64 directoryOffset)
+{
+    QByteArray b;
+    put32(b, 0x06064b50);
+    put64(b, 44);
+    put16(b, 45);
+    put16(b, 45);
+    put32(b, 0);
+    put32(b, 0);
+    put64(b, count);
+    put64(b, count);
+    put64(b, directorySize);
+    put64(b, directoryOffset);
+    return b;
+}
+
+QByteArray zip64Locator(quint64 zip64EndOffset)
+{
+    QByteArray b;
+    put32(b, 0x07064b50);
+    put32(b, 0);
+    put64(b, zip64EndOffset);
+    put32(b, 1);
+    return b;
+}
+
+qint64 RawZip::addMember(const RawMember &m)
+{
+    const qint64 at = append(localHeader(m, quint64(m.data.size())) + m.data);
+    m_added.append({m, at});
+    return at;
+}
+
+qint64 RawZip::append(const QByteArray &bytes)
+{
+    const qint64 at = m_bytes.size();
+    m_bytes += bytes;
+    return at;
+}
+
+void RawZip::addEntry(const RawMember &m, quint64 compressedSize, quint64 localOffset)
+{
+    m_directory += centralHeader(m, compressedSize, localOffset);
+    ++m_entries;
+}
+
+void RawZip::addEntriesForMembers()
+{
+    for (const Added &a : m_added)
+        addEntry(a.member, quint64(a.member.data.size()), quint64(a.offset));
+}
+
+QByteArray RawZip::finish(const QByteArray &comment)
+{
+    const qint64 at = append(m_directory);
+    append(endRecord(m_entries, quint64(m_directory.size()), quint64(at), quint16(comment.size())));
+    append(comment);
+    return m_bytes;
+}
+
+QByteArray crcForgery(const QByteArray &data, quint32 target)
+{
+    const z_crc_t *table = get_crc_table();
+    // Backwards from the target: which table entry each of the four steps must use. The top
+    // bytes of the table's entries are all different, so each step has exactly one.
+    quint32 c = target ^ 0xffffffffu;
+    int index[4] = {};
+    for (int step = 3; step >= 0; --step) {
+        for (int k = 0; k < 256; ++k) {
+            if ((quint32(table[k]) >> 24) == (c >> 24)) {
+                index[step] = k;
+                c = (c ^ quint32(table[k])) << 8;
+                break;
+            }
+        }
+    }
+    // Forwards from the data's state: the bytes that select those entries.
+    quint32 s = quint32(crc32(0, reinterpret_cast<const Bytef *>(data.constData()), uInt(data.size()))) ^ 0xffffffffu;
+    QByteArray out;
+    for (int step = 0; step < 4; ++step) {
+        out.append(char((s ^ quint32(index[step])) & 0xff));
+        s = quint32(table[index[step]]) ^ (s >> 8);
+    }
+    return out;
+}
+
+QByteArray overlappingBomb(int members, qsizetype kernelSize)
+{
+    const RawMember kernel = RawMember::deflated(QByteArray(), QByteArray(kernelSize, '\0'));
+    // From the last member back: each one's content is the next one's local header followed
+    // by the next one's content.
+    QList<RawMember> m(members);
+    QList<QByteArray> headers(members);
+    QByteArray content(kernelSize, '\0');
+    quint64 compressed = quint64(kernel.data.size());
+    for (int i = members - 1; i >= 0; --i) {
+        if (i < members - 1) {
+            content = headers[i + 1] + content;
+            compressed += 5 + quint64(headers[i + 1].size());
+        }
+        m[i] = RawMember::stored(QByteArray("bomb") + QByteArray::number(i).rightJustified(3, '0') + ".bin", content);
+        m[i].method = 8;
+        headers[i] = localHeader(m[i], compressed);
+        m[i].data.clear();
+        m[i].data.resize(qsizetype(compressed)); // only its length counts for the entry
+    }
+    RawZip zip;
+    for (int i = 0; i < members; ++i) {
+        const qint64 at = zip.append(headers[i]);
+        zip.addEntry(m[i], quint64(m[i].data.size()), quint64(at));
+        if (i < members - 1) {
+            // A stored block that is not the last: it quotes the next local header.
+            QByteArray quote(1, '\0');
+            const quint16 length = quint16(headers[i + 1].size());
+            quote.append(char(length & 0xff)).append(char(length >> 8));
+            quote.append(char(~length & 0xff)).append(char((~length >> 8) & 0xff));
+            zip.append(quote);
+        }
+    }
+    zip.append(kernel.data);
+    return zip.finish();
+}
+
+bool writeFileBytes(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+} // namespace zelv::test

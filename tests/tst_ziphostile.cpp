@@ -1,0 +1,326 @@
+// The zip engine against archives made to deceive it: overlapping members, a second directory,
+// a zip64 locator pointing elsewhere, paths deeper than any cache, a low open-file limit,
+// failures that race between the workers, and names that hide what they are.
+#include "archive/zipcentral.h"
+#include "archive/zipengine.h"
+#include "support/rawzip.h"
+#include "support/testworld.h"
+#include "support/zipmaker.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QTest>
+
+#include <sys/resource.h>
+#include <zlib.h>
+
+using namespace zelv;
+using test::RawMember;
+using test::RawZip;
+using test::ZipEntry;
+
+namespace {
+
+qint16 extract(const QString &archive, const QString &destination)
+{
+    std::atomic<bool> abort{false};
+    return ZipEngine::extract({archive, QString(), destination, false}, abort);
+}
+
+qint16 testArchive(const QString &archive)
+{
+    std::atomic<bool> abort{false};
+    return ZipEngine::test({archive, QString(), QString(), false}, abort);
+}
+
+// Every entry under folder, relative and sorted, links never followed.
+QStringList tree(const QString &folder)
+{
+    QStringList out;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    const QDir base(folder);
+    while (it.hasNext())
+        out << base.relativeFilePath(it.next());
+    out.sort();
+    return out;
+}
+
+// An archive of one member readme.txt whose directory says "real"; a second directory (or a
+// zip64 record) says the same name, sizes and CRC for other bytes.
+const QByteArray kReal = "The real readme that every other tool shows.\n";
+
+RawMember forgedTwin()
+{
+    QByteArray other = "Run evil.exe first; it is safe, trust us!!!\n";
+    other.resize(kReal.size() - 4, ' ');
+    other += test::crcForgery(other, RawMember::stored("", kReal).crc);
+    return RawMember::stored("readme.txt", other);
+}
+
+QByteArray secondDirectoryInTheComment()
+{
+    RawZip zip;
+    zip.addMember(RawMember::stored("readme.txt", kReal));
+    zip.addEntriesForMembers();
+    const qint64 directory = zip.append(QByteArray());
+    // Everything after the true end record is its comment: a member, its directory and an end
+    // record of their own that reaches the end of the file just as well.
+    const RawMember twin = forgedTwin();
+    QByteArray comment;
+    const qint64 afterEnd = directory + test::centralHeader(RawMember::stored("readme.txt", kReal), 0, 0).size() + 22;
+    const qint64 twinAt = afterEnd;
+    comment += test::localHeader(twin, quint64(twin.data.size())) + twin.data;
+    const QByteArray twinDirectory = test::centralHeader(twin, quint64(twin.data.size()), quint64(twinAt));
+    const qint64 twinDirectoryAt = afterEnd + comment.size();
+    comment += twinDirectory;
+    comment += test::endRecord(1, quint64(twinDirectory.size()), quint64(twinDirectoryAt), 0);
+    return zip.finish(comment);
+}
+
+// The end record describes the real directory with values that need no zip64; a locator
+// before it leads to a zip64 record for the twin's directory, out of its place or right there.
+QByteArray zip64LocatorElsewhere(bool inPlace)
+{
+    RawZip zip;
+    const RawMember real = RawMember::stored("readme.txt", kReal);
+    const qint64 realAt = zip.addMember(real);
+    const RawMember twin = forgedTwin();
+    const qint64 twinAt = zip.append(test::localHeader(twin, quint64(twin.data.size())) + twin.data);
+    const QByteArray directory = test::centralHeader(real, quint64(real.data.size()), quint64(realAt));
+    const QByteArray twinDirectory = test::centralHeader(twin, quint64(twin.data.size()), quint64(twinAt));
+    qint64 directoryAt = -1;
+    if (inPlace)
+        directoryAt = zip.append(directory);
+    const qint64 twinDirectoryAt = zip.append(twinDirectory);
+    const qint64 zip64End = zip.append(test::zip64EndRecord(1, quint64(twinDirectory.size()), quint64(twinDirectoryAt)));
+    if (!inPlace)
+        directoryAt = zip.append(directory);
+    zip.append(test::zip64Locator(quint64(zip64End)));
+    zip.append(test::endRecord(1, quint64(directory.size()), quint64(directoryAt), 0));
+    return zip.bytes();
+}
+
+// One member whose stored data covers the whole of the next member, header and all.
+QByteArray memberInsideAnother()
+{
+    const RawMember inner = RawMember::stored("inner.txt", "inner data");
+    const QByteArray innerBytes = test::localHeader(inner, quint64(inner.data.size())) + inner.data;
+    const RawMember outer = RawMember::stored("outer.txt", innerBytes);
+    RawZip zip;
+    const qint64 outerAt = zip.append(test::localHeader(outer, quint64(outer.data.size())));
+    const qint64 innerAt = zip.append(innerBytes);
+    zip.addEntry(outer, quint64(outer.data.size()), quint64(outerAt));
+    zip.addEntry(inner, quint64(inner.data.size()), quint64(innerAt));
+    return zip.finish();
+}
+
+// Two directory entries of one name on the very same local header.
+QByteArray twoEntriesOneHeader()
+{
+    const RawMember m = RawMember::stored("same.txt", "shared");
+    RawZip zip;
+    const qint64 at = zip.addMember(m);
+    zip.addEntry(m, quint64(m.data.size()), quint64(at));
+    zip.addEntry(m, quint64(m.data.size()), quint64(at));
+    return zip.finish();
+}
+
+// The soft open-file limit lowered for a while, put back when it goes.
+class OpenFileLimit {
+public:
+    explicit OpenFileLimit(rlim_t soft)
+    {
+        getrlimit(RLIMIT_NOFILE, &m_saved);
+        rlimit lowered = m_saved;
+        lowered.rlim_cur = std::min(soft, m_saved.rlim_max);
+        m_ok = setrlimit(RLIMIT_NOFILE, &lowered) == 0;
+    }
+    ~OpenFileLimit() { setrlimit(RLIMIT_NOFILE, &m_saved); }
+    bool ok() const { return m_ok; }
+
+private:
+    rlimit m_saved{};
+    bool m_ok = false;
+};
+
+int openDescriptors()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size());
+}
+
+} // namespace
+
+class TestZipHostile : public QObject {
+    Q_OBJECT
+private slots:
+    void refusedBeforeAnythingIsWritten_data();
+    void refusedBeforeAnythingIsWritten();
+    void deepMembers_data();
+    void deepMembers();
+    void manyFoldersUnderALowOpenFileLimit();
+    void firstFailureInArchiveOrderDecides_data();
+    void firstFailureInArchiveOrderDecides();
+    void hiddenNames_data();
+    void hiddenNames();
+
+private:
+    static QString archiveIn(const test::TestWorld &w) { return w.onDrive(u'c', QStringLiteral("dl/a.zip")); }
+    static QString destinationIn(const test::TestWorld &w) { return w.onDrive(u'c', QStringLiteral("work/dest")); }
+};
+
+void TestZipHostile::refusedBeforeAnythingIsWritten_data()
+{
+    QTest::addColumn<QByteArray>("archive");
+    QTest::addColumn<QByteArray>("why");
+
+    QTest::newRow("second directory in the comment") << secondDirectoryInTheComment() << QByteArray("more than one end record");
+    QTest::newRow("zip64 locator leading elsewhere")
+        << zip64LocatorElsewhere(false) << QByteArray("zip64 end record out of place");
+    QTest::newRow("zip64 record describing another directory")
+        << zip64LocatorElsewhere(true) << QByteArray("zip64 end record disagrees with the end record");
+    QTest::newRow("member data covering another member") << memberInsideAnother() << QByteArray("members overlap");
+    QTest::newRow("two entries on one local header") << twoEntriesOneHeader() << QByteArray("members overlap");
+    QTest::newRow("twenty members sharing one deflate stream")
+        << test::overlappingBomb(20, 1 << 20) << QByteArray("members overlap");
+}
+
+void TestZipHostile::refusedBeforeAnythingIsWritten()
+{
+    QFETCH(QByteArray, archive);
+    QFETCH(QByteArray, why);
+
+    test::TestWorld w;
+    const QString path = archiveIn(w);
+    QVERIFY(test::writeFileBytes(path, archive));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const char *reason = nullptr;
+    QVERIFY(!readCentralDirectory(file.handle(), &reason));
+    QCOMPARE(QByteArray(reason), why);
+    QCOMPARE(int(testArchive(path)), int(ZipStructureError));
+    const QString destination = destinationIn(w);
+    QCOMPARE(int(extract(path, destination)), int(ZipStructureError));
+    QCOMPARE(tree(destination), QStringList());
+}
+
+void TestZipHostile::deepMembers_data()
+{
+    QTest::addColumn<int>("depth");
+    // Deeper than the folders one worker keeps open, and as deep as a path can be named here.
+    QTest::newRow("600 folders") << 600;
+    QTest::newRow("1900 folders") << 1900;
+}
+
+void TestZipHostile::deepMembers()
+{
+    QFETCH(int, depth);
+
+    test::TestWorld w;
+    const QByteArray folder = QByteArray("d/").repeated(depth);
+    const QString path = archiveIn(w);
+    QVERIFY(test::writeZip(path, {ZipEntry::file(folder + "deep.txt", "at the bottom"),
+                                  ZipEntry::file(folder.left(folder.size() / 2) + "half.txt", "half way"),
+                                  ZipEntry::folder(folder + "empty/")}));
+    QCOMPARE(int(testArchive(path)), int(ZipDone));
+    const QString destination = destinationIn(w);
+    QCOMPARE(int(extract(path, destination)), int(ZipDone));
+    const QString bottom = destination + u'/' + QString::fromLatin1(folder);
+    QCOMPARE(test::readBytes(bottom + QStringLiteral("deep.txt")), QByteArray("at the bottom"));
+    QVERIFY(QFileInfo(bottom + QStringLiteral("empty")).isDir());
+    QCOMPARE(test::readBytes(destination + u'/' + QString::fromLatin1(folder.left(folder.size() / 2)) +
+                             QStringLiteral("half.txt")),
+             QByteArray("half way"));
+}
+
+void TestZipHostile::manyFoldersUnderALowOpenFileLimit()
+{
+    test::TestWorld w;
+    QList<ZipEntry> entries;
+    for (int i = 0; i < 3000; ++i)
+        entries << ZipEntry::file("f" + QByteArray::number(i) + "/sub/x.txt", QByteArray::number(i), ZipEntry::Method::Store);
+    const QString path = archiveIn(w);
+    QVERIFY(test::writeZip(path, entries));
+
+    const QString destination = destinationIn(w);
+    for (int round = 0; round < 3; ++round) {
+        qint16 code = -1;
+        {
+            // Room for what the engine needs besides its folders, and not many of those.
+            OpenFileLimit limit(rlim_t(openDescriptors() + 48));
+            QVERIFY(limit.ok());
+            code = extract(path, destination);
+        }
+        QCOMPARE(int(code), int(ZipDone));
+    }
+    for (int i : {0, 1234, 2999})
+        QCOMPARE(test::readBytes(destination + QStringLiteral("/f%1/sub/x.txt").arg(i)), QByteArray::number(i));
+}
+
+void TestZipHostile::firstFailureInArchiveOrderDecides_data()
+{
+    QTest::addColumn<bool>("write");
+    QTest::newRow("test") << false;
+    QTest::newRow("extract") << true;
+}
+
+void TestZipHostile::firstFailureInArchiveOrderDecides()
+{
+    QFETCH(bool, write);
+
+    // The first member fails its CRC; the second, larger one fails at once when inflated and
+    // is met first, as the largest member goes first; the third keeps the other worker busy.
+    test::TestWorld w;
+    const QString path = archiveIn(w);
+    QVERIFY(test::writeZip(path, {ZipEntry::file("crc.bin", test::noiseBytes(5000), ZipEntry::Method::Store),
+                                  ZipEntry::file("broken.txt", test::textBytes(4 << 20)),
+                                  ZipEntry::file("busy.txt", test::textBytes(8 << 20))}));
+    const auto layout = test::readLayout(path);
+    QVERIFY(layout);
+    QVERIFY(test::flipByte(path, layout->member("crc.bin")->data + 100));
+    // The first block header says "reserved type": the stream breaks at its first byte.
+    QVERIFY(test::patchBytes(path, layout->member("broken.txt")->data, QByteArray(1, char(0x07))));
+
+    for (int round = 0; round < 5; ++round) {
+        const qint16 code = write ? extract(path, destinationIn(w)) : testArchive(path);
+        QCOMPARE(int(code), int(ZipCrcError));
+    }
+}
+
+void TestZipHostile::hiddenNames_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<bool>("utf8");
+
+    QTest::newRow("NUL in the stored name") << QByteArray("evil\0.txt", 9) << false;
+    QTest::newRow("next line, U+0085") << QByteArray("a\xc2\x85" "b.txt") << true;
+    QTest::newRow("C1 control, U+009B") << QByteArray("a\xc2\x9b" "2J.txt") << true;
+    QTest::newRow("right-to-left override, U+202E") << QByteArray("photo\xe2\x80\xae" "gpj.exe") << true;
+    QTest::newRow("left-to-right isolate, U+2066") << QByteArray("a\xe2\x81\xa6" "b.txt") << true;
+}
+
+void TestZipHostile::hiddenNames()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(bool, utf8);
+
+    RawMember m = RawMember::stored(name, "payload");
+    if (utf8)
+        m.flags = 0x800;
+    RawZip zip;
+    zip.addMember(RawMember::stored("good.txt", "fine"));
+    zip.addMember(m);
+    zip.addEntriesForMembers();
+    test::TestWorld w;
+    const QString path = archiveIn(w);
+    QVERIFY(test::writeFileBytes(path, zip.finish()));
+    QCOMPARE(int(testArchive(path)), int(ZipStructureError));
+    const QString destination = destinationIn(w);
+    QCOMPARE(int(extract(path, destination)), int(ZipStructureError));
+    QCOMPARE(tree(destination), QStringList());
+}
+
+QTEST_GUILESS_MAIN(TestZipHostile)
+#include "tst_ziphostile.moc"
