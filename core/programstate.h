@@ -1,11 +1,25 @@
 // The program-wide values the main window owns for the whole run and the commands share.
 #pragma once
 
+#include "archive/archivekind.h"
+
 #include <QString>
 #include <QStringList>
 #include <array>
 
 namespace zelv {
+
+// One value for each archive kind, looked up by the kind itself.
+template <typename T>
+class PerKind {
+public:
+    T &operator[](ArchiveKind kind) { return m_values[size_t(kind)]; }
+    const T &operator[](ArchiveKind kind) const { return m_values[size_t(kind)]; }
+    void fill(const T &value) { m_values.fill(value); }
+
+private:
+    std::array<T, kAllArchiveKinds.size()> m_values{};
+};
 
 struct ProgramState {
     // File names the last operation collected, from index 1 on; index 0 is not used for names.
@@ -14,13 +28,13 @@ struct ProgramState {
     int NameCount = 0;
 
     // Per volume-set kind (rar, arj, ace): whether the last selection found a set, and how
-    // many volumes it had.
-    std::array<bool, 3> SetFound{};
-    std::array<int, 3> VolumeCount{};
+    // many volumes it had. The zip kind has no sets; its values stay unused.
+    PerKind<bool> SetFound;
+    PerKind<int> VolumeCount;
 
     QString FirstArchivePath;
     QString TempDrive = QStringLiteral("c");
-    QString VersionText;
+    QString VersionText; // taken from the About window's label during start-up (kVersionText)
     QString SettingsPath;  // DOS path of Zelv32.ini
     QString SavedDirLine;
     QString HelpFile;      // the help file F1 opens in every window

@@ -4,32 +4,32 @@
 
 namespace zelv {
 
-bool ScanLeftoverTempDirs(TempDirServices s, const QString &drive)
+bool ScanLeftoverTempDirs(CommandContext &c, const QString &drive)
 {
     // The listing is taken once: deleting a folder does not restart it.
     const QStringList names =
-        s.files.listMatching(drive + QStringLiteral(":\\Zelv0??"), hostfs::EntryKind::Any);
+        c.files.listMatching(drive + QStringLiteral(":\\Zelv0??"), hostfs::EntryKind::Any);
     for (const QString &name : names) {
         const QString path = drive + QStringLiteral(":\\") + name;
-        s.window.setListPath(path);
-        s.window.setTreePath(s.window.listPath());
-        s.window.setListPattern(QStringLiteral("*.*"));
-        s.window.setKindPanel(AlignCentred, QStringLiteral("*.*"));
+        c.window.setListPath(path);
+        c.window.setTreePath(c.window.listPath());
+        c.window.setListPattern(QStringLiteral("*.*"));
+        c.window.setKindPanel(KindPanelAlignment::Centred, QStringLiteral("*.*"));
 
-        const MessageAnswer answer = s.window.dialogs().ask(
+        const MessageAnswer answer = c.dialogs.ask(
             {QStringLiteral("Temporary directory"),
              QStringLiteral("Found temporary directory\n\n") + path + QStringLiteral(" . . . . .Delete?"),
              MessageIcon::Question, MessageButtons::YesNoCancel, true});
-        s.window.processEvents();
+        c.window.processEvents();
 
         if (answer == MessageAnswer::Cancel)
             return true;
         if (answer == MessageAnswer::Yes) {
-            s.window.setBusyCursor(true);
-            const ExecResult run = start(s.runner, helpercommands::removeLeftover(drive, name));
-            s.window.setBusyCursor(false);
+            c.window.setBusyCursor(true);
+            const ExecResult run = start(c.runner, helpercommands::removeLeftover(drive, name));
+            c.window.setBusyCursor(false);
             if (!run.succeeded())
-                reportCommandFailure(s.window.dialogs(), run);
+                reportCommandFailure(c.dialogs, run);
         }
     }
     return false;

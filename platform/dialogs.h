@@ -35,20 +35,4 @@ public:
     void showError(const QString &text);
 };
 
-// For tests: answers from a queue and a record of every box asked for. When the queue is
-// empty, a box is answered as if closed without a choice.
-class ScriptedDialogs : public Dialogs {
-public:
-    MessageAnswer ask(const MessageRequest &request) override;
-
-    void queueAnswers(std::initializer_list<MessageAnswer> answers);
-    const QList<MessageRequest> &shown() const { return m_shown; }
-    QStringList shownTexts() const;
-    void clear();
-
-private:
-    QList<MessageAnswer> m_answers;
-    QList<MessageRequest> m_shown;
-};
-
 } // namespace zelv

@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/stat.h>
+
 namespace zelv {
 
 namespace {
@@ -54,10 +56,24 @@ bool DriveTable::ensureExists(const QString &homeFolder) const
     return ok;
 }
 
+namespace {
+
+// When the folder of links last changed: adding, removing or replacing a link changes it.
+qint64 changeStamp(const QString &folder)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(folder).constData(), &st) != 0)
+        return -1;
+    return qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+} // namespace
+
 QList<Drive> DriveTable::drives() const
 {
     QList<Drive> result;
     const QString folder = devicesFolder();
+    const qint64 stamp = changeStamp(folder);
     for (const QString &name : hostfs::listNames(folder, hostfs::EntryKind::Any, true)) {
         if (name.size() != 2 || name[1] != u':')
             continue;
@@ -89,16 +105,37 @@ QList<Drive> DriveTable::drives() const
     }
     std::sort(result.begin(), result.end(),
               [](const Drive &a, const Drive &b) { return a.letter < b.letter; });
+    QMutexLocker lock(&m_mutex);
+    m_cache = result;
+    m_cacheStamp = stamp;
     return result;
+}
+
+QList<Drive> DriveTable::cachedDrives() const
+{
+    const qint64 stamp = changeStamp(devicesFolder());
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_cache && stamp == m_cacheStamp && stamp != -1)
+            return *m_cache;
+    }
+    return drives();
 }
 
 std::optional<Drive> DriveTable::drive(QChar letter) const
 {
     letter = letter.toLower();
-    for (const Drive &d : drives())
-        if (d.letter == letter)
-            return d;
-    return std::nullopt;
+    const auto find = [letter](const QList<Drive> &all) -> std::optional<Drive> {
+        for (const Drive &d : all)
+            if (d.letter == letter)
+                return d;
+        return std::nullopt;
+    };
+    // A kept drive counts while its folder is still there; anything else reads the table again.
+    const auto kept = find(cachedDrives());
+    if (kept && kept->ready() && QFileInfo(kept->canonical).isDir())
+        return kept;
+    return find(drives());
 }
 
 namespace {
@@ -157,8 +194,13 @@ std::optional<QString> DriveTable::toDos(const QString &hostPath) const
         return std::nullopt;
     const QString lexical = QDir::cleanPath(QDir(hostPath).absolutePath());
     const QString canonical = QFileInfo(lexical).canonicalFilePath();
-    const QList<Drive> all = drives();
+    if (auto dos = toDos(lexical, canonical, cachedDrives()))
+        return dos;
+    return toDos(lexical, canonical, drives());
+}
 
+std::optional<QString> DriveTable::toDos(const QString &lexical, const QString &canonical, const QList<Drive> &all)
+{
     // Prefer the path as written, so that a folder reached through a link keeps its name.
     for (const QString &path : {lexical, canonical}) {
         if (path.isEmpty())

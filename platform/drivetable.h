@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QString>
+#include <QMutex>
 #include <optional>
 
 namespace zelv {
@@ -27,9 +28,12 @@ public:
     // An existing table is left as the person made it. False when it could not be created.
     bool ensureExists(const QString &homeFolder) const;
 
-    // The drives of the table, by letter. Re-read on every call: a person may add a link at
-    // any time.
+    // The drives of the table, by letter, read from the folder on every call: a person may add
+    // a link at any time.
     QList<Drive> drives() const;
+    // One drive. The table is read once and kept; it is read again when the folder of links
+    // changed (a link added, removed or pointed elsewhere), when a letter is missing, or when its
+    // drive is not ready, so that a new drive or a medium put in is seen at once.
     std::optional<Drive> drive(QChar letter) const;
 
     // DOS path to host path, each component matched case-insensitively where the exact
@@ -49,7 +53,13 @@ public:
     static QString runningProgramFolder();
 
 private:
+    QList<Drive> cachedDrives() const;
+    static std::optional<QString> toDos(const QString &lexical, const QString &canonical, const QList<Drive> &all);
+
     QString m_programFolder;
+    mutable QMutex m_mutex;
+    mutable std::optional<QList<Drive>> m_cache;
+    mutable qint64 m_cacheStamp = 0; // the folder's change time when it was read, in ns
 };
 
 } // namespace zelv

@@ -39,6 +39,7 @@ private slots:
     void toDos_data();
     void toDos();
     void toDosThroughWholeFileSystemDrive();
+    void changedLinksAreSeenAtOnce();
     void roundTrip_data();
     void roundTrip();
     void listing();
@@ -253,6 +254,27 @@ void TestDriveTable::toDosThroughWholeFileSystemDrive()
     QCOMPARE(world.drives().toHost(u"z:\\USR\\Bin"), std::optional<QString>(QStringLiteral("/usr/bin")));
     // The world's own drive is the longer prefix.
     QCOMPARE(world.drives().toDos(world.onDrive(u'c', QStringLiteral("x"))), std::optional<QString>(QStringLiteral("C:\\x")));
+}
+
+void TestDriveTable::changedLinksAreSeenAtOnce()
+{
+    // The table is kept between look-ups; a drive added, pointed elsewhere or removed by a
+    // person counts from the next look-up on.
+    test::TestWorld world;
+    const QString first = world.makeFolder(world.root() + QStringLiteral("/first"));
+    const QString second = world.makeFolder(world.root() + QStringLiteral("/second"));
+    world.writeFile(second + QStringLiteral("/only-here.txt"), "x");
+    QVERIFY(world.drives().drive(u'c'));
+    QCOMPARE(world.drives().drive(u'e'), std::nullopt);
+
+    world.linkDrive(u'e', first);
+    QCOMPARE(world.drives().toDos(first + QStringLiteral("/a.txt")), std::optional<QString>("E:\\a.txt"));
+    const QString link = world.drives().devicesFolder() + QStringLiteral("/e:");
+    QVERIFY(QFile::remove(link));
+    QVERIFY(QFile::link(second, link));
+    QCOMPARE(world.drives().toHost(u"e:\\only-here.txt"), std::optional<QString>(second + QStringLiteral("/only-here.txt")));
+    QVERIFY(QFile::remove(link));
+    QCOMPARE(world.drives().drive(u'e'), std::nullopt);
 }
 
 void TestDriveTable::roundTrip_data()

@@ -1,6 +1,7 @@
 // The main window driven as a person would, offscreen, with its questions answered by script.
 
 #include "core/settingsfile.h"
+#include "support/scripteddialogs.h"
 #include "support/testworld.h"
 #include "archive/xceedzip.h"
 #include "ui/aboutwindow.h"
@@ -12,6 +13,8 @@
 #include "ui/widgets/panesplitter.h"
 #include "ui/widgets/statuspanel.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QMenu>
@@ -25,6 +28,24 @@ using namespace zelv;
 
 namespace {
 
+// A part of the window by its name.
+template <typename T>
+T *part(Form1 &form, const char *name)
+{
+    T *found = form.findChild<T *>(QString::fromLatin1(name));
+    Q_ASSERT_X(found, "part", name);
+    return found;
+}
+
+// The About window, wherever it is open.
+bool findAboutWindow()
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (qobject_cast<AboutWindow *>(w))
+            return true;
+    return false;
+}
+
 QByteArray readAll(const QString &path)
 {
     QFile f(path);
@@ -33,7 +54,7 @@ QByteArray readAll(const QString &path)
 
 struct Fixture {
     test::TestWorld world;
-    ScriptedDialogs dialogs;
+    test::ScriptedDialogs dialogs;
     std::unique_ptr<Form1> form;
 
     Fixture()
@@ -75,6 +96,7 @@ private slots:
     void leftoverScan();
     void leftoverHelperMissingIsReported();
     void finalStateAfterStartup();
+    void fileCommandDoorsAreTheWindows();
     void kindSwitching();
     void clickAvailability_data();
     void clickAvailability();
@@ -137,7 +159,7 @@ void TestForm1::normalExitSavesTheWindow()
     Form1 &form = f.make();
     form.Form_Load();
     QVERIFY(form.setTreePath(QStringLiteral("c:\\games\\new")));
-    form.GTSplitter1->setFirstPaneWidth(420);
+    part<PaneSplitter>(form, "GTSplitter1")->setFirstPaneWidth(420);
     form.close();
     QByteArray expected = "Version=v2.72\r\nState= 0\r\nTop=" + formatSettingsNumber(form.windowTop()).toLatin1()
                           + "\r\nLeft=" + formatSettingsNumber(form.windowLeft()).toLatin1()
@@ -160,7 +182,7 @@ void TestForm1::startsOnTheRememberedFolder()
     QCOMPARE(form.treePath(), QStringLiteral("C:\\dl"));
     QCOMPARE(form.listCount(), 2);
     QCOMPARE(form.listItem(0), QStringLiteral("A.ZIP"));
-    QCOMPARE(form.SSPanel3->caption(), QStringLiteral("c:\\dl"));
+    QCOMPARE(part<StatusPanel>(form, "SSPanel3")->caption(), QStringLiteral("c:\\dl"));
     QCOMPARE(form.paneWidth(), 400);
     QCOMPARE(form.windowWidth(), 6600.0);
 }
@@ -295,7 +317,7 @@ void TestForm1::leftoverScan()
     // Start-up completes on the remembered folder whatever was answered.
     QCOMPARE(form.listPath(), QStringLiteral("C:\\games"));
     QCOMPARE(form.listPattern(), QStringLiteral("*.zip"));
-    QCOMPARE(form.SSPanel2->caption(), QStringLiteral("*.zip"));
+    QCOMPARE(part<StatusPanel>(form, "SSPanel2")->caption(), QStringLiteral("*.zip"));
 }
 
 void TestForm1::leftoverHelperMissingIsReported()
@@ -313,13 +335,36 @@ void TestForm1::leftoverHelperMissingIsReported()
     QVERIFY(QFileInfo::exists(f.world.onDrive(u'c', QStringLiteral("Zelv001"))));
 }
 
+void TestForm1::fileCommandDoorsAreTheWindows()
+{
+    Fixture f;
+    Form1 &form = f.make();
+    form.Form_Load();
+    const QHash<FileCommand, QString> keys{{FileCommand::Diz, "diz"},
+                                           {FileCommand::Nfo, "nfo"},
+                                           {FileCommand::Install, "install"},
+                                           {FileCommand::Test, "test"}};
+    for (FileCommand c : kAllFileCommands) {
+        const FileCommandDoors &doors = doorsOf(c);
+        QCOMPARE(doors.command, c);
+        QCOMPARE(part<KeyedToolbar>(form, "GTToolbar1")->key(doors.toolbarPosition), keys.value(c));
+        QVERIFY2(form.findChild<QAction *>(QString::fromLatin1(doors.menuItem)), doors.menuItem);
+        // Each door answers for its command alone.
+        form.setCommandsEnabled({c}, true);
+        QVERIFY(form.commandEnabled(c, Doors::Menu));
+        QCOMPARE(form.commandEnabled(c, Doors::Toolbar), doors.toolbarPosition != 0);
+        form.setCommandsEnabled({c}, false);
+        QVERIFY(!form.commandEnabled(c, Doors::Menu) && !form.commandEnabled(c, Doors::Toolbar));
+    }
+}
+
 void TestForm1::finalStateAfterStartup()
 {
     Fixture f;
     Form1 &form = f.make();
     form.Form_Load();
-    QCOMPARE(form.GTToolbar1->count(), 16);
-    QCOMPARE(form.GTToolbar1->pressedGroupButton(), int(ZipButton));
+    QCOMPARE(part<KeyedToolbar>(form, "GTToolbar1")->count(), 16);
+    QCOMPARE(part<KeyedToolbar>(form, "GTToolbar1")->pressedGroupButton(), int(ZipButton));
     for (int b : {DizButton, NfoButton, InstallButton, TestButton})
         QVERIFY2(!form.toolbarButtonEnabled(b), qPrintable(QString::number(b)));
     for (int b : {ZipButton, RarButton, ArjButton, AceButton, HelpButton, WebButton, EmailButton, ExitButton})
@@ -329,9 +374,9 @@ void TestForm1::finalStateAfterStartup()
     QVERIFY(form.menuItemEnabled(QStringLiteral("dnfo")));
     QCOMPARE(form.state().TempDrive, QStringLiteral("c"));
     QCOMPARE(form.state().VersionText, QStringLiteral("v2.72"));
-    QCOMPARE(form.SSPanel2->alignmentCode(), 7);
-    QCOMPARE(form.GTToolbar1->toolTipText(EmailButton), QStringLiteral("Email Vosk"));
-    QVERIFY(!form.Form4); // the splash has closed
+    QCOMPARE(part<StatusPanel>(form, "SSPanel2")->alignmentCode(), 7);
+    QCOMPARE(part<KeyedToolbar>(form, "GTToolbar1")->toolTipText(EmailButton), QStringLiteral("Email Vosk"));
+    QVERIFY(!findAboutWindow()); // the splash has closed
 }
 
 void TestForm1::kindSwitching()
@@ -343,25 +388,25 @@ void TestForm1::kindSwitching()
     form.File1_MouseUp(Qt::LeftButton);
     QVERIFY(form.toolbarButtonEnabled(InstallButton));
 
-    QTest::mouseClick(form.GTToolbar1->buttonAt(ZipButton), Qt::LeftButton);
+    QTest::mouseClick(part<KeyedToolbar>(form, "GTToolbar1")->buttonAt(ZipButton), Qt::LeftButton);
     QVERIFY(form.toolbarButtonEnabled(InstallButton));
     QVERIFY(form.menuItemEnabled(QStringLiteral("test")));
 
-    QTest::mouseClick(form.GTToolbar1->buttonAt(RarButton), Qt::LeftButton);
+    QTest::mouseClick(part<KeyedToolbar>(form, "GTToolbar1")->buttonAt(RarButton), Qt::LeftButton);
     QCOMPARE(form.listPattern(), QStringLiteral("*.R??;*.0??"));
-    QCOMPARE(form.SSPanel2->caption(), QStringLiteral("*.rar"));
-    QCOMPARE(form.GTToolbar1->pressedGroupButton(), int(RarButton));
+    QCOMPARE(part<StatusPanel>(form, "SSPanel2")->caption(), QStringLiteral("*.rar"));
+    QCOMPARE(part<KeyedToolbar>(form, "GTToolbar1")->pressedGroupButton(), int(RarButton));
     for (int b : {DizButton, NfoButton, InstallButton, TestButton})
         QVERIFY(!form.toolbarButtonEnabled(b));
     for (const char *item : {"Diz", "dnfo", "install", "test"})
         QVERIFY(!form.menuItemEnabled(QString::fromLatin1(item)));
 
-    QTest::mouseClick(form.GTToolbar1->buttonAt(AceButton), Qt::LeftButton);
+    QTest::mouseClick(part<KeyedToolbar>(form, "GTToolbar1")->buttonAt(AceButton), Qt::LeftButton);
     QCOMPARE(form.listPattern(), QStringLiteral("*.ACE;*.C??"));
-    QCOMPARE(form.SSPanel2->caption(), QStringLiteral("*.ace"));
-    QTest::mouseClick(form.GTToolbar1->buttonAt(ZipButton), Qt::LeftButton);
+    QCOMPARE(part<StatusPanel>(form, "SSPanel2")->caption(), QStringLiteral("*.ace"));
+    QTest::mouseClick(part<KeyedToolbar>(form, "GTToolbar1")->buttonAt(ZipButton), Qt::LeftButton);
     QCOMPARE(form.listPattern(), QStringLiteral("*.ZIP"));
-    QCOMPARE(form.SSPanel2->caption(), QStringLiteral("*.zip"));
+    QCOMPARE(part<StatusPanel>(form, "SSPanel2")->caption(), QStringLiteral("*.zip"));
     QVERIFY(!form.toolbarButtonEnabled(InstallButton)); // zip leaves the commands as they were
 }
 
@@ -390,15 +435,15 @@ void TestForm1::clickAvailability()
     f.world.writeFile(f.world.onDrive(u'c', QStringLiteral("a.ace")), "0123456**ACE**");
     Form1 &form = f.make();
     form.Form_Load();
-    QTest::mouseClick(form.GTToolbar1->buttonAt(kind), Qt::LeftButton);
+    QTest::mouseClick(part<KeyedToolbar>(form, "GTToolbar1")->buttonAt(kind), Qt::LeftButton);
     QVERIFY(form.listCount() >= 1);
 
     // A right click changes nothing; a left click on the entry applies the kind's rule.
-    const QPoint entry = form.File1->visualRect(form.File1->model()->index(0, 0)).center();
-    QTest::mouseClick(form.File1->viewport(), Qt::RightButton, {}, entry);
+    const QPoint entry = part<FileList>(form, "File1")->visualRect(part<FileList>(form, "File1")->model()->index(0, 0)).center();
+    QTest::mouseClick(part<FileList>(form, "File1")->viewport(), Qt::RightButton, {}, entry);
     for (int b : {DizButton, NfoButton, InstallButton, TestButton})
         QVERIFY(!form.toolbarButtonEnabled(b));
-    QTest::mouseClick(form.File1->viewport(), Qt::LeftButton, {}, entry);
+    QTest::mouseClick(part<FileList>(form, "File1")->viewport(), Qt::LeftButton, {}, entry);
     for (int b : {DizButton, NfoButton, InstallButton, TestButton})
         QCOMPARE(form.toolbarButtonEnabled(b), enabledButtons.contains(b));
     for (const char *item : {"Diz", "dnfo", "install", "test", "delete"})
@@ -411,7 +456,7 @@ void TestForm1::selectAllOnEmptyList()
     Form1 &form = f.make();
     form.Form_Load();
     QCOMPARE(form.listCount(), 0);
-    QTest::keyClick(form.File1, Qt::Key_S, Qt::ControlModifier);
+    QTest::keyClick(part<FileList>(form, "File1"), Qt::Key_S, Qt::ControlModifier);
     for (int b : {DizButton, InstallButton, TestButton})
         QVERIFY(form.toolbarButtonEnabled(b));
     QVERIFY(!form.toolbarButtonEnabled(NfoButton));
@@ -432,20 +477,20 @@ void TestForm1::contextMenuOnlyWhileInstallIsEnabled()
     Fixture f;
     Form1 &form = f.make();
     form.Form_Load();
-    QTest::mousePress(form.SSPanel2, Qt::RightButton);
-    QVERIFY(!form.popup->isVisible());
-    QTest::mousePress(form.File1->viewport(), Qt::RightButton);
-    QVERIFY(!form.popup->isVisible());
+    QTest::mousePress(part<StatusPanel>(form, "SSPanel2"), Qt::RightButton);
+    QVERIFY(!part<QMenu>(form, "popup")->isVisible());
+    QTest::mousePress(part<FileList>(form, "File1")->viewport(), Qt::RightButton);
+    QVERIFY(!part<QMenu>(form, "popup")->isVisible());
 
     form.setMenuItemEnabled(QStringLiteral("install"), true);
-    QTest::mousePress(form.SSPanel2, Qt::LeftButton);
-    QVERIFY(!form.popup->isVisible());
-    QTest::mousePress(form.SSPanel3, Qt::RightButton);
-    QTRY_VERIFY(form.popup->isVisible());
-    form.popup->close();
-    QTest::mousePress(form.File1->viewport(), Qt::RightButton);
-    QTRY_VERIFY(form.popup->isVisible());
-    form.popup->close();
+    QTest::mousePress(part<StatusPanel>(form, "SSPanel2"), Qt::LeftButton);
+    QVERIFY(!part<QMenu>(form, "popup")->isVisible());
+    QTest::mousePress(part<StatusPanel>(form, "SSPanel3"), Qt::RightButton);
+    QTRY_VERIFY(part<QMenu>(form, "popup")->isVisible());
+    part<QMenu>(form, "popup")->close();
+    QTest::mousePress(part<FileList>(form, "File1")->viewport(), Qt::RightButton);
+    QTRY_VERIFY(part<QMenu>(form, "popup")->isVisible());
+    part<QMenu>(form, "popup")->close();
 }
 
 void TestForm1::folderChangesFollowTheTree()
@@ -457,18 +502,18 @@ void TestForm1::folderChangesFollowTheTree()
     form.Form_Load();
     QVERIFY(form.setTreePath(QStringLiteral("C:\\Games\\New")));
     QCOMPARE(form.listPath(), QStringLiteral("C:\\Games\\New"));
-    QCOMPARE(form.SSPanel3->caption(), QStringLiteral("c:\\games\\new"));
+    QCOMPARE(part<StatusPanel>(form, "SSPanel3")->caption(), QStringLiteral("c:\\games\\new"));
     QCOMPARE(form.listCount(), 1);
 
     // A folder deleted behind the program's back and then chosen in the tree: nothing changes.
-    const QAbstractItemModel *model = form.ExplorerTree1->model();
+    const QAbstractItemModel *model = part<FolderTree>(form, "ExplorerTree1")->model();
     const QModelIndexList hits = model->match(model->index(0, 0), Qt::DisplayRole, QStringLiteral("Doomed"), 1,
                                               Qt::MatchRecursive | Qt::MatchExactly);
     QCOMPARE(hits.size(), 1);
     QDir(doomed).removeRecursively();
-    form.ExplorerTree1->setCurrentIndex(hits.first());
+    part<FolderTree>(form, "ExplorerTree1")->setCurrentIndex(hits.first());
     QCOMPARE(form.listPath(), QStringLiteral("C:\\Games\\New"));
-    QCOMPARE(form.SSPanel3->caption(), QStringLiteral("c:\\games\\new"));
+    QCOMPARE(part<StatusPanel>(form, "SSPanel3")->caption(), QStringLiteral("c:\\games\\new"));
 }
 
 void TestForm1::failingFolderChangeRecoversToC()
@@ -483,15 +528,15 @@ void TestForm1::failingFolderChangeRecoversToC()
     QCOMPARE(form.listPath(), QStringLiteral("E:\\setup"));
 
     // The medium is pulled; choosing a folder on it sends the window back to c:\.
-    const QAbstractItemModel *model = form.ExplorerTree1->model();
+    const QAbstractItemModel *model = part<FolderTree>(form, "ExplorerTree1")->model();
     const QModelIndexList hits = model->match(model->index(0, 0), Qt::DisplayRole, QStringLiteral("disk1"), 1,
                                               Qt::MatchRecursive | Qt::MatchExactly);
     QCOMPARE(hits.size(), 1);
     QDir(stick).removeRecursively();
-    form.ExplorerTree1->setCurrentIndex(hits.first());
+    part<FolderTree>(form, "ExplorerTree1")->setCurrentIndex(hits.first());
     QCOMPARE(form.treePath(), QStringLiteral("C:\\"));
     QCOMPARE(form.listPath(), QStringLiteral("C:\\"));
-    QCOMPARE(form.SSPanel3->caption(), QStringLiteral("c:\\"));
+    QCOMPARE(part<StatusPanel>(form, "SSPanel3")->caption(), QStringLiteral("c:\\"));
     QVERIFY(form.isVisible());
 }
 
@@ -505,7 +550,7 @@ void TestForm1::refreshDropsTheSelection()
     form.File1_MouseUp(Qt::LeftButton);
     QVERIFY(form.menuItemEnabled(QStringLiteral("delete")));
     f.world.writeFile(f.world.onDrive(u'c', QStringLiteral("b.zip")), "PK");
-    form.menuItem(QStringLiteral("refresh"))->trigger();
+    part<QAction>(form, "refresh")->trigger();
     QCOMPARE(form.listCount(), 2);
     QVERIFY(!form.listSelected(0));
     for (int b : {DizButton, NfoButton, InstallButton, TestButton})
@@ -520,7 +565,7 @@ void TestForm1::exitFromTheToolbarSaves()
     Form1 &form = f.make();
     form.Form_Load();
     QFile::remove(f.ini());
-    QTest::mouseClick(form.GTToolbar1->buttonAt(ExitButton), Qt::LeftButton);
+    QTest::mouseClick(part<KeyedToolbar>(form, "GTToolbar1")->buttonAt(ExitButton), Qt::LeftButton);
     QVERIFY(!form.isVisible());
     QCOMPARE(readTextLines(f.ini())->first(), QStringLiteral("Version=v2.72"));
 }
@@ -530,13 +575,14 @@ void TestForm1::escapeAndZipProgress()
     Fixture f;
     Form1 &form = f.make();
     form.Form_Load();
-    QVERIFY(!form.XceedZip1->abortRequested());
-    QTest::keyClick(form.File1, Qt::Key_Escape);
-    QVERIFY(form.XceedZip1->abortRequested());
+    QVERIFY(!part<XceedZip>(form, "XceedZip1")->abortRequested());
+    QTest::keyClick(part<FileList>(form, "File1"), Qt::Key_Escape);
+    QVERIFY(part<XceedZip>(form, "XceedZip1")->abortRequested());
 
-    form.setFolderPanelProgressLook();
-    emit form.XceedZip1->Status(QStringLiteral("a.txt"), 10, 5, 4, 0, QDateTime(), 0, 50, 40, 8, false, 0, QString());
-    QCOMPARE(form.SSPanel3->floodPercent(), 40);
+    form.setFolderPanelLook(FolderPanelLook::Progress);
+    form.setFolderPanelPercent(0);
+    emit part<XceedZip>(form, "XceedZip1")->Status(QStringLiteral("a.txt"), 10, 5, 4, 0, QDateTime(), 0, 50, 40, 8, false, 0, QString());
+    QCOMPARE(part<StatusPanel>(form, "SSPanel3")->floodPercent(), 40);
 }
 
 QTEST_MAIN(TestForm1)

@@ -1,5 +1,6 @@
 #include "aboutwindow.h"
 
+#include "core/version.h"
 #include "widgets/artwork.h"
 
 #include <QLabel>
@@ -42,7 +43,7 @@ AboutWindow::AboutWindow(QWidget *parent)
     title->setFont(big);
     title->setAlignment(Qt::AlignCenter);
 
-    Label3 = new ClosingLabel(QStringLiteral("v2.72"), this);
+    Label3 = new ClosingLabel(QString::fromLatin1(kVersionText), this);
     Label3->setObjectName(QStringLiteral("Label3"));
     Label3->setAlignment(Qt::AlignCenter);
     Label1 = new ClosingLabel(this);

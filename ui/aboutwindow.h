@@ -16,7 +16,7 @@ public:
 
     QLabel *Label1;
     QLabel *Label2;
-    QLabel *Label3; // the version, "v2.72"
+    QLabel *Label3; // the version, kVersionText
     QTimer *Timer1; // closes the window six seconds after it was loaded
 
     static constexpr int kCloseAfterMs = 6000;

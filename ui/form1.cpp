@@ -95,7 +95,7 @@ Form1::Form1(const Form1Context &context, QWidget *parent)
     SSPanel2->setObjectName(QStringLiteral("SSPanel2"));
     SSPanel3 = new StatusPanel(central);
     SSPanel3->setObjectName(QStringLiteral("SSPanel3"));
-    SSPanel3->setAlignmentCode(AlignLeftMiddle);
+    SSPanel3->setAlignmentCode(StatusPanel::kLeftMiddle);
 
     Picture1 = new DragCorner(central);
     Picture1->setObjectName(QStringLiteral("Picture1"));
@@ -103,6 +103,9 @@ Form1::Form1(const Form1Context &context, QWidget *parent)
     XceedZip1 = new XceedZip(*context.drives, this);
     XceedZip1->setObjectName(QStringLiteral("XceedZip1"));
     connect(XceedZip1, &XceedZip::Status, this, &Form1::XceedZip1_Status);
+
+    m_commands.emplace(CommandContext{*this, m_state, m_files, m_runner, *m_diskInfo, *XceedZip1, *m_dialogs,
+                                      m_programFolderDos});
 
     buildMenus();
 
@@ -123,6 +126,7 @@ Form1::~Form1()
 {
     if (Form4)
         delete Form4.data();
+    delete m_form3;
 }
 
 void Form1::buildMenus()
@@ -224,9 +228,9 @@ void Form1::buildToolbar()
         }
         const int position = GTToolbar1->addEntry(e.style, QString::fromLatin1(e.key));
         GTToolbar1->setToolTipText(position, QString::fromLatin1(e.tip));
-        if (position == DizButton || position == NfoButton || position == InstallButton || position == TestButton)
-            GTToolbar1->setButtonEnabled(position, false);
     }
+    setCommandsEnabled({FileCommand::Diz, FileCommand::Nfo, FileCommand::Install, FileCommand::Test}, false,
+                       Doors::Toolbar);
     Form_Resize();
 }
 
@@ -274,67 +278,6 @@ void Form1::Form_Resize()
     corner.setWidth(std::max(0, std::min(corner.width(), client->width() - corner.left())));
     corner.setHeight(std::max(0, std::min(corner.height(), client->height() - corner.top())));
     Picture1->setGeometry(corner);
-}
-
-void Form1::setFolderPanelProgressLook()
-{
-    SSPanel3->setFloodType(1);
-    SSPanel3->setFloodPercent(0);
-    SSPanel3->setForeColor(palette().color(QPalette::HighlightedText));
-    SSPanel3->setFont3D(0);
-}
-
-void Form1::setFolderPanelIdleLook()
-{
-    SSPanel3->setFloodType(0);
-    SSPanel3->setForeColor(palette().color(QPalette::WindowText));
-    SSPanel3->setFont3D(4);
-}
-
-// ---- The surface the commands work on ------------------------------------------------------
-
-bool Form1::setListPath(const QString &dosFolder) { return File1->setPath(dosFolder); }
-QString Form1::listPath() const { return File1->path(); }
-void Form1::setListPattern(const QString &pattern) { File1->setPattern(pattern); }
-QString Form1::listPattern() const { return File1->pattern(); }
-void Form1::refreshList() { File1->refresh(); }
-int Form1::listCount() const { return File1->listCount(); }
-QString Form1::listItem(int index) const { return File1->list(index); }
-bool Form1::listSelected(int index) const { return File1->selected(index); }
-void Form1::setListSelected(int index, bool selected) { File1->setSelected(index, selected); }
-int Form1::listIndex() const { return File1->listIndex(); }
-bool Form1::setTreePath(const QString &dosFolder) { return ExplorerTree1->setPath(dosFolder); }
-QString Form1::treePath() const { return ExplorerTree1->path(); }
-
-void Form1::setKindPanel(int alignment, const QString &caption)
-{
-    SSPanel2->setAlignmentCode(alignment);
-    SSPanel2->setCaption(caption);
-}
-
-void Form1::setToolbarButtonEnabled(int position, bool enabled) { GTToolbar1->setButtonEnabled(position, enabled); }
-bool Form1::toolbarButtonEnabled(int position) const { return GTToolbar1->buttonEnabled(position); }
-
-void Form1::setMenuItemEnabled(const QString &name, bool enabled)
-{
-    if (QAction *a = m_menuItems.value(name))
-        a->setEnabled(enabled);
-}
-
-bool Form1::menuItemEnabled(const QString &name) const
-{
-    const QAction *a = m_menuItems.value(name);
-    return a && a->isEnabled();
-}
-
-void Form1::processEvents() { QCoreApplication::processEvents(); }
-
-void Form1::setBusyCursor(bool busy)
-{
-    if (busy)
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-    else if (QApplication::overrideCursor())
-        QApplication::restoreOverrideCursor();
 }
 
 // ---- Window placement in twips ---------------------------------------------------------------
@@ -427,14 +370,5 @@ double Form1::screenWidth() const
 void Form1::showWindowNow() { show(); }
 int Form1::paneWidth() const { return GTSplitter1->firstPaneWidth(); }
 void Form1::setPaneWidth(int width) { GTSplitter1->setFirstPaneWidth(width); }
-
-std::optional<bool> Form1::folderExists(const QString &dosFolder) const
-{
-    const auto letter = dospath::driveLetter(dosFolder);
-    const auto drive = letter ? m_context.drives->drive(*letter) : std::nullopt;
-    if (!drive || !drive->ready())
-        return std::nullopt;
-    return m_files.isDirectory(dosFolder);
-}
 
 } // namespace zelv

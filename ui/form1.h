@@ -2,6 +2,7 @@
 // the menus and every handler the window's events reach.
 #pragma once
 
+#include "core/commandcontext.h"
 #include "core/commandrunner.h"
 #include "core/programstate.h"
 #include "core/settingsfile.h"
@@ -14,6 +15,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QFrame;
@@ -26,6 +28,7 @@ class XceedZip;
 class DragCorner;
 class FileList;
 class FolderTree;
+class Form3;
 class KeyedToolbar;
 class LogoPanel;
 class PaneSplitter;
@@ -56,30 +59,8 @@ public:
     // The program folder as a DOS path ("C:\Tools\Zelv").
     QString programFolder() const { return m_programFolderDos; }
     ProgramState &state() { return m_state; }
-    const DosFileSystem &files() const { return m_files; }
-    const CommandRunner &runner() const { return m_runner; }
-
-    // The parts of the window, under their names.
-    QFrame *Frame1;
-    KeyedToolbar *GTToolbar1;
-    LogoPanel *SSPanel1;
-    PaneSplitter *GTSplitter1;
-    FolderTree *ExplorerTree1;
-    FileList *File1;
-    StatusPanel *SSPanel2;
-    StatusPanel *SSPanel3;
-    DragCorner *Picture1;
-    XceedZip *XceedZip1;
-    QPointer<AboutWindow> Form4;
-
-    QMenu *popup;
-    QMenu *options;
-    QMenu *help;
-    QAction *menuItem(const QString &name) const { return m_menuItems.value(name); }
-
-    // The folder panel's two looks, for long commands.
-    void setFolderPanelProgressLook();
-    void setFolderPanelIdleLook();
+    // What every command works through, for the window's whole life.
+    CommandContext &context() { return *m_commands; }
 
     // The layout last applied, in twips, and the window size it was computed for.
     const WindowLayout &currentLayout() const { return m_layout; }
@@ -97,14 +78,30 @@ public:
     int listIndex() const override;
     bool setTreePath(const QString &dosFolder) override;
     QString treePath() const override;
-    void setKindPanel(int alignment, const QString &caption) override;
+    std::optional<bool> folderExists(const QString &dosFolder) const override;
+    void setKindPanel(KindPanelAlignment alignment, const QString &caption) override;
+    QString kindPanelCaption() const override;
+    void setFolderPanelLook(FolderPanelLook look) override;
+    void setFolderPanelCaption(const QString &caption) override;
+    QString folderPanelCaption() const override;
+    void setFolderPanelPercent(int percent) override;
+    int folderPanelPercent() const override;
+    void repaintFolderPanel() override;
+    std::optional<ArchiveKind> pressedKind() const override;
+    void setKindPressed(ArchiveKind kind, bool pressed) override;
     void setToolbarButtonEnabled(int position, bool enabled) override;
     bool toolbarButtonEnabled(int position) const override;
     void setMenuItemEnabled(const QString &name, bool enabled) override;
     bool menuItemEnabled(const QString &name) const override;
+    void minimizeWindow() override;
+    void restoreWindow() override;
+    bool windowMaximized() const override;
+    TwipsRect windowRect() const override;
+    void repaintWindow() override;
+    void closeWindow() override;
     void processEvents() override;
     void setBusyCursor(bool busy) override;
-    Dialogs &dialogs() override { return *m_dialogs; }
+    TextViewer &viewer() override;
 
     // SettingsWindow, lengths in twips
     int windowState() const override;
@@ -125,7 +122,6 @@ public:
     QString listFolder() const override { return listPath(); }
     bool setListFolder(const QString &dosFolder) override { return setListPath(dosFolder); }
     bool setTreeFolder(const QString &dosFolder) override { return setTreePath(dosFolder); }
-    std::optional<bool> folderExists(const QString &dosFolder) const override;
 
 public slots:
     // Menu items
@@ -168,11 +164,26 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
 
 private:
+    // The parts of the window, under their names; tests find them by those names.
+    QFrame *Frame1;
+    KeyedToolbar *GTToolbar1;
+    LogoPanel *SSPanel1;
+    PaneSplitter *GTSplitter1;
+    FolderTree *ExplorerTree1;
+    FileList *File1;
+    StatusPanel *SSPanel2;
+    StatusPanel *SSPanel3;
+    DragCorner *Picture1;
+    XceedZip *XceedZip1;
+    QPointer<AboutWindow> Form4;
+    Form3 *m_form3 = nullptr; // the text viewer, made when first used
+    QMenu *popup;
+    QMenu *options;
+    QMenu *help;
+
     void buildMenus();
     void buildToolbar();
     void showContextMenu(Qt::MouseButton button, const QPoint &globalPos);
-    void setFileCommandsEnabled(bool enabled);
-    void switchKind(int position);
     void Form_Unload();
     void restoreFromHandOver();
     bool startedFromRoot() const;
@@ -188,6 +199,7 @@ private:
     CommandRunner m_runner;
     QString m_programFolderDos;
     ProgramState m_state;
+    std::optional<CommandContext> m_commands; // made once the window's parts exist
     SingleInstance *m_instance = nullptr;
 
     QHash<QString, QAction *> m_menuItems;

@@ -3,9 +3,8 @@
 
 #include "form1.h"
 
-#include "archive/archivekind.h"
 #include "archive/xceedzip.h"
-#include "core/helpercommands.h"
+#include "shell/shellcommands.h"
 #include "widgets/filelist.h"
 #include "widgets/foldertree.h"
 #include "widgets/keyedtoolbar.h"
@@ -23,7 +22,7 @@ void Form1::GTToolbar1_ButtonClick(int position)
     case RarButton:
     case ArjButton:
     case AceButton:
-        switchKind(position);
+        SwitchKind(context(), kAllArchiveKinds[size_t(position - ZipButton)]);
         break;
     case DizButton:
         Diz_Click();
@@ -54,42 +53,10 @@ void Form1::GTToolbar1_ButtonClick(int position)
     }
 }
 
-void Form1::switchKind(int position)
-{
-    const ArchiveKind kind = kAllArchiveKinds[size_t(position - ZipButton)];
-    const ArchiveKindInfo &info = archiveKindInfo(kind);
-    setListPattern(info.listingFilter);
-    setKindPanel(AlignCentred, info.label);
-    if (kind == ArchiveKind::Zip)
-        return;
-    // The new list has no usable selection.
-    for (int button : {DizButton, NfoButton, InstallButton, TestButton})
-        setToolbarButtonEnabled(button, false);
-    for (const char *item : {"test", "Diz", "dnfo", "install"})
-        setMenuItemEnabled(QString::fromLatin1(item), false);
-}
-
 void Form1::File1_MouseUp(Qt::MouseButton button)
 {
-    if (button == Qt::RightButton)
-        return;
-    switch (GTToolbar1->pressedGroupButton()) {
-    case RarButton:
-    case AceButton:
-        setMenuItemEnabled(QStringLiteral("install"), true);
-        setToolbarButtonEnabled(DizButton, false);
-        setToolbarButtonEnabled(TestButton, false);
-        setToolbarButtonEnabled(InstallButton, true);
-        break;
-    case ArjButton:
-        break;
-    default:
-        for (int b : {InstallButton, TestButton, DizButton})
-            setToolbarButtonEnabled(b, true);
-        for (const char *item : {"Diz", "install", "test", "delete"})
-            setMenuItemEnabled(QString::fromLatin1(item), true);
-        break;
-    }
+    if (button != Qt::RightButton)
+        ApplyClickAvailability(context());
 }
 
 void Form1::XceedZip1_Status(const QString &, qint64, qint64, qint64, int, const QDateTime &, quint32, int,
@@ -115,36 +82,19 @@ void Form1::mousePressEvent(QMouseEvent *event)
     QMainWindow::mousePressEvent(event);
 }
 
-void Form1::setFileCommandsEnabled(bool enabled)
-{
-    for (int b : {DizButton, NfoButton, InstallButton, TestButton})
-        setToolbarButtonEnabled(b, enabled);
-    for (const char *item : {"Diz", "dnfo", "install", "test", "delete"})
-        setMenuItemEnabled(QString::fromLatin1(item), enabled);
-}
-
 void Form1::Form_KeyDown(int keyCode)
 {
-    if (keyCode == 27) {
+    if (keyCode == 27)
         XceedZip1->setAbort(true);
-    } else if (keyCode == 112) {
-        const ExecResult run = start(m_runner, helpercommands::showHelp(m_programFolderDos));
-        if (!run.started)
-            reportCommandFailure(*m_dialogs, run);
-    }
+    else if (keyCode == 112)
+        StartHelpViewer(context());
 }
 
 bool Form1::Form_KeyPress(int keyAscii)
 {
     switch (keyAscii) {
     case 19: // Ctrl+S: select every file
-        refreshList();
-        processEvents();
-        File1->selectAllEntries();
-        for (int b : {InstallButton, TestButton, DizButton})
-            setToolbarButtonEnabled(b, true);
-        for (const char *item : {"Diz", "install", "test"})
-            setMenuItemEnabled(QString::fromLatin1(item), true);
+        SelectAllFiles(context());
         return true;
     case 20: // Ctrl+T
         test_Click();
@@ -165,34 +115,13 @@ void Form1::ExplorerTree1_OnDirChanged()
     if (m_inDirChange)
         return;
     m_inDirChange = true;
-    const auto showFolder = [this] {
-        SSPanel3->setFloodType(0);
-        SSPanel3->setForeColor(Qt::black);
-        SSPanel3->setFont3D(0);
-        SSPanel3->setCaption(listPath().toLower());
-    };
-    const QString folder = treePath();
-    const std::optional<bool> exists = folderExists(folder);
-    if (exists == false) {
-        // Gone behind the program's back: the list stays where it was.
-    } else if (exists && setListPath(folder)) {
-        showFolder();
-    } else {
-        // A drive that is not ready, or a folder that cannot be opened: back to c:\.
-        setTreePath(QStringLiteral("c:\\"));
-        const QString root = treePath();
-        if (folderExists(root).value_or(false) && setListPath(root))
-            showFolder();
-        else
-            close();
-    }
+    ShowChangedFolder(context());
     m_inDirChange = false;
 }
 
 void Form1::refresh_Click()
 {
-    refreshList();
-    setFileCommandsEnabled(false);
+    RefreshFiles(context());
 }
 
 // ---- Commands built with their own parts of the program --------------------------------------

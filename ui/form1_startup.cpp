@@ -93,9 +93,8 @@ StartupOutcome Form1::Form_Load()
             fallBackToDriveC();
             fellBack = true;
         }
-        SSPanel3->setFloodType(0);
-        SSPanel3->setForeColor(Qt::black);
-        SSPanel3->setCaption(listPath().toLower());
+        setFolderPanelLook(FolderPanelLook::Folder);
+        setFolderPanelCaption(listPath().toLower());
     }
 
     if (Form4)
@@ -110,7 +109,7 @@ StartupOutcome Form1::Form_Load()
     for (int i = 0; i < listCount(); ++i)
         m_state.setName(i, selection);
 
-    ScanLeftoverTempDirs({*this, m_files, m_runner}, QStringLiteral("c"));
+    ScanLeftoverTempDirs(context(), QStringLiteral("c"));
 
     setListPattern(QStringLiteral("*.zip"));
     processEvents();
@@ -124,12 +123,12 @@ StartupOutcome Form1::Form_Load()
         setListPath(treePath());
     }
 
-    setKindPanel(AlignCentred, QStringLiteral("*.zip"));
+    setKindPanel(KindPanelAlignment::Centred, QStringLiteral("*.zip"));
     setListPattern(QStringLiteral("*.zip"));
-    GTToolbar1->setValue(ZipButton, 1);
+    setKindPressed(ArchiveKind::Zip, true);
 
-    for (const char *item : {"Diz", "install", "test", "delete"})
-        setMenuItemEnabled(QString::fromLatin1(item), false);
+    setCommandsEnabled({FileCommand::Diz, FileCommand::Install, FileCommand::Test, FileCommand::Delete}, false,
+                       Doors::Menu);
 
     m_state.TempDrive = QStringLiteral("c");
     m_outcome = StartupOutcome::Completed;

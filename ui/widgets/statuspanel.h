@@ -16,6 +16,8 @@ public:
 
     // Alignment codes: 0 left top, 1 left middle, 2 left bottom, 3 right top, 4 right middle,
     // 5 right bottom, 6 centre top, 7 centre middle, 8 centre bottom.
+    static constexpr int kLeftMiddle = 1;
+    static constexpr int kCentreMiddle = 7;
     void setAlignmentCode(int code);
     int alignmentCode() const { return m_alignment; }
 
@@ -23,6 +25,8 @@ public:
     QColor foreColor() const { return m_foreColor; }
 
     // Progress fill style: 0 no bar, 1 a bar filling from left to right behind the caption.
+    static constexpr int kNoBar = 0;
+    static constexpr int kBarFromLeft = 1;
     void setFloodType(int type);
     int floodType() const { return m_floodType; }
     // 0 to 100; values outside are clamped.
@@ -30,6 +34,8 @@ public:
     int floodPercent() const { return m_floodPercent; }
 
     // Caption style: 0 plain, 4 inset (engraved) text.
+    static constexpr int kPlain = 0;
+    static constexpr int kInset = 4;
     void setFont3D(int style);
     int font3D() const { return m_font3D; }
 

@@ -1,0 +1,20 @@
+#include "installdirs.h"
+
+namespace zelv {
+
+QString InstallDirPath(const QString &tempDrive, int counter)
+{
+    return tempDrive + QStringLiteral(":\\Zelv") + QStringLiteral("%1").arg(counter, 3, 10, QLatin1Char('0'));
+}
+
+std::optional<QString> AllocateInstallDir(const DosFileSystem &files, const QString &tempDrive, int &counter)
+{
+    const auto drive = tempDrive.isEmpty() ? std::nullopt : files.drives().drive(tempDrive.front());
+    if (!drive || !drive->ready())
+        return std::nullopt;
+    while (files.exists(InstallDirPath(tempDrive, counter)))
+        ++counter;
+    return InstallDirPath(tempDrive, counter);
+}
+
+} // namespace zelv

@@ -1,0 +1,269 @@
+// Commands run against a scripted window: the steps a person would see, in their order, and
+// what each command leaves available.
+#include "core/commandcontext.h"
+#include "housekeeping/tempdirs.h"
+#include "inspect/viewerplacement.h"
+#include "install/installdirs.h"
+#include "support/scripteddialogs.h"
+#include "support/scriptedsurface.h"
+#include "support/testworld.h"
+#include "ui/shell/shellcommands.h"
+
+#include <QFileInfo>
+#include <QTest>
+
+using namespace zelv;
+
+namespace {
+
+class FixedDiskInfo : public DiskInfo {
+public:
+    std::optional<qint64> freeBytes(QChar) const override { return bytes; }
+    qint64 bytes = 10'000'000'000;
+};
+
+// A command context over a world of its own and a scripted window.
+struct Commands {
+    test::TestWorld world;
+    DosFileSystem files{world.drives()};
+    CommandRunner runner{world.drives()};
+    FixedDiskInfo disks;
+    XceedZip zip{world.drives()};
+    test::ScriptedDialogs dialogs;
+    ProgramState state;
+    test::ScriptedSurface window{files};
+    CommandContext context{window, state, files, runner, disks, zip, dialogs,
+                           world.drives().toDos(world.programFolder()).value_or(QString())};
+
+    Commands() { world.installHelper(QStringLiteral("killd.pif")); }
+
+    // Every file command's doors at once, as the scripted window holds them.
+    void enableAll()
+    {
+        window.setCommandsEnabled({FileCommand::Diz, FileCommand::Nfo, FileCommand::Install, FileCommand::Test,
+                                   FileCommand::Delete},
+                                  true);
+    }
+    QStringList enabledDoors() const
+    {
+        QStringList out;
+        for (FileCommand c : kAllFileCommands) {
+            const FileCommandDoors &d = doorsOf(c);
+            if (d.toolbarPosition && window.toolbarButtonEnabled(d.toolbarPosition))
+                out << QStringLiteral("button %1").arg(d.toolbarPosition);
+            if (window.menuItemEnabled(QString::fromLatin1(d.menuItem)))
+                out << QString::fromLatin1(d.menuItem);
+        }
+        return out;
+    }
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(ArchiveKind)
+
+class TestCommands : public QObject {
+    Q_OBJECT
+private slots:
+    void leftoverScanStepsInOrder();
+    void kindSwitch_data();
+    void kindSwitch();
+    void clickAvailability_data();
+    void clickAvailability();
+    void selectAllOnAnEmptyList();
+    void changedFolder();
+    void installDirs_data();
+    void installDirs();
+    void installDirOnADriveThatIsNotReady();
+    void viewerPlacement_data();
+    void viewerPlacement();
+};
+
+void TestCommands::leftoverScanStepsInOrder()
+{
+    Commands c;
+    c.world.makeFolder(c.world.onDrive(u'c', QStringLiteral("Zelv001")));
+    c.world.writeFile(c.world.onDrive(u'c', QStringLiteral("Zelv002/setup.exe")), "MZ");
+    c.dialogs.queueAnswers({MessageAnswer::Yes, MessageAnswer::No});
+
+    QVERIFY(!ScanLeftoverTempDirs(c.context, QStringLiteral("c")));
+    const QStringList perFolder{"pattern *.*", "kind panel *.*", "process events"};
+    const QStringList expected = QStringList{"list c:\\Zelv001", "tree c:\\Zelv001"} + perFolder +
+                                 QStringList{"busy", "not busy", "list c:\\Zelv002", "tree c:\\Zelv002"} + perFolder;
+    QCOMPARE(c.window.steps, expected);
+    const QStringList questions{"Found temporary directory\n\nc:\\Zelv001 . . . . .Delete?",
+                                "Found temporary directory\n\nc:\\Zelv002 . . . . .Delete?"};
+    QCOMPARE(c.dialogs.shownTexts(), questions);
+    QVERIFY(!QFileInfo::exists(c.world.onDrive(u'c', QStringLiteral("Zelv001"))));
+    QVERIFY(QFileInfo::exists(c.world.onDrive(u'c', QStringLiteral("Zelv002/setup.exe"))));
+    QCOMPARE(c.window.listCount(), 1); // the list shows the folder last offered, with "*.*"
+}
+
+void TestCommands::kindSwitch_data()
+{
+    QTest::addColumn<ArchiveKind>("kind");
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QStringList>("enabled");
+
+    const QStringList all{"button 6", "Diz", "button 7", "dnfo", "button 9", "install", "button 10", "test", "delete"};
+    QTest::newRow("zip leaves the commands") << ArchiveKind::Zip << "*.ZIP" << "*.zip" << all;
+    QTest::newRow("rar takes them") << ArchiveKind::Rar << "*.R??;*.0??" << "*.rar" << QStringList{"delete"};
+    QTest::newRow("arj takes them") << ArchiveKind::Arj << "*.A??;*.0??" << "*.arj" << QStringList{"delete"};
+    QTest::newRow("ace takes them") << ArchiveKind::Ace << "*.ACE;*.C??" << "*.ace" << QStringList{"delete"};
+}
+
+void TestCommands::kindSwitch()
+{
+    QFETCH(ArchiveKind, kind);
+    QFETCH(QString, pattern);
+    QFETCH(QString, caption);
+    QFETCH(QStringList, enabled);
+
+    Commands c;
+    c.enableAll();
+    SwitchKind(c.context, kind);
+    QCOMPARE(c.window.listPattern(), pattern);
+    QCOMPARE(c.window.kindPanelCaption(), caption);
+    QCOMPARE(c.window.kindPanelAlignment(), KindPanelAlignment::Centred);
+    QCOMPARE(c.enabledDoors(), enabled);
+    QCOMPARE(c.window.unknownDoors(), QStringList());
+}
+
+void TestCommands::clickAvailability_data()
+{
+    QTest::addColumn<std::optional<ArchiveKind>>("pressed");
+    QTest::addColumn<QStringList>("enabled");
+
+    QTest::newRow("zip") << std::optional(ArchiveKind::Zip)
+                         << QStringList{"button 6", "Diz", "button 9", "install", "button 10", "test", "delete"};
+    QTest::newRow("none pressed, as zip") << std::optional<ArchiveKind>()
+                                          << QStringList{"button 6", "Diz", "button 9", "install", "button 10", "test",
+                                                         "delete"};
+    QTest::newRow("rar: install only, diz and test buttons taken")
+        << std::optional(ArchiveKind::Rar) << QStringList{"Diz", "button 9", "install", "test"};
+    QTest::newRow("ace: as rar") << std::optional(ArchiveKind::Ace) << QStringList{"Diz", "button 9", "install", "test"};
+    QTest::newRow("arj: nothing changes")
+        << std::optional(ArchiveKind::Arj) << QStringList{"button 6", "Diz", "button 10", "test"};
+}
+
+void TestCommands::clickAvailability()
+{
+    QFETCH(std::optional<ArchiveKind>, pressed);
+    QFETCH(QStringList, enabled);
+
+    Commands c;
+    // Diz and test available before the click, nfo never touched by it.
+    c.window.setCommandsEnabled({FileCommand::Diz, FileCommand::Test}, true);
+    if (pressed)
+        c.window.pressOnly(*pressed);
+    else
+        c.window.setKindPressed(ArchiveKind::Zip, false);
+    ApplyClickAvailability(c.context);
+    QCOMPARE(c.enabledDoors(), enabled);
+}
+
+void TestCommands::selectAllOnAnEmptyList()
+{
+    Commands c;
+    QVERIFY(c.window.setListPath(QStringLiteral("c:\\")));
+    QCOMPARE(c.window.listCount(), 0);
+    SelectAllFiles(c.context);
+    QCOMPARE(c.enabledDoors(), QStringList({"button 6", "Diz", "button 9", "install", "button 10", "test"}));
+}
+
+void TestCommands::changedFolder()
+{
+    Commands c;
+    c.world.writeFile(c.world.onDrive(u'c', QStringLiteral("Games/a.zip")), "PK");
+    QVERIFY(c.window.setTreePath(QStringLiteral("c:\\Games")));
+    ShowChangedFolder(c.context);
+    QCOMPARE(c.window.listPath(), QStringLiteral("c:\\Games"));
+    QCOMPARE(c.window.folderPanelCaption(), QStringLiteral("c:\\games"));
+    QCOMPARE(c.window.folderPanelLook(), FolderPanelLook::Folder);
+
+    // Gone behind the program's back: the list stays where it was.
+    QVERIFY(QDir(c.world.onDrive(u'c', QStringLiteral("Games"))).removeRecursively());
+    c.window.steps.clear();
+    ShowChangedFolder(c.context);
+    QCOMPARE(c.window.listPath(), QStringLiteral("c:\\Games"));
+    QCOMPARE(c.window.steps, QStringList());
+    QVERIFY(!c.window.closed);
+}
+
+void TestCommands::installDirs_data()
+{
+    QTest::addColumn<QStringList>("taken");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("none taken: never Zelv000") << QStringList() << 1 << "c:\\Zelv001";
+    QTest::newRow("first missing, second there") << QStringList{"Zelv002"} << 1 << "c:\\Zelv001";
+    QTest::newRow("a plain file counts as taken") << QStringList{"Zelv001:file"} << 1 << "c:\\Zelv002";
+    QTest::newRow("the counter goes on from where it is") << QStringList{"Zelv001", "Zelv003"} << 2 << "c:\\Zelv002";
+    QTest::newRow("names ignore letter case") << QStringList{"ZELV001"} << 1 << "c:\\Zelv002";
+    QStringList many;
+    for (int i = 1; i <= 999; ++i)
+        many << QStringLiteral("Zelv%1").arg(i, 3, 10, QLatin1Char('0'));
+    QTest::newRow("after 999, four digits") << many << 1 << "c:\\Zelv1000";
+}
+
+void TestCommands::installDirs()
+{
+    QFETCH(QStringList, taken);
+    QFETCH(int, from);
+    QFETCH(QString, expected);
+
+    Commands c;
+    for (const QString &t : taken) {
+        if (t.endsWith(QStringLiteral(":file")))
+            c.world.writeFile(c.world.onDrive(u'c', t.chopped(5)), "x");
+        else
+            c.world.makeFolder(c.world.onDrive(u'c', t));
+    }
+    int counter = from;
+    QCOMPARE(AllocateInstallDir(c.files, QStringLiteral("c"), counter), std::optional(expected));
+    QCOMPARE(InstallDirPath(QStringLiteral("c"), counter), expected);
+    QVERIFY(!QFileInfo::exists(c.world.onDrive(u'c', expected.mid(3)))); // nothing made
+}
+
+void TestCommands::installDirOnADriveThatIsNotReady()
+{
+    Commands c;
+    c.world.linkDrive(u'e', c.world.root() + QStringLiteral("/no-medium"));
+    int counter = 1;
+    QCOMPARE(AllocateInstallDir(c.files, QStringLiteral("e"), counter), std::nullopt);
+    QCOMPARE(AllocateInstallDir(c.files, QStringLiteral("q"), counter), std::nullopt);
+}
+
+void TestCommands::viewerPlacement_data()
+{
+    QTest::addColumn<bool>("maximized");
+    QTest::addColumn<double>("top");
+    QTest::addColumn<bool>("placed");
+
+    QTest::newRow("room above") << false << 3000.0 << true;
+    QTest::newRow("just room above") << false << 2501.0 << true;
+    QTest::newRow("2500 below the top is not enough") << false << 2500.0 << false;
+    QTest::newRow("maximized") << true << 3000.0 << false;
+}
+
+void TestCommands::viewerPlacement()
+{
+    QFETCH(bool, maximized);
+    QFETCH(double, top);
+    QFETCH(bool, placed);
+
+    Commands c;
+    c.window.maximized = maximized;
+    c.window.rect = {1200, top, 7000, 5000};
+    const TwipsRect before = c.window.viewer().placement();
+    PlaceViewer(c.window);
+    if (placed)
+        QCOMPARE(c.window.viewer().placement(), (TwipsRect{1200, top - 2375, 5850, 2325}));
+    else
+        QCOMPARE(c.window.viewer().placement(), before);
+}
+
+QTEST_GUILESS_MAIN(TestCommands)
+#include "tst_commands.moc"

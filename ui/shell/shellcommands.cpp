@@ -1,0 +1,89 @@
+#include "shellcommands.h"
+
+#include "core/helpercommands.h"
+
+namespace zelv {
+
+void SwitchKind(CommandContext &c, ArchiveKind kind)
+{
+    const ArchiveKindInfo &info = archiveKindInfo(kind);
+    c.window.setListPattern(info.listingFilter);
+    c.window.setKindPanel(KindPanelAlignment::Centred, info.label);
+    if (kind == ArchiveKind::Zip)
+        return;
+    c.window.setCommandsEnabled({FileCommand::Diz, FileCommand::Nfo, FileCommand::Install, FileCommand::Test}, false,
+                                Doors::Toolbar);
+    c.window.setCommandsEnabled({FileCommand::Test, FileCommand::Diz, FileCommand::Nfo, FileCommand::Install}, false,
+                                Doors::Menu);
+}
+
+void ApplyClickAvailability(CommandContext &c)
+{
+    switch (c.window.pressedKind().value_or(ArchiveKind::Zip)) {
+    case ArchiveKind::Rar:
+    case ArchiveKind::Ace:
+        // A volume set installs whole; its volumes have no description to show or test.
+        c.window.setCommandsEnabled({FileCommand::Install}, true, Doors::Menu);
+        c.window.setCommandsEnabled({FileCommand::Diz, FileCommand::Test}, false, Doors::Toolbar);
+        c.window.setCommandsEnabled({FileCommand::Install}, true, Doors::Toolbar);
+        break;
+    case ArchiveKind::Arj:
+        break;
+    case ArchiveKind::Zip:
+        c.window.setCommandsEnabled({FileCommand::Install, FileCommand::Test, FileCommand::Diz}, true, Doors::Toolbar);
+        c.window.setCommandsEnabled({FileCommand::Diz, FileCommand::Install, FileCommand::Test, FileCommand::Delete},
+                                    true, Doors::Menu);
+        break;
+    }
+}
+
+void SelectAllFiles(CommandContext &c)
+{
+    c.window.refreshList();
+    c.window.processEvents();
+    for (int i = 0; i < c.window.listCount(); ++i)
+        c.window.setListSelected(i, true);
+    c.window.setCommandsEnabled({FileCommand::Install, FileCommand::Test, FileCommand::Diz}, true, Doors::Toolbar);
+    c.window.setCommandsEnabled({FileCommand::Diz, FileCommand::Install, FileCommand::Test}, true, Doors::Menu);
+}
+
+void RefreshFiles(CommandContext &c)
+{
+    c.window.refreshList();
+    c.window.setCommandsEnabled({FileCommand::Diz, FileCommand::Nfo, FileCommand::Install, FileCommand::Test,
+                                 FileCommand::Delete},
+                                false);
+}
+
+void ShowChangedFolder(CommandContext &c)
+{
+    WindowSurface &w = c.window;
+    const auto showFolder = [&w] {
+        w.setFolderPanelLook(FolderPanelLook::Folder);
+        w.setFolderPanelCaption(w.listPath().toLower());
+    };
+    const QString folder = w.treePath();
+    const std::optional<bool> exists = w.folderExists(folder);
+    if (exists == false)
+        return; // gone behind the program's back: the list stays where it was
+    if (exists && w.setListPath(folder)) {
+        showFolder();
+        return;
+    }
+    // A drive that is not ready, or a folder that cannot be opened: back to c:\.
+    w.setTreePath(QStringLiteral("c:\\"));
+    const QString root = w.treePath();
+    if (w.folderExists(root).value_or(false) && w.setListPath(root))
+        showFolder();
+    else
+        w.closeWindow();
+}
+
+void StartHelpViewer(CommandContext &c)
+{
+    const ExecResult run = start(c.runner, helpercommands::showHelp(c.programFolder));
+    if (!run.started)
+        reportCommandFailure(c.dialogs, run);
+}
+
+} // namespace zelv

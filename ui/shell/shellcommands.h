@@ -1,0 +1,33 @@
+// The main window's own commands, the ones the toolbar, the keys and the file list reach
+// without another subsystem: switching the kind, what a click in the list makes available,
+// select all, refresh, showing the folder the tree moved to, and the help viewer for F1. They
+// work on the window through the command context only, like every other command.
+#pragma once
+
+#include "core/commandcontext.h"
+
+namespace zelv {
+
+// A kind button: the list's pattern and the kind panel; a volume-set kind also takes the file
+// commands away, since the new list has no usable selection.
+void SwitchKind(CommandContext &c, ArchiveKind kind);
+
+// A click in the file list with a button other than the right one: what the current kind
+// makes available.
+void ApplyClickAvailability(CommandContext &c);
+
+// Ctrl+S: the list read again and every entry selected; install, test and diz available.
+void SelectAllFiles(CommandContext &c);
+
+// The refresh command: the list read again, the file commands taken away.
+void RefreshFiles(CommandContext &c);
+
+// The tree moved: the list follows it and the folder panel shows the folder. A folder gone
+// behind the program's back leaves the list where it was; a drive that is not ready sends the
+// tree back to c:\, and the window closes when even that cannot be shown.
+void ShowChangedFolder(CommandContext &c);
+
+// F1: the help viewer started on the program's help file; a failure to start is reported.
+void StartHelpViewer(CommandContext &c);
+
+} // namespace zelv
