@@ -12,20 +12,46 @@ namespace {
 const std::array<ArchiveKindInfo, 4> &table()
 {
     static const std::array<ArchiveKindInfo, 4> kinds{{
-        {ArchiveKind::Zip, QStringLiteral("zip"), QStringLiteral("Zip's"), QStringLiteral("*.ZIP"),
-         QStringLiteral("*.zip"), QString(), QString(), {}, {}, QString()},
-        {ArchiveKind::Rar, QStringLiteral("rar"), QStringLiteral("Rar's"), QStringLiteral("*.R??;*.0??"),
-         QStringLiteral("*.rar"), QStringLiteral("*.R??;*.0??"), QStringLiteral("*.r??;*.0??"),
+        {ArchiveKind::Zip,
+         QStringLiteral("zip"),
+         QStringLiteral("Zip's"),
+         QStringLiteral("*.ZIP"),
+         QStringLiteral("*.zip"),
+         QString(),
+         QString(),
+         {},
+         {},
+         QString()},
+        {ArchiveKind::Rar,
+         QStringLiteral("rar"),
+         QStringLiteral("Rar's"),
+         QStringLiteral("*.R??;*.0??"),
+         QStringLiteral("*.rar"),
+         QStringLiteral("*.R??;*.0??"),
+         QStringLiteral("*.r??;*.0??"),
          {QStringLiteral("\\*.R??"), QStringLiteral("\\*.0??")},
-         {QStringLiteral(".R"), QStringLiteral(".0")}, QStringLiteral("RAR")},
-        {ArchiveKind::Arj, QStringLiteral("arj"), QStringLiteral("Arj's"), QStringLiteral("*.A??;*.0??"),
-         QStringLiteral("*.arj"), QStringLiteral("*.A??;*.0??"), QStringLiteral("*.a??;*.0??"),
+         {QStringLiteral(".R"), QStringLiteral(".0")},
+         QStringLiteral("RAR")},
+        {ArchiveKind::Arj,
+         QStringLiteral("arj"),
+         QStringLiteral("Arj's"),
+         QStringLiteral("*.A??;*.0??"),
+         QStringLiteral("*.arj"),
+         QStringLiteral("*.A??;*.0??"),
+         QStringLiteral("*.a??;*.0??"),
          {QStringLiteral("\\*.A??"), QStringLiteral("\\*.0??")},
-         {QStringLiteral(".A"), QStringLiteral(".0")}, QStringLiteral("ARJ")},
-        {ArchiveKind::Ace, QStringLiteral("ace"), QStringLiteral("Ace's"), QStringLiteral("*.ACE;*.C??"),
-         QStringLiteral("*.ace"), QStringLiteral("*.C??;*.ACE"), QStringLiteral("*.c??;*.ACE"),
+         {QStringLiteral(".A"), QStringLiteral(".0")},
+         QStringLiteral("ARJ")},
+        {ArchiveKind::Ace,
+         QStringLiteral("ace"),
+         QStringLiteral("Ace's"),
+         QStringLiteral("*.ACE;*.C??"),
+         QStringLiteral("*.ace"),
+         QStringLiteral("*.C??;*.ACE"),
+         QStringLiteral("*.c??;*.ACE"),
          {QStringLiteral("\\*.C??"), QStringLiteral("\\*.ACE")},
-         {QStringLiteral(".A"), QStringLiteral(".C"), QStringLiteral(".0")}, QStringLiteral("ACE")},
+         {QStringLiteral(".A"), QStringLiteral(".C"), QStringLiteral(".0")},
+         QStringLiteral("ACE")},
     }};
     return kinds;
 }
@@ -39,10 +65,7 @@ bool arjSignature(const QByteArray &head)
 
 } // namespace
 
-const ArchiveKindInfo &archiveKindInfo(ArchiveKind kind)
-{
-    return table()[size_t(kind)];
-}
+const ArchiveKindInfo &archiveKindInfo(ArchiveKind kind) { return table()[size_t(kind)]; }
 
 std::optional<ArchiveKind> archiveKindFromKey(QStringView key)
 {
@@ -95,9 +118,6 @@ bool hasVolumeSignature(const QString &hostPath, ArchiveKind kind)
     return false;
 }
 
-QString listedFilePath(QStringView folder, QStringView name)
-{
-    return dospath::join(folder, name);
-}
+QString listedFilePath(QStringView folder, QStringView name) { return dospath::join(folder, name); }
 
 } // namespace zelv

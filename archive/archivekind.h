@@ -12,8 +12,8 @@ namespace zelv {
 // In the order of the toolbar's kind buttons.
 enum class ArchiveKind { Zip, Rar, Arj, Ace };
 
-inline constexpr std::array<ArchiveKind, 4> kAllArchiveKinds{ArchiveKind::Zip, ArchiveKind::Rar,
-                                                              ArchiveKind::Arj, ArchiveKind::Ace};
+inline constexpr std::array<ArchiveKind, 4> kAllArchiveKinds{ArchiveKind::Zip, ArchiveKind::Rar, ArchiveKind::Arj,
+                                                             ArchiveKind::Ace};
 
 struct ArchiveKindInfo {
     ArchiveKind kind;

@@ -4,21 +4,11 @@
 
 namespace zelv {
 
-XceedZip::XceedZip(const DriveTable &drives, QObject *parent)
-    : QObject(parent)
-    , m_drives(drives)
-{
-}
+XceedZip::XceedZip(const DriveTable &drives, QObject *parent) : QObject(parent), m_drives(drives) {}
 
-qint16 XceedZip::extract(int)
-{
-    return run(true);
-}
+qint16 XceedZip::extract(int) { return run(true); }
 
-qint16 XceedZip::test()
-{
-    return run(false);
-}
+qint16 XceedZip::test() { return run(false); }
 
 qint16 XceedZip::run(bool write)
 {
@@ -46,8 +36,8 @@ qint16 XceedZip::run(bool write)
         };
         if (write) {
             const auto destination = m_drives.toHost(m_destination);
-            code = destination ? ZipEngine::extract({job.archive, job.masks, *destination, job.skipIfExisting},
-                                                    m_abort, progress)
+            code = destination ? ZipEngine::extract({job.archive, job.masks, *destination, job.skipIfExisting}, m_abort,
+                                                    progress)
                                : qint16(ZipCannotWrite);
         } else {
             code = ZipEngine::test(job, m_abort, progress);

@@ -48,9 +48,8 @@ public:
 signals:
     // Progress of the current operation; Completion is 0 to 100 by bytes and reaches 100 at
     // the end of a successful operation.
-    void Status(const QString &FileName, qint64 Size, qint64 PSize, qint64 Processed, int Attr,
-                const QDateTime &FTime, quint32 CRC, int Ratio, int Completion, int method, bool Encrypted,
-                int ComLen, const QString &Comment);
+    void Status(const QString &FileName, qint64 Size, qint64 PSize, qint64 Processed, int Attr, const QDateTime &FTime,
+                quint32 CRC, int Ratio, int Completion, int method, bool Encrypted, int ComLen, const QString &Comment);
 
 private:
     qint16 run(bool write);

@@ -120,7 +120,8 @@ std::optional<Location> locateDirectory(int fd, quint64 size, const char *&why)
             return std::nullopt;
         }
         const Location wide{le64(z + 32), le64(z + 48), le64(z + 40)};
-        const bool agrees = (count == 0xffff || count == wide.count) && (countHere == 0xffff || countHere == wide.count) &&
+        const bool agrees = (count == 0xffff || count == wide.count) &&
+                            (countHere == 0xffff || countHere == wide.count) &&
                             (directorySize == 0xffffffff || directorySize == wide.directorySize) &&
                             (directoryOffset == 0xffffffff || directoryOffset == wide.directoryOffset) &&
                             (disk == 0xffff || disk == 0) && (directoryDisk == 0xffff || directoryDisk == 0);
@@ -219,8 +220,7 @@ bool checkLocalHeader(int fd, CentralEntry &e, std::vector<unsigned char> &buffe
         why = "local header disagrees with the directory";
         return false;
     }
-    if (got < fixed + extraLength &&
-        !readAt(fd, buffer.data() + got, fixed + extraLength - got, e.localHeader + got)) {
+    if (got < fixed + extraLength && !readAt(fd, buffer.data() + got, fixed + extraLength - got, e.localHeader + got)) {
         why = "local header past the end of the archive";
         return false;
     }

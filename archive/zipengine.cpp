@@ -178,7 +178,8 @@ public:
         }
         bool transient = false; // fd is ours to close, not the cache's
         for (++level; level <= count; ++level) {
-            const std::string part = key.substr(ends[size_t(level) - 1], ends[size_t(level)] - ends[size_t(level) - 1] - 1);
+            const std::string part =
+                key.substr(ends[size_t(level) - 1], ends[size_t(level)] - ends[size_t(level) - 1] - 1);
             int next = -1;
             if (mkdirat(fd, part.c_str(), 0777) == 0 || errno == EEXIST)
                 next = openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -222,7 +223,10 @@ private:
 // The files of one worker inside the destination.
 class Writer {
 public:
-    Writer(int destination, size_t folders, bool skipIfExisting) : m_folders(destination, folders), m_skip(skipIfExisting) {}
+    Writer(int destination, size_t folders, bool skipIfExisting)
+        : m_folders(destination, folders)
+        , m_skip(skipIfExisting)
+    {}
 
     int folderFor(const QStringList &parts, int count) { return m_folders.open(parts, count); }
 
@@ -459,8 +463,8 @@ private:
             return ZipStructureError;
         m_out.reserve(std::max<size_t>(m.size, 1));
         size_t used = 0, produced = 0;
-        const libdeflate_result r =
-            libdeflate_deflate_decompress_ex(m_inflater, m_in.data(), m.compSize, m_out.data(), m.size, &used, &produced);
+        const libdeflate_result r = libdeflate_deflate_decompress_ex(m_inflater, m_in.data(), m.compSize, m_out.data(),
+                                                                     m.size, &used, &produced);
         // More output than the declared size, less, or a broken stream: the data is damaged.
         if (r != LIBDEFLATE_SUCCESS || produced != m.size)
             return ZipDataError;
@@ -572,7 +576,7 @@ private:
 
     Shared &m_s;
     libdeflate_decompressor *m_inflater;
-    ArchivePtr m_archive; // opened only for the methods the library decodes
+    ArchivePtr m_archive;       // opened only for the methods the library decodes
     Writer *m_writer = nullptr; // null when the member is only checked
     Buffer m_in;
     Buffer m_out;

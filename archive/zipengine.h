@@ -48,11 +48,11 @@ enum ZipCode : qint16 {
 
 // What the engine reports while it works, on the calling thread.
 struct ZipProgress {
-    QString fileName;     // the member last started
-    qint64 size = 0;      // its uncompressed size
+    QString fileName; // the member last started
+    qint64 size = 0;  // its uncompressed size
     qint64 packedSize = 0;
     quint32 crc = 0;
-    int method = 0;       // its compression method
+    int method = 0; // its compression method
     bool encrypted = false;
     QDateTime time;
     qint64 processed = 0; // bytes of all selected members done
@@ -61,9 +61,9 @@ struct ZipProgress {
 };
 
 struct ZipJob {
-    QString archive;          // host path
-    QString masks;            // wildcard masks separated by carriage returns; empty: every member
-    QString destination;      // host path; made with its parents when missing (extract only)
+    QString archive;             // host path
+    QString masks;               // wildcard masks separated by carriage returns; empty: every member
+    QString destination;         // host path; made with its parents when missing (extract only)
     bool skipIfExisting = false; // keep a file that already exists in the destination
 };
 

@@ -5,8 +5,8 @@
 //
 // --program times another build of the program instead of the one beside this build.
 // The folder is made once under the temporary folder and kept for later runs.
-#include "platform/drivetable.h"
 #include "platform/dosfilesystem.h"
+#include "platform/drivetable.h"
 #include "platform/wildcard.h"
 #include "ui/widgets/filelist.h"
 
@@ -63,17 +63,28 @@ QString nameFor(int i)
     static const char *const stems[] = {"prog", "Setup", "DATA", "ReadMe", "game", "Tool_v2", "NOTES", "mIxEd"};
     const QString stem = QString::fromLatin1(stems[i % 8]) + QString::number(i / 8);
     switch (i % 11) {
-    case 0: return stem + QStringLiteral(".rar");
-    case 1: return stem + QStringLiteral(".RAR");
-    case 2: return stem + QStringLiteral(".r%1").arg(i % 100, 2, 10, QLatin1Char('0'));
-    case 3: return stem + QStringLiteral(".R%1").arg(i % 100, 2, 10, QLatin1Char('0'));
-    case 4: return stem + QStringLiteral(".0%1").arg(i % 100, 2, 10, QLatin1Char('0'));
-    case 5: return stem + QStringLiteral(".001");
-    case 6: return stem + QStringLiteral(".zip");
-    case 7: return stem + QStringLiteral(".ZIP");
-    case 8: return stem + QStringLiteral(".txt");
-    case 9: return stem + QStringLiteral(".Txt");
-    default: return stem; // no extension
+    case 0:
+        return stem + QStringLiteral(".rar");
+    case 1:
+        return stem + QStringLiteral(".RAR");
+    case 2:
+        return stem + QStringLiteral(".r%1").arg(i % 100, 2, 10, QLatin1Char('0'));
+    case 3:
+        return stem + QStringLiteral(".R%1").arg(i % 100, 2, 10, QLatin1Char('0'));
+    case 4:
+        return stem + QStringLiteral(".0%1").arg(i % 100, 2, 10, QLatin1Char('0'));
+    case 5:
+        return stem + QStringLiteral(".001");
+    case 6:
+        return stem + QStringLiteral(".zip");
+    case 7:
+        return stem + QStringLiteral(".ZIP");
+    case 8:
+        return stem + QStringLiteral(".txt");
+    case 9:
+        return stem + QStringLiteral(".Txt");
+    default:
+        return stem; // no extension
     }
 }
 
@@ -113,7 +124,8 @@ int plainScan(const QString &folder, const WildcardFilter &filter)
 }
 
 // Points the list at the folder and waits until the view has laid the entries out.
-double timeFileList(FileList &list, const QString &emptyDos, const QString &filesDos, const QString &pattern, int *count)
+double timeFileList(FileList &list, const QString &emptyDos, const QString &filesDos, const QString &pattern,
+                    int *count)
 {
     list.setPath(emptyDos);
     list.setPattern(pattern);
@@ -175,16 +187,19 @@ void benchFileList(int rounds)
         for (int round = 0; round < rounds; ++round) {
             // Alternate which goes first, so that neither always meets a warmer cache.
             if (round % 2 == 0) {
-                listed.push_back(timeFileList(list, QStringLiteral("C:\\empty"), QStringLiteral("C:\\files"), pattern, &listCount));
+                listed.push_back(
+                    timeFileList(list, QStringLiteral("C:\\empty"), QStringLiteral("C:\\files"), pattern, &listCount));
                 scanned.push_back(timeScan(files, pattern, &scanCount));
             } else {
                 scanned.push_back(timeScan(files, pattern, &scanCount));
-                listed.push_back(timeFileList(list, QStringLiteral("C:\\empty"), QStringLiteral("C:\\files"), pattern, &listCount));
+                listed.push_back(
+                    timeFileList(list, QStringLiteral("C:\\empty"), QStringLiteral("C:\\files"), pattern, &listCount));
             }
         }
         const double l = median(listed), s = median(scanned);
         const double ratio = l / s;
-        out << QStringLiteral("  %1  entries %2 (scan %3)  FileList %4 ms  plain scan %5 ms  ratio %6  target <= %7  %8")
+        out << QStringLiteral(
+                   "  %1  entries %2 (scan %3)  FileList %4 ms  plain scan %5 ms  ratio %6  target <= %7  %8")
                    .arg(pattern, -12)
                    .arg(listCount)
                    .arg(scanCount)

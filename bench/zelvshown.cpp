@@ -2,7 +2,4 @@
 // start-up benchmark times against a Qt program with an empty window.
 #include "ui/program.h"
 
-int main(int argc, char *argv[])
-{
-    return zelv::runProgram(argc, argv, true);
-}
+int main(int argc, char *argv[]) { return zelv::runProgram(argc, argv, true); }

@@ -61,7 +61,10 @@ struct Rng {
     quint64 below(quint64 n) { return next() % n; }
     double unit() { return double(next() >> 11) / double(1ull << 53); }
     // Sizes spread evenly over orders of magnitude, as in real software.
-    size_t logUniform(size_t lo, size_t hi) { return size_t(std::exp(std::log(double(lo)) + unit() * std::log(double(hi) / double(lo)))); }
+    size_t logUniform(size_t lo, size_t hi)
+    {
+        return size_t(std::exp(std::log(double(lo)) + unit() * std::log(double(hi) / double(lo))));
+    }
 };
 
 enum class Kind { Text, Binary, Random };
@@ -71,10 +74,10 @@ class Vocabulary {
 public:
     Vocabulary()
     {
-        static const char *const syllables[] = {"ka", "lo", "mer", "in", "tra", "sen", "do", "vi", "pro", "ces",
-                                                "ar", "te", "con", "fig", "ure", "da", "ta", "ble", "ment", "ion",
-                                                "re", "set", "up", "load", "file", "path", "user", "net", "sys", "ex",
-                                                "it", "st", "or", "an", "al", "ed", "er", "ly", "ing", "s"};
+        static const char *const syllables[] = {
+            "ka",  "lo", "mer", "in",  "tra",  "sen", "do", "vi",  "pro", "ces",  "ar",   "te",   "con",  "fig",
+            "ure", "da", "ta",  "ble", "ment", "ion", "re", "set", "up",  "load", "file", "path", "user", "net",
+            "sys", "ex", "it",  "st",  "or",   "an",  "al", "ed",  "er",  "ly",   "ing",  "s"};
         Rng r(42);
         m_words.reserve(kCount);
         for (int i = 0; i < kCount; ++i) {
@@ -104,26 +107,28 @@ const Vocabulary &vocabulary()
 
 void appendLogLines(Rng &r, std::string &s, size_t n)
 {
-    static const char *const levels[] = {"INFO ", "INFO ", "INFO ", "INFO ", "INFO ", "INFO ", "INFO ",
-                                         "DEBUG", "DEBUG", "WARN "};
-    static const char *const modules[] = {"net.session", "io.cache", "ui.main", "db.pool", "auth", "render",
-                                          "audio.mixer", "sched", "http.client", "config", "update", "plugin.host"};
+    static const char *const levels[] = {"INFO ", "INFO ", "INFO ", "INFO ", "INFO ",
+                                         "INFO ", "INFO ", "DEBUG", "DEBUG", "WARN "};
+    static const char *const modules[] = {"net.session", "io.cache", "ui.main",     "db.pool", "auth",   "render",
+                                          "audio.mixer", "sched",    "http.client", "config",  "update", "plugin.host"};
     const Vocabulary &v = vocabulary();
     quint64 ms = r.below(86400000);
     char head[96];
     while (s.size() < n) {
         ms += r.below(2000);
         const quint64 t = ms % 86400000;
-        const int len = snprintf(head, sizeof head, "2026-11-%02d %02d:%02d:%02d.%03d %s [%s] ", int(1 + ms / 86400000 % 28),
-                                 int(t / 3600000), int(t / 60000 % 60), int(t / 1000 % 60), int(t % 1000),
-                                 levels[r.below(std::size(levels))], modules[r.below(std::size(modules))]);
+        const int len =
+            snprintf(head, sizeof head, "2026-11-%02d %02d:%02d:%02d.%03d %s [%s] ", int(1 + ms / 86400000 % 28),
+                     int(t / 3600000), int(t / 60000 % 60), int(t / 1000 % 60), int(t % 1000),
+                     levels[r.below(std::size(levels))], modules[r.below(std::size(modules))]);
         s.append(head, size_t(len));
         for (int w = 4 + int(r.below(10)); w > 0; --w) {
             s += v.pick(r);
             s += ' ';
         }
         if (r.below(3) == 0) {
-            const int l = snprintf(head, sizeof head, "id=%u took=%ums", unsigned(r.below(100000)), unsigned(r.below(500)));
+            const int l =
+                snprintf(head, sizeof head, "id=%u took=%ums", unsigned(r.below(100000)), unsigned(r.below(500)));
             s.append(head, size_t(l));
         }
         s += '\n';
@@ -239,10 +244,7 @@ struct ArchivePlan {
 };
 
 // How much of a member deflate leaves, roughly, to fill each disk to about 100 MB.
-double packedShare(Kind k)
-{
-    return k == Kind::Text ? 0.33 : k == Kind::Binary ? 0.45 : 1.0;
-}
+double packedShare(Kind k) { return k == Kind::Text ? 0.33 : k == Kind::Binary ? 0.45 : 1.0; }
 
 std::vector<Planned> releaseDisk(int disk)
 {
@@ -263,10 +265,19 @@ std::vector<Planned> releaseDisk(int disk)
         const size_t size = r.logUniform(1024, 64 * 1024);
         std::string name;
         switch (r.below(4)) {
-        case 0: name = "app/share/locale/" + std::string(locales[r.below(std::size(locales))]) + "/msg" + d + "_" + std::to_string(i) + ".po"; break;
-        case 1: name = "app/plugins/plug" + d + "_" + std::to_string(i) + (kind == Kind::Text ? ".json" : ".so"); break;
-        case 2: name = "docs/html/page" + d + "_" + std::to_string(i) + ".html"; break;
-        default: name = "data/config/set" + d + "_" + std::to_string(i) + (kind == Kind::Text ? ".ini" : ".dat"); break;
+        case 0:
+            name = "app/share/locale/" + std::string(locales[r.below(std::size(locales))]) + "/msg" + d + "_" +
+                   std::to_string(i) + ".po";
+            break;
+        case 1:
+            name = "app/plugins/plug" + d + "_" + std::to_string(i) + (kind == Kind::Text ? ".json" : ".so");
+            break;
+        case 2:
+            name = "docs/html/page" + d + "_" + std::to_string(i) + ".html";
+            break;
+        default:
+            name = "data/config/set" + d + "_" + std::to_string(i) + (kind == Kind::Text ? ".ini" : ".dat");
+            break;
         }
         m.push_back({name, kind, size, true});
     }
@@ -351,7 +362,8 @@ bool writeArchive(const ArchivePlan &plan, QString *problem)
     data.reserve(plan.members.size());
     std::map<std::string, bool> folders;
     auto fail = [&](const char *what) {
-        *problem = QStringLiteral("%1: %2: %3").arg(plan.path, QString::fromLatin1(what), QString::fromUtf8(zip_strerror(z)));
+        *problem =
+            QStringLiteral("%1: %2: %3").arg(plan.path, QString::fromLatin1(what), QString::fromUtf8(zip_strerror(z)));
         zip_discard(z);
         return false;
     };
@@ -375,7 +387,8 @@ bool writeArchive(const ArchivePlan &plan, QString *problem)
             zip_source_free(source);
             return fail("add");
         }
-        if (zip_set_file_compression(z, zip_uint64_t(at), p.deflate ? ZIP_CM_DEFLATE : ZIP_CM_STORE, p.deflate ? 6 : 0) != 0 ||
+        if (zip_set_file_compression(z, zip_uint64_t(at), p.deflate ? ZIP_CM_DEFLATE : ZIP_CM_STORE,
+                                     p.deflate ? 6 : 0) != 0 ||
             zip_file_set_mtime(z, zip_uint64_t(at), mtime, 0) != 0)
             return fail("member");
     }
@@ -399,10 +412,7 @@ struct Corpus {
     }
 };
 
-QString markerOf(const Corpus &c)
-{
-    return c.folder + QStringLiteral("/complete");
-}
+QString markerOf(const Corpus &c) { return c.folder + QStringLiteral("/complete"); }
 
 // The marker names each archive with its size; written last, so a broken run is made again.
 QByteArray markerText(const Corpus &c)
@@ -454,7 +464,8 @@ bool makeCorpora(const std::vector<Corpus *> &corpora)
     std::atomic<bool> ok{true};
     std::vector<QString> problems(work.size());
     std::vector<std::thread> threads;
-    const unsigned workers = std::max(1u, std::min<unsigned>(std::thread::hardware_concurrency(), unsigned(work.size())));
+    const unsigned workers =
+        std::max(1u, std::min<unsigned>(std::thread::hardware_concurrency(), unsigned(work.size())));
     for (unsigned w = 0; w < workers; ++w)
         threads.emplace_back([&] {
             for (size_t i; (i = next++) < work.size();)
@@ -505,7 +516,8 @@ void describe(const Corpus &c)
         }
         zip_discard(z);
     }
-    out << QStringLiteral("%1: %2 archive(s), %3 MB on disk, %4 files (%5 stored) in %6 folders, %7 MB unpacked (packed to %8%)")
+    out << QStringLiteral(
+               "%1: %2 archive(s), %3 MB on disk, %4 files (%5 stored) in %6 folders, %7 MB unpacked (packed to %8%)")
                .arg(c.name)
                .arg(c.archives.size())
                .arg(zipBytes / 1e6, 0, 'f', 1)
@@ -565,7 +577,8 @@ Run spawn(const QStringList &command, const QString &stdoutFile, const QString &
         err.open(QIODevice::ReadOnly);
         run.problem = QStringLiteral("%1 ended with %2: %3")
                           .arg(command.join(u' '),
-                               WIFEXITED(status) ? QStringLiteral("code %1").arg(WEXITSTATUS(status)) : QStringLiteral("a signal"),
+                               WIFEXITED(status) ? QStringLiteral("code %1").arg(WEXITSTATUS(status))
+                                                 : QStringLiteral("a signal"),
                                QString::fromLocal8Bit(err.read(400)).trimmed());
     }
     return run;
@@ -595,12 +608,19 @@ QStringList commandFor(const Tool &t, Operation op, const QString &archive, cons
         return op == Operation::Extract ? QStringList{t.program, QStringLiteral("extract"), archive, QString(), dest}
                                         : QStringList{t.program, QStringLiteral("test"), archive};
     if (n == u"unzip")
-        return op == Operation::Extract ? QStringList{t.program, QStringLiteral("-qq"), QStringLiteral("-o"), archive, QStringLiteral("-d"), dest}
+        return op == Operation::Extract ? QStringList{t.program, QStringLiteral("-qq"), QStringLiteral("-o"),
+                                                      archive,   QStringLiteral("-d"),  dest}
                                         : QStringList{t.program, QStringLiteral("-tqq"), archive};
     if (n == u"7zz")
-        return op == Operation::Extract
-                   ? QStringList{t.program, QStringLiteral("x"), QStringLiteral("-y"), QStringLiteral("-bso0"), QStringLiteral("-bsp0"), QStringLiteral("-o") + dest, archive}
-                   : QStringList{t.program, QStringLiteral("t"), QStringLiteral("-bso0"), QStringLiteral("-bsp0"), archive};
+        return op == Operation::Extract ? QStringList{t.program,
+                                                      QStringLiteral("x"),
+                                                      QStringLiteral("-y"),
+                                                      QStringLiteral("-bso0"),
+                                                      QStringLiteral("-bsp0"),
+                                                      QStringLiteral("-o") + dest,
+                                                      archive}
+                                        : QStringList{t.program, QStringLiteral("t"), QStringLiteral("-bso0"),
+                                                      QStringLiteral("-bsp0"), archive};
     // bsdtar
     return {t.program, QStringLiteral("-xf"), archive, QStringLiteral("-C"), dest};
 }
@@ -610,7 +630,8 @@ Run runTool(const Tool &t, Operation op, const Corpus &c, const QString &dest, c
 {
     Run total;
     for (const QString &archive : c.paths()) {
-        const QString so = logs + u'/' + t.name + QStringLiteral(".out"), se = logs + u'/' + t.name + QStringLiteral(".err");
+        const QString so = logs + u'/' + t.name + QStringLiteral(".out"),
+                      se = logs + u'/' + t.name + QStringLiteral(".err");
         // Writeback of the previous turn's files does not fall into this one.
         sync();
         const Run r = spawn(commandFor(t, op, archive, dest), so, se);
@@ -833,8 +854,8 @@ Result measure(const Corpus &c, Operation op, const std::vector<Tool> &tools, in
         const double ratio = fastestPeer > 0 ? times[0] / fastestPeer : 0;
         if (round > 0 || counted1)
             res.ratios.push_back(ratio);
-        out << "  round " << round + 1 << (round == 0 && !counted1 ? " (warm-up)" : "") << ": " << line.join(QStringLiteral(", "))
-            << " ms; ratio " << QString::number(ratio, 'f', 2) << Qt::endl;
+        out << "  round " << round + 1 << (round == 0 && !counted1 ? " (warm-up)" : "") << ": "
+            << line.join(QStringLiteral(", ")) << " ms; ratio " << QString::number(ratio, 'f', 2) << Qt::endl;
         if (round == 0 && op == Operation::Extract)
             verify(tools, dests);
     }
@@ -850,13 +871,15 @@ Result measure(const Corpus &c, Operation op, const std::vector<Tool> &tools, in
 QString loadAverage()
 {
     QFile f(QStringLiteral("/proc/loadavg"));
-    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readLine()).section(u' ', 0, 2) : QStringLiteral("unknown");
+    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readLine()).section(u' ', 0, 2)
+                                       : QStringLiteral("unknown");
 }
 
 void report(const std::vector<Result> &results)
 {
-    out << Qt::endl << "Medians of the counted rounds (wall ms, CPU ms in brackets); ratio: median over rounds of"
-        << Qt::endl << "the engine's time / the fastest peer's time in the same round" << Qt::endl;
+    out << Qt::endl
+        << "Medians of the counted rounds (wall ms, CPU ms in brackets); ratio: median over rounds of" << Qt::endl
+        << "the engine's time / the fastest peer's time in the same round" << Qt::endl;
     for (const Result &r : results) {
         if (!r.problem.isEmpty()) {
             out << QStringLiteral("  %1 %2: not measured (%3)").arg(r.corpus, r.operation, r.problem) << Qt::endl;
@@ -873,7 +896,9 @@ void report(const std::vector<Result> &results)
             << QStringLiteral("  ratio %1  target <= %2  %3  (other work %4 CPUs)")
                    .arg(ratio, 0, 'f', 2)
                    .arg(r.target, 0, 'f', 2)
-                   .arg(r.tools.size() < 2 ? QStringLiteral("no peer") : ratio <= r.target ? QStringLiteral("met") : QStringLiteral("MISSED"))
+                   .arg(r.tools.size() < 2  ? QStringLiteral("no peer")
+                        : ratio <= r.target ? QStringLiteral("met")
+                                            : QStringLiteral("MISSED"))
                    .arg(r.otherCpus, 0, 'f', 2)
             << Qt::endl;
     }

@@ -32,9 +32,8 @@ HelperCommand detached(const QString &program, const QStringList &arguments, Win
 
 HelperCommand rarSetInstall(const QString &sourceFolder, const QString &firstVolume, const QString &installDir)
 {
-    return waiting(QStringLiteral("wrar.exe"),
-                   {QStringLiteral("x"), QStringLiteral("-o+"), QStringLiteral("-y"),
-                    dospath::join(sourceFolder, firstVolume), installDir});
+    return waiting(QStringLiteral("wrar.exe"), {QStringLiteral("x"), QStringLiteral("-o+"), QStringLiteral("-y"),
+                                                dospath::join(sourceFolder, firstVolume), installDir});
 }
 
 HelperCommand innerRarExtract(const QString &installDir, const QString &firstVolume, const QString &innerInstallDir)
@@ -50,16 +49,14 @@ HelperCommand innerArjExtract(const QString &installDir, const QString &volume, 
 
 HelperCommand innerAceExtract(const QString &installDir, const QString &firstVolume, const QString &innerInstallDir)
 {
-    return waiting(QStringLiteral("wace.pif"),
-                   {QStringLiteral("x"), QStringLiteral("-y"), dospath::join(installDir, firstVolume),
-                    innerInstallDir});
+    return waiting(QStringLiteral("wace.pif"), {QStringLiteral("x"), QStringLiteral("-y"),
+                                                dospath::join(installDir, firstVolume), innerInstallDir});
 }
 
 HelperCommand aceSetInstall(const QString &sourceFolder, const QString &firstVolume, const QString &installDir)
 {
     return waiting(QStringLiteral("ace.pif"),
-                   {QStringLiteral("x"), QStringLiteral("-y"), dospath::join(sourceFolder, firstVolume),
-                    installDir});
+                   {QStringLiteral("x"), QStringLiteral("-y"), dospath::join(sourceFolder, firstVolume), installDir});
 }
 
 HelperCommand removeLeftover(const QString &drive, const QString &directoryName)
@@ -67,10 +64,7 @@ HelperCommand removeLeftover(const QString &drive, const QString &directoryName)
     return waiting(QStringLiteral("killd.pif"), {drive + QStringLiteral(":\\") + directoryName});
 }
 
-HelperCommand removeInstallDir(const QString &installDir)
-{
-    return waiting(QStringLiteral("killd.pif"), {installDir});
-}
+HelperCommand removeInstallDir(const QString &installDir) { return waiting(QStringLiteral("killd.pif"), {installDir}); }
 
 HelperCommand showErrorReport(const QString &programFolder)
 {
@@ -80,8 +74,7 @@ HelperCommand showErrorReport(const QString &programFolder)
 
 HelperCommand showNfo(const QString &programFolder, const QString &nfoName)
 {
-    return detached(QStringLiteral("notepad.exe"), {dospath::join(programFolder, nfoName)},
-                    WindowHint::NoActivate);
+    return detached(QStringLiteral("notepad.exe"), {dospath::join(programFolder, nfoName)}, WindowHint::NoActivate);
 }
 
 HelperCommand showHelp(const QString &programFolder)

@@ -34,10 +34,10 @@ struct ProgramState {
 
     QString FirstArchivePath;
     QString TempDrive = QStringLiteral("c");
-    QString VersionText; // taken from the About window's label during start-up (kVersionText)
-    QString SettingsPath;  // DOS path of Zelv32.ini
+    QString VersionText;  // taken from the About window's label during start-up (kVersionText)
+    QString SettingsPath; // DOS path of Zelv32.ini
     QString SavedDirLine;
-    QString HelpFile;      // the help file F1 opens in every window
+    QString HelpFile; // the help file F1 opens in every window
 
     // Sets entry i, growing the list when needed.
     void setName(int index, const QString &name)

@@ -16,8 +16,7 @@ const QByteArray kDone = "done\n";
 constexpr int kWaitMs = 5000;
 } // namespace
 
-SingleInstance::SingleInstance(const QString &programFolder, QObject *parent)
-    : QObject(parent)
+SingleInstance::SingleInstance(const QString &programFolder, QObject *parent) : QObject(parent)
 {
     QString folder = QFileInfo(programFolder).canonicalFilePath();
     if (folder.isEmpty())
@@ -36,12 +35,15 @@ bool SingleInstance::askRunningInstance()
 
 bool SingleInstance::handOverToRunningInstance()
 {
-    m_server = new LocalChannelServer(m_name, [this](const QByteArray &line) {
-        if (line != kRestore)
-            return QByteArray();
-        emit restoreRequested();
-        return kDone;
-    }, this);
+    m_server = new LocalChannelServer(
+        m_name,
+        [this](const QByteArray &line) {
+            if (line != kRestore)
+                return QByteArray();
+            emit restoreRequested();
+            return kDone;
+        },
+        this);
     // Whoever holds the name is the running instance; two starts at the same moment cannot
     // both get it.
     if (m_server->listen())

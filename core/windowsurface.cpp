@@ -14,10 +14,7 @@ constexpr FileCommandDoors kDoors[] = {
 
 } // namespace
 
-const FileCommandDoors &doorsOf(FileCommand command)
-{
-    return kDoors[size_t(command)];
-}
+const FileCommandDoors &doorsOf(FileCommand command) { return kDoors[size_t(command)]; }
 
 QStringList WindowSurface::selectedNames() const
 {

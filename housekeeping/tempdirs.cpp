@@ -7,8 +7,7 @@ namespace zelv {
 bool ScanLeftoverTempDirs(CommandContext &c, const QString &drive)
 {
     // The listing is taken once: deleting a folder does not restart it.
-    const QStringList names =
-        c.files.listMatching(drive + QStringLiteral(":\\Zelv0??"), hostfs::EntryKind::Any);
+    const QStringList names = c.files.listMatching(drive + QStringLiteral(":\\Zelv0??"), hostfs::EntryKind::Any);
     for (const QString &name : names) {
         const QString path = drive + QStringLiteral(":\\") + name;
         c.window.setListPath(path);
@@ -16,10 +15,10 @@ bool ScanLeftoverTempDirs(CommandContext &c, const QString &drive)
         c.window.setListPattern(QStringLiteral("*.*"));
         c.window.setKindPanel(KindPanelAlignment::Centred, QStringLiteral("*.*"));
 
-        const MessageAnswer answer = c.dialogs.ask(
-            {QStringLiteral("Temporary directory"),
-             QStringLiteral("Found temporary directory\n\n") + path + QStringLiteral(" . . . . .Delete?"),
-             MessageIcon::Question, MessageButtons::YesNoCancel, true});
+        const MessageAnswer answer =
+            c.dialogs.ask({QStringLiteral("Temporary directory"),
+                           QStringLiteral("Found temporary directory\n\n") + path + QStringLiteral(" . . . . .Delete?"),
+                           MessageIcon::Question, MessageButtons::YesNoCancel, true});
         c.window.processEvents();
 
         if (answer == MessageAnswer::Cancel)

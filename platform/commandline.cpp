@@ -4,7 +4,7 @@ namespace zelv::commandline {
 
 namespace {
 bool isBlank(QChar c) { return c == u' ' || c == u'\t'; }
-}
+} // namespace
 
 QStringList split(QStringView line)
 {

@@ -4,7 +4,7 @@ namespace zelv::dospath {
 
 namespace {
 bool isSeparator(QChar c) { return c == u'\\' || c == u'/'; }
-}
+} // namespace
 
 std::optional<QChar> driveLetter(QStringView path)
 {
@@ -71,9 +71,6 @@ QString folderOf(QStringView path)
     return path.left(cut).toString();
 }
 
-QString nameOf(QStringView path)
-{
-    return path.mid(path.lastIndexOf(u'\\') + 1).toString();
-}
+QString nameOf(QStringView path) { return path.mid(path.lastIndexOf(u'\\') + 1).toString(); }
 
 } // namespace zelv::dospath

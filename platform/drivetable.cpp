@@ -33,15 +33,9 @@ QString remainderAfter(const QString &path, const QString &folder)
 
 } // namespace
 
-DriveTable::DriveTable(QString programFolder)
-    : m_programFolder(QDir::cleanPath(QDir(programFolder).absolutePath()))
-{
-}
+DriveTable::DriveTable(QString programFolder) : m_programFolder(QDir::cleanPath(QDir(programFolder).absolutePath())) {}
 
-QString DriveTable::devicesFolder() const
-{
-    return m_programFolder + u'/' + QLatin1String(kDevices);
-}
+QString DriveTable::devicesFolder() const { return m_programFolder + u'/' + QLatin1String(kDevices); }
 
 bool DriveTable::ensureExists(const QString &homeFolder) const
 {
@@ -103,8 +97,7 @@ QList<Drive> DriveTable::drives() const
         if (!replaced)
             result.append(d);
     }
-    std::sort(result.begin(), result.end(),
-              [](const Drive &a, const Drive &b) { return a.letter < b.letter; });
+    std::sort(result.begin(), result.end(), [](const Drive &a, const Drive &b) { return a.letter < b.letter; });
     QMutexLocker lock(&m_mutex);
     m_cache = result;
     m_cacheStamp = stamp;

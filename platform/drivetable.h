@@ -4,8 +4,8 @@
 #pragma once
 
 #include <QList>
-#include <QString>
 #include <QMutex>
+#include <QString>
 #include <optional>
 
 namespace zelv {

@@ -120,7 +120,8 @@ QStringList collect(const QString &folder, EntryKind kind, bool includeHidden, A
 
 QStringList list(const QString &folder, const WildcardFilter &filter, EntryKind kind, bool *ok)
 {
-    return collect(folder, kind, false, [&](const QString &n) { return filter.matches(n); }, ok);
+    return collect(
+        folder, kind, false, [&](const QString &n) { return filter.matches(n); }, ok);
 }
 
 QStringList listNames(const QString &folder, EntryKind kind, bool includeHidden)
@@ -133,9 +134,8 @@ std::optional<QString> findNameIgnoringCase(const QString &folder, const QString
     struct stat st;
     if (lstat(QFile::encodeName(folder + u'/' + name).constData(), &st) == 0)
         return name;
-    const QStringList found = collect(folder, EntryKind::Any, true, [&](const QString &n) {
-        return n.compare(name, Qt::CaseInsensitive) == 0;
-    });
+    const QStringList found = collect(folder, EntryKind::Any, true,
+                                      [&](const QString &n) { return n.compare(name, Qt::CaseInsensitive) == 0; });
     if (found.isEmpty())
         return std::nullopt;
     return found.first();
@@ -214,10 +214,7 @@ bool rename(const QString &from, const QString &to)
     return ::rename(f.constData(), t.constData()) == 0 || fail();
 }
 
-bool makeDirectory(const QString &path)
-{
-    return mkdir(QFile::encodeName(path).constData(), 0777) == 0 || fail();
-}
+bool makeDirectory(const QString &path) { return mkdir(QFile::encodeName(path).constData(), 0777) == 0 || fail(); }
 
 bool makePath(const QString &path)
 {
@@ -241,9 +238,6 @@ std::optional<qint64> freeBytes(const QString &path)
     return qint64(std::min<unsigned long long>(bytes, static_cast<unsigned long long>(INT64_MAX)));
 }
 
-QString lastError()
-{
-    return QString::fromLocal8Bit(strerror(t_errno));
-}
+QString lastError() { return QString::fromLocal8Bit(strerror(t_errno)); }
 
 } // namespace zelv::hostfs

@@ -24,9 +24,9 @@ QStringList listNames(const QString &folder, EntryKind kind, bool includeHidden 
 // The entry of folder whose name equals name ignoring case; the exact spelling wins.
 std::optional<QString> findNameIgnoringCase(const QString &folder, const QString &name);
 
-bool exists(const QString &path);       // any entry, a dangling link included
-bool isDirectory(const QString &path);  // follows links
-bool isFile(const QString &path);       // follows links
+bool exists(const QString &path);      // any entry, a dangling link included
+bool isDirectory(const QString &path); // follows links
+bool isFile(const QString &path);      // follows links
 std::optional<qint64> fileSize(const QString &path);
 
 // Makes the entry writable again (the original "normal attributes").

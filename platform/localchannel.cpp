@@ -66,8 +66,7 @@ LocalChannelServer::LocalChannelServer(const QString &name, std::function<QByteA
     : QObject(parent)
     , m_name(name)
     , m_handler(std::move(handler))
-{
-}
+{}
 
 LocalChannelServer::~LocalChannelServer()
 {

@@ -22,8 +22,7 @@ std::vector<char32_t> foldedCodePoints(QStringView text)
 // "?" becomes a question mark that may match nothing at a dot or at the end, a "*" right before
 // a dot stops at the name's last dot, and a dot before a wildcard or at the end may match the
 // end of a name that has no dot.
-WildcardPattern::WildcardPattern(QStringView pattern)
-    : m_text(pattern.toString())
+WildcardPattern::WildcardPattern(QStringView pattern) : m_text(pattern.toString())
 {
     if (pattern == u"*" || pattern == u"*.*") {
         m_matchesAll = true;
@@ -44,10 +43,7 @@ WildcardPattern::WildcardPattern(QStringView pattern)
     }
 }
 
-std::vector<char32_t> WildcardPattern::fold(QStringView name)
-{
-    return foldedCodePoints(name);
-}
+std::vector<char32_t> WildcardPattern::fold(QStringView name) { return foldedCodePoints(name); }
 
 bool WildcardPattern::matches(QStringView name) const
 {

@@ -61,6 +61,8 @@ void TestArchiveKind::keys()
 
 void TestArchiveKind::candidate_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("name");
     QTest::addColumn<ArchiveKind>("kind");
     QTest::addColumn<bool>("expected");
@@ -75,6 +77,7 @@ void TestArchiveKind::candidate_data()
     QTest::newRow("ace first") << "prog.ace" << ArchiveKind::Ace << true;
     QTest::newRow("ace continuation") << "prog.C00" << ArchiveKind::Ace << true;
     QTest::newRow("zip has no candidates") << "prog.zip" << ArchiveKind::Zip << false;
+    // clang-format on
 }
 
 void TestArchiveKind::candidate()
@@ -87,6 +90,8 @@ void TestArchiveKind::candidate()
 
 void TestArchiveKind::firstVolume_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("name");
     QTest::addColumn<ArchiveKind>("kind");
     QTest::addColumn<bool>("expected");
@@ -100,6 +105,7 @@ void TestArchiveKind::firstVolume_data()
     QTest::newRow("ace") << "x.Ace" << ArchiveKind::Ace << true;
     QTest::newRow("ace continuation") << "x.c00" << ArchiveKind::Ace << false;
     QTest::newRow("zip never") << "x.zip" << ArchiveKind::Zip << false;
+    // clang-format on
 }
 
 void TestArchiveKind::firstVolume()
@@ -112,6 +118,8 @@ void TestArchiveKind::firstVolume()
 
 void TestArchiveKind::signature_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<ArchiveKind>("kind");
     QTest::addColumn<bool>("expected");
@@ -149,6 +157,7 @@ void TestArchiveKind::signature_data()
 
     QTest::newRow("rar bytes are not ace") << QByteArray("Rar!\x1a\x07\x00....", 11) << ArchiveKind::Ace << false;
     QTest::newRow("zip is judged elsewhere") << QByteArray("PK\x03\x04") << ArchiveKind::Zip << false;
+    // clang-format on
 }
 
 void TestArchiveKind::signature()
@@ -179,7 +188,11 @@ void TestArchiveKind::signatureOfMissingFileOrFolder()
 void TestArchiveKind::signatureClosesTheFile()
 {
     const QString path = m_world.writeFile(m_world.onDrive(u'c', QStringLiteral("many.rar")), "Rar!");
-    const auto openFiles = [] { return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size(); };
+    const auto openFiles = [] {
+        return QDir(QStringLiteral("/proc/self/fd"))
+            .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System)
+            .size();
+    };
     const qsizetype before = openFiles();
     for (int i = 0; i < 50; ++i) {
         QVERIFY(hasVolumeSignature(path, ArchiveKind::Rar));
@@ -191,11 +204,14 @@ void TestArchiveKind::signatureClosesTheFile()
 
 void TestArchiveKind::listedPath_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("expected");
     QTest::newRow("root") << "C:\\" << "C:\\prog.rar";
     QTest::newRow("folder") << "c:\\dl\\new" << "c:\\dl\\new\\prog.rar";
     QTest::newRow("folder with blank") << "c:\\My Downloads" << "c:\\My Downloads\\prog.rar";
+    // clang-format on
 }
 
 void TestArchiveKind::listedPath()

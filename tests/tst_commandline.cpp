@@ -20,6 +20,8 @@ private slots:
 
 void TestCommandLine::split_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("line");
     QTest::addColumn<QStringList>("words");
 
@@ -44,6 +46,7 @@ void TestCommandLine::split_data()
     QTest::newRow("program backslash quote unquoted") << "c:\\dir\\\" x\"" << QStringList{"c:\\dir\\ x"};
     QTest::newRow("leading blanks before program") << "   killd.pif c:\\Zelv001" << QStringList{"killd.pif", "c:\\Zelv001"};
     QTest::newRow("unclosed quote runs to the end") << "prog \"a b  c" << QStringList{"prog", "a b  c"};
+    // clang-format on
 }
 
 void TestCommandLine::split()
@@ -55,6 +58,8 @@ void TestCommandLine::split()
 
 void TestCommandLine::roundTrip_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("word");
 
     QTest::newRow("plain") << "x";
@@ -75,6 +80,7 @@ void TestCommandLine::roundTrip_data()
     QTest::newRow("blank only") << " ";
     QTest::newRow("dollar and angle") << ">mailto:a b@example.com";
     QTest::newRow("non-ASCII") << "c:\\Téléchargements\\été.rar";
+    // clang-format on
 }
 
 void TestCommandLine::roundTrip()
@@ -97,13 +103,17 @@ void TestCommandLine::quoteLeavesPlainWords()
     for (const char *w : {"x", "-o+", "c:\\Zelv001\\", "c:\\", "$http://example.com/a?b=c&d", ">mailto:a@b.example"})
         QCOMPARE(commandline::quote(QString::fromUtf8(w)), QString::fromUtf8(w));
     QCOMPARE(commandline::quote(QString()), QStringLiteral("\"\""));
-    QCOMPARE(commandline::quote(QStringLiteral("c:\\My Downloads\\prog.rar")), QStringLiteral("\"c:\\My Downloads\\prog.rar\""));
+    QCOMPARE(commandline::quote(QStringLiteral("c:\\My Downloads\\prog.rar")),
+             QStringLiteral("\"c:\\My Downloads\\prog.rar\""));
     QCOMPARE(commandline::quoteProgram(QStringLiteral("wrar.exe")), QStringLiteral("wrar.exe"));
-    QCOMPARE(commandline::quoteProgram(QStringLiteral("c:\\My Dir\\setup.exe")), QStringLiteral("\"c:\\My Dir\\setup.exe\""));
+    QCOMPARE(commandline::quoteProgram(QStringLiteral("c:\\My Dir\\setup.exe")),
+             QStringLiteral("\"c:\\My Dir\\setup.exe\""));
 }
 
 void TestCommandLine::builders_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<HelperCommand>("command");
     QTest::addColumn<QStringList>("words");
     QTest::addColumn<StartMode>("mode");
@@ -179,6 +189,7 @@ void TestCommandLine::builders_data()
                                    << QStringList{"c:\\My Games\\Zelv 003\\setup.exe"} << StartMode::Detached << 0;
     QTest::newRow("setup in root") << runSetup("D:\\")
                                    << QStringList{"D:\\setup.exe"} << StartMode::Detached << 0;
+    // clang-format on
 }
 
 void TestCommandLine::builders()
@@ -208,7 +219,8 @@ void TestCommandLine::plainLines()
     QCOMPARE(removeInstallDir("c:\\Zelv001").commandLine, QStringLiteral("killd.pif c:\\Zelv001"));
     QCOMPARE(removeLeftover("c", "Zelv001").commandLine, QStringLiteral("killd.pif c:\\Zelv001"));
     QCOMPARE(showHelp("c:\\Zelvant32").commandLine, QStringLiteral("winhelp.exe c:\\Zelvant32\\Zelv32.hlp"));
-    QCOMPARE(openWebPage("http://www.example.com/").commandLine, QStringLiteral("webdial.exe $http://www.example.com/"));
+    QCOMPARE(openWebPage("http://www.example.com/").commandLine,
+             QStringLiteral("webdial.exe $http://www.example.com/"));
     QCOMPARE(newMail("a@example.com").commandLine, QStringLiteral("webdial.exe >mailto:a@example.com"));
     QCOMPARE(runSetup("c:\\Zelv003").commandLine, QStringLiteral("c:\\Zelv003\\setup.exe"));
     // With a blank, only the part holding it is quoted.

@@ -48,7 +48,9 @@ QList<Run> readRuns(const QString &dumpFile)
 class EnvGuard {
 public:
     EnvGuard(const char *name, const QByteArray &value)
-        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name))
+        : m_name(name)
+        , m_had(qEnvironmentVariableIsSet(name))
+        , m_old(qgetenv(name))
     {
         qputenv(name, value);
     }
@@ -146,6 +148,8 @@ void TestCommandRunner::execWaitsForTheProgram()
 
 void TestCommandRunner::execPassesWords_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("line");
     QTest::addColumn<QStringList>("args");
 
@@ -157,6 +161,7 @@ void TestCommandRunner::execPassesWords_data()
     QTest::newRow("non-ASCII") << "wrar.exe c:\\Téléchargements\\été.rar" << QStringList{"c:\\Téléchargements\\été.rar"};
     QTest::newRow("built line") << helpercommands::rarSetInstall("c:\\My Downloads", "prog.rar", "d:\\Zelv 002").commandLine
                                 << QStringList{"x", "-o+", "-y", "c:\\My Downloads\\prog.rar", "d:\\Zelv 002"};
+    // clang-format on
 }
 
 void TestCommandRunner::execPassesWords()
@@ -197,6 +202,8 @@ void TestCommandRunner::execReportsExitCode()
 
 void TestCommandRunner::bareNameInProgramFolder_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("installedAs");
     QTest::addColumn<QString>("word");
 
@@ -206,6 +213,7 @@ void TestCommandRunner::bareNameInProgramFolder_data()
     // The program folder comes before PATH, even for a name PATH has.
     QTest::newRow("before PATH") << "true" << "true";
     QTest::newRow("before PATH, other case") << "true" << "TRUE";
+    // clang-format on
 }
 
 void TestCommandRunner::bareNameInProgramFolder()
@@ -223,8 +231,8 @@ void TestCommandRunner::bareNameInProgramFolder()
 
 void TestCommandRunner::bareNameOnPath()
 {
-    if (QStandardPaths::findExecutable(QStringLiteral("true")).isEmpty()
-        || QStandardPaths::findExecutable(QStringLiteral("false")).isEmpty())
+    if (QStandardPaths::findExecutable(QStringLiteral("true")).isEmpty() ||
+        QStandardPaths::findExecutable(QStringLiteral("false")).isEmpty())
         QSKIP("no true and false on PATH");
     const CommandRunner runner(m_world->drives());
     const ExecResult t = runner.ExecCmd(QStringLiteral("true"));
@@ -253,6 +261,8 @@ void TestCommandRunner::bareNameOnPath()
 
 void TestCommandRunner::notStarted_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("line");
 
     QTest::newRow("missing bare name") << "wrar.exe x -o+ -y c:\\a.rar c:\\Zelv001";
@@ -263,6 +273,7 @@ void TestCommandRunner::notStarted_data()
     QTest::newRow("on no drive") << "q:\\Zelv002\\setup.exe";
     QTest::newRow("a folder") << "c:\\Zelv002";
     QTest::newRow("a folder in the program folder") << "dosdevices";
+    // clang-format on
 }
 
 void TestCommandRunner::notStarted()
@@ -288,6 +299,8 @@ void TestCommandRunner::notStarted()
 
 void TestCommandRunner::dosPathProgram_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("placedAt"); // below drive c
     QTest::addColumn<QString>("line");
     QTest::addColumn<QStringList>("args");
@@ -298,6 +311,7 @@ void TestCommandRunner::dosPathProgram_data()
                             << QStringList{"a", "b"};
     QTest::newRow("built line") << "My Games/Zelv 003/setup.exe"
                                 << helpercommands::runSetup("c:\\My Games\\Zelv 003").commandLine << QStringList{};
+    // clang-format on
 }
 
 void TestCommandRunner::dosPathProgram()
@@ -310,7 +324,8 @@ void TestCommandRunner::dosPathProgram()
     QVERIFY2(r.succeeded(), qPrintable(r.error));
     const QList<Run> runs = readRuns(m_dump);
     QCOMPARE(runs.size(), 1);
-    QCOMPARE(QFileInfo(runs[0].program).canonicalFilePath(), QFileInfo(m_world->onDrive(u'c', placedAt)).canonicalFilePath());
+    QCOMPARE(QFileInfo(runs[0].program).canonicalFilePath(),
+             QFileInfo(m_world->onDrive(u'c', placedAt)).canonicalFilePath());
     QCOMPARE(runs[0].args, args);
 }
 
@@ -373,6 +388,8 @@ void TestCommandRunner::windowsProgram()
 
 void TestCommandRunner::detachedHint_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<HelperCommand>("command");
     QTest::addColumn<QString>("tool"); // the test tool's name in the program folder, or its place on c:
     QTest::addColumn<bool>("onDrive");
@@ -386,6 +403,7 @@ void TestCommandRunner::detachedHint_data()
     QTest::newRow("help") << showHelp("c:\\Zelvant32") << "winhelp.exe" << false << "4" << QStringList{"c:\\Zelvant32\\Zelv32.hlp"};
     QTest::newRow("mail") << newMail("a@example.com") << "webdial.exe" << false << "1" << QStringList{">mailto:a@example.com"};
     QTest::newRow("setup") << runSetup("c:\\My Games\\Zelv 003") << "My Games/Zelv 003/setup.exe" << true << "0" << QStringList{};
+    // clang-format on
 }
 
 void TestCommandRunner::detachedHint()
@@ -413,7 +431,8 @@ void TestCommandRunner::detachedReturnsAtOnce()
 {
     m_world->installTestTool(QStringLiteral("argdump"), QStringLiteral("notepad.exe"));
     qputenv("ZELV_ARGDUMP_SLEEP_MS", "3000");
-    const ExecResult r = CommandRunner(m_world->drives()).StartDetached(QStringLiteral("notepad.exe c:\\x.txt"), WindowHint::NoActivate);
+    const ExecResult r =
+        CommandRunner(m_world->drives()).StartDetached(QStringLiteral("notepad.exe c:\\x.txt"), WindowHint::NoActivate);
     // The program writes only after its sleep; had the start waited, the dump would be there.
     QVERIFY(!QFileInfo::exists(m_dump));
     QVERIFY(r.started);
@@ -430,7 +449,8 @@ void TestCommandRunner::waitingRunsInOrder()
     const CommandRunner runner(m_world->drives());
     const QList<HelperCommand> commands{
         helpercommands::removeLeftover(QStringLiteral("c"), QStringLiteral("Zelv001")),
-        helpercommands::rarSetInstall(QStringLiteral("c:\\My Downloads"), QStringLiteral("prog.rar"), QStringLiteral("c:\\Zelv002")),
+        helpercommands::rarSetInstall(QStringLiteral("c:\\My Downloads"), QStringLiteral("prog.rar"),
+                                      QStringLiteral("c:\\Zelv002")),
         helpercommands::removeInstallDir(QStringLiteral("c:\\Zelv002")),
     };
     for (qsizetype i = 0; i < commands.size(); ++i) {

@@ -32,17 +32,16 @@ struct Commands {
     test::ScriptedDialogs dialogs;
     ProgramState state;
     test::ScriptedSurface window{files};
-    CommandContext context{window, state, files, runner, disks, zip, dialogs,
-                           world.drives().toDos(world.programFolder()).value_or(QString())};
+    CommandContext context{window, state, files,   runner,
+                           disks,  zip,   dialogs, world.drives().toDos(world.programFolder()).value_or(QString())};
 
     Commands() { world.installHelper(QStringLiteral("killd.pif")); }
 
     // Every file command's doors at once, as the scripted window holds them.
     void enableAll()
     {
-        window.setCommandsEnabled({FileCommand::Diz, FileCommand::Nfo, FileCommand::Install, FileCommand::Test,
-                                   FileCommand::Delete},
-                                  true);
+        window.setCommandsEnabled(
+            {FileCommand::Diz, FileCommand::Nfo, FileCommand::Install, FileCommand::Test, FileCommand::Delete}, true);
     }
     QStringList enabledDoors() const
     {
@@ -101,6 +100,8 @@ void TestCommands::leftoverScanStepsInOrder()
 
 void TestCommands::kindSwitch_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<ArchiveKind>("kind");
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<QString>("caption");
@@ -111,6 +112,7 @@ void TestCommands::kindSwitch_data()
     QTest::newRow("rar takes them") << ArchiveKind::Rar << "*.R??;*.0??" << "*.rar" << QStringList{"delete"};
     QTest::newRow("arj takes them") << ArchiveKind::Arj << "*.A??;*.0??" << "*.arj" << QStringList{"delete"};
     QTest::newRow("ace takes them") << ArchiveKind::Ace << "*.ACE;*.C??" << "*.ace" << QStringList{"delete"};
+    // clang-format on
 }
 
 void TestCommands::kindSwitch()
@@ -132,6 +134,8 @@ void TestCommands::kindSwitch()
 
 void TestCommands::clickAvailability_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<std::optional<ArchiveKind>>("pressed");
     QTest::addColumn<QStringList>("enabled");
 
@@ -145,6 +149,7 @@ void TestCommands::clickAvailability_data()
     QTest::newRow("ace: as rar") << std::optional(ArchiveKind::Ace) << QStringList{"Diz", "button 9", "install", "test"};
     QTest::newRow("arj: nothing changes")
         << std::optional(ArchiveKind::Arj) << QStringList{"button 6", "Diz", "button 10", "test"};
+    // clang-format on
 }
 
 void TestCommands::clickAvailability()
@@ -193,6 +198,8 @@ void TestCommands::changedFolder()
 
 void TestCommands::installDirs_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QStringList>("taken");
     QTest::addColumn<int>("from");
     QTest::addColumn<QString>("expected");
@@ -206,6 +213,7 @@ void TestCommands::installDirs_data()
     for (int i = 1; i <= 999; ++i)
         many << QStringLiteral("Zelv%1").arg(i, 3, 10, QLatin1Char('0'));
     QTest::newRow("after 999, four digits") << many << 1 << "c:\\Zelv1000";
+    // clang-format on
 }
 
 void TestCommands::installDirs()
@@ -238,6 +246,8 @@ void TestCommands::installDirOnADriveThatIsNotReady()
 
 void TestCommands::viewerPlacement_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<bool>("maximized");
     QTest::addColumn<double>("top");
     QTest::addColumn<bool>("placed");
@@ -246,6 +256,7 @@ void TestCommands::viewerPlacement_data()
     QTest::newRow("just room above") << false << 2501.0 << true;
     QTest::newRow("2500 below the top is not enough") << false << 2500.0 << false;
     QTest::newRow("maximized") << true << 3000.0 << false;
+    // clang-format on
 }
 
 void TestCommands::viewerPlacement()

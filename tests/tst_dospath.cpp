@@ -21,6 +21,8 @@ private slots:
 
 void TestDosPath::driveLetter_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("letter"); // empty: no drive
 
@@ -35,6 +37,7 @@ void TestDosPath::driveLetter_data()
     QTest::newRow("host path") << "/home/x" << "";
     QTest::newRow("one character") << "c" << "";
     QTest::newRow("empty") << "" << "";
+    // clang-format on
 }
 
 void TestDosPath::driveLetter()
@@ -55,6 +58,8 @@ void TestDosPath::driveLetter()
 
 void TestDosPath::components_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("path");
     QTest::addColumn<QStringList>("parts");
     QTest::addColumn<QString>("normalized");
@@ -73,6 +78,7 @@ void TestDosPath::components_data()
     QTest::newRow("case kept") << "c:\\My Downloads\\Prog.RAR" << QStringList{"My Downloads", "Prog.RAR"}
                                << "c:\\My Downloads\\Prog.RAR";
     QTest::newRow("three dots is a name") << "c:\\...\\x" << QStringList{"...", "x"} << "c:\\...\\x";
+    // clang-format on
 }
 
 void TestDosPath::components()
@@ -88,6 +94,8 @@ void TestDosPath::components()
 
 void TestDosPath::driveRoot_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("path");
     QTest::addColumn<bool>("root");
 
@@ -101,6 +109,7 @@ void TestDosPath::driveRoot_data()
     QTest::newRow("c:\\sub\\..\\x") << "c:\\sub\\..\\x" << false;
     QTest::newRow("no drive") << "\\" << false;
     QTest::newRow("empty") << "" << false;
+    // clang-format on
 }
 
 void TestDosPath::driveRoot()
@@ -112,6 +121,8 @@ void TestDosPath::driveRoot()
 
 void TestDosPath::join_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("joined");
@@ -121,6 +132,7 @@ void TestDosPath::join_data()
     QTest::newRow("folder") << "c:\\dir" << "x" << "c:\\dir\\x";
     QTest::newRow("folder with backslash") << "c:\\dir\\" << "x" << "c:\\dir\\x";
     QTest::newRow("blanks") << "c:\\My Downloads" << "prog part1.rar" << "c:\\My Downloads\\prog part1.rar";
+    // clang-format on
 }
 
 void TestDosPath::join()
@@ -133,6 +145,8 @@ void TestDosPath::join()
 
 void TestDosPath::folderAndName_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("name");
@@ -142,6 +156,7 @@ void TestDosPath::folderAndName_data()
     QTest::newRow("root") << "c:\\" << "c:\\" << "";
     QTest::newRow("deep") << "d:\\a b\\c\\prog.rar" << "d:\\a b\\c" << "prog.rar";
     QTest::newRow("bare name") << "setup.exe" << "" << "setup.exe";
+    // clang-format on
 }
 
 void TestDosPath::folderAndName()

@@ -144,6 +144,8 @@ void TestDriveTable::drivesListing()
 
 void TestDriveTable::toHost_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("dos");
     QTest::addColumn<bool>("found");
     QTest::addColumn<QString>("relative"); // below drive c's folder
@@ -162,6 +164,7 @@ void TestDriveTable::toHost_data()
     QTest::newRow("drive without folder") << "m:\\Zelv001" << false << "";
     QTest::newRow("no drive") << "Zelv001\\Sub" << false << "";
     QTest::newRow("empty") << "" << false << "";
+    // clang-format on
 }
 
 void TestDriveTable::toHost()
@@ -206,6 +209,8 @@ void TestDriveTable::toHostPrefersExactSpelling()
 
 void TestDriveTable::toDos_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("relative"); // below the world's root
     QTest::addColumn<QString>("dos");      // empty: nothing
 
@@ -221,6 +226,7 @@ void TestDriveTable::toDos_data()
     QTest::newRow("outside every drive") << "elsewhere/x.txt" << "";
     // A link outside every drive into a drive: shown where it really is.
     QTest::newRow("through a link") << "alias/f.txt" << "D:\\deep\\f.txt";
+    // clang-format on
 }
 
 void TestDriveTable::toDos()
@@ -253,7 +259,8 @@ void TestDriveTable::toDosThroughWholeFileSystemDrive()
     QCOMPARE(world.drives().toDos(QStringLiteral("/usr/bin")), std::optional<QString>(QStringLiteral("Z:\\usr\\bin")));
     QCOMPARE(world.drives().toHost(u"z:\\USR\\Bin"), std::optional<QString>(QStringLiteral("/usr/bin")));
     // The world's own drive is the longer prefix.
-    QCOMPARE(world.drives().toDos(world.onDrive(u'c', QStringLiteral("x"))), std::optional<QString>(QStringLiteral("C:\\x")));
+    QCOMPARE(world.drives().toDos(world.onDrive(u'c', QStringLiteral("x"))),
+             std::optional<QString>(QStringLiteral("C:\\x")));
 }
 
 void TestDriveTable::changedLinksAreSeenAtOnce()
@@ -272,13 +279,16 @@ void TestDriveTable::changedLinksAreSeenAtOnce()
     const QString link = world.drives().devicesFolder() + QStringLiteral("/e:");
     QVERIFY(QFile::remove(link));
     QVERIFY(QFile::link(second, link));
-    QCOMPARE(world.drives().toHost(u"e:\\only-here.txt"), std::optional<QString>(second + QStringLiteral("/only-here.txt")));
+    QCOMPARE(world.drives().toHost(u"e:\\only-here.txt"),
+             std::optional<QString>(second + QStringLiteral("/only-here.txt")));
     QVERIFY(QFile::remove(link));
     QCOMPARE(world.drives().drive(u'e'), std::nullopt);
 }
 
 void TestDriveTable::roundTrip_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("dos");
     QTest::addColumn<QString>("back");
 
@@ -286,6 +296,7 @@ void TestDriveTable::roundTrip_data()
     QTest::newRow("not existing") << "c:\\New Folder\\x.TXT" << "C:\\New Folder\\x.TXT";
     QTest::newRow("root") << "c:\\" << "C:\\";
     QTest::newRow("second drive") << "e:\\My Downloads\\prog.rar" << "E:\\My Downloads\\prog.rar";
+    // clang-format on
 }
 
 void TestDriveTable::roundTrip()
@@ -318,8 +329,10 @@ void TestDriveTable::listing()
     QCOMPARE(fs.list(u"c:\\dl", u"*.zip;*.rar", hostfs::EntryKind::Files), (QStringList{"x.RAR", "x.zip"}));
 
     // A link to a file is a file; a link to a folder is not.
-    QVERIFY(QFile::link(world.onDrive(u'c', QStringLiteral("dl/x.zip")), world.onDrive(u'c', QStringLiteral("dl/y.r01"))));
-    QVERIFY(QFile::link(world.onDrive(u'c', QStringLiteral("dl/dir.rar")), world.onDrive(u'c', QStringLiteral("dl/z.r02"))));
+    QVERIFY(
+        QFile::link(world.onDrive(u'c', QStringLiteral("dl/x.zip")), world.onDrive(u'c', QStringLiteral("dl/y.r01"))));
+    QVERIFY(QFile::link(world.onDrive(u'c', QStringLiteral("dl/dir.rar")),
+                        world.onDrive(u'c', QStringLiteral("dl/z.r02"))));
     QCOMPARE(fs.list(u"c:\\dl", u"*.R??", hostfs::EntryKind::Files), (QStringList{"x.r00", "x.RAR", "x.reg", "y.r01"}));
     QCOMPARE(fs.list(u"c:\\dl", u"*", hostfs::EntryKind::Directories), (QStringList{"dir.rar", "z.r02"}));
 
@@ -349,7 +362,8 @@ void TestDriveTable::renameNeverReplaces()
     world.makeFolder(world.onDrive(u'c', QStringLiteral("dl/Folder")));
     const DosFileSystem fs(world.drives());
 
-    for (const char16_t *target : {u"c:\\dl\\Report.txt", u"c:\\dl\\REPORT.TXT", u"c:\\DL\\report.txt", u"c:\\dl\\folder"}) {
+    for (const char16_t *target :
+         {u"c:\\dl\\Report.txt", u"c:\\dl\\REPORT.TXT", u"c:\\DL\\report.txt", u"c:\\dl\\folder"}) {
         QVERIFY2(!fs.rename(u"c:\\dl\\a.txt", QStringView(target)), qPrintable(QStringView(target).toString()));
         QCOMPARE(contents(world.onDrive(u'c', QStringLiteral("dl/a.txt"))), QByteArray("A"));
         QCOMPARE(contents(world.onDrive(u'c', QStringLiteral("dl/Report.txt"))), QByteArray("R"));
@@ -390,6 +404,8 @@ void TestDriveTable::resetAttributes()
 
 void TestDriveTable::makeDirectory_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("dos");
     QTest::addColumn<QString>("made"); // the new folder as the table shows it; empty: refused
 
@@ -402,6 +418,7 @@ void TestDriveTable::makeDirectory_data()
     QTest::newRow("parent missing") << "c:\\missing\\New" << "";
     QTest::newRow("new") << "c:\\New Folder" << "C:\\New Folder";
     QTest::newRow("new in existing, other case") << "c:\\EXISTING\\Zelv001" << "C:\\existing\\Zelv001";
+    // clang-format on
 }
 
 void TestDriveTable::makeDirectory()

@@ -76,6 +76,8 @@ void TestFileList::showAndWait(FileList &list)
 
 void TestFileList::listing_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QStringList>("present");
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<QStringList>("expected");
@@ -95,6 +97,7 @@ void TestFileList::listing_data()
         << QStringList{"p.ace", "p.c00", "p.zip"} << " *.ACE ; *.C?? " << QStringList{"p.ace", "p.c00"};
     QTest::newRow("nothing matches") << QStringList{"a.txt"} << "*.zip" << QStringList{};
     QTest::newRow("empty pattern lists nothing") << QStringList{"a.txt"} << "" << QStringList{};
+    // clang-format on
 }
 
 void TestFileList::listing()
@@ -116,6 +119,8 @@ void TestFileList::listing()
 
 void TestFileList::pathSpelling_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("given");
     QTest::addColumn<QString>("expected");
     QTest::newRow("folder in lower case") << "c:\\games" << "C:\\Games";
@@ -124,6 +129,7 @@ void TestFileList::pathSpelling_data()
     QTest::newRow("drive alone is its root") << "c:" << "C:\\";
     QTest::newRow("root") << "c:\\" << "C:\\";
     QTest::newRow("dot dot") << "c:\\games\\new\\.." << "C:\\Games";
+    // clang-format on
 }
 
 void TestFileList::pathSpelling()
@@ -138,12 +144,15 @@ void TestFileList::pathSpelling()
 
 void TestFileList::unopenableFolderChangesNothing_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("given");
     QTest::newRow("missing folder") << "c:\\keep\\nowhere";
     QTest::newRow("a file") << "c:\\keep\\one.zip";
     QTest::newRow("no such drive") << "q:\\";
     QTest::newRow("no drive at all") << "keep";
     QTest::newRow("empty") << "";
+    // clang-format on
 }
 
 void TestFileList::unopenableFolderChangesNothing()
@@ -225,7 +234,7 @@ void TestFileList::selectionByIndex()
     list.setSelected(7, true);
     list.setSelected(9, true);
     list.setSelected(9, false);
-    list.setSelected(-1, true);  // outside the list: ignored
+    list.setSelected(-1, true); // outside the list: ignored
     list.setSelected(500, true);
     QCOMPARE(selectedRows(list), QList<int>{7});
     QVERIFY(!list.selected(-1));
@@ -248,7 +257,8 @@ void TestFileList::selectionByIndex()
 
 void TestFileList::extendedSelectionByMouse()
 {
-    const QString folder = folderWith(QStringLiteral("clicks"), {"0.zip", "1.zip", "2.zip", "3.zip", "4.zip", "5.zip", "6.zip"});
+    const QString folder =
+        folderWith(QStringLiteral("clicks"), {"0.zip", "1.zip", "2.zip", "3.zip", "4.zip", "5.zip", "6.zip"});
     FileList list(m_files);
     QVERIFY(list.setPath(folder));
     showAndWait(list);

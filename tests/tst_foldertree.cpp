@@ -76,8 +76,10 @@ void TestFolderTree::initTestCase()
         m_world.makeFolder(m_world.onDrive(u'c', QString::fromLatin1(folder)));
     m_world.writeFile(m_world.onDrive(u'c', QStringLiteral("tree/file.txt")), "x");
     m_world.writeFile(m_world.onDrive(u'c', QStringLiteral("Games/readme.txt")), "x");
-    QVERIFY(QFile::link(m_world.onDrive(u'c', QStringLiteral("Games/Old")), m_world.onDrive(u'c', QStringLiteral("tree/linked"))));
-    QVERIFY(QFile::link(m_world.onDrive(u'c', QStringLiteral("tree/file.txt")), m_world.onDrive(u'c', QStringLiteral("tree/filelink"))));
+    QVERIFY(QFile::link(m_world.onDrive(u'c', QStringLiteral("Games/Old")),
+                        m_world.onDrive(u'c', QStringLiteral("tree/linked"))));
+    QVERIFY(QFile::link(m_world.onDrive(u'c', QStringLiteral("tree/file.txt")),
+                        m_world.onDrive(u'c', QStringLiteral("tree/filelink"))));
     m_world.makeFolder(m_world.addDrive(u'd') + QStringLiteral("/Stuff"));
 }
 
@@ -131,6 +133,8 @@ void TestFolderTree::foldersListedWhenOpened()
 
 void TestFolderTree::setPath_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("given");
     QTest::addColumn<QString>("expected");
     QTest::newRow("deep, lower case") << "c:\\games\\new\\deep" << "C:\\Games\\New\\Deep";
@@ -140,6 +144,7 @@ void TestFolderTree::setPath_data()
     QTest::newRow("other drive") << "d:\\stuff" << "D:\\Stuff";
     QTest::newRow("through a link") << "c:\\tree\\LINKED" << "C:\\tree\\linked";
     QTest::newRow("dot dot") << "c:\\games\\old\\..\\new" << "C:\\Games\\New";
+    // clang-format on
 }
 
 void TestFolderTree::setPath()
@@ -160,6 +165,8 @@ void TestFolderTree::setPath()
 
 void TestFolderTree::setPathRefuses_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("given");
     QTest::newRow("missing folder") << "c:\\games\\nowhere";
     QTest::newRow("missing in the middle") << "c:\\nowhere\\new";
@@ -169,6 +176,7 @@ void TestFolderTree::setPathRefuses_data()
     QTest::newRow("no such drive") << "q:\\";
     QTest::newRow("no drive") << "games";
     QTest::newRow("empty") << "";
+    // clang-format on
 }
 
 void TestFolderTree::setPathRefuses()

@@ -1,9 +1,9 @@
 // The main window driven as a person would, offscreen, with its questions answered by script.
 
+#include "archive/xceedzip.h"
 #include "core/settingsfile.h"
 #include "support/scripteddialogs.h"
 #include "support/testworld.h"
-#include "archive/xceedzip.h"
 #include "ui/aboutwindow.h"
 #include "ui/form1.h"
 #include "ui/layoutrules.h"
@@ -75,7 +75,8 @@ struct Fixture {
     void writeSettings(const QString &folder)
     {
         world.writeFile(ini(), "Version=v2.72\r\nState= 0\r\nTop= 300\r\nLeft= 450\r\nHeight= 4500\r\nWidth= 6600\r\n"
-                               "Panel1.width= 400\r\nDir=" + folder.toLatin1() + "\r\n");
+                               "Panel1.width= 400\r\nDir=" +
+                                   folder.toLatin1() + "\r\n");
     }
 };
 
@@ -161,11 +162,11 @@ void TestForm1::normalExitSavesTheWindow()
     QVERIFY(form.setTreePath(QStringLiteral("c:\\games\\new")));
     part<PaneSplitter>(form, "GTSplitter1")->setFirstPaneWidth(420);
     form.close();
-    QByteArray expected = "Version=v2.72\r\nState= 0\r\nTop=" + formatSettingsNumber(form.windowTop()).toLatin1()
-                          + "\r\nLeft=" + formatSettingsNumber(form.windowLeft()).toLatin1()
-                          + "\r\nHeight=" + formatSettingsNumber(form.windowHeight()).toLatin1()
-                          + "\r\nWidth=" + formatSettingsNumber(form.windowWidth()).toLatin1()
-                          + "\r\nPanel1.width= 420\r\nDir=C:\\Games\\New\r\n";
+    QByteArray expected = "Version=v2.72\r\nState= 0\r\nTop=" + formatSettingsNumber(form.windowTop()).toLatin1() +
+                          "\r\nLeft=" + formatSettingsNumber(form.windowLeft()).toLatin1() +
+                          "\r\nHeight=" + formatSettingsNumber(form.windowHeight()).toLatin1() +
+                          "\r\nWidth=" + formatSettingsNumber(form.windowWidth()).toLatin1() +
+                          "\r\nPanel1.width= 420\r\nDir=C:\\Games\\New\r\n";
     QCOMPARE(readAll(f.ini()), expected);
 }
 
@@ -279,6 +280,8 @@ void TestForm1::noteCopiesAndErrorReportAreCleanedUp()
 
 void TestForm1::leftoverScan_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QList<MessageAnswer>>("answers");
     QTest::addColumn<QStringList>("remaining");
     QTest::addColumn<int>("boxes");
@@ -286,6 +289,7 @@ void TestForm1::leftoverScan_data()
     QTest::newRow("yes no yes") << QList<A>{A::Yes, A::No, A::Yes} << QStringList{"Zelv002"} << 3;
     QTest::newRow("cancel first") << QList<A>{A::Cancel} << QStringList{"Zelv001", "Zelv002", "Zelv003"} << 1;
     QTest::newRow("no yes cancel") << QList<A>{A::No, A::Yes, A::Cancel} << QStringList{"Zelv001", "Zelv003"} << 3;
+    // clang-format on
 }
 
 void TestForm1::leftoverScan()
@@ -412,6 +416,8 @@ void TestForm1::kindSwitching()
 
 void TestForm1::clickAvailability_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<int>("kind");
     QTest::addColumn<QList<int>>("enabledButtons");
     QTest::addColumn<QStringList>("enabledItems");
@@ -421,6 +427,7 @@ void TestForm1::clickAvailability_data()
     QTest::newRow("rar") << int(RarButton) << QList<int>{InstallButton} << QStringList{"install"};
     QTest::newRow("ace") << int(AceButton) << QList<int>{InstallButton} << QStringList{"install"};
     QTest::newRow("arj") << int(ArjButton) << QList<int>{} << QStringList{};
+    // clang-format on
 }
 
 void TestForm1::clickAvailability()
@@ -439,7 +446,8 @@ void TestForm1::clickAvailability()
     QVERIFY(form.listCount() >= 1);
 
     // A right click changes nothing; a left click on the entry applies the kind's rule.
-    const QPoint entry = part<FileList>(form, "File1")->visualRect(part<FileList>(form, "File1")->model()->index(0, 0)).center();
+    const QPoint entry =
+        part<FileList>(form, "File1")->visualRect(part<FileList>(form, "File1")->model()->index(0, 0)).center();
     QTest::mouseClick(part<FileList>(form, "File1")->viewport(), Qt::RightButton, {}, entry);
     for (int b : {DizButton, NfoButton, InstallButton, TestButton})
         QVERIFY(!form.toolbarButtonEnabled(b));
@@ -581,7 +589,8 @@ void TestForm1::escapeAndZipProgress()
 
     form.setFolderPanelLook(FolderPanelLook::Progress);
     form.setFolderPanelPercent(0);
-    emit part<XceedZip>(form, "XceedZip1")->Status(QStringLiteral("a.txt"), 10, 5, 4, 0, QDateTime(), 0, 50, 40, 8, false, 0, QString());
+    emit part<XceedZip>(form, "XceedZip1")
+        ->Status(QStringLiteral("a.txt"), 10, 5, 4, 0, QDateTime(), 0, 50, 40, 8, false, 0, QString());
     QCOMPARE(part<StatusPanel>(form, "SSPanel3")->floodPercent(), 40);
 }
 

@@ -38,7 +38,8 @@ Run killd(const test::TestWorld &world, const QStringList &args)
     p.setArguments(args);
     p.start();
     p.waitForFinished(60000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardError())};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromLocal8Bit(p.readAllStandardError())};
 }
 
 struct ChildRun : Run {
@@ -102,7 +103,8 @@ bool makeChain(const QByteArray &top, const QByteArray &name, int depth)
     int fd = open(top.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     for (int i = 0; i < depth && fd >= 0; ++i) {
         const int next = mkdirat(fd, name.constData(), 0755) == 0
-            ? openat(fd, name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+                             ? openat(fd, name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                             : -1;
         close(fd);
         fd = next;
     }
@@ -120,7 +122,8 @@ void removeChain(const QByteArray &top, const QByteArray &name)
     if (fd < 0)
         return;
     int depth = 0;
-    for (int next; (next = openat(fd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) >= 0; ++depth) {
+    for (int next; (next = openat(fd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) >= 0;
+         ++depth) {
         close(fd);
         fd = next;
     }
@@ -171,10 +174,13 @@ void TestKilld::init()
 
 void TestKilld::removesATreeWithReadOnlyParts_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<bool>("asOrdinaryUser");
     QTest::newRow("as the test's user") << false;
     // Root reads any folder; anyone else must give itself the rights first.
     QTest::newRow("as an ordinary user") << true;
+    // clang-format on
 }
 
 void TestKilld::removesATreeWithReadOnlyParts()
@@ -196,7 +202,9 @@ void TestKilld::removesATreeWithReadOnlyParts()
     } else {
         if (geteuid() != 0)
             QSKIP("only root can run it as another user (the other row is an ordinary user's run)");
-        QCOMPARE(QProcess::execute(QStringLiteral("chown"), {QStringLiteral("-R"), QStringLiteral("65534:65534"), m_world->root()}), 0);
+        QCOMPARE(QProcess::execute(QStringLiteral("chown"),
+                                   {QStringLiteral("-R"), QStringLiteral("65534:65534"), m_world->root()}),
+                 0);
         r = killdInChild(*m_world, QStringLiteral("c:\\Zelv001"), [] {
             if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
                 _exit(77);
@@ -267,6 +275,8 @@ void TestKilld::missingDirectoryIsAlreadyGone()
 
 void TestKilld::refusals_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QStringList>("args");
     QTest::newRow("no argument") << QStringList();
     QTest::newRow("empty argument") << QStringList{QString()};
@@ -279,6 +289,7 @@ void TestKilld::refusals_data()
     QTest::newRow("host path") << QStringList{QStringLiteral("/tmp")};
     QTest::newRow("drive not in the table") << QStringList{QStringLiteral("q:\\Zelv001")};
     QTest::newRow("two words") << QStringList{QStringLiteral("c:\\My"), QStringLiteral("Dir")};
+    // clang-format on
 }
 
 void TestKilld::refusals()
@@ -313,7 +324,8 @@ void TestKilld::runnerReportsTheHelpersOwnWords()
              qPrintable(refused.error));
 
     m_world->writeFile(m_world->onDrive(u'c', QStringLiteral("Zelv007/x")), "x");
-    const ExecResult removed = start(runner, helpercommands::removeLeftover(QStringLiteral("c"), QStringLiteral("Zelv007")));
+    const ExecResult removed =
+        start(runner, helpercommands::removeLeftover(QStringLiteral("c"), QStringLiteral("Zelv007")));
     QVERIFY(removed.succeeded());
     QVERIFY(!QFileInfo::exists(m_world->onDrive(u'c', QStringLiteral("Zelv007"))));
 }
@@ -365,10 +377,13 @@ void TestKilld::folderSwappedForALinkChangesNothingOutside()
 
 void TestKilld::mountedFolderIsNotEntered_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("mountAt");
     QTest::addColumn<QString>("reported");
     QTest::newRow("inside the tree") << QStringLiteral("/sub") << QStringLiteral("c:\\Zelv011\\sub");
     QTest::newRow("on the folder itself") << QString() << QStringLiteral("c:\\Zelv011");
+    // clang-format on
 }
 
 void TestKilld::mountedFolderIsNotEntered()
@@ -387,8 +402,8 @@ void TestKilld::mountedFolderIsNotEntered()
     const QByteArray onto = QFile::encodeName(dir + mountAt);
     const ChildRun r = killdInChild(*m_world, QStringLiteral("c:\\Zelv011"), [&] {
         // In a mount namespace of its own the mount ends with the child, however the test ends.
-        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
-            || mount(from.constData(), onto.constData(), nullptr, MS_BIND, nullptr) != 0)
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount(from.constData(), onto.constData(), nullptr, MS_BIND, nullptr) != 0)
             _exit(77);
     });
     if (r.exitCode == 77)
@@ -396,17 +411,21 @@ void TestKilld::mountedFolderIsNotEntered()
     QCOMPARE(contentsOf(outside + QStringLiteral("/keep.txt")), QByteArray("precious"));
     QCOMPARE(contentsOf(outside + QStringLiteral("/inner/more.txt")), QByteArray("more"));
     QCOMPARE(r.exitCode, 1);
-    QCOMPARE(r.err, QStringLiteral("killd.pif: cannot remove %1: another file system is mounted there\n").arg(reported));
+    QCOMPARE(r.err,
+             QStringLiteral("killd.pif: cannot remove %1: another file system is mounted there\n").arg(reported));
 }
 
 void TestKilld::deepTrees_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<int>("depth");
     QTest::addColumn<int>("nameLength");
     QTest::addColumn<int>("openFiles"); // the child's limit
     QTest::newRow("6000 levels, 64 open files") << 6000 << 1 << 64;
     QTest::newRow("20000 levels, descriptors to spare") << 20000 << 1 << 1000000;
     QTest::newRow("2000 levels of 255-byte names") << 2000 << 255 << 4096;
+    // clang-format on
 }
 
 void TestKilld::deepTrees()

@@ -20,8 +20,8 @@ public:
     QString list;
     QString tree;
     bool shownNow = false;
-    QSet<QString> folders;          // folders that exist
-    QSet<QString> notReady;         // folders whose test fails
+    QSet<QString> folders;  // folders that exist
+    QSet<QString> notReady; // folders whose test fails
 
     int windowState() const override { return state; }
     bool setWindowState(int s) override
@@ -104,6 +104,8 @@ void TestSettings::init()
 
 void TestSettings::numberText_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<double>("value");
     QTest::addColumn<QString>("text");
     QTest::newRow("zero") << 0.0 << " 0";
@@ -113,6 +115,7 @@ void TestSettings::numberText_data()
     QTest::newRow("negative fraction") << -45.25 << "-45.25";
     QTest::newRow("below one") << 0.5 << " 0.5";
     QTest::newRow("large") << 123456789.0 << " 123456789";
+    // clang-format on
 }
 
 void TestSettings::numberText()
@@ -125,6 +128,8 @@ void TestSettings::numberText()
 
 void TestSettings::numberReading_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("text");
     QTest::addColumn<double>("value"); // NaN: no number
     const double none = qQNaN();
@@ -135,6 +140,7 @@ void TestSettings::numberReading_data()
     QTest::newRow("sign alone") << "-" << none;
     QTest::newRow("second point ends it") << " 1.5.5" << 1.5;
     QTest::newRow("point first") << " .5" << 0.5;
+    // clang-format on
 }
 
 void TestSettings::numberReading()
@@ -150,6 +156,8 @@ void TestSettings::numberReading()
 
 void TestSettings::lineCounting_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QStringList>("lines");
     QTest::newRow("empty file") << QByteArray() << QStringList();
@@ -158,6 +166,7 @@ void TestSettings::lineCounting_data()
     QTest::newRow("bare line feeds") << QByteArray("a\nb\n") << QStringList{"a", "b"};
     QTest::newRow("empty lines count") << QByteArray("\r\n\r\n") << QStringList{"", ""};
     QTest::newRow("code page text") << QByteArray("Dir=C:\\Spi\xe9le\r\n") << QStringList{QString::fromUtf8("Dir=C:\\Spiéle")};
+    // clang-format on
 }
 
 void TestSettings::lineCounting()
@@ -183,7 +192,8 @@ void TestSettings::firstRunWritesTheDefaultFile()
 
 void TestSettings::shortFileIsReplaced()
 {
-    m_world->writeFile(m_path, "Version=v2.72\r\nState= 0\r\nTop= 1\r\nLeft= 2\r\nHeight= 3\r\nWidth= 4\r\nPanel1.width= 5\r\n");
+    m_world->writeFile(
+        m_path, "Version=v2.72\r\nState= 0\r\nTop= 1\r\nLeft= 2\r\nHeight= 3\r\nWidth= 4\r\nPanel1.width= 5\r\n");
     RecordingWindow w;
     const LoadOutcome out = LoadSettings(m_path, w, QStringLiteral("v2.72"));
     QVERIFY(out.newlyWritten);

@@ -29,11 +29,11 @@ struct ToolbarEntry {
 
 // The window's toolbar: four archive kinds, release notes, install and test, web, exit.
 const ToolbarEntry kToolbar[] = {
-    {KeyedToolbar::Group, "zip"},   {KeyedToolbar::Group, "rar"},     {KeyedToolbar::Group, "arj"},
-    {KeyedToolbar::Group, "ace"},   {KeyedToolbar::Separator, ""},    {KeyedToolbar::Plain, "diz"},
-    {KeyedToolbar::Plain, "nfo"},   {KeyedToolbar::Separator, ""},    {KeyedToolbar::Plain, "install"},
-    {KeyedToolbar::Plain, "test"},  {KeyedToolbar::Separator, ""},    {KeyedToolbar::Plain, "help"},
-    {KeyedToolbar::Plain, "web"},   {KeyedToolbar::Plain, "email"},   {KeyedToolbar::Separator, ""},
+    {KeyedToolbar::Group, "zip"},  {KeyedToolbar::Group, "rar"},   {KeyedToolbar::Group, "arj"},
+    {KeyedToolbar::Group, "ace"},  {KeyedToolbar::Separator, ""},  {KeyedToolbar::Plain, "diz"},
+    {KeyedToolbar::Plain, "nfo"},  {KeyedToolbar::Separator, ""},  {KeyedToolbar::Plain, "install"},
+    {KeyedToolbar::Plain, "test"}, {KeyedToolbar::Separator, ""},  {KeyedToolbar::Plain, "help"},
+    {KeyedToolbar::Plain, "web"},  {KeyedToolbar::Plain, "email"}, {KeyedToolbar::Separator, ""},
     {KeyedToolbar::Plain, "exit"},
 };
 
@@ -52,10 +52,7 @@ struct ToolbarWindow {
     }
 };
 
-bool isRed(QRgb pixel)
-{
-    return qRed(pixel) > 150 && qGreen(pixel) < 100 && qBlue(pixel) < 100;
-}
+bool isRed(QRgb pixel) { return qRed(pixel) > 150 && qGreen(pixel) < 100 && qBlue(pixel) < 100; }
 
 } // namespace
 
@@ -95,10 +92,7 @@ private slots:
     void dragCorner();
 };
 
-void TestWidgets::cleanup()
-{
-    QToolTip::hideText();
-}
+void TestWidgets::cleanup() { QToolTip::hideText(); }
 
 void TestWidgets::toolbarEntries()
 {
@@ -148,6 +142,8 @@ void TestWidgets::toolbarIcons()
 
 void TestWidgets::groupClick_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<int>("before");
     QTest::addColumn<int>("clicked");
     QTest::addColumn<int>("pressedAfter");
@@ -156,6 +152,7 @@ void TestWidgets::groupClick_data()
     QTest::newRow("ace to zip") << 4 << 1 << 1;
     QTest::newRow("pressed one stays pressed") << 3 << 3 << 3;
     QTest::newRow("plain button leaves the group") << 2 << 9 << 2;
+    // clang-format on
 }
 
 void TestWidgets::groupClick()
@@ -268,6 +265,8 @@ void TestWidgets::toolbarEnterAndLeave()
 
 void TestWidgets::splitterClamp_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<int>("requested");
     QTest::addColumn<int>("held");
     QTest::newRow("below minimum") << 100 << 150;
@@ -277,6 +276,7 @@ void TestWidgets::splitterClamp_data()
     QTest::newRow("maximum") << 850 << 850;
     QTest::newRow("above maximum") << 900 << 850;
     QTest::newRow("whole width") << 1000 << 850;
+    // clang-format on
 }
 
 void TestWidgets::splitterClamp()
@@ -332,12 +332,15 @@ void TestWidgets::splitterTakesTwoPanes()
 
 void TestWidgets::splitterDrag_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<int>("barX");
     QTest::addColumn<int>("held");
     QTest::newRow("middle") << 400 << 500;
     QTest::newRow("left") << 200 << 250;
     QTest::newRow("past the minimum") << 40 << 150;
     QTest::newRow("past the maximum") << 780 << 850;
+    // clang-format on
 }
 
 void TestWidgets::splitterDrag()
@@ -356,15 +359,15 @@ void TestWidgets::splitterDrag()
     QSplitterHandle *bar = splitter.handle(1);
     const QPoint grip(0, bar->height() / 2);
     const QPoint target(barX, grip.y());
-    QMouseEvent press(QEvent::MouseButtonPress, grip, bar->mapToGlobal(grip), Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, grip, bar->mapToGlobal(grip), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
     QApplication::sendEvent(bar, &press);
     const QPoint local = bar->mapFromParent(target);
     QMouseEvent move(QEvent::MouseMove, local, splitter.mapToGlobal(target), Qt::NoButton, Qt::LeftButton,
                      Qt::NoModifier);
     QApplication::sendEvent(bar, &move);
-    QMouseEvent release(QEvent::MouseButtonRelease, local, splitter.mapToGlobal(target), Qt::LeftButton,
-                        Qt::NoButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, local, splitter.mapToGlobal(target), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
     QApplication::sendEvent(bar, &release);
 
     QVERIFY(qAbs(splitter.firstPaneWidth() - held) <= 1);
@@ -380,12 +383,15 @@ void TestWidgets::splitterDrag()
 
 void TestWidgets::statusPercentClamped_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<int>("set");
     QTest::addColumn<int>("held");
     QTest::newRow("inside") << 42 << 42;
     QTest::newRow("below") << -5 << 0;
     QTest::newRow("above") << 150 << 100;
     QTest::newRow("full") << 100 << 100;
+    // clang-format on
 }
 
 void TestWidgets::statusPercentClamped()
@@ -399,6 +405,8 @@ void TestWidgets::statusPercentClamped()
 
 void TestWidgets::statusFlood_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<int>("type");
     QTest::addColumn<int>("percent");
     QTest::addColumn<bool>("leftFilled");
@@ -407,6 +415,7 @@ void TestWidgets::statusFlood_data()
     QTest::newRow("full") << 1 << 100 << true << true;
     QTest::newRow("empty") << 1 << 0 << false << false;
     QTest::newRow("no bar") << 0 << 100 << false << false;
+    // clang-format on
 }
 
 void TestWidgets::statusFlood()
@@ -431,6 +440,8 @@ void TestWidgets::statusFlood()
 
 void TestWidgets::statusAlignment_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<int>("code");
     QTest::addColumn<int>("column"); // 0 left, 1 centre, 2 right third
     QTest::addColumn<int>("row"); // 0 top, 1 middle, 2 bottom third
@@ -443,6 +454,7 @@ void TestWidgets::statusAlignment_data()
     QTest::newRow("6 centre top") << 6 << 1 << 0;
     QTest::newRow("7 centre middle") << 7 << 1 << 1;
     QTest::newRow("8 centre bottom") << 8 << 1 << 2;
+    // clang-format on
 }
 
 void TestWidgets::statusAlignment()
@@ -496,8 +508,8 @@ void TestWidgets::logoFamilyInstalled()
 
     // The caption fits its room at the size chosen.
     const auto labels = panel.findChildren<QLabel *>();
-    const auto caption = std::find_if(labels.begin(), labels.end(),
-                                      [](QLabel *l) { return l->text() == QLatin1String("Vosk"); });
+    const auto caption =
+        std::find_if(labels.begin(), labels.end(), [](QLabel *l) { return l->text() == QLatin1String("Vosk"); });
     QVERIFY(caption != labels.end());
     const QFontMetrics metrics((*caption)->font());
     QVERIFY(metrics.horizontalAdvance(QStringLiteral("Vosk")) <= 37);
@@ -506,12 +518,15 @@ void TestWidgets::logoFamilyInstalled()
 
 void TestWidgets::logoClick_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<Qt::MouseButton>("button");
     QTest::addColumn<bool>("inside");
     QTest::addColumn<bool>("clicked");
     QTest::newRow("left inside") << Qt::LeftButton << true << true;
     QTest::newRow("right inside") << Qt::RightButton << true << false;
     QTest::newRow("left let go outside") << Qt::LeftButton << false << false;
+    // clang-format on
 }
 
 void TestWidgets::logoClick()
@@ -524,8 +539,7 @@ void TestWidgets::logoClick()
     QVERIFY(QTest::qWaitForWindowExposed(&panel));
     QSignalSpy spy(&panel, &LogoPanel::clicked);
     const QPoint at = inside ? panel.rect().center() : QPoint(-10, -10);
-    QMouseEvent release(QEvent::MouseButtonRelease, at, panel.mapToGlobal(at), button, Qt::NoButton,
-                        Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, panel.mapToGlobal(at), button, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(&panel, &release);
     QCOMPARE(spy.size(), clicked ? 1 : 0);
 }

@@ -16,6 +16,8 @@ private slots:
 
 void TestWildcard::pattern_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("expected");
@@ -82,6 +84,7 @@ void TestWildcard::pattern_data()
     QTest::newRow("non-ASCII differs") << "é*" << "e.txt" << false;
     QTest::newRow("? matches one non-ASCII letter") << "x?.txt" << "xß.txt" << true;
     QTest::newRow("case outside the BMP") << "\U00010400.txt" << "\U00010428.TXT" << true;
+    // clang-format on
 }
 
 void TestWildcard::pattern()
@@ -101,13 +104,14 @@ void TestWildcard::foldedMatchesPlain()
         const WildcardPattern pattern(p);
         QCOMPARE(pattern.text(), p);
         for (const QString &n : names)
-            QVERIFY2(pattern.matchesFolded(WildcardPattern::fold(n)) == pattern.matches(n),
-                     qPrintable(p + u' ' + n));
+            QVERIFY2(pattern.matchesFolded(WildcardPattern::fold(n)) == pattern.matches(n), qPrintable(p + u' ' + n));
     }
 }
 
 void TestWildcard::filter_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("filter");
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("expected");
@@ -123,6 +127,7 @@ void TestWildcard::filter_data()
     QTest::newRow("blank filter") << "   " << "x.zip" << false;
     QTest::newRow("separators only") << " ; ;" << "x.zip" << false;
     QTest::newRow("single pattern") << "*.ZIP" << "a.b.zip" << true;
+    // clang-format on
 }
 
 void TestWildcard::filter()

@@ -26,8 +26,8 @@ public:
     explicit StatusLog(XceedZip &zip)
     {
         connect(&zip, &XceedZip::Status, this,
-                [this](const QString &fileName, qint64 size, qint64, qint64 processed, int, const QDateTime &,
-                       quint32, int, int completion, int, bool, int, const QString &) {
+                [this](const QString &fileName, qint64 size, qint64, qint64 processed, int, const QDateTime &, quint32,
+                       int, int completion, int, bool, int, const QString &) {
                     records.append({fileName, size, processed, completion});
                 });
     }
@@ -80,6 +80,8 @@ void TestXceedZip::initTestCase()
 
 void TestXceedZip::dosPaths_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("archive");
     QTest::addColumn<QString>("destination");
     QTest::addColumn<int>("code");
@@ -92,6 +94,7 @@ void TestXceedZip::dosPaths_data()
     QTest::newRow("archive on no drive") << "q:\\dl\\a.zip" << "c:\\Zelv001" << int(ZipCannotOpen) << "";
     QTest::newRow("archive missing") << "c:\\dl\\none.zip" << "c:\\Zelv001" << int(ZipCannotOpen) << "";
     QTest::newRow("destination on no drive") << "c:\\dl\\a.zip" << "q:\\Zelv001" << int(ZipCannotWrite) << "";
+    // clang-format on
 }
 
 void TestXceedZip::dosPaths()
@@ -117,6 +120,8 @@ void TestXceedZip::dosPaths()
 
 void TestXceedZip::settingsReachTheEngine_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("masks");
     QTest::addColumn<bool>("skipIfExisting");
     QTest::addColumn<QByteArray>("readme");
@@ -125,6 +130,7 @@ void TestXceedZip::settingsReachTheEngine_data()
     QTest::newRow("all, overwrite") << "*.*" << false << QByteArray("read me") << true;
     QTest::newRow("all, keep existing") << "" << true << QByteArray("mine") << true;
     QTest::newRow("masks") << "*.TXT\rnothing.*" << false << QByteArray("read me") << false;
+    // clang-format on
 }
 
 void TestXceedZip::settingsReachTheEngine()
@@ -150,9 +156,12 @@ void TestXceedZip::settingsReachTheEngine()
 
 void TestXceedZip::progress_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<bool>("write");
     QTest::newRow("extract") << true;
     QTest::newRow("test") << false;
+    // clang-format on
 }
 
 void TestXceedZip::progress()
@@ -184,9 +193,12 @@ void TestXceedZip::progress()
 
 void TestXceedZip::abort_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<bool>("fromStatus");
     QTest::newRow("from a Status handler") << true;
     QTest::newRow("from a timer, as a key press would") << false;
+    // clang-format on
 }
 
 void TestXceedZip::abort()

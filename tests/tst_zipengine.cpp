@@ -79,10 +79,7 @@ qint16 testArchive(const QString &archive, const QString &masks = QString())
     return ZipEngine::test({archive, masks, QString(), false}, abort);
 }
 
-QByteArray contents(const QString &path)
-{
-    return test::readBytes(path);
-}
+QByteArray contents(const QString &path) { return test::readBytes(path); }
 
 } // namespace
 
@@ -140,6 +137,8 @@ private:
 
 void TestZipEngine::damagedArchives_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<Damage>("damage");
     QTest::addColumn<QList<int>>("extractCodes");
     QTest::addColumn<QList<int>>("testCodes");
@@ -168,6 +167,7 @@ void TestZipEngine::damagedArchives_data()
     QTest::newRow("folder as archive") << Damage::FolderAsArchive << cannotOpen << cannotOpen;
     QTest::newRow("destination under a plain file")
         << Damage::DestinationUnderAFile << QList<int>{ZipCannotWrite} << QList<int>{ZipDone};
+    // clang-format on
 }
 
 void TestZipEngine::damagedArchives()
@@ -259,6 +259,8 @@ void TestZipEngine::damagedArchives()
 
 void TestZipEngine::failedMemberLeavesNoFile_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<ZipEntry::Method>("method");
     QTest::addColumn<QList<int>>("codes");
@@ -272,6 +274,7 @@ void TestZipEngine::failedMemberLeavesNoFile_data()
     // Zeros first (quick to deflate), then text, where the damage lands.
     QTest::newRow("over 32 MiB, deflated") << QByteArray(33 << 20, '\0') + test::textBytes(300000)
                                            << ZipEntry::Method::Deflate << QList<int>{ZipCrcError, ZipDataError};
+    // clang-format on
 }
 
 void TestZipEngine::failedMemberLeavesNoFile()
@@ -300,6 +303,8 @@ void TestZipEngine::failedMemberLeavesNoFile()
 
 void TestZipEngine::masks_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("masks");
     QTest::addColumn<QStringList>("expected");
     QTest::addColumn<int>("code");
@@ -318,6 +323,7 @@ void TestZipEngine::masks_data()
     QTest::newRow("name mask is not a path mask")
         << "d.txt" << QStringList{"other/", "other/docs/", "other/docs/d.txt"} << 0;
     QTest::newRow("nothing matches") << "*.exe\rsetup.*" << QStringList() << int(ZipNothingMatched);
+    // clang-format on
 }
 
 void TestZipEngine::masks()
@@ -330,10 +336,10 @@ void TestZipEngine::masks()
     prepare(w);
     const QString archive = archiveIn(w);
     QVERIFY(write(archive, {ZipEntry::file("readme.txt", "read me"), ZipEntry::file("file_id.diz", "description"),
-                    ZipEntry::file("docs/a.txt", "a"), ZipEntry::file("docs/b.nfo", "info"),
-                    ZipEntry::file("deep/sub/c.txt", "c"), ZipEntry::file("other/docs/d.txt", "d"),
-                    ZipEntry::file("other/X.DIZ", "x"), ZipEntry::file("noext", "no extension"),
-                    ZipEntry::folder("empty/")}));
+                            ZipEntry::file("docs/a.txt", "a"), ZipEntry::file("docs/b.nfo", "info"),
+                            ZipEntry::file("deep/sub/c.txt", "c"), ZipEntry::file("other/docs/d.txt", "d"),
+                            ZipEntry::file("other/X.DIZ", "x"), ZipEntry::file("noext", "no extension"),
+                            ZipEntry::folder("empty/")}));
     const QString destination = destinationIn(w);
     QCOMPARE(int(extract(archive, destination, masks)), code);
     if (code == ZipNothingMatched)
@@ -347,6 +353,8 @@ void TestZipEngine::masks()
 
 void TestZipEngine::hostileNames_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QByteArray>("name");
 
     QTest::newRow("parent") << QByteArray("../x");
@@ -362,6 +370,7 @@ void TestZipEngine::hostileNames_data()
     QTest::newRow("tab") << QByteArray("a\tb");
     QTest::newRow("line feed") << QByteArray("a\nb");
     QTest::newRow("delete") << QByteArray("a\x7f");
+    // clang-format on
 }
 
 void TestZipEngine::hostileNames()
@@ -394,6 +403,8 @@ void TestZipEngine::hostileNames()
 
 void TestZipEngine::somethingInTheWay_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QByteArray>("member");
     QTest::addColumn<QString>("inTheWay");
     QTest::addColumn<bool>("isLink");
@@ -402,6 +413,7 @@ void TestZipEngine::somethingInTheWay_data()
     QTest::newRow("link named like a folder deeper up") << QByteArray("sub/deeper/f.txt") << "sub" << true;
     QTest::newRow("link named like a folder entry") << QByteArray("sub/") << "sub" << true;
     QTest::newRow("folder named like a file") << QByteArray("f.txt") << "f.txt" << false;
+    // clang-format on
 }
 
 void TestZipEngine::somethingInTheWay()
@@ -433,9 +445,12 @@ void TestZipEngine::somethingInTheWay()
 
 void TestZipEngine::linkNamedLikeAFileIsReplaced_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<bool>("targetExists");
     QTest::newRow("link to an outside file") << true;
     QTest::newRow("dangling link") << false;
+    // clang-format on
 }
 
 void TestZipEngine::linkNamedLikeAFileIsReplaced()
@@ -465,10 +480,13 @@ void TestZipEngine::linkNamedLikeAFileIsReplaced()
 
 void TestZipEngine::existingFiles_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<bool>("skipIfExisting");
     QTest::addColumn<QByteArray>("expected");
     QTest::newRow("overwritten") << false << QByteArray("new data from the archive");
     QTest::newRow("kept") << true << QByteArray("old");
+    // clang-format on
 }
 
 void TestZipEngine::existingFiles()
@@ -482,7 +500,7 @@ void TestZipEngine::existingFiles()
     w.writeFile(destination + QStringLiteral("/docs/readme.txt"), "old");
     const QString archive = archiveIn(w);
     QVERIFY(write(archive, {ZipEntry::file("docs/readme.txt", "new data from the archive", ZipEntry::Method::Store),
-                    ZipEntry::file("docs/other.txt", "other")}));
+                            ZipEntry::file("docs/other.txt", "other")}));
 
     QCOMPARE(int(extract(archive, destination, QString(), skipIfExisting)), int(ZipDone));
     QCOMPARE(contents(destination + QStringLiteral("/docs/readme.txt")), expected);
@@ -496,7 +514,7 @@ void TestZipEngine::repeatedNameLastCopyWins()
     const QString archive = archiveIn(w);
     // Two spellings of one path, as archives made on DOS and elsewhere mix them.
     QVERIFY(write(archive, {ZipEntry::file("d/a.txt", "first copy", ZipEntry::Method::Store),
-                    ZipEntry::file("d\\a.txt", "second copy", ZipEntry::Method::Store)}));
+                            ZipEntry::file("d\\a.txt", "second copy", ZipEntry::Method::Store)}));
     const QString destination = destinationIn(w);
     QCOMPARE(int(extract(archive, destination)), int(ZipDone));
     QCOMPARE(tree(destination), QStringList({"d/", "d/a.txt"}));
@@ -517,6 +535,8 @@ void TestZipEngine::repeatedNameLastCopyWins()
 
 void TestZipEngine::dataAndTimes_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<ZipEntry::Method>("method");
     QTest::addColumn<QDateTime>("time");
@@ -530,6 +550,7 @@ void TestZipEngine::dataAndTimes_data()
                               << QDateTime(QDate(2011, 2, 3), QTime(4, 5, 6));
     QTest::newRow("bzip2") << test::textBytes(300000) << ZipEntry::Method::Bzip2
                            << QDateTime(QDate(2024, 2, 29), QTime(0, 0, 1));
+    // clang-format on
 }
 
 void TestZipEngine::dataAndTimes()
@@ -555,6 +576,8 @@ void TestZipEngine::dataAndTimes()
 
 void TestZipEngine::names_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QByteArray>("raw");
     QTest::addColumn<ZipEntry::NameBytes>("nameBytes");
     QTest::addColumn<QStringList>("expected");
@@ -571,6 +594,7 @@ void TestZipEngine::names_data()
     QTest::newRow("UTF-8 flag, beyond Latin")
         << QByteArray("\xe6\x97\xa5\xe6\x9c\xac/\xc3\x9c.txt") << ZipEntry::NameBytes::Utf8
         << QStringList{QStringLiteral("日本/"), QStringLiteral("日本/Ü.txt")};
+    // clang-format on
 }
 
 void TestZipEngine::names()
@@ -604,7 +628,7 @@ void TestZipEngine::testWritesNothing()
     prepare(w);
     const QString archive = archiveIn(w);
     QVERIFY(write(archive, {ZipEntry::file("a/b.txt", test::textBytes(70000)), ZipEntry::folder("c/"),
-                    ZipEntry::file("d.bin", test::noiseBytes(3000), ZipEntry::Method::Store)}));
+                            ZipEntry::file("d.bin", test::noiseBytes(3000), ZipEntry::Method::Store)}));
     const QStringList before = tree(w.root());
     std::atomic<bool> abort{false};
     QCOMPARE(int(ZipEngine::test({archive, QString(), destinationIn(w), false}, abort)), int(ZipDone));

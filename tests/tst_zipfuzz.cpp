@@ -92,11 +92,16 @@ QList<QByteArray> TestZipFuzz::seeds(const test::TestWorld &w)
     QList<ZipEntry> many;
     for (int i = 0; i < 30; ++i)
         many << ZipEntry::file("d" + QByteArray::number(i % 4) + "/f" + QByteArray::number(i) + ".txt",
-                               test::textBytes(50 + i * 10), i % 2 ? ZipEntry::Method::Store : ZipEntry::Method::Deflate);
+                               test::textBytes(50 + i * 10),
+                               i % 2 ? ZipEntry::Method::Store : ZipEntry::Method::Deflate);
     made(many);
-    ZipEntry named = ZipEntry::file("\x81" "ber/\x84.txt", "code page 437");
+    ZipEntry named = ZipEntry::file("\x81"
+                                    "ber/\x84.txt",
+                                    "code page 437");
     named.nameBytes = ZipEntry::NameBytes::Raw;
-    made({named, ZipEntry::file("\xc3\xbc" "ber.txt", "utf-8")});
+    made({named, ZipEntry::file("\xc3\xbc"
+                                "ber.txt",
+                                "utf-8")});
 
     out << test::overlappingBomb(4, 4000) << zip64Seed();
     RawZip commented;
@@ -128,14 +133,15 @@ void TestZipFuzz::mutatedArchives()
     QVERIFY(test::writeFileBytes(archive, seedList.first()));
     w.makeFolder(destination);
     const QStringList before = entriesOutside(w.root(), destination);
-    const QList<int> known{ZipDone,     ZipCrcError, ZipStructureError, ZipCannotOpen, ZipNothingMatched,
-                           ZipDataError, ZipCannotWrite, ZipUnsupported};
+    const QList<int> known{ZipDone,           ZipCrcError,  ZipStructureError, ZipCannotOpen,
+                           ZipNothingMatched, ZipDataError, ZipCannotWrite,    ZipUnsupported};
     static const quint64 interesting[] = {0, 1, 0x7f, 0x80, 0xff, 0xffff, 0x7fffffff, 0xffffffff, 46, 22, 30};
 
     // A longer or other run for a developer: ZELV_FUZZ_ROUNDS=200000 ZELV_FUZZ_SEED=7.
-    const int rounds = qEnvironmentVariableIsSet("ZELV_FUZZ_ROUNDS") ? qEnvironmentVariableIntValue("ZELV_FUZZ_ROUNDS") : 4000;
-    std::mt19937 random(qEnvironmentVariableIsSet("ZELV_FUZZ_SEED") ? uint(qEnvironmentVariableIntValue("ZELV_FUZZ_SEED"))
-                                                                    : 20261208u);
+    const int rounds =
+        qEnvironmentVariableIsSet("ZELV_FUZZ_ROUNDS") ? qEnvironmentVariableIntValue("ZELV_FUZZ_ROUNDS") : 4000;
+    std::mt19937 random(
+        qEnvironmentVariableIsSet("ZELV_FUZZ_SEED") ? uint(qEnvironmentVariableIntValue("ZELV_FUZZ_SEED")) : 20261208u);
     const auto below = [&](size_t n) { return n ? size_t(random() % n) : 0; };
     int extracted = 0, accepted = 0;
     for (int round = 0; round < rounds; ++round) {
@@ -151,7 +157,8 @@ void TestZipFuzz::mutatedArchives()
                 const qsizetype pk = bytes.indexOf("PK", qsizetype(below(size)));
                 const qsizetype at = (pk >= 0 ? pk : 0) + qsizetype(below(48));
                 quint64 v = interesting[below(std::size(interesting))];
-                for (size_t b = 0, width = below(2) ? 4 : 2; b < width && at + qsizetype(b) < bytes.size(); ++b, v >>= 8)
+                for (size_t b = 0, width = below(2) ? 4 : 2; b < width && at + qsizetype(b) < bytes.size();
+                     ++b, v >>= 8)
                     bytes[at + qsizetype(b)] = char(v & 0xff);
                 break;
             }

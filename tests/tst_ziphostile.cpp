@@ -95,7 +95,8 @@ QByteArray zip64LocatorElsewhere(bool inPlace)
     if (inPlace)
         directoryAt = zip.append(directory);
     const qint64 twinDirectoryAt = zip.append(twinDirectory);
-    const qint64 zip64End = zip.append(test::zip64EndRecord(1, quint64(twinDirectory.size()), quint64(twinDirectoryAt)));
+    const qint64 zip64End =
+        zip.append(test::zip64EndRecord(1, quint64(twinDirectory.size()), quint64(twinDirectoryAt)));
     if (!inPlace)
         directoryAt = zip.append(directory);
     zip.append(test::zip64Locator(quint64(zip64End)));
@@ -173,6 +174,8 @@ private:
 
 void TestZipHostile::refusedBeforeAnythingIsWritten_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QByteArray>("archive");
     QTest::addColumn<QByteArray>("why");
 
@@ -185,6 +188,7 @@ void TestZipHostile::refusedBeforeAnythingIsWritten_data()
     QTest::newRow("two entries on one local header") << twoEntriesOneHeader() << QByteArray("members overlap");
     QTest::newRow("twenty members sharing one deflate stream")
         << test::overlappingBomb(20, 1 << 20) << QByteArray("members overlap");
+    // clang-format on
 }
 
 void TestZipHostile::refusedBeforeAnythingIsWritten()
@@ -208,10 +212,13 @@ void TestZipHostile::refusedBeforeAnythingIsWritten()
 
 void TestZipHostile::deepMembers_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<int>("depth");
     // Deeper than the folders one worker keeps open, and as deep as a path can be named here.
     QTest::newRow("600 folders") << 600;
     QTest::newRow("1900 folders") << 1900;
+    // clang-format on
 }
 
 void TestZipHostile::deepMembers()
@@ -240,7 +247,8 @@ void TestZipHostile::manyFoldersUnderALowOpenFileLimit()
     test::TestWorld w;
     QList<ZipEntry> entries;
     for (int i = 0; i < 3000; ++i)
-        entries << ZipEntry::file("f" + QByteArray::number(i) + "/sub/x.txt", QByteArray::number(i), ZipEntry::Method::Store);
+        entries << ZipEntry::file("f" + QByteArray::number(i) + "/sub/x.txt", QByteArray::number(i),
+                                  ZipEntry::Method::Store);
     const QString path = archiveIn(w);
     QVERIFY(test::writeZip(path, entries));
 
@@ -261,9 +269,12 @@ void TestZipHostile::manyFoldersUnderALowOpenFileLimit()
 
 void TestZipHostile::firstFailureInArchiveOrderDecides_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<bool>("write");
     QTest::newRow("test") << false;
     QTest::newRow("extract") << true;
+    // clang-format on
 }
 
 void TestZipHostile::firstFailureInArchiveOrderDecides()
@@ -291,6 +302,8 @@ void TestZipHostile::firstFailureInArchiveOrderDecides()
 
 void TestZipHostile::hiddenNames_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QByteArray>("name");
     QTest::addColumn<bool>("utf8");
 
@@ -299,6 +312,7 @@ void TestZipHostile::hiddenNames_data()
     QTest::newRow("C1 control, U+009B") << QByteArray("a\xc2\x9b" "2J.txt") << true;
     QTest::newRow("right-to-left override, U+202E") << QByteArray("photo\xe2\x80\xae" "gpj.exe") << true;
     QTest::newRow("left-to-right isolate, U+2066") << QByteArray("a\xe2\x81\xa6" "b.txt") << true;
+    // clang-format on
 }
 
 void TestZipHostile::hiddenNames()

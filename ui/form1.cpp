@@ -36,10 +36,7 @@ namespace {
 constexpr double kClassicFrameWidth = 120;
 constexpr double kClassicFrameHeight = 675;
 
-int pixels(double twips)
-{
-    return int(std::lround(twips / kTwipsPerPixel));
-}
+int pixels(double twips) { return int(std::lround(twips / kTwipsPerPixel)); }
 
 } // namespace
 
@@ -104,8 +101,8 @@ Form1::Form1(const Form1Context &context, QWidget *parent)
     XceedZip1->setObjectName(QStringLiteral("XceedZip1"));
     connect(XceedZip1, &XceedZip::Status, this, &Form1::XceedZip1_Status);
 
-    m_commands.emplace(CommandContext{*this, m_state, m_files, m_runner, *m_diskInfo, *XceedZip1, *m_dialogs,
-                                      m_programFolderDos});
+    m_commands.emplace(
+        CommandContext{*this, m_state, m_files, m_runner, *m_diskInfo, *XceedZip1, *m_dialogs, m_programFolderDos});
 
     buildMenus();
 

@@ -38,9 +38,9 @@ class StatusPanel;
 // What the window is started with: its program folder and drive table, and where its message
 // boxes go.
 struct Form1Context {
-    QString programFolder;       // host folder of the program
+    QString programFolder; // host folder of the program
     const DriveTable *drives = nullptr;
-    Dialogs *dialogs = nullptr;  // nothing: real message boxes
+    Dialogs *dialogs = nullptr;         // nothing: real message boxes
     const DiskInfo *diskInfo = nullptr; // nothing: the drives' real free space
 };
 
@@ -148,8 +148,8 @@ public slots:
     void SSPanel1_Click();
     void Form_Resize();
     void XceedZip1_Status(const QString &FileName, qint64 Size, qint64 PSize, qint64 Processed, int Attr,
-                          const QDateTime &FTime, quint32 CRC, int Ratio, int Completion, int method,
-                          bool Encrypted, int ComLen, const QString &Comment);
+                          const QDateTime &FTime, quint32 CRC, int Ratio, int Completion, int method, bool Encrypted,
+                          int ComLen, const QString &Comment);
 
     // Keys: the code of a pressed key, and the character it produces (19 Ctrl+S, 20 Ctrl+T,
     // 9 Ctrl+I). KeyPress returns true when it swallowed the character.

@@ -65,10 +65,7 @@ void Form1::XceedZip1_Status(const QString &, qint64, qint64, qint64, int, const
     SSPanel3->setFloodPercent(Completion);
 }
 
-void Form1::File1_DblClick()
-{
-    Diz_Click();
-}
+void Form1::File1_DblClick() { Diz_Click(); }
 
 void Form1::showContextMenu(Qt::MouseButton button, const QPoint &globalPos)
 {
@@ -119,10 +116,7 @@ void Form1::ExplorerTree1_OnDirChanged()
     m_inDirChange = false;
 }
 
-void Form1::refresh_Click()
-{
-    RefreshFiles(context());
-}
+void Form1::refresh_Click() { RefreshFiles(context()); }
 
 // ---- Commands built with their own parts of the program --------------------------------------
 // Until then their doors are in place and do nothing.

@@ -19,10 +19,7 @@
 
 namespace zelv {
 
-bool Form1::startedFromRoot() const
-{
-    return m_programFolderDos.endsWith(u'\\');
-}
+bool Form1::startedFromRoot() const { return m_programFolderDos.endsWith(u'\\'); }
 
 void Form1::fallBackToDriveC()
 {
@@ -44,8 +41,8 @@ StartupOutcome Form1::Form_Load()
     if (m_programFolderDos.isEmpty()) {
         // Without a DOS name for its own folder the program could name none of its files.
         m_dialogs->ask({QStringLiteral("Error"),
-                        QStringLiteral("Zelvant32 can NOT be run from a folder that is on no drive"),
-                        MessageIcon::Stop, MessageButtons::Ok, false});
+                        QStringLiteral("Zelvant32 can NOT be run from a folder that is on no drive"), MessageIcon::Stop,
+                        MessageButtons::Ok, false});
         m_outcome = StartupOutcome::Refused;
         close();
         return m_outcome;
@@ -148,10 +145,7 @@ void Form1::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
-void Form1::exit0_Click()
-{
-    close();
-}
+void Form1::exit0_Click() { close(); }
 
 // Shutdown: each step is tried, and a failing one does not stop the next.
 void Form1::Form_Unload()

@@ -11,10 +11,7 @@ namespace zelv {
 
 namespace {
 
-int pixels(double twips)
-{
-    return int(std::lround(twips / kTwipsPerPixel));
-}
+int pixels(double twips) { return int(std::lround(twips / kTwipsPerPixel)); }
 
 } // namespace
 

@@ -1,6 +1,3 @@
 #include "ui/program.h"
 
-int main(int argc, char *argv[])
-{
-    return zelv::runProgram(argc, argv);
-}
+int main(int argc, char *argv[]) { return zelv::runProgram(argc, argv); }

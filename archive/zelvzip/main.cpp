@@ -18,8 +18,8 @@ int main(int argc, char *argv[])
     if (command == u"extract" && argc == 5) {
         QString masks = QString::fromLocal8Bit(argv[3]);
         masks.replace(u';', u'\r');
-        code = zelv::ZipEngine::extract({QString::fromLocal8Bit(argv[2]), masks, QString::fromLocal8Bit(argv[4]), false},
-                                        abort);
+        code = zelv::ZipEngine::extract(
+            {QString::fromLocal8Bit(argv[2]), masks, QString::fromLocal8Bit(argv[4]), false}, abort);
     } else if (command == u"test" && argc == 3) {
         code = zelv::ZipEngine::test({QString::fromLocal8Bit(argv[2]), QString(), QString(), false}, abort);
     } else {

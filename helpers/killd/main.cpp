@@ -50,18 +50,13 @@ constexpr int kFolderFlags = O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 bool examine(int dirFd, const char *name, int flags, struct statx &sx)
 {
-    return statx(dirFd, name, flags | AT_SYMLINK_NOFOLLOW, STATX_TYPE | STATX_MODE | STATX_INO | STATX_MNT_ID, &sx) == 0;
+    return statx(dirFd, name, flags | AT_SYMLINK_NOFOLLOW, STATX_TYPE | STATX_MODE | STATX_INO | STATX_MNT_ID, &sx) ==
+           0;
 }
 
-dev_t deviceOf(const struct statx &sx)
-{
-    return makedev(sx.stx_dev_major, sx.stx_dev_minor);
-}
+dev_t deviceOf(const struct statx &sx) { return makedev(sx.stx_dev_major, sx.stx_dev_minor); }
 
-QString reason(int error)
-{
-    return QString::fromLocal8Bit(strerror(error));
-}
+QString reason(int error) { return QString::fromLocal8Bit(strerror(error)); }
 
 // Folders the walk keeps open at once, with a few descriptors to spare under a tiny limit.
 int folderBudget()
@@ -75,8 +70,7 @@ int folderBudget()
 class Remover {
 public:
     // PARENTFD is the folder holding DIR, whose DOS path is DOSPATH; it stays the caller's.
-    Remover(int parentFd, const QString &dosPath)
-        : m_parentFd(parentFd), m_dosPath(dosPath), m_budget(folderBudget())
+    Remover(int parentFd, const QString &dosPath) : m_parentFd(parentFd), m_dosPath(dosPath), m_budget(folderBudget())
     {
         if (!examine(parentFd, "", AT_EMPTY_PATH, m_mount))
             m_mount = {};
@@ -194,7 +188,8 @@ private:
         if (sx.stx_mask & m_mount.stx_mask & STATX_MNT_ID)
             return sx.stx_mnt_id == m_mount.stx_mnt_id;
         // No mount ids from this kernel: the device, and whether it is the root of a mount.
-        return deviceOf(sx) == deviceOf(m_mount) && !(sx.stx_attributes_mask & sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+        return deviceOf(sx) == deviceOf(m_mount) &&
+               !(sx.stx_attributes_mask & sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
     }
 
     static bool listChildren(int fd, std::vector<std::string> &names)

@@ -11,10 +11,7 @@ namespace zelv::test {
 
 namespace {
 
-void put16(QByteArray &b, quint64 v)
-{
-    b.append(char(v & 0xff)).append(char((v >> 8) & 0xff));
-}
+void put16(QByteArray &b, quint64 v) { b.append(char(v & 0xff)).append(char((v >> 8) & 0xff)); }
 void put32(QByteArray &b, quint64 v)
 {
     put16(b, v & 0xffff);

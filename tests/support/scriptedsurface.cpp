@@ -85,10 +85,7 @@ void ScriptedSurface::setFolderPanelCaption(const QString &caption)
     log(QStringLiteral("folder panel ") + caption);
 }
 
-std::optional<ArchiveKind> ScriptedSurface::pressedKind() const
-{
-    return m_pressed;
-}
+std::optional<ArchiveKind> ScriptedSurface::pressedKind() const { return m_pressed; }
 
 void ScriptedSurface::setKindPressed(ArchiveKind kind, bool pressed)
 {

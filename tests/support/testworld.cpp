@@ -76,14 +76,8 @@ QString TestWorld::installTestTool(const QString &builtName, const QString &asNa
     return copyExecutable(builtTestToolFolder() + u'/' + builtName, programFolder() + u'/' + asName);
 }
 
-QString TestWorld::builtProgramFolder()
-{
-    return QStringLiteral(ZELV_BUILT_PROGRAM_DIR);
-}
+QString TestWorld::builtProgramFolder() { return QStringLiteral(ZELV_BUILT_PROGRAM_DIR); }
 
-QString TestWorld::builtTestToolFolder()
-{
-    return QStringLiteral(ZELV_BUILT_TEST_TOOL_DIR);
-}
+QString TestWorld::builtTestToolFolder() { return QStringLiteral(ZELV_BUILT_TEST_TOOL_DIR); }
 
 } // namespace zelv::test

@@ -17,10 +17,7 @@ void setError(QString *error, const QString &message)
         *error = message;
 }
 
-QString libzipMessage(zip_t *za)
-{
-    return QString::fromLocal8Bit(zip_error_strerror(zip_get_error(za)));
-}
+QString libzipMessage(zip_t *za) { return QString::fromLocal8Bit(zip_error_strerror(zip_get_error(za))); }
 
 zip_t *createArchive(const QString &path, QString *error)
 {
@@ -81,8 +78,7 @@ bool addEntry(zip_t *za, const ZipEntry &e, QString *error)
         return false;
     }
     if (e.encryption != ZipEntry::Encryption::None) {
-        const zip_uint16_t method =
-            e.encryption == ZipEntry::Encryption::Aes256 ? ZIP_EM_AES_256 : ZIP_EM_TRAD_PKWARE;
+        const zip_uint16_t method = e.encryption == ZipEntry::Encryption::Aes256 ? ZIP_EM_AES_256 : ZIP_EM_TRAD_PKWARE;
         if (zip_file_set_encryption(za, idx, method, e.password.constData()) != 0) {
             setError(error, QStringLiteral("encryption: %1").arg(libzipMessage(za)));
             return false;
@@ -136,15 +132,9 @@ zip_int64_t zerosCallback(void *userdata, void *data, zip_uint64_t length, zip_s
     }
 }
 
-quint16 u16(const QByteArray &b, qint64 at)
-{
-    return quint16(uchar(b[at]) | uchar(b[at + 1]) << 8);
-}
+quint16 u16(const QByteArray &b, qint64 at) { return quint16(uchar(b[at]) | uchar(b[at + 1]) << 8); }
 
-quint32 u32(const QByteArray &b, qint64 at)
-{
-    return quint32(u16(b, at)) | quint32(u16(b, at + 2)) << 16;
-}
+quint32 u32(const QByteArray &b, qint64 at) { return quint32(u16(b, at)) | quint32(u16(b, at + 2)) << 16; }
 
 QByteArray le16(quint16 v)
 {
@@ -314,10 +304,7 @@ bool flipByte(const QString &path, qint64 offset)
     return f.putChar(char(~c));
 }
 
-bool cutFile(const QString &path, qint64 size)
-{
-    return QFile::resize(path, size);
-}
+bool cutFile(const QString &path, qint64 size) { return QFile::resize(path, size); }
 
 bool setMemberMethod(const QString &path, const QByteArray &rawName, quint16 method)
 {

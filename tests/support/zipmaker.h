@@ -63,7 +63,7 @@ struct MemberLayout {
     qint64 centralHeader = -1; // offset of its central directory entry
     qint64 data = -1;          // offset of its (compressed) data
     qint64 compressedSize = 0;
-    quint16 flags = 0;         // general purpose flags of its directory entry
+    quint16 flags = 0; // general purpose flags of its directory entry
 };
 struct ArchiveLayout {
     qint64 endOfCentralDirectory = -1; // offset of the end record's signature

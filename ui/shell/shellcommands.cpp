@@ -50,9 +50,8 @@ void SelectAllFiles(CommandContext &c)
 void RefreshFiles(CommandContext &c)
 {
     c.window.refreshList();
-    c.window.setCommandsEnabled({FileCommand::Diz, FileCommand::Nfo, FileCommand::Install, FileCommand::Test,
-                                 FileCommand::Delete},
-                                false);
+    c.window.setCommandsEnabled(
+        {FileCommand::Diz, FileCommand::Nfo, FileCommand::Install, FileCommand::Test, FileCommand::Delete}, false);
 }
 
 void ShowChangedFolder(CommandContext &c)

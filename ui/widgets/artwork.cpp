@@ -64,10 +64,10 @@ public:
         QPixmap pm = pixmap(rect.size() * dpr, mode, state);
         pm.setDevicePixelRatio(dpr);
         const QSize shown = pm.deviceIndependentSize().toSize();
-        painter->drawPixmap(QRect(rect.topLeft() + QPoint((rect.width() - shown.width()) / 2,
-                                                          (rect.height() - shown.height()) / 2),
-                                  shown),
-                            pm);
+        painter->drawPixmap(
+            QRect(rect.topLeft() + QPoint((rect.width() - shown.width()) / 2, (rect.height() - shown.height()) / 2),
+                  shown),
+            pm);
     }
 
     QSize actualSize(const QSize &size, QIcon::Mode mode, QIcon::State state) override
@@ -114,9 +114,6 @@ private:
 
 } // namespace
 
-QIcon artworkIcon(const QString &name)
-{
-    return QIcon(new ArtworkEngine(name));
-}
+QIcon artworkIcon(const QString &name) { return QIcon(new ArtworkEngine(name)); }
 
 } // namespace zelv

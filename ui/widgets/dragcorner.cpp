@@ -6,8 +6,7 @@
 
 namespace zelv {
 
-DragCorner::DragCorner(QWidget *parent)
-    : QSizeGrip(parent)
+DragCorner::DragCorner(QWidget *parent) : QSizeGrip(parent)
 {
     setFixedSize(30, 23);
     setToolTip(QStringLiteral(" Drag corner "));

@@ -3,7 +3,6 @@
 
 #include <QSizeGrip>
 
-
 namespace zelv {
 
 class DragCorner : public QSizeGrip {
@@ -13,7 +12,6 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-
 };
 
 } // namespace zelv

@@ -46,7 +46,9 @@ private:
 };
 
 FileList::FileList(const DosFileSystem &files, QWidget *parent)
-    : QListView(parent), m_files(files), m_model(new FileListModel(this))
+    : QListView(parent)
+    , m_files(files)
+    , m_model(new FileListModel(this))
 {
     setModel(m_model);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -74,10 +76,7 @@ bool FileList::setPath(const QString &dosFolder)
     return true;
 }
 
-QString FileList::path() const
-{
-    return m_path;
-}
+QString FileList::path() const { return m_path; }
 
 void FileList::setPattern(const QString &pattern)
 {
@@ -85,15 +84,9 @@ void FileList::setPattern(const QString &pattern)
     reload();
 }
 
-QString FileList::pattern() const
-{
-    return m_pattern;
-}
+QString FileList::pattern() const { return m_pattern; }
 
-void FileList::refresh()
-{
-    reload();
-}
+void FileList::refresh() { reload(); }
 
 void FileList::reload()
 {
@@ -104,10 +97,7 @@ void FileList::reload()
     m_model->setNames(std::move(names));
 }
 
-int FileList::listCount() const
-{
-    return m_model->rowCount();
-}
+int FileList::listCount() const { return m_model->rowCount(); }
 
 QString FileList::list(int index) const
 {
@@ -136,8 +126,7 @@ void FileList::selectAllEntries()
     if (count == 0)
         return;
     // One range, however long the list: selecting row by row would take seconds.
-    selectionModel()->select(QItemSelection(m_model->index(0), m_model->index(count - 1)),
-                             QItemSelectionModel::Select);
+    selectionModel()->select(QItemSelection(m_model->index(0), m_model->index(count - 1)), QItemSelectionModel::Select);
 }
 
 int FileList::listIndex() const

@@ -51,11 +51,10 @@ public:
     };
 
     explicit FolderTreeModel(QObject *parent)
-        : QAbstractItemModel(parent),
-          m_driveIcon(artworkIcon(QStringLiteral("drive"))),
-          m_folderIcon(artworkIcon(QStringLiteral("folder")))
-    {
-    }
+        : QAbstractItemModel(parent)
+        , m_driveIcon(artworkIcon(QStringLiteral("drive")))
+        , m_folderIcon(artworkIcon(QStringLiteral("folder")))
+    {}
 
     QModelIndex index(int row, int column, const QModelIndex &parent = QModelIndex()) const override
     {
@@ -313,7 +312,9 @@ private:
 };
 
 FolderTree::FolderTree(const DriveTable &drives, QWidget *parent)
-    : QTreeView(parent), m_drives(drives), m_model(new FolderTreeModel(this))
+    : QTreeView(parent)
+    , m_drives(drives)
+    , m_model(new FolderTreeModel(this))
 {
     m_model->setDrives(m_drives.drives());
     setModel(m_model);
@@ -339,10 +340,7 @@ FolderTree::FolderTree(const DriveTable &drives, QWidget *parent)
 
 FolderTree::~FolderTree() = default;
 
-QString FolderTree::path() const
-{
-    return FolderTreeModel::dosPath(m_model->nodeOf(currentIndex()));
-}
+QString FolderTree::path() const { return FolderTreeModel::dosPath(m_model->nodeOf(currentIndex())); }
 
 void FolderTree::currentFolderMoved()
 {

@@ -22,8 +22,16 @@ constexpr int kCaptionHeight = 21;
 const char *const kPreferredFamily = "Chaucer";
 // Blackletter families close in spirit, as packaged by Debian (fonts-gotico-antiqua) and others.
 const char *const kDecorativeFamilies[] = {
-    "Hamlet", "Jessen", "Rusch", "Zainer", "Fust & Schoeffer", "Parix", "Rot",
-    "UnifrakturMaguntia", "UnifrakturCook", "Old English Text MT",
+    "Hamlet",
+    "Jessen",
+    "Rusch",
+    "Zainer",
+    "Fust & Schoeffer",
+    "Parix",
+    "Rot",
+    "UnifrakturMaguntia",
+    "UnifrakturCook",
+    "Old English Text MT",
 };
 
 QString installedFamily(const QStringList &families, const QString &wanted)
@@ -106,15 +114,9 @@ LogoPanel::LogoPanel(const QString &caption, QWidget *parent)
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
-QString LogoPanel::caption() const
-{
-    return m_caption->text();
-}
+QString LogoPanel::caption() const { return m_caption->text(); }
 
-QString LogoPanel::fontFamily() const
-{
-    return m_caption->font().family();
-}
+QString LogoPanel::fontFamily() const { return m_caption->font().family(); }
 
 void LogoPanel::mouseReleaseEvent(QMouseEvent *event)
 {

@@ -7,8 +7,7 @@
 
 namespace zelv {
 
-PaneSplitter::PaneSplitter(QWidget *parent)
-    : QSplitter(Qt::Horizontal, parent)
+PaneSplitter::PaneSplitter(QWidget *parent) : QSplitter(Qt::Horizontal, parent)
 {
     setHandleWidth(kBarWidth);
     setChildrenCollapsible(false);

@@ -21,8 +21,7 @@ Qt::Alignment alignmentFor(int code)
 
 } // namespace
 
-StatusPanel::StatusPanel(QWidget *parent)
-    : QFrame(parent)
+StatusPanel::StatusPanel(QWidget *parent) : QFrame(parent)
 {
     setFrameStyle(QFrame::Panel | QFrame::Sunken);
     setLineWidth(1);
