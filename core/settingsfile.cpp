@@ -111,13 +111,30 @@ QByteArray settingsFileBytes(const SettingsRecord &r)
     return bytes;
 }
 
-bool writeSettingsFile(const QString &hostPath, const SettingsRecord &record, QString *error)
+namespace {
+
+bool writeWhole(const QString &hostPath, const QByteArray &bytes, QString *error)
 {
     QSaveFile file(hostPath);
-    const bool ok = file.open(QIODevice::WriteOnly) && file.write(settingsFileBytes(record)) >= 0 && file.commit();
+    const bool ok = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
     if (!ok && error)
         *error = file.errorString();
     return ok;
+}
+
+} // namespace
+
+bool writeSettingsFile(const QString &hostPath, const SettingsRecord &record, QString *error)
+{
+    return writeWhole(hostPath, settingsFileBytes(record), error);
+}
+
+bool writeTextLines(const QString &hostPath, const QStringList &lines, QString *error)
+{
+    QByteArray bytes;
+    for (const QString &line : lines)
+        bytes += encode(line) + "\r\n";
+    return writeWhole(hostPath, bytes, error);
 }
 
 std::optional<QStringList> readTextLines(const QString &hostPath)

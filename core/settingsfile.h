@@ -37,6 +37,11 @@ QByteArray settingsFileBytes(const SettingsRecord &record);
 // disk or a crash never leaves a cut settings file.
 bool writeSettingsFile(const QString &hostPath, const SettingsRecord &record, QString *error = nullptr);
 
+// A text file the program writes (settings, error report): each line in the system's single-byte
+// code page and ended by carriage return and line feed, written to a temporary file that replaces
+// the old one only when complete.
+bool writeTextLines(const QString &hostPath, const QStringList &lines, QString *error = nullptr);
+
 // The lines of a text file, whatever ends them (CR LF, LF or CR); a final line end starts no
 // further line. Nothing when the file cannot be read.
 std::optional<QStringList> readTextLines(const QString &hostPath);

@@ -4,9 +4,7 @@
 #include "housekeeping/tempdirs.h"
 #include "inspect/viewerplacement.h"
 #include "install/installdirs.h"
-#include "support/scripteddialogs.h"
-#include "support/scriptedsurface.h"
-#include "support/testworld.h"
+#include "support/commandworld.h"
 #include "ui/shell/shellcommands.h"
 
 #include <QFileInfo>
@@ -16,25 +14,8 @@ using namespace zelv;
 
 namespace {
 
-class FixedDiskInfo : public DiskInfo {
-public:
-    std::optional<qint64> freeBytes(QChar) const override { return bytes; }
-    qint64 bytes = 10'000'000'000;
-};
-
-// A command context over a world of its own and a scripted window.
-struct Commands {
-    test::TestWorld world;
-    DosFileSystem files{world.drives()};
-    CommandRunner runner{world.drives()};
-    FixedDiskInfo disks;
-    XceedZip zip{world.drives()};
-    test::ScriptedDialogs dialogs;
-    ProgramState state;
-    test::ScriptedSurface window{files};
-    CommandContext context{window, state, files,   runner,
-                           disks,  zip,   dialogs, world.drives().toDos(world.programFolder()).value_or(QString())};
-
+// The command world with the helpers the commands here start.
+struct Commands : test::CommandWorld {
     Commands() { world.installHelper(QStringLiteral("killd.pif")); }
 
     // Every file command's doors at once, as the scripted window holds them.
@@ -43,18 +24,7 @@ struct Commands {
         window.setCommandsEnabled(
             {FileCommand::Diz, FileCommand::Nfo, FileCommand::Install, FileCommand::Test, FileCommand::Delete}, true);
     }
-    QStringList enabledDoors() const
-    {
-        QStringList out;
-        for (FileCommand c : kAllFileCommands) {
-            const FileCommandDoors &d = doorsOf(c);
-            if (d.toolbarPosition && window.toolbarButtonEnabled(d.toolbarPosition))
-                out << QStringLiteral("button %1").arg(d.toolbarPosition);
-            if (window.menuItemEnabled(QString::fromLatin1(d.menuItem)))
-                out << QString::fromLatin1(d.menuItem);
-        }
-        return out;
-    }
+    QStringList enabledDoors() const { return window.enabledDoors(); }
 };
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "core/settingsfile.h"
 #include "support/scripteddialogs.h"
 #include "support/testworld.h"
+#include "support/zipmaker.h"
 #include "ui/aboutwindow.h"
 #include "ui/form1.h"
 #include "ui/layoutrules.h"
@@ -25,6 +26,7 @@
 #include <QToolButton>
 
 using namespace zelv;
+using test::ZipEntry;
 
 namespace {
 
@@ -108,6 +110,7 @@ private slots:
     void refreshDropsTheSelection();
     void exitFromTheToolbarSaves();
     void escapeAndZipProgress();
+    void releaseNotesFromTheWindow();
 };
 
 void TestForm1::layoutFigures()
@@ -592,6 +595,45 @@ void TestForm1::escapeAndZipProgress()
     emit part<XceedZip>(form, "XceedZip1")
         ->Status(QStringLiteral("a.txt"), 10, 5, 4, 0, QDateTime(), 0, 50, 40, 8, false, 0, QString());
     QCOMPARE(part<StatusPanel>(form, "SSPanel3")->floodPercent(), 40);
+}
+
+void TestForm1::releaseNotesFromTheWindow()
+{
+    // A double click shows the description in the viewer, the "nfo" button opens the note, the
+    // "test" button runs the test: the window's doors reach the commands.
+    Fixture f;
+    f.world.installHelper(QStringLiteral("notepad.exe"));
+    const QString shown = f.world.root() + QStringLiteral("/shown.txt");
+    qputenv("ZELV_NOTEPAD_REPORT", QFile::encodeName(shown));
+    qputenv("ZELV_NOTEPAD_QUIT", "1");
+    QVERIFY(test::writeZip(f.world.onDrive(u'c', QStringLiteral("dl/prog.zip")),
+                           {ZipEntry::file("file_id.diz", "Prog 1.0\n\xdb\xdb"), ZipEntry::file("prog.nfo", "n")}));
+    f.writeSettings(QStringLiteral("C:\\dl"));
+    Form1 &form = f.make();
+    QCOMPARE(form.Form_Load(), StartupOutcome::Completed);
+    QCOMPARE(form.listCount(), 1);
+    form.setListSelected(0, true);
+
+    emit part<FileList>(form, "File1")->entryDoubleClicked();
+    auto *viewer = form.findChild<QWidget *>(QStringLiteral("Form3"));
+    if (!viewer)
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (w->objectName() == u"Form3")
+                viewer = w;
+    QVERIFY(viewer && viewer->isVisible());
+    QCOMPARE(viewer->windowTitle(), QStringLiteral("File_id.diz"));
+    QCOMPARE(form.viewer().text(), QStringLiteral("Prog 1.0\r\n██"));
+    QVERIFY(form.toolbarButtonEnabled(NfoButton));
+
+    form.GTToolbar1_ButtonClick(NfoButton);
+    QTRY_COMPARE_WITH_TIMEOUT(test::readBytes(shown), QByteArray("prog.nfo\nn"), 20000);
+    QVERIFY(!form.toolbarButtonEnabled(NfoButton));
+
+    form.GTToolbar1_ButtonClick(TestButton);
+    QCOMPARE(part<StatusPanel>(form, "SSPanel3")->caption(), QStringLiteral(" Found 0 zip error(s)"));
+    QVERIFY(!viewer->isVisible());
+    qunsetenv("ZELV_NOTEPAD_REPORT");
+    qunsetenv("ZELV_NOTEPAD_QUIT");
 }
 
 QTEST_MAIN(TestForm1)

@@ -123,7 +123,6 @@ Form1::~Form1()
 {
     if (Form4)
         delete Form4.data();
-    delete m_form3;
 }
 
 void Form1::buildMenus()

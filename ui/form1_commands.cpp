@@ -4,6 +4,8 @@
 #include "form1.h"
 
 #include "archive/xceedzip.h"
+#include "inspect/releasenotes.h"
+#include "inspect/ziptest.h"
 #include "shell/shellcommands.h"
 #include "widgets/filelist.h"
 #include "widgets/foldertree.h"
@@ -118,13 +120,16 @@ void Form1::ExplorerTree1_OnDirChanged()
 
 void Form1::refresh_Click() { RefreshFiles(context()); }
 
-// ---- Commands built with their own parts of the program --------------------------------------
-// Until then their doors are in place and do nothing.
+// ---- Commands of the other subsystems ------------------------------------------------------
+
+void Form1::test_Click() { TestZipArchives(context()); }
+void Form1::Diz_Click() { ShowArchiveDiz(context()); }
+void Form1::dnfo_Click() { ShowNextNfo(context()); }
+
+// Commands built with their own parts of the program; until then their doors are in place and
+// do nothing.
 
 void Form1::install_Click() {}
-void Form1::test_Click() {}
-void Form1::Diz_Click() {}
-void Form1::dnfo_Click() {}
 void Form1::delete_Click() {}
 void Form1::temp_Click() {}
 void Form1::dtemp_Click() {}

@@ -126,8 +126,11 @@ void Form1::setBusyCursor(bool busy)
 
 TextViewer &Form1::viewer()
 {
-    if (!m_form3)
-        m_form3 = new Form3();
+    if (!m_form3) {
+        m_form3 = new Form3(this); // a window of its own that goes with the main window
+        connect(m_form3, &Form3::dnfoRequested, this, &Form1::dnfo_Click);
+        connect(m_form3, &Form3::helpRequested, this, [this] { Form_KeyDown(112); });
+    }
     return *m_form3;
 }
 

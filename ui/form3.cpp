@@ -1,9 +1,14 @@
 #include "form3.h"
 
 #include "layoutrules.h"
+#include "widgets/cp437view.h"
 
-#include <QFontDatabase>
-#include <QPlainTextEdit>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QShortcut>
+#include <QVBoxLayout>
 
 #include <cmath>
 
@@ -19,11 +24,36 @@ Form3::Form3(QWidget *parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("Form3"));
     setWindowTitle(QStringLiteral("File_id.diz"));
-    Text1 = new QPlainTextEdit(this);
+
+    auto *bar = new QMenuBar(this);
+    popup = bar->addMenu(QStringLiteral("&Viewer"));
+    popup->setObjectName(QStringLiteral("popup"));
+    const auto item = [this](const char *name, const QString &caption, auto handler) {
+        QAction *a = popup->addAction(caption, this, handler);
+        a->setObjectName(QString::fromLatin1(name));
+        return a;
+    };
+    item("dnfo", QStringLiteral("&Display NFO"), [this] { emit dnfoRequested(); });
+    popup->addSeparator()->setObjectName(QStringLiteral("dead1"));
+    item("restore", QStringLiteral("&Restore"), [this] { showNormal(); });
+    item("minimize", QStringLiteral("M&inimize"), [this] { showMinimized(); });
+    item("maximize", QStringLiteral("Ma&ximize"), [this] { maximize_Click(); });
+    item("close", QStringLiteral("&Close form"), [this] { close(); });
+    popup->addSeparator()->setObjectName(QStringLiteral("dead2"));
+    item("help", QStringLiteral("&Help"), [this] { help_Click(); });
+
+    Text1 = new Cp437View(this);
     Text1->setObjectName(QStringLiteral("Text1"));
-    Text1->setReadOnly(true);
-    Text1->setLineWrapMode(QPlainTextEdit::NoWrap);
-    Text1->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->setMenuBar(bar);
+    layout->addWidget(Text1);
+
+    // F1 asks for the program's help here as anywhere in the program.
+    auto *f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(f1, &QShortcut::activated, this, &Form3::help_Click);
+
     resize(pixels(5850), pixels(2325));
 }
 
@@ -32,10 +62,12 @@ QString Form3::text() const { return Text1->toPlainText(); }
 
 void Form3::show(bool takeFocus)
 {
+    setAttribute(Qt::WA_ShowWithoutActivating, !takeFocus);
     QWidget::show();
     if (takeFocus) {
         raise();
         activateWindow();
+        Text1->setFocus();
     }
 }
 
@@ -56,10 +88,14 @@ TwipsRect Form3::placement() const
     return {r.x() * kTwipsPerPixel, r.y() * kTwipsPerPixel, r.width() * kTwipsPerPixel, r.height() * kTwipsPerPixel};
 }
 
-void Form3::resizeEvent(QResizeEvent *event)
+void Form3::maximize_Click()
 {
-    QWidget::resizeEvent(event);
-    Text1->setGeometry(rect());
+    QCoreApplication::processEvents();
+    showMaximized();
 }
+
+void Form3::help_Click() { emit helpRequested(); }
+
+void Form3::contextMenuEvent(QContextMenuEvent *event) { popup->popup(event->globalPos()); }
 
 } // namespace zelv

@@ -111,6 +111,19 @@ void ScriptedSurface::setMenuItemEnabled(const QString &name, bool enabled)
         m_items[name] = enabled;
 }
 
+QStringList ScriptedSurface::enabledDoors() const
+{
+    QStringList out;
+    for (FileCommand c : kAllFileCommands) {
+        const FileCommandDoors &d = doorsOf(c);
+        if (d.toolbarPosition && toolbarButtonEnabled(d.toolbarPosition))
+            out << QStringLiteral("button %1").arg(d.toolbarPosition);
+        if (menuItemEnabled(QString::fromLatin1(d.menuItem)))
+            out << QString::fromLatin1(d.menuItem);
+    }
+    return out;
+}
+
 void ScriptedSurface::closeWindow()
 {
     closed = true;

@@ -70,6 +70,8 @@ public:
     void setMenuItemEnabled(const QString &name, bool enabled) override;
     bool menuItemEnabled(const QString &name) const override { return m_items.value(name); }
     const QStringList &unknownDoors() const { return m_unknown; }
+    // The doors of the file commands that are enabled, in the table's order: "button 6", "Diz".
+    QStringList enabledDoors() const;
 
     void minimizeWindow() override { log(QStringLiteral("minimize")); }
     void restoreWindow() override { log(QStringLiteral("restore")); }

@@ -1,0 +1,122 @@
+#include "ziptest.h"
+
+#include "badarchive.h"
+#include "core/helpercommands.h"
+#include "core/settingsfile.h"
+#include "platform/dospath.h"
+#include "releasenotes.h"
+
+namespace zelv {
+
+namespace {
+
+enum class Verdict { Good, Bad, Stop };
+
+// What the first stage's code says: the archive's descriptions could be taken, or not.
+Verdict afterFirstStage(qint16 r, bool *record)
+{
+    *record = false;
+    if (r == ZipAborted)
+        return Verdict::Stop;
+    if (r == ZipDone || r == ZipNothingMatched)
+        return Verdict::Good;
+    *record = r >= 100;
+    return Verdict::Bad;
+}
+
+Verdict afterTest(qint16 t, bool *record)
+{
+    *record = false;
+    if (t == ZipAborted)
+        return Verdict::Stop;
+    if (t == ZipDone)
+        return Verdict::Good;
+    *record = t == ZipCrcError || t == ZipStructureError || t == ZipDataError || t == ZipUnsupported;
+    return Verdict::Bad;
+}
+
+QString testFolder(const QString &treeFolder)
+{
+    const QString folder = treeFolder.endsWith(u'\\') ? treeFolder.left(2) : treeFolder;
+    return folder.toLower();
+}
+
+} // namespace
+
+QString testProgressCaption(const QString &name, int index, int count)
+{
+    return u' ' + name + QStringLiteral("   ") + u' ' + QString::number(index) + QStringLiteral(" of") + u' ' +
+           QString::number(count);
+}
+
+void TestZipArchives(CommandContext &c)
+{
+    WindowSurface &w = c.window;
+    if (w.pressedKind() != ArchiveKind::Zip)
+        return;
+    w.setBusyCursor(true);
+    w.viewer().close();
+    const QString report = dospath::join(c.programFolder, u"errors.txt");
+    if (c.files.exists(report))
+        c.files.removeFile(report);
+    w.viewer().setText(QString());
+    w.viewer().setText(DizBanner());
+    w.setCommandsEnabled({FileCommand::Diz, FileCommand::Nfo, FileCommand::Install, FileCommand::Test}, false);
+
+    const QStringList selected = w.selectedNames();
+    for (int i = 0; i < selected.size(); ++i)
+        c.state.setName(i + 1, selected[i]);
+    c.state.NameCount = int(selected.size());
+    const QString folder = testFolder(w.treePath());
+    w.setFolderPanelLook(FolderPanelLook::Progress);
+    w.setFolderPanelPercent(0);
+    c.zip.setSkipIfExisting(false);
+
+    QStringList errorLines;
+    for (int i = 1; i <= c.state.NameCount; ++i) {
+        const QString name = c.state.NameList[i].toLower();
+        c.state.NameList[i] = name;
+        w.setKindPanel(KindPanelAlignment::Left, testProgressCaption(name, i, c.state.NameCount));
+        const QString path = folder + u'\\' + name;
+
+        c.zip.setFilesToProcess(QStringLiteral("*.diz"));
+        c.zip.setUnzipToFolder(c.programFolder);
+        c.zip.setZipFilename(path);
+        bool record = false;
+        qint16 code = c.zip.extract(0);
+        Verdict verdict = afterFirstStage(code, &record);
+        if (verdict == Verdict::Good) {
+            c.zip.setZipFilename(path);
+            c.zip.setFilesToProcess(QString());
+            code = c.zip.test();
+            verdict = afterTest(code, &record);
+        }
+        if (verdict == Verdict::Stop)
+            break;
+        if (record)
+            errorLines << QStringLiteral("# %1 - ").arg(code) + path;
+        if (verdict == Verdict::Bad)
+            MarkArchiveBad(c, path);
+        w.refreshList();
+        w.setFolderPanelPercent(0);
+    }
+
+    w.setFolderPanelLook(FolderPanelLook::Idle);
+    w.setFolderPanelCaption(QStringLiteral(" Found %1 zip error(s)").arg(errorLines.size()));
+    w.setKindPanel(KindPanelAlignment::Centred, QStringLiteral("*.zip"));
+    if (!errorLines.isEmpty()) {
+        const auto host = c.files.hostPath(report);
+        QString error;
+        if (!host || !writeTextLines(*host, errorLines, &error))
+            c.dialogs.showError(QStringLiteral("The error report %1 could not be written: %2").arg(report, error));
+        if (c.files.exists(report)) {
+            const ExecResult run = start(c.runner, helpercommands::showErrorReport(c.programFolder));
+            if (!run.started)
+                reportCommandFailure(c.dialogs, run);
+        }
+    }
+    w.setCommandsEnabled({FileCommand::Install, FileCommand::Test}, true);
+    w.setBusyCursor(false);
+}
+
+} // namespace zelv
