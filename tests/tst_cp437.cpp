@@ -1,11 +1,15 @@
 // Code page 437 as release notes are drawn in it: the glyph of every byte, the line-end rules,
 // and a view in which boxes, lines and blocks join without a gap.
 #include "platform/cp437.h"
+#include "support/testworld.h"
 #include "ui/widgets/cp437view.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFile>
 #include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace zelv;
@@ -23,6 +27,8 @@ private slots:
     void selectionAndZoom();
     void linesAndBlocksJoin_data();
     void linesAndBlocksJoin();
+    void noteViewer_data();
+    void noteViewer();
 };
 
 void TestCp437::glyphs_data()
@@ -179,6 +185,59 @@ void TestCp437::linesAndBlocksJoin()
     const int blockX = 6 * cell.width() + cell.width() / 2;
     for (int y = 0; y < 4 * cell.height(); ++y)
         QVERIFY2(inked(blockX, y), qPrintable(QString::number(y)));
+}
+
+void TestCp437::noteViewer_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<int>("exitCode");
+
+    // The rows read as a table.
+    // clang-format off
+    QTest::newRow("release note in code page 437")
+        << "group.nfo" << QByteArray("\x01\xdb\xc9\r\nx\ny") << QStringLiteral("☺█╔\r\nx\r\ny") << 0;
+    QTest::newRow("UTF-8 text") << "readme.txt" << QByteArray("caf\xc3\xa9\n\xe2\x82\xac") << QStringLiteral("café\r\n€") << 0;
+    QTest::newRow("not UTF-8: code page 437") << "readme.txt" << QByteArray("\xb0\xb1\xb2") << QStringLiteral("░▒▓") << 0;
+    QTest::newRow("a description is always code page 437")
+        << "file_id.diz" << QByteArray("\xc3\xa9") << QStringLiteral("├⌐") << 0;
+    QTest::newRow("missing file") << "" << QByteArray() << QString() << 1;
+    // clang-format on
+}
+
+void TestCp437::noteViewer()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, shown);
+    QFETCH(int, exitCode);
+
+    QTemporaryDir dir;
+    const QString file = dir.path() + u'/' + (name.isEmpty() ? QStringLiteral("missing.nfo") : name);
+    if (!name.isEmpty()) {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    const QString report = dir.path() + QStringLiteral("/report.txt");
+    QProcess viewer;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("ZELV_NOTEPAD_REPORT"), report);
+    env.insert(QStringLiteral("ZELV_NOTEPAD_QUIT"), QStringLiteral("1"));
+    viewer.setProcessEnvironment(env);
+    viewer.start(test::TestWorld::builtProgramFolder() + QStringLiteral("/notepad.exe"), {file});
+    QVERIFY(viewer.waitForFinished(30000));
+    QCOMPARE(viewer.exitCode(), exitCode);
+    QFile out(report);
+    QVERIFY(out.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(out.readAll());
+    if (exitCode == 0) {
+        QCOMPARE(text, name + u'\n' + shown);
+    } else {
+        QVERIFY2(text.startsWith(QStringLiteral("missing.nfo\nCannot read ")), qPrintable(text));
+    }
 }
 
 QTEST_MAIN(TestCp437)

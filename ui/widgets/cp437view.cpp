@@ -137,8 +137,9 @@ struct ArmPainter {
     // sign: -1 towards the top or left, +1 towards the bottom or right.
     void draw(int weight, int sign, int doubleBefore, int doubleAfter) const
     {
-        // How far past the centre a stroke must reach to meet the one across it.
-        const int overlap = (lw + 1) / 2;
+        // How far past the centre a stroke must reach to cover the one across it, whose strip
+        // starts lw / 2 before its centre line: no further, or a corner would stick out.
+        const int overlap = sign < 0 ? lw - lw / 2 : lw / 2;
         const bool crossedBothSides = doubleBefore == 2 && doubleAfter == 2;
         const bool crossedOneSide = (doubleBefore == 2) != (doubleAfter == 2);
         if (weight == 1) {
