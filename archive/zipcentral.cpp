@@ -249,18 +249,7 @@ bool checkLocalHeader(int fd, CentralEntry &e, std::vector<unsigned char> &buffe
 
 bool readAt(int fd, void *buffer, size_t n, quint64 offset)
 {
-    auto *p = static_cast<unsigned char *>(buffer);
-    while (n > 0) {
-        const ssize_t r = pread(fd, p, n, off_t(offset));
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            return false;
-        p += r;
-        n -= size_t(r);
-        offset += quint64(r);
-    }
-    return true;
+    return readUpTo(fd, static_cast<unsigned char *>(buffer), n, offset) == n;
 }
 
 std::optional<std::vector<CentralEntry>> readCentralDirectory(int fd, const char **why)
