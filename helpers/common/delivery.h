@@ -1,0 +1,57 @@
+// How an archiver helper puts a set into its destination: the tool extracts into a private
+// staging folder beside the destination, every file there is checked against the set's own
+// listing, and only then are the files moved into the destination, which is never written
+// through a link. The staging folder goes on every outcome.
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace zelv {
+
+// One member of a set as its listing gives it.
+struct ListedMember {
+    QString name; // as stored, "/" or "\" between its parts
+    qint64 size = 0;
+    std::optional<quint32> crc; // CRC-32 of the data, when the listing gives one
+    bool directory = false;
+    bool link = false;   // links and devices are never made
+    bool special = false;
+    bool encrypted = false;
+};
+
+// The first member that may not be extracted, with why, or nothing when all may be.
+std::optional<QString> refusedMember(const QList<ListedMember> &members, QString *why);
+
+// Bytes the files of the set take unpacked.
+qint64 unpackedSize(const QList<ListedMember> &members);
+
+// Free bytes of the file system that holds hostPath (or its nearest existing parent).
+std::optional<qint64> freeBytesAt(const QString &hostPath);
+
+class StagingFolder {
+public:
+    // A new private folder beside destination (host path), on its file system.
+    explicit StagingFolder(const QString &destination);
+    ~StagingFolder();
+    StagingFolder(const StagingFolder &) = delete;
+    StagingFolder &operator=(const StagingFolder &) = delete;
+
+    bool isValid() const { return !m_path.isEmpty(); }
+    QString path() const { return m_path; }
+
+    // Every file member in the staging folder with its size and CRC, and nothing else there
+    // (no extra file, no link, no device). False with a message naming the first fault.
+    bool verify(const QList<ListedMember> &members, QString *fault) const;
+
+    // Moves every member into destination (made when missing), replacing what stands under
+    // its name, except a folder, and never following a link that stands in destination.
+    bool deliver(const QList<ListedMember> &members, const QString &destination, QString *fault) const;
+
+private:
+    QString m_path;
+};
+
+} // namespace zelv

@@ -1,0 +1,26 @@
+// Runs an archiver that cannot be trusted to finish or to leave no children: standard input
+// closed, a process group of its own, and a time limit after which the whole group is killed.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace zelv {
+
+struct ToolRun {
+    bool started = false;
+    bool timedOut = false;
+    int exitCode = -1; // -1 when it did not end by itself
+    QByteArray output; // standard output and error, the first megabyte
+};
+
+// Runs program (a path or a name on PATH) with args in workingFolder, waiting at most
+// timeoutMs. onTick, when given, is called about every 50 ms while it runs; returning false
+// stops the tool as the time limit does.
+ToolRun runTool(const QString &program, const QStringList &args, const QString &workingFolder, qint64 timeoutMs,
+                const std::function<bool()> &onTick = {});
+
+} // namespace zelv

@@ -1,0 +1,242 @@
+// What the archiver helpers share: running a tool that cannot be trusted, refusing members that
+// may not be made, and a staging folder checked against the listing before anything reaches the
+// destination.
+#include "helpers/common/delivery.h"
+#include "helpers/common/toolrun.h"
+#include "support/testworld.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <zlib.h>
+
+using namespace zelv;
+
+namespace {
+
+ListedMember file(const QString &name, const QByteArray &data)
+{
+    ListedMember m;
+    m.name = name;
+    m.size = data.size();
+    m.crc = quint32(crc32(0, reinterpret_cast<const Bytef *>(data.constData()), uInt(data.size())));
+    return m;
+}
+
+void put(const QString &path, const QByteArray &data)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(data);
+}
+
+QStringList tree(const QString &folder)
+{
+    QStringList out;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        out << QDir(folder).relativeFilePath(it.next());
+    out.sort();
+    return out;
+}
+
+} // namespace
+
+class TestHelperCommon : public QObject {
+    Q_OBJECT
+private slots:
+    void toolOutputAndExitCode();
+    void toolGetsNoInput();
+    void hangingToolIsKilledWithItsChildren();
+    void cancelStopsTheTool();
+    void refusedMembers_data();
+    void refusedMembers();
+    void verify_data();
+    void verify();
+    void deliverIntoTheDestination();
+    void linksInTheDestinationAreNotFollowed();
+};
+
+void TestHelperCommon::toolOutputAndExitCode()
+{
+    const ToolRun run = runTool(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("echo out; echo err >&2; exit 3")},
+                                QString(), 10000);
+    QVERIFY(run.started);
+    QCOMPARE(run.exitCode, 3);
+    QVERIFY(!run.timedOut);
+    QCOMPARE(run.output, QByteArray("out\nerr\n"));
+    QVERIFY(!runTool(QStringLiteral("/no/such/tool"), {}, QString(), 1000).started);
+}
+
+void TestHelperCommon::toolGetsNoInput()
+{
+    // A tool that asks a question reads the end of its input at once instead of waiting.
+    const ToolRun run = runTool(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("read answer || exit 7; echo got:$answer")},
+                                QString(), 10000);
+    QCOMPARE(run.exitCode, 7);
+    QVERIFY(!run.timedOut);
+}
+
+void TestHelperCommon::hangingToolIsKilledWithItsChildren()
+{
+    QTemporaryDir dir;
+    const QString pidFile = dir.path() + QStringLiteral("/child.pid");
+    const ToolRun run = runTool(QStringLiteral("sh"),
+                                {QStringLiteral("-c"), QStringLiteral("sleep 100 & echo $! > child.pid; wait")},
+                                dir.path(), 300);
+    QVERIFY(run.started);
+    QVERIFY(run.timedOut);
+    QCOMPARE(run.exitCode, -1);
+    QFile f(pidFile);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const pid_t child = pid_t(f.readAll().trimmed().toInt());
+    QVERIFY(child > 0);
+    QTRY_VERIFY(kill(child, 0) != 0); // the tool's own child went with it
+}
+
+void TestHelperCommon::cancelStopsTheTool()
+{
+    int ticks = 0;
+    const ToolRun run = runTool(QStringLiteral("sleep"), {QStringLiteral("100")}, QString(), 60000,
+                                [&ticks] { return ++ticks < 3; });
+    QVERIFY(!run.timedOut);
+    QCOMPARE(run.exitCode, -1);
+    QCOMPARE(ticks, 3);
+}
+
+void TestHelperCommon::refusedMembers_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("kind"); // 0 plain, 1 encrypted, 2 link, 3 device
+    QTest::addColumn<QString>("why");
+
+    // The rows read as a table.
+    // clang-format off
+    QTest::newRow("parent, backslash") << "..\\x" << 0 << "Unsafe name ..\\x";
+    QTest::newRow("parent, slash") << "a/../../x" << 0 << "Unsafe name a/../../x";
+    QTest::newRow("absolute") << "/abs" << 0 << "Unsafe name /abs";
+    QTest::newRow("drive letter") << "C:\\x" << 0 << "Unsafe name C:\\x";
+    QTest::newRow("encrypted") << "setup.exe" << 1 << "Encrypted member setup.exe";
+    QTest::newRow("link") << "lib.so" << 2 << "Link or device member lib.so";
+    QTest::newRow("device") << "null" << 3 << "Link or device member null";
+    QTest::newRow("fine") << "dir\\setup.exe" << 0 << "";
+    // clang-format on
+}
+
+void TestHelperCommon::refusedMembers()
+{
+    QFETCH(QString, name);
+    QFETCH(int, kind);
+    QFETCH(QString, why);
+
+    ListedMember m = file(name, "x");
+    m.encrypted = kind == 1;
+    m.link = kind == 2;
+    m.special = kind == 3;
+    QString said;
+    const auto refused = refusedMember({file(QStringLiteral("readme.txt"), "r"), m}, &said);
+    QCOMPARE(refused.has_value(), !why.isEmpty());
+    QCOMPARE(said, why);
+}
+
+void TestHelperCommon::verify_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("fault");
+
+    // The rows read as a table.
+    // clang-format off
+    QTest::newRow("all there") << "" << "";
+    QTest::newRow("missing") << "missing" << "sub\\b.txt was not extracted";
+    QTest::newRow("short") << "short" << "a.txt has 2 bytes instead of 5";
+    QTest::newRow("other bytes") << "crc" << "CRC error in a.txt";
+    QTest::newRow("a file the listing lacks") << "extra" << "sub/extra.txt is not in the archive's listing";
+    QTest::newRow("a link instead of the file") << "link" << "a.txt was not extracted";
+    // clang-format on
+}
+
+void TestHelperCommon::verify()
+{
+    QFETCH(QString, damage);
+    QFETCH(QString, fault);
+
+    QTemporaryDir dir;
+    const QString destination = dir.path() + QStringLiteral("/dest");
+    StagingFolder staging(destination);
+    QVERIFY(staging.isValid());
+    const QList<ListedMember> members{file(QStringLiteral("a.txt"), "alpha"), file(QStringLiteral("sub\\b.txt"), "beta")};
+    put(staging.path() + QStringLiteral("/a.txt"), damage == u"short" ? "al" : damage == u"crc" ? "alpHa" : "alpha");
+    if (damage != u"missing")
+        put(staging.path() + QStringLiteral("/sub/b.txt"), "beta");
+    if (damage == u"extra")
+        put(staging.path() + QStringLiteral("/sub/extra.txt"), "x");
+    if (damage == u"link") {
+        QFile::remove(staging.path() + QStringLiteral("/a.txt"));
+        put(dir.path() + QStringLiteral("/outside.txt"), "alpha");
+        QVERIFY(QFile::link(dir.path() + QStringLiteral("/outside.txt"), staging.path() + QStringLiteral("/a.txt")));
+    }
+    QString said;
+    QCOMPARE(staging.verify(members, &said), fault.isEmpty());
+    QCOMPARE(said, fault);
+}
+
+void TestHelperCommon::deliverIntoTheDestination()
+{
+    QTemporaryDir dir;
+    const QString destination = dir.path() + QStringLiteral("/dest");
+    put(destination + QStringLiteral("/a.txt"), "old");
+    put(destination + QStringLiteral("/kept.txt"), "kept");
+    {
+        StagingFolder staging(destination);
+        put(staging.path() + QStringLiteral("/a.txt"), "alpha");
+        put(staging.path() + QStringLiteral("/sub/b.txt"), "beta");
+        QDir().mkpath(staging.path() + QStringLiteral("/empty"));
+        ListedMember folder;
+        folder.name = QStringLiteral("empty\\");
+        folder.directory = true;
+        const QList<ListedMember> members{file(QStringLiteral("a.txt"), "alpha"), file(QStringLiteral("sub\\b.txt"), "beta"),
+                                          folder};
+        QString fault;
+        QVERIFY2(staging.verify(members, &fault), qPrintable(fault));
+        QVERIFY2(staging.deliver(members, destination, &fault), qPrintable(fault));
+    }
+    // The staging folder is gone; old files are replaced, others kept.
+    QCOMPARE(tree(destination), QStringList({"a.txt", "empty", "kept.txt", "sub", "sub/b.txt"}));
+    QFile a(destination + QStringLiteral("/a.txt"));
+    QVERIFY(a.open(QIODevice::ReadOnly));
+    QCOMPARE(a.readAll(), QByteArray("alpha"));
+}
+
+void TestHelperCommon::linksInTheDestinationAreNotFollowed()
+{
+    QTemporaryDir dir;
+    const QString destination = dir.path() + QStringLiteral("/dest");
+    const QString outside = dir.path() + QStringLiteral("/outside");
+    put(outside + QStringLiteral("/keep.txt"), "outside");
+    QDir().mkpath(destination);
+    QVERIFY(QFile::link(outside, destination + QStringLiteral("/sub")));
+    QVERIFY(QFile::link(outside + QStringLiteral("/keep.txt"), destination + QStringLiteral("/a.txt")));
+    StagingFolder staging(destination);
+    put(staging.path() + QStringLiteral("/a.txt"), "alpha");
+    put(staging.path() + QStringLiteral("/sub/keep.txt"), "member");
+    const QList<ListedMember> members{file(QStringLiteral("a.txt"), "alpha"), file(QStringLiteral("sub/keep.txt"), "member")};
+    QString fault;
+    QVERIFY(!staging.deliver(members, destination, &fault));
+    QVERIFY2(fault.startsWith(QStringLiteral("cannot write sub/keep.txt")), qPrintable(fault));
+    // The link named like a file was replaced by the file; nothing outside changed.
+    QVERIFY(!QFileInfo(destination + QStringLiteral("/a.txt")).isSymLink());
+    QCOMPARE(tree(outside), QStringList{"keep.txt"});
+    QFile keep(outside + QStringLiteral("/keep.txt"));
+    QVERIFY(keep.open(QIODevice::ReadOnly));
+    QCOMPARE(keep.readAll(), QByteArray("outside"));
+}
+
+QTEST_GUILESS_MAIN(TestHelperCommon)
+#include "tst_helpercommon.moc"
