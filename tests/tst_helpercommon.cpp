@@ -66,8 +66,9 @@ private slots:
 
 void TestHelperCommon::toolOutputAndExitCode()
 {
-    const ToolRun run = runTool(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("echo out; echo err >&2; exit 3")},
-                                QString(), 10000);
+    const ToolRun run =
+        runTool(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("echo out; echo err >&2; exit 3")},
+                QString(), 10000);
     QVERIFY(run.started);
     QCOMPARE(run.exitCode, 3);
     QVERIFY(!run.timedOut);
@@ -78,8 +79,9 @@ void TestHelperCommon::toolOutputAndExitCode()
 void TestHelperCommon::toolGetsNoInput()
 {
     // A tool that asks a question reads the end of its input at once instead of waiting.
-    const ToolRun run = runTool(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("read answer || exit 7; echo got:$answer")},
-                                QString(), 10000);
+    const ToolRun run =
+        runTool(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("read answer || exit 7; echo got:$answer")},
+                QString(), 10000);
     QCOMPARE(run.exitCode, 7);
     QVERIFY(!run.timedOut);
 }
@@ -88,9 +90,9 @@ void TestHelperCommon::hangingToolIsKilledWithItsChildren()
 {
     QTemporaryDir dir;
     const QString pidFile = dir.path() + QStringLiteral("/child.pid");
-    const ToolRun run = runTool(QStringLiteral("sh"),
-                                {QStringLiteral("-c"), QStringLiteral("sleep 100 & echo $! > child.pid; wait")},
-                                dir.path(), 300);
+    const ToolRun run =
+        runTool(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("sleep 100 & echo $! > child.pid; wait")},
+                dir.path(), 300);
     QVERIFY(run.started);
     QVERIFY(run.timedOut);
     QCOMPARE(run.exitCode, -1);
@@ -104,8 +106,8 @@ void TestHelperCommon::hangingToolIsKilledWithItsChildren()
 void TestHelperCommon::cancelStopsTheTool()
 {
     int ticks = 0;
-    const ToolRun run = runTool(QStringLiteral("sleep"), {QStringLiteral("100")}, QString(), 60000,
-                                [&ticks] { return ++ticks < 3; });
+    const ToolRun run =
+        runTool(QStringLiteral("sleep"), {QStringLiteral("100")}, QString(), 60000, [&ticks] { return ++ticks < 3; });
     QVERIFY(!run.timedOut);
     QCOMPARE(run.exitCode, -1);
     QCOMPARE(ticks, 3);
@@ -171,7 +173,8 @@ void TestHelperCommon::verify()
     const QString destination = dir.path() + QStringLiteral("/dest");
     StagingFolder staging(destination);
     QVERIFY(staging.isValid());
-    const QList<ListedMember> members{file(QStringLiteral("a.txt"), "alpha"), file(QStringLiteral("sub\\b.txt"), "beta")};
+    const QList<ListedMember> members{file(QStringLiteral("a.txt"), "alpha"),
+                                      file(QStringLiteral("sub\\b.txt"), "beta")};
     put(staging.path() + QStringLiteral("/a.txt"), damage == u"short" ? "al" : damage == u"crc" ? "alpHa" : "alpha");
     if (damage != u"missing")
         put(staging.path() + QStringLiteral("/sub/b.txt"), "beta");
@@ -201,8 +204,8 @@ void TestHelperCommon::deliverIntoTheDestination()
         ListedMember folder;
         folder.name = QStringLiteral("empty\\");
         folder.directory = true;
-        const QList<ListedMember> members{file(QStringLiteral("a.txt"), "alpha"), file(QStringLiteral("sub\\b.txt"), "beta"),
-                                          folder};
+        const QList<ListedMember> members{file(QStringLiteral("a.txt"), "alpha"),
+                                          file(QStringLiteral("sub\\b.txt"), "beta"), folder};
         QString fault;
         QVERIFY2(staging.verify(members, &fault), qPrintable(fault));
         QVERIFY2(staging.deliver(members, destination, &fault), qPrintable(fault));
@@ -226,7 +229,8 @@ void TestHelperCommon::linksInTheDestinationAreNotFollowed()
     StagingFolder staging(destination);
     put(staging.path() + QStringLiteral("/a.txt"), "alpha");
     put(staging.path() + QStringLiteral("/sub/keep.txt"), "member");
-    const QList<ListedMember> members{file(QStringLiteral("a.txt"), "alpha"), file(QStringLiteral("sub/keep.txt"), "member")};
+    const QList<ListedMember> members{file(QStringLiteral("a.txt"), "alpha"),
+                                      file(QStringLiteral("sub/keep.txt"), "member")};
     QString fault;
     QVERIFY(!staging.deliver(members, destination, &fault));
     QVERIFY2(fault.startsWith(QStringLiteral("cannot write sub/keep.txt")), qPrintable(fault));

@@ -17,7 +17,7 @@ struct ListedMember {
     qint64 size = 0;
     std::optional<quint32> crc; // CRC-32 of the data, when the listing gives one
     bool directory = false;
-    bool link = false;   // links and devices are never made
+    bool link = false; // links and devices are never made
     bool special = false;
     bool encrypted = false;
 };
