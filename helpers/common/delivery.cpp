@@ -170,6 +170,8 @@ StagingFolder::StagingFolder(const QString &destination)
 {
     // Inside the destination: the one place sure to be on its file system, so that delivering
     // is a rename. It is hidden, private, and gone at the end.
+    if (!QFileInfo::exists(destination))
+        m_madeDestination = destination;
     if (!QDir().mkpath(destination))
         return;
     QByteArray pattern = QFile::encodeName(destination + QStringLiteral("/.zelv-staging-XXXXXX"));
@@ -187,6 +189,9 @@ StagingFolder::~StagingFolder()
         return;
     TreeRemover(parent, m_path).remove(QFile::encodeName(info.fileName()).toStdString());
     close(parent);
+    // Removing a folder that is not empty fails, which keeps what was delivered.
+    if (!m_madeDestination.isEmpty())
+        rmdir(QFile::encodeName(m_madeDestination).constData());
 }
 
 bool StagingFolder::verify(const QList<ListedMember> &members, QString *fault) const

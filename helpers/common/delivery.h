@@ -33,7 +33,9 @@ std::optional<qint64> freeBytesAt(const QString &hostPath);
 
 class StagingFolder {
 public:
-    // A new private folder beside destination (host path), on its file system.
+    // A new private folder inside destination (host path), made with its parents when missing,
+    // so that it is on the destination's file system. A destination this made goes again at the
+    // end when nothing was delivered into it.
     explicit StagingFolder(const QString &destination);
     ~StagingFolder();
     StagingFolder(const StagingFolder &) = delete;
@@ -52,6 +54,7 @@ public:
 
 private:
     QString m_path;
+    QString m_madeDestination;
 };
 
 } // namespace zelv

@@ -1,0 +1,276 @@
+// warj.pif against sets made by arj itself: whole sets through the install's per-volume runs,
+// a later volume first, missing volumes, damaged data, names that may not be made or that arj
+// never finishes, links in the destination, and paths with blanks.
+#include "support/testworld.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <zlib.h>
+
+using namespace zelv;
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QString err;
+};
+
+QByteArray noise(int size, quint32 seed)
+{
+    QByteArray out(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i) {
+        seed ^= seed << 13;
+        seed ^= seed >> 17;
+        seed ^= seed << 5;
+        out[i] = char(seed >> 24);
+    }
+    return out;
+}
+
+QStringList tree(const QString &folder)
+{
+    QStringList out;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        out << QDir(folder).relativeFilePath(it.next());
+    out.sort();
+    return out;
+}
+
+QByteArray contents(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Gives a member another name of the same length in every volume, with the header's CRC made
+// right again, as a hostile packer would.
+bool renameMember(const QString &volume, const QByteArray &from, const QByteArray &to)
+{
+    QFile f(volume);
+    if (from.size() != to.size() || !f.open(QIODevice::ReadWrite))
+        return false;
+    QByteArray b = f.readAll();
+    const qsizetype at = b.indexOf(from + '\0');
+    if (at < 0)
+        return false;
+    const qsizetype header = b.lastIndexOf(QByteArray("\x60\xea", 2), at);
+    const int size = uchar(b[header + 2]) | uchar(b[header + 3]) << 8;
+    b.replace(at, to.size(), to);
+    const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef *>(b.constData() + header + 4), uInt(size)));
+    for (int i = 0; i < 4; ++i)
+        b[header + 4 + size + i] = char(crc >> (8 * i));
+    return f.seek(0) && f.write(b) == b.size();
+}
+
+class Fixture {
+public:
+    Fixture()
+    {
+        m_world.linkDrive(u'z', m_world.root());
+        m_world.installHelper(QStringLiteral("warj.pif"));
+        m_source = m_world.onDrive(u'c', QStringLiteral("dl"));
+        m_world.makeFolder(m_source + QStringLiteral("/in/sub"));
+        put(QStringLiteral("in/big.bin"), noise(150000, 7));
+        put(QStringLiteral("in/small.txt"), "small\n");
+        put(QStringLiteral("in/sub/inner.txt"), "inner\n");
+    }
+
+    test::TestWorld &world() { return m_world; }
+    QString source() const { return m_source; }
+    void put(const QString &relative, const QByteArray &data) { m_world.writeFile(m_source + u'/' + relative, data); }
+
+    // Volumes of 50,000 bytes: big.bin spans the first three. Stored, or packed by arj.
+    bool makeSet(bool stored = false)
+    {
+        QProcess arj;
+        arj.setWorkingDirectory(m_source + QStringLiteral("/in"));
+        arj.setStandardInputFile(QProcess::nullDevice());
+        QStringList args{QStringLiteral("a"), QStringLiteral("-v50k"), QStringLiteral("-y")};
+        if (stored)
+            args << QStringLiteral("-m0");
+        args << QStringLiteral("../set.arj") << QStringLiteral("big.bin") << QStringLiteral("small.txt")
+             << QStringLiteral("sub/inner.txt");
+        arj.start(QStringLiteral("arj"), args);
+        return arj.waitForFinished(60000) && QFileInfo::exists(m_source + QStringLiteral("/set.a01"));
+    }
+
+    Run warj(const QString &volumeDos, const QString &destinationDos)
+    {
+        QProcess p;
+        p.setStandardInputFile(QProcess::nullDevice());
+        p.start(m_world.programFolder() + QStringLiteral("/warj.pif"),
+                {QStringLiteral("x"), QStringLiteral("-y"), volumeDos, destinationDos});
+        p.waitForFinished(120000);
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                QString::fromLocal8Bit(p.readAllStandardError()).trimmed()};
+    }
+
+    QString destination() const { return m_world.onDrive(u'c', QStringLiteral("Zelv002")); }
+
+    // The destination holds the set exactly.
+    void checkWhole()
+    {
+        QCOMPARE(tree(destination()), QStringList({"big.bin", "small.txt", "sub", "sub/inner.txt"}));
+        QCOMPARE(contents(destination() + QStringLiteral("/big.bin")), noise(150000, 7));
+        QCOMPARE(contents(destination() + QStringLiteral("/sub/inner.txt")), QByteArray("inner\n"));
+    }
+
+private:
+    test::TestWorld m_world;
+    QString m_source;
+};
+
+} // namespace
+
+class TestWarj : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void perVolumeRunsMakeTheWholeSet();
+    void aLaterVolumeFirst();
+    void missingVolume_data();
+    void missingVolume();
+    void damagedData();
+    void refusedNames_data();
+    void refusedNames();
+    void linkInTheDestinationIsNotFollowed();
+    void pathsWithBlanks();
+};
+
+void TestWarj::initTestCase()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("arj")).isEmpty())
+        QSKIP("arj is not installed (scripts/install-deps installs it)");
+}
+
+void TestWarj::perVolumeRunsMakeTheWholeSet()
+{
+    Fixture f;
+    QVERIFY(f.makeSet());
+    const QStringList volumes{"set.arj", "set.a01", "set.a02", "set.a03"};
+    for (const QString &v : volumes)
+        QVERIFY2(QFileInfo::exists(f.source() + u'/' + v), qPrintable(v));
+    for (const QString &v : volumes) {
+        const Run run = f.warj(QStringLiteral("c:\\dl\\") + v, QStringLiteral("c:\\Zelv002"));
+        QCOMPARE(run.err, QString());
+        QCOMPARE(run.exitCode, 0);
+    }
+    f.checkWhole();
+}
+
+void TestWarj::aLaterVolumeFirst()
+{
+    Fixture f;
+    QVERIFY(f.makeSet());
+    const Run run = f.warj(QStringLiteral("c:\\dl\\SET.A02"), QStringLiteral("c:\\Zelv002"));
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    f.checkWhole();
+}
+
+void TestWarj::missingVolume_data()
+{
+    QTest::addColumn<QString>("gone");
+    QTest::newRow("middle") << "set.a01";
+    QTest::newRow("last") << "set.a03";
+}
+
+void TestWarj::missingVolume()
+{
+    QFETCH(QString, gone);
+    Fixture f;
+    QVERIFY(f.makeSet());
+    QVERIFY(QFile::remove(f.source() + u'/' + gone));
+    const Run run = f.warj(QStringLiteral("c:\\dl\\set.arj"), QStringLiteral("c:\\Zelv002"));
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err, QStringLiteral("warj.pif: Missing volume c:\\dl\\") + gone);
+    QVERIFY(!QFileInfo::exists(f.destination()));
+}
+
+void TestWarj::damagedData()
+{
+    Fixture f;
+    QVERIFY(f.makeSet(true));
+    const QString volume = f.source() + QStringLiteral("/set.a01");
+    QFile v(volume);
+    QVERIFY(v.open(QIODevice::ReadWrite));
+    QVERIFY(v.seek(30000));
+    char c = 0;
+    QVERIFY(v.getChar(&c) && v.seek(30000) && v.putChar(char(~c)));
+    v.close();
+    const Run run = f.warj(QStringLiteral("c:\\dl\\set.arj"), QStringLiteral("c:\\Zelv002"));
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err, QStringLiteral("warj.pif: CRC error in big.bin (set.a01)"));
+    QVERIFY(!QFileInfo::exists(f.destination()));
+}
+
+void TestWarj::refusedNames_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QString>("message");
+
+    // The rows read as a table.
+    // clang-format off
+    QTest::newRow("parent, slash") << QByteArray("../innerx.txt") << "Unsafe name ../innerx.txt in set.arj";
+    QTest::newRow("parent, backslash") << QByteArray("..\\innerx.txt") << "Unsafe name ..\\innerx.txt in set.arj";
+    QTest::newRow("absolute") << QByteArray("/ab/inner.txt") << "Unsafe name /ab/inner.txt in set.arj";
+    QTest::newRow("drive letter") << QByteArray("C:\\innerx.txt") << "Unsafe name C:\\innerx.txt in set.arj";
+    QTest::newRow("a dot first, which arj never finishes")
+        << QByteArray(".ub/inner.txt") << "arj cannot extract .ub/inner.txt (a name starting with a dot) in set.arj";
+    // clang-format on
+}
+
+void TestWarj::refusedNames()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QString, message);
+
+    Fixture f;
+    QVERIFY(f.makeSet());
+    // "sub/inner.txt" sits in the last volume; every name here has its length.
+    QVERIFY(renameMember(f.source() + QStringLiteral("/set.a03"), "sub/inner.txt", name));
+    const QStringList before = tree(f.world().root());
+    const Run run = f.warj(QStringLiteral("c:\\dl\\set.arj"), QStringLiteral("c:\\Zelv002"));
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err, QStringLiteral("warj.pif: ") + message);
+    QCOMPARE(tree(f.world().root()), before);
+}
+
+void TestWarj::linkInTheDestinationIsNotFollowed()
+{
+    Fixture f;
+    QVERIFY(f.makeSet());
+    const QString outside = f.world().onDrive(u'c', QStringLiteral("outside"));
+    f.world().writeFile(outside + QStringLiteral("/inner.txt"), "keep");
+    f.world().makeFolder(f.destination());
+    QVERIFY(QFile::link(outside, f.destination() + QStringLiteral("/sub")));
+    const Run run = f.warj(QStringLiteral("c:\\dl\\set.arj"), QStringLiteral("c:\\Zelv002"));
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.startsWith(QStringLiteral("warj.pif: cannot write sub/inner.txt")), qPrintable(run.err));
+    QCOMPARE(contents(outside + QStringLiteral("/inner.txt")), QByteArray("keep"));
+    QCOMPARE(tree(outside), QStringList{"inner.txt"});
+}
+
+void TestWarj::pathsWithBlanks()
+{
+    Fixture f;
+    QVERIFY(f.makeSet());
+    const QString blank = f.world().onDrive(u'c', QStringLiteral("My Downloads"));
+    QVERIFY(QDir().rename(f.source(), blank));
+    const Run run = f.warj(QStringLiteral("c:\\My Downloads\\set.arj"), QStringLiteral("c:\\Zelv 002"));
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(contents(f.world().onDrive(u'c', QStringLiteral("Zelv 002/big.bin"))), noise(150000, 7));
+}
+
+QTEST_GUILESS_MAIN(TestWarj)
+#include "tst_warj.moc"
