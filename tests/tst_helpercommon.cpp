@@ -36,17 +36,6 @@ void put(const QString &path, const QByteArray &data)
     f.write(data);
 }
 
-QStringList tree(const QString &folder)
-{
-    QStringList out;
-    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        out << QDir(folder).relativeFilePath(it.next());
-    out.sort();
-    return out;
-}
-
 } // namespace
 
 class TestHelperCommon : public QObject {
@@ -211,7 +200,7 @@ void TestHelperCommon::deliverIntoTheDestination()
         QVERIFY2(staging.deliver(members, destination, &fault), qPrintable(fault));
     }
     // The staging folder is gone; old files are replaced, others kept.
-    QCOMPARE(tree(destination), QStringList({"a.txt", "empty", "kept.txt", "sub", "sub/b.txt"}));
+    QCOMPARE(test::entriesBelow(destination), QStringList({"a.txt", "empty", "kept.txt", "sub", "sub/b.txt"}));
     QFile a(destination + QStringLiteral("/a.txt"));
     QVERIFY(a.open(QIODevice::ReadOnly));
     QCOMPARE(a.readAll(), QByteArray("alpha"));
@@ -236,7 +225,7 @@ void TestHelperCommon::linksInTheDestinationAreNotFollowed()
     QVERIFY2(fault.startsWith(QStringLiteral("cannot write sub/keep.txt")), qPrintable(fault));
     // The link named like a file was replaced by the file; nothing outside changed.
     QVERIFY(!QFileInfo(destination + QStringLiteral("/a.txt")).isSymLink());
-    QCOMPARE(tree(outside), QStringList{"keep.txt"});
+    QCOMPARE(test::entriesBelow(outside), QStringList{"keep.txt"});
     QFile keep(outside + QStringLiteral("/keep.txt"));
     QVERIFY(keep.open(QIODevice::ReadOnly));
     QCOMPARE(keep.readAll(), QByteArray("outside"));

@@ -34,17 +34,6 @@ QByteArray noise(int size, quint32 seed)
     return out;
 }
 
-QStringList tree(const QString &folder)
-{
-    QStringList out;
-    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        out << QDir(folder).relativeFilePath(it.next());
-    out.sort();
-    return out;
-}
-
 QByteArray contents(const QString &path)
 {
     QFile f(path);
@@ -119,7 +108,7 @@ public:
     // The destination holds the set exactly.
     void checkWhole()
     {
-        QCOMPARE(tree(destination()), QStringList({"big.bin", "small.txt", "sub", "sub/inner.txt"}));
+        QCOMPARE(test::entriesBelow(destination()), QStringList({"big.bin", "small.txt", "sub", "sub/inner.txt"}));
         QCOMPARE(contents(destination() + QStringLiteral("/big.bin")), noise(150000, 7));
         QCOMPARE(contents(destination() + QStringLiteral("/sub/inner.txt")), QByteArray("inner\n"));
     }
@@ -238,11 +227,11 @@ void TestWarj::refusedNames()
     QVERIFY(f.makeSet());
     // "sub/inner.txt" sits in the last volume; every name here has its length.
     QVERIFY(renameMember(f.source() + QStringLiteral("/set.a03"), "sub/inner.txt", name));
-    const QStringList before = tree(f.world().root());
+    const QStringList before = test::entriesBelow(f.world().root());
     const Run run = f.warj(QStringLiteral("c:\\dl\\set.arj"), QStringLiteral("c:\\Zelv002"));
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.err, QStringLiteral("warj.pif: ") + message);
-    QCOMPARE(tree(f.world().root()), before);
+    QCOMPARE(test::entriesBelow(f.world().root()), before);
 }
 
 void TestWarj::linkInTheDestinationIsNotFollowed()
@@ -257,7 +246,7 @@ void TestWarj::linkInTheDestinationIsNotFollowed()
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.startsWith(QStringLiteral("warj.pif: cannot write sub/inner.txt")), qPrintable(run.err));
     QCOMPARE(contents(outside + QStringLiteral("/inner.txt")), QByteArray("keep"));
-    QCOMPARE(tree(outside), QStringList{"inner.txt"});
+    QCOMPARE(test::entriesBelow(outside), QStringList{"inner.txt"});
 }
 
 void TestWarj::pathsWithBlanks()

@@ -1,6 +1,7 @@
 #include "testworld.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -79,5 +80,17 @@ QString TestWorld::installTestTool(const QString &builtName, const QString &asNa
 QString TestWorld::builtProgramFolder() { return QStringLiteral(ZELV_BUILT_PROGRAM_DIR); }
 
 QString TestWorld::builtTestToolFolder() { return QStringLiteral(ZELV_BUILT_TEST_TOOL_DIR); }
+
+QStringList entriesBelow(const QString &folder)
+{
+    QStringList out;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    const QDir base(folder);
+    while (it.hasNext())
+        out << base.relativeFilePath(it.next());
+    out.sort();
+    return out;
+}
 
 } // namespace zelv::test

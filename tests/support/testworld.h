@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <memory>
 
@@ -48,5 +49,8 @@ private:
     QTemporaryDir m_root;
     std::unique_ptr<DriveTable> m_drives;
 };
+
+// Every entry below folder, relative and sorted; links are listed, never followed.
+QStringList entriesBelow(const QString &folder);
 
 } // namespace zelv::test
