@@ -1,0 +1,198 @@
+// wrar.exe x -o+ -y ARCHIVE DEST: the RAR volume set that ARCHIVE belongs to (RAR 1.5 to 5, old
+// or new volume names, whichever volume is named), extracted whole into DEST and checked.
+//
+// ARCHIVE and DEST are DOS paths (quoted when they hold blanks), turned into host paths with the
+// drive table beside this program. The set's own blocks say which volumes it has; lsar lists
+// its members with their sizes and CRCs. Before anything is written the set must be whole, every
+// member safe to make and the drive roomy enough; unar extracts into a private staging folder in
+// DEST, with its input closed and a time limit, and only files that match the listing are moved
+// into DEST. unar's own exit code decides nothing. Exit codes: 0 the set is in DEST, 1 it could
+// not be, 2 bad arguments.
+#include "helpers/common/delivery.h"
+#include "helpers/common/rarset.h"
+#include "helpers/common/toolrun.h"
+#include "platform/drivetable.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cstdio>
+
+#include <zlib.h>
+
+using namespace zelv;
+
+namespace {
+
+const char kName[] = "wrar.exe";
+
+int fail(const QString &message, int code = 1)
+{
+    fprintf(stderr, "%s: %s\n", kName, qPrintable(message));
+    return code;
+}
+
+struct Part {
+    qint64 offset = 0; // in the volumes read one after another
+    qint64 length = 0;
+    quint32 crc = 0;
+};
+
+struct Listing {
+    QList<ListedMember> members;
+    QHash<QString, QList<Part>> storedParts; // members kept without packing, by name
+    QString fault;
+};
+
+Listing listSet(const QString &firstVolume)
+{
+    Listing l;
+    const ToolRun run = runTool(QStringLiteral("lsar"), {QStringLiteral("-j"), firstVolume}, QString(), 60000);
+    if (!run.started) {
+        l.fault = QStringLiteral("lsar cannot be started; is unar installed?");
+        return l;
+    }
+    const QJsonDocument doc = QJsonDocument::fromJson(run.output);
+    const QJsonObject root = doc.object();
+    if (run.timedOut || !root.contains(QStringLiteral("lsarContents")) || root.contains(QStringLiteral("lsarError"))) {
+        l.fault = QStringLiteral("%1 cannot be read as a RAR archive").arg(QFileInfo(firstVolume).fileName());
+        return l;
+    }
+    for (const QJsonValue &value : root.value(QStringLiteral("lsarContents")).toArray()) {
+        const QJsonObject e = value.toObject();
+        ListedMember m;
+        m.name = e.value(QStringLiteral("XADFileName")).toString();
+        m.size = qint64(e.value(QStringLiteral("XADFileSize")).toDouble());
+        m.directory = e.value(QStringLiteral("XADIsDirectory")).toInt() != 0;
+        m.link =
+            e.value(QStringLiteral("XADIsLink")).toInt() != 0 || e.value(QStringLiteral("XADIsHardLink")).toInt() != 0;
+        m.special = e.value(QStringLiteral("XADIsCharacterDevice")).toInt() != 0 ||
+                    e.value(QStringLiteral("XADIsBlockDevice")).toInt() != 0 ||
+                    e.value(QStringLiteral("XADIsFIFO")).toInt() != 0;
+        m.encrypted = e.value(QStringLiteral("XADIsEncrypted")).toInt() != 0;
+        for (const char *key : {"RARCRC32", "RAR5CRC32"})
+            if (e.contains(QLatin1String(key)))
+                m.crc = quint32(e.value(QLatin1String(key)).toDouble());
+        if (m.directory)
+            m.size = 0;
+        // The parts of a stored member, to tell which volume holds damage.
+        QJsonArray parts = e.value(QStringLiteral("RAR5InputParts")).toArray();
+        if (parts.isEmpty())
+            parts = e.value(QStringLiteral("XADSolidObject"))
+                        .toArray()
+                        .first()
+                        .toObject()
+                        .value(QStringLiteral("Parts"))
+                        .toArray();
+        if (e.value(QStringLiteral("XADCompressionName")).toString() == u"None")
+            for (const QJsonValue &p : parts)
+                l.storedParts[m.name] << Part{qint64(p[QStringLiteral("Offset")].toDouble()),
+                                              qint64(p[QStringLiteral("InputLength")].toDouble()),
+                                              quint32(p[QStringLiteral("CRC32")].toDouble())};
+        l.members << m;
+    }
+    return l;
+}
+
+// The volume that holds a stored part whose bytes do not give its CRC; empty when none can be told.
+QString volumeWithBadPart(const QStringList &volumes, const QList<Part> &parts)
+{
+    for (const Part &part : parts) {
+        qint64 start = 0;
+        for (const QString &volume : volumes) {
+            const qint64 size = QFileInfo(volume).size();
+            if (part.offset >= start && part.offset + part.length <= start + size) {
+                QFile f(volume);
+                if (f.open(QIODevice::ReadOnly) && f.seek(part.offset - start)) {
+                    const QByteArray bytes = f.read(part.length);
+                    if (crc32(0, reinterpret_cast<const Bytef *>(bytes.constData()), uInt(bytes.size())) != part.crc)
+                        return QFileInfo(volume).fileName();
+                }
+                break;
+            }
+            start += size;
+        }
+    }
+    return QString();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    // x, then switches (-o+, -y and the like), then the archive and the destination.
+    QStringList words = app.arguments().mid(1);
+    if (words.isEmpty() || words.takeFirst().compare(QStringLiteral("x"), Qt::CaseInsensitive) != 0)
+        return fail(QStringLiteral("usage: wrar.exe x -o+ -y ARCHIVE DEST"), 2);
+    while (!words.isEmpty() && words.first().startsWith(u'-'))
+        words.removeFirst();
+    if (words.size() != 2)
+        return fail(QStringLiteral("usage: wrar.exe x -o+ -y ARCHIVE DEST"), 2);
+    const QString archiveDos = words[0], destinationDos = words[1];
+
+    const DriveTable drives(DriveTable::runningProgramFolder());
+    const auto archive = archiveDos.startsWith(u'/') ? std::optional(archiveDos) : drives.toHost(archiveDos);
+    const auto destination =
+        destinationDos.startsWith(u'/') ? std::optional(destinationDos) : drives.toHost(destinationDos);
+    if (!archive || !QFileInfo(*archive).isFile())
+        return fail(QStringLiteral("No such archive %1").arg(archiveDos));
+    if (!destination)
+        return fail(QStringLiteral("%1 is on no drive").arg(destinationDos));
+
+    const RarSet set = findRarSet(*archive);
+    const QString folderDos = QFileInfo(QString(archiveDos).replace(u'\\', u'/')).path().replace(u'/', u'\\');
+    if (!set.fault.isEmpty())
+        return fail(QStringLiteral("Damaged volume set: %1").arg(set.fault));
+    if (!set.missingVolume.isEmpty())
+        return fail(QStringLiteral("Missing volume %1\\%2").arg(folderDos, QFileInfo(set.missingVolume).fileName()));
+    const QString first = QFileInfo(set.volumes.first()).fileName();
+
+    const Listing listing = listSet(set.volumes.first());
+    if (!listing.fault.isEmpty())
+        return fail(listing.fault);
+    QString why;
+    if (refusedMember(listing.members, &why))
+        return fail(QStringLiteral("%1 in %2").arg(why, first));
+    const qint64 needed = unpackedSize(listing.members);
+    const auto free = freeBytesAt(*destination);
+    if (free && *free < needed)
+        return fail(QStringLiteral("Not enough free space for %1: %2 bytes needed, %3 free")
+                        .arg(destinationDos)
+                        .arg(needed)
+                        .arg(*free));
+
+    StagingFolder staging(*destination);
+    if (!staging.isValid())
+        return fail(QStringLiteral("Cannot write to %1").arg(destinationDos));
+    // A minute, and a second more for every 5 MB of the set.
+    const qint64 limit = 60000 + needed / (5 << 20) * 1000;
+    const ToolRun run = runTool(QStringLiteral("unar"),
+                                {QStringLiteral("-o"), staging.path(), QStringLiteral("-f"), QStringLiteral("-D"),
+                                 QStringLiteral("-nr"), QStringLiteral("-q"), set.volumes.first()},
+                                QString(), limit);
+    if (!run.started)
+        return fail(QStringLiteral("unar cannot be started; is it installed?"));
+    if (run.timedOut)
+        return fail(QStringLiteral("unar did not finish %1 in time and was stopped").arg(archiveDos));
+    QString fault;
+    if (!staging.verify(listing.members, &fault)) {
+        const ListedMember *culprit = nullptr;
+        for (const ListedMember &m : listing.members)
+            if (fault.contains(m.name) && (!culprit || m.name.size() > culprit->name.size()))
+                culprit = &m;
+        if (culprit) {
+            const QString bad = volumeWithBadPart(set.volumes, listing.storedParts.value(culprit->name));
+            if (!bad.isEmpty())
+                fault = QStringLiteral("CRC error in %1 (%2)").arg(culprit->name, bad);
+        }
+        return fail(fault);
+    }
+    if (!staging.deliver(listing.members, *destination, &fault))
+        return fail(fault);
+    return 0;
+}
