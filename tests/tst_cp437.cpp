@@ -7,9 +7,9 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace zelv;
@@ -24,7 +24,8 @@ private slots:
     void lineEnds();
     void viewKeepsTheText();
     void find();
-    void selectionAndZoom();
+    void dragSelects();
+    void zoom();
     void linesAndBlocksJoin_data();
     void linesAndBlocksJoin();
     void noteViewer_data();
@@ -33,36 +34,33 @@ private slots:
 
 void TestCp437::glyphs_data()
 {
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("first");
+    QTest::addColumn<QString>("glyphs"); // of first, first + 1, ...
 
-    // The rows read as a table.
+    // Together the rows name all 256 bytes.
     // clang-format off
-    QTest::newRow("controls 0x00-0x0f") << QByteArray("\x00\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f", 16)
-                                        << QStringLiteral(" ☺☻♥♦♣♠•◘○◙♂♀♪♫☼");
-    QTest::newRow("controls 0x10-0x1f") << QByteArray("\x10\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1a\x1b\x1c\x1d\x1e\x1f")
-                                        << QStringLiteral("►◄↕‼¶§▬↨↑↓→←∟↔▲▼");
-    QTest::newRow("ASCII and the house") << QByteArray(" 09AZaz~\x7f") << QStringLiteral(" 09AZaz~⌂");
-    QTest::newRow("letters 0x80-0x9f") << QByteArray("\x80\x81\x8e\x94\x9a\x9b\x9e\x9f")
-                                       << QStringLiteral("ÇüÄöÜ¢₧ƒ");
-    QTest::newRow("0xa0-0xaf") << QByteArray("\xa0\xa4\xa8\xa9\xaa\xab\xae\xaf") << QStringLiteral("áñ¿⌐¬½«»");
-    QTest::newRow("shades and single lines") << QByteArray("\xb0\xb1\xb2\xb3\xb4\xbf\xc0\xc1\xc2\xc3\xc4\xc5\xd9\xda")
-                                             << QStringLiteral("░▒▓│┤┐└┴┬├─┼┘┌");
-    QTest::newRow("double and mixed lines") << QByteArray("\xb5\xb6\xb7\xb8\xb9\xba\xbb\xbc\xbd\xbe\xc6\xc7\xc8\xc9\xca\xcb\xcc\xcd\xce")
-                                            << QStringLiteral("╡╢╖╕╣║╗╝╜╛╞╟╚╔╩╦╠═╬");
-    QTest::newRow("more mixed lines") << QByteArray("\xcf\xd0\xd1\xd2\xd3\xd4\xd5\xd6\xd7\xd8")
-                                      << QStringLiteral("╧╨╤╥╙╘╒╓╫╪");
-    QTest::newRow("blocks") << QByteArray("\xdb\xdc\xdd\xde\xdf\xfe") << QStringLiteral("█▄▌▐▀■");
-    QTest::newRow("Greek and mathematics") << QByteArray("\xe0\xe1\xe3\xe6\xea\xec\xf0\xf1\xf8\xf9\xfa\xfb\xfc\xfd\xff")
-                                           << QStringLiteral("αßπµΩ∞≡±°∙·√ⁿ²\u00a0");
+    QTest::newRow("0x00 blank") << 0x00 << QStringLiteral(" ");
+    QTest::newRow("controls 0x01-0x1f") << 0x01 << QStringLiteral("☺☻♥♦♣♠•◘○◙♂♀♪♫☼►◄↕‼¶§▬↨↑↓→←∟↔▲▼");
+    QTest::newRow("ASCII 0x20-0x7e")
+        << 0x20 << QStringLiteral(" !\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~");
+    QTest::newRow("house 0x7f") << 0x7f << QStringLiteral("⌂");
+    QTest::newRow("letters 0x80-0x9f") << 0x80 << QStringLiteral("ÇüéâäàåçêëèïîìÄÅÉæÆôöòûùÿÖÜ¢£¥₧ƒ");
+    QTest::newRow("letters, shades, lines 0xa0-0xbf") << 0xa0 << QStringLiteral("áíóúñÑªº¿⌐¬½¼¡«»░▒▓│┤╡╢╖╕╣║╗╝╜╛┐");
+    QTest::newRow("lines and blocks 0xc0-0xdf") << 0xc0 << QStringLiteral("└┴┬├─┼╞╟╚╔╩╦╠═╬╧╨╤╥╙╘╒╓╫╪┘┌█▄▌▐▀");
+    QTest::newRow("Greek and mathematics 0xe0-0xff") << 0xe0 << QStringLiteral("αßΓπΣσµτΦΘΩδ∞φε∩≡±≥≤⌠⌡÷≈°∙·√ⁿ²■\u00a0");
     // clang-format on
 }
 
 void TestCp437::glyphs()
 {
-    QFETCH(QByteArray, bytes);
-    QFETCH(QString, text);
-    QCOMPARE(cp437::decode(bytes), text);
+    QFETCH(int, first);
+    QFETCH(QString, glyphs);
+    QByteArray bytes;
+    for (int i = 0; i < glyphs.size(); ++i) {
+        bytes += char(first + i);
+        QCOMPARE(QChar(cp437::glyph(uchar(first + i))), glyphs[i]);
+    }
+    QCOMPARE(cp437::decode(bytes), glyphs);
 }
 
 void TestCp437::everyGlyphGoesBack()
@@ -101,12 +99,14 @@ void TestCp437::lineEnds()
 void TestCp437::viewKeepsTheText()
 {
     Cp437View view;
-    const QString text = QStringLiteral("╔═╗\r\n║☺║\n╚═╝");
+    const QString text = QStringLiteral("╔═╗\r\n║☺║\n╚═╝\r\n");
     view.setPlainText(text);
     QCOMPARE(view.toPlainText(), text);
-    view.selectAll();
-    QCOMPARE(view.selectedText(), QStringLiteral("╔═╗\r\n║☺║\r\n╚═╝"));
-    view.copy();
+    QCOMPARE(view.selectedText(), QString());
+    QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(view.selectedText(), QStringLiteral("╔═╗\r\n║☺║\r\n╚═╝\r\n"));
+    QApplication::clipboard()->clear();
+    QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(QApplication::clipboard()->text(), view.selectedText());
 }
 
@@ -124,72 +124,126 @@ void TestCp437::find()
     QCOMPARE(view.selectedText(), QStringLiteral("group"));
     QVERIFY(view.find(QStringLiteral("the"), true));
     QCOMPARE(view.selectedText(), QStringLiteral("the"));
+    QVERIFY(view.find(QStringLiteral("THE"), true));
+    QCOMPARE(view.selectedText(), QStringLiteral("the"));
     QVERIFY(!view.find(QStringLiteral("missing")));
+    QVERIFY(!view.find(QString()));
 }
 
-void TestCp437::selectionAndZoom()
+void TestCp437::dragSelects()
+{
+    Cp437View view;
+    view.setPlainText(QStringLiteral("abcd\r\nefgh\r\nijkl"));
+    view.resize(view.sizeForCells(10, 5));
+    const QSize cell = view.cellSize();
+    QWidget *area = view.viewport();
+    QTest::mousePress(area, Qt::LeftButton, {}, QPoint(cell.width() + 1, cell.height() / 2));
+    QTest::mouseMove(area, QPoint(3 * cell.width() + 1, cell.height() + cell.height() / 2));
+    QTest::mouseRelease(area, Qt::LeftButton, {}, QPoint(3 * cell.width() + 1, cell.height() + cell.height() / 2));
+    QCOMPARE(view.selectedText(), QStringLiteral("bcd\r\nefg"));
+}
+
+void TestCp437::zoom()
 {
     Cp437View view;
     view.setPlainText(QStringLiteral("abc"));
-    QCOMPARE(view.selectedText(), QString());
     const QSize normal = view.cellSize();
     view.setZoom(3);
     QVERIFY(view.cellSize().height() > normal.height());
+    QVERIFY(view.cellSize().width() > normal.width());
     view.setZoom(100);
     QCOMPARE(view.zoom(), 10);
     view.setZoom(-100);
     QCOMPARE(view.zoom(), -5);
+    QVERIFY(view.cellSize().height() < normal.height());
+    view.setZoom(0);
+    QCOMPARE(view.cellSize(), normal);
 }
 
 void TestCp437::linesAndBlocksJoin_data()
 {
     QTest::addColumn<int>("zoom");
+    QTest::newRow("smallest") << -5;
     QTest::newRow("normal") << 0;
-    QTest::newRow("smaller") << -3;
-    QTest::newRow("larger") << 6;
+    QTest::newRow("larger") << 3;
+    QTest::newRow("largest") << 10;
 }
 
 void TestCp437::linesAndBlocksJoin()
 {
     QFETCH(int, zoom);
 
+    // Light, double and heavy boxes, a block column, a single line through a double one and a
+    // double line through a single one.
     Cp437View view;
     view.setZoom(zoom);
-    view.setPlainText(QStringLiteral("┌─┐╔═╗█\r\n│ │║ ║█\r\n│ │║ ║█\r\n└─┘╚═╝█"));
-    const QSize cell = view.cellSize();
-    view.resize(view.sizeForCells(10, 6));
+    view.setPlainText(QStringLiteral("┌─┐╔═╗┏━┓█ │\r\n"
+                                     "│ │║ ║┃ ┃█ ╪ ─╫─\r\n"
+                                     "└─┘╚═╝┗━┛█ │"));
+    const int w = view.cellSize().width(), h = view.cellSize().height();
+    view.resize(view.sizeForCells(18, 4));
     const QImage image = view.viewport()->grab().toImage();
+    QVERIFY(image.width() >= 17 * w && image.height() >= 3 * h);
     const QColor ink = view.palette().color(QPalette::Text);
     const auto inked = [&](int x, int y) { return image.pixelColor(x, y) == ink; };
+    const auto centreX = [&](int column) { return column * w + w / 2; };
+    const auto centreY = [&](int line) { return line * h + h / 2; };
+    // The first pixel of a run that is not drawn, or -1 when the run is whole.
+    const auto downGap = [&](int x, int fromY, int toY) {
+        for (int y = fromY; y <= toY; ++y)
+            if (!inked(x, y))
+                return y;
+        return -1;
+    };
+    const auto acrossGap = [&](int y, int fromX, int toX) {
+        for (int x = fromX; x <= toX; ++x)
+            if (!inked(x, y))
+                return x;
+        return -1;
+    };
 
-    // Down the middle of the single vertical line, from the top corner's centre to the bottom
-    // one's: every pixel drawn, across the cells' borders.
-    const int singleX = cell.width() / 2;
-    for (int y = cell.height() / 2 + 1; y < 3 * cell.height() + cell.height() / 2; ++y)
-        QVERIFY2(inked(singleX, y) || inked(singleX - 1, y) || inked(singleX + 1, y), qPrintable(QString::number(y)));
-    // Along the top line, from the left corner's centre to the right one's.
-    const int lineY = cell.height() / 2;
-    for (int x = cell.width() / 2 + 1; x < 2 * cell.width() + cell.width() / 2; ++x)
-        QVERIFY2(inked(x, lineY) || inked(x, lineY - 1) || inked(x, lineY + 1), qPrintable(QString::number(x)));
-    // Both rails of the double vertical line run without a gap.
-    const int doubleCentre = 3 * cell.width() + cell.width() / 2;
-    for (int y = cell.height(); y < 3 * cell.height(); ++y) {
-        bool left = false, right = false;
-        for (int x = 3 * cell.width(); x < doubleCentre; ++x)
-            left = left || inked(x, y);
-        for (int x = doubleCentre + 1; x < 4 * cell.width(); ++x)
-            right = right || inked(x, y);
-        QVERIFY2(left && right, qPrintable(QString::number(y)));
+    // Each side of the light and the heavy box, from one corner's centre to the other's.
+    for (int left : {0, 6}) {
+        const int right = left + 2;
+        QCOMPARE(downGap(centreX(left), centreY(0), centreY(2)), -1);
+        QCOMPARE(downGap(centreX(right), centreY(0), centreY(2)), -1);
+        QCOMPARE(acrossGap(centreY(0), centreX(left), centreX(right)), -1);
+        QCOMPARE(acrossGap(centreY(2), centreX(left), centreX(right)), -1);
     }
-    // The block column is solid from the first line to the last.
-    const int blockX = 6 * cell.width() + cell.width() / 2;
-    for (int y = 0; y < 4 * cell.height(); ++y)
-        QVERIFY2(inked(blockX, y), qPrintable(QString::number(y)));
+
+    // The double box: both rails of each side, found across the middle of "║" and "═", run on
+    // without a gap at least from one inner corner to the other.
+    QList<int> columns, rows;
+    for (int x = 3 * w; x < 4 * w; ++x)
+        if (inked(x, centreY(1)) && !inked(x - 1, centreY(1)))
+            columns << x;
+    for (int y = 1; y < h; ++y)
+        if (inked(centreX(4), y) && !inked(centreX(4), y - 1))
+            rows << y;
+    QCOMPARE(columns.size(), 2);
+    QCOMPARE(rows.size(), 2);
+    for (int x : columns) {
+        QCOMPARE(downGap(x, rows[1], rows[0] + 2 * h), -1);
+        QCOMPARE(downGap(x + 2 * w, rows[1], rows[0] + 2 * h), -1);
+    }
+    for (int y : rows) {
+        QCOMPARE(acrossGap(y, columns[1], columns[0] + 2 * w), -1);
+        QCOMPARE(acrossGap(y + 2 * h, columns[1], columns[0] + 2 * w), -1);
+    }
+
+    // The single line runs through "╪" and the double line's crossing "╫" leaves no gap.
+    QCOMPARE(downGap(centreX(11), centreY(0), centreY(2)), -1);
+    QCOMPARE(acrossGap(centreY(1), centreX(13), centreX(15)), -1);
+
+    // The block column is solid, cell edges included.
+    for (int x = 9 * w; x < 10 * w; ++x)
+        QCOMPARE(downGap(x, 0, 3 * h - 1), -1);
 }
 
 void TestCp437::noteViewer_data()
 {
-    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("file");     // on drive c:, or nothing for a missing one
+    QTest::addColumn<QString>("argument"); // the program's argument; "%1" is the file's host path
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("shown");
     QTest::addColumn<int>("exitCode");
@@ -197,46 +251,52 @@ void TestCp437::noteViewer_data()
     // The rows read as a table.
     // clang-format off
     QTest::newRow("release note in code page 437")
-        << "group.nfo" << QByteArray("\x01\xdb\xc9\r\nx\ny") << QStringLiteral("☺█╔\r\nx\r\ny") << 0;
-    QTest::newRow("UTF-8 text") << "readme.txt" << QByteArray("caf\xc3\xa9\n\xe2\x82\xac") << QStringLiteral("café\r\n€") << 0;
-    QTest::newRow("not UTF-8: code page 437") << "readme.txt" << QByteArray("\xb0\xb1\xb2") << QStringLiteral("░▒▓") << 0;
+        << "group.nfo" << "%1" << QByteArray("\x01\xdb\xc9\r\nx\ny\rz") << QStringLiteral("☺█╔\r\nx\r\nyz") << 0;
+    QTest::newRow("by its DOS path") << "Notes/GROUP.NFO" << "C:\\notes\\group.nfo" << QByteArray("\xb0\n") << QStringLiteral("░\r\n") << 0;
+    QTest::newRow("UTF-8 text") << "readme.txt" << "%1" << QByteArray("caf\xc3\xa9\r\n\xe2\x82\xac\n") << QStringLiteral("café\r\n€\r\n") << 0;
+    QTest::newRow("not UTF-8: code page 437") << "readme.txt" << "%1" << QByteArray("\xb0\xb1\xb2") << QStringLiteral("░▒▓") << 0;
     QTest::newRow("a description is always code page 437")
-        << "file_id.diz" << QByteArray("\xc3\xa9") << QStringLiteral("├⌐") << 0;
-    QTest::newRow("missing file") << "" << QByteArray() << QString() << 1;
+        << "file_id.diz" << "%1" << QByteArray("\xc3\xa9") << QStringLiteral("├⌐") << 0;
+    QTest::newRow("missing file") << "" << "%1" << QByteArray() << QString() << 1;
+    QTest::newRow("missing drive") << "" << "q:\\missing.nfo" << QByteArray() << QString() << 1;
     // clang-format on
 }
 
 void TestCp437::noteViewer()
 {
-    QFETCH(QString, name);
+    QFETCH(QString, file);
+    QFETCH(QString, argument);
     QFETCH(QByteArray, bytes);
     QFETCH(QString, shown);
     QFETCH(int, exitCode);
 
-    QTemporaryDir dir;
-    const QString file = dir.path() + u'/' + (name.isEmpty() ? QStringLiteral("missing.nfo") : name);
-    if (!name.isEmpty()) {
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
-    const QString report = dir.path() + QStringLiteral("/report.txt");
+    test::TestWorld world;
+    QVERIFY(world.isValid());
+    const QString program = world.installHelper(QStringLiteral("notepad.exe"));
+    QVERIFY(!program.isEmpty());
+    const QString host = world.onDrive(u'c', file.isEmpty() ? QStringLiteral("missing.nfo") : file);
+    if (!file.isEmpty())
+        world.writeFile(host, bytes);
+    const QString report = world.root() + QStringLiteral("/report.txt");
+
     QProcess viewer;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("ZELV_NOTEPAD_REPORT"), report);
     env.insert(QStringLiteral("ZELV_NOTEPAD_QUIT"), QStringLiteral("1"));
     viewer.setProcessEnvironment(env);
-    viewer.start(test::TestWorld::builtProgramFolder() + QStringLiteral("/notepad.exe"), {file});
+    viewer.start(program, {QString(argument).replace(QStringLiteral("%1"), host)});
     QVERIFY(viewer.waitForFinished(30000));
+    QCOMPARE(viewer.exitStatus(), QProcess::NormalExit);
     QCOMPARE(viewer.exitCode(), exitCode);
     QFile out(report);
     QVERIFY(out.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(out.readAll());
     if (exitCode == 0) {
-        QCOMPARE(text, name + u'\n' + shown);
+        QCOMPARE(text, QFileInfo(host).fileName() + u'\n' + shown);
     } else {
         QVERIFY2(text.startsWith(QStringLiteral("missing.nfo\nCannot read ")), qPrintable(text));
+        QVERIFY2(text.count(u'\n') == 1, qPrintable(text)); // the title, then one line
     }
 }
 

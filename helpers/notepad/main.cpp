@@ -48,8 +48,10 @@ Loaded load(const QString &argument)
     l.title = QFileInfo(host.isEmpty() ? QString(argument).replace(u'\\', u'/') : host).fileName();
     QFile file(host);
     if (host.isEmpty() || !file.open(QIODevice::ReadOnly)) {
-        l.text = QStringLiteral("Cannot read %1: %2")
-                     .arg(argument, host.isEmpty() ? QStringLiteral("it is on no drive") : file.errorString());
+        const QString why = argument.isEmpty() ? QStringLiteral("no file was named")
+                            : host.isEmpty()   ? QStringLiteral("it is on no drive")
+                                               : file.errorString();
+        l.text = QStringLiteral("Cannot read %1: %2").arg(argument, why);
         return l;
     }
     const QByteArray bytes = file.readAll();

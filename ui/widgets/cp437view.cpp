@@ -6,6 +6,7 @@
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QScrollBar>
 
 #include <algorithm>
@@ -19,149 +20,265 @@ constexpr int kMinZoom = -5;
 constexpr int kMaxZoom = 10;
 constexpr double kBasePointSize = 11;
 
-// Which of a box-drawing character's four arms it has: 0 none, 1 single, 2 double.
-struct Arms {
-    int up = 0, down = 0, left = 0, right = 0;
+// The arms of U+2500 to U+257F, as up, down, left, right: 0 none, 1 light, 2 double, 3 heavy.
+// Dashed lines and arcs have the arms of the line they stand for; diagonals have none.
+// clang-format off
+constexpr char kArms[128][5] = {
+    "0011", "0033", "1100", "3300", "0011", "0033", "1100", "3300", // 2500 ─━│┃┄┅┆┇
+    "0011", "0033", "1100", "3300", "0101", "0103", "0301", "0303", // 2508 ┈┉┊┋┌┍┎┏
+    "0110", "0130", "0310", "0330", "1001", "1003", "3001", "3003", // 2510 ┐┑┒┓└┕┖┗
+    "1010", "1030", "3010", "3030", "1101", "1103", "3101", "1301", // 2518 ┘┙┚┛├┝┞┟
+    "3301", "3103", "1303", "3303", "1110", "1130", "3110", "1310", // 2520 ┠┡┢┣┤┥┦┧
+    "3310", "3130", "1330", "3330", "0111", "0131", "0113", "0133", // 2528 ┨┩┪┫┬┭┮┯
+    "0311", "0331", "0313", "0333", "1011", "1031", "1013", "1033", // 2530 ┰┱┲┳┴┵┶┷
+    "3011", "3031", "3013", "3033", "1111", "1131", "1113", "1133", // 2538 ┸┹┺┻┼┽┾┿
+    "3111", "1311", "3311", "3131", "3113", "1331", "1313", "3133", // 2540 ╀╁╂╃╄╅╆╇
+    "1333", "3331", "3313", "3333", "0011", "0033", "1100", "3300", // 2548 ╈╉╊╋╌╍╎╏
+    "0022", "2200", "0102", "0201", "0202", "0120", "0210", "0220", // 2550 ═║╒╓╔╕╖╗
+    "1002", "2001", "2002", "1020", "2010", "2020", "1102", "2201", // 2558 ╘╙╚╛╜╝╞╟
+    "2202", "1120", "2210", "2220", "0122", "0211", "0222", "1022", // 2560 ╠╡╢╣╤╥╦╧
+    "2011", "2022", "1122", "2211", "2222", "0101", "0110", "1010", // 2568 ╨╩╪╫╬╭╮╯
+    "1001", "0000", "0000", "0000", "0010", "1000", "0001", "0100", // 2570 ╰╱╲╳╴╵╶╷
+    "0030", "3000", "0003", "0300", "0013", "1300", "0031", "3100", // 2578 ╸╹╺╻╼╽╾╿
 };
+// clang-format on
 
-std::optional<Arms> armsOf(char16_t c)
+enum Side { Up, Down, Left, Right };
+
+// How many dashes a dashed line has in one cell; 0 for a solid one.
+int dashesOf(char16_t c)
 {
     switch (c) {
-    case u'─':
-        return Arms{0, 0, 1, 1};
-    case u'│':
-        return Arms{1, 1, 0, 0};
-    case u'┌':
-        return Arms{0, 1, 0, 1};
-    case u'┐':
-        return Arms{0, 1, 1, 0};
-    case u'└':
-        return Arms{1, 0, 0, 1};
-    case u'┘':
-        return Arms{1, 0, 1, 0};
-    case u'├':
-        return Arms{1, 1, 0, 1};
-    case u'┤':
-        return Arms{1, 1, 1, 0};
-    case u'┬':
-        return Arms{0, 1, 1, 1};
-    case u'┴':
-        return Arms{1, 0, 1, 1};
-    case u'┼':
-        return Arms{1, 1, 1, 1};
-    case u'═':
-        return Arms{0, 0, 2, 2};
-    case u'║':
-        return Arms{2, 2, 0, 0};
-    case u'╒':
-        return Arms{0, 1, 0, 2};
-    case u'╓':
-        return Arms{0, 2, 0, 1};
-    case u'╔':
-        return Arms{0, 2, 0, 2};
-    case u'╕':
-        return Arms{0, 1, 2, 0};
-    case u'╖':
-        return Arms{0, 2, 1, 0};
-    case u'╗':
-        return Arms{0, 2, 2, 0};
-    case u'╘':
-        return Arms{1, 0, 0, 2};
-    case u'╙':
-        return Arms{2, 0, 0, 1};
-    case u'╚':
-        return Arms{2, 0, 0, 2};
-    case u'╛':
-        return Arms{1, 0, 2, 0};
-    case u'╜':
-        return Arms{2, 0, 1, 0};
-    case u'╝':
-        return Arms{2, 0, 2, 0};
-    case u'╞':
-        return Arms{1, 1, 0, 2};
-    case u'╟':
-        return Arms{2, 2, 0, 1};
-    case u'╠':
-        return Arms{2, 2, 0, 2};
-    case u'╡':
-        return Arms{1, 1, 2, 0};
-    case u'╢':
-        return Arms{2, 2, 1, 0};
-    case u'╣':
-        return Arms{2, 2, 2, 0};
-    case u'╤':
-        return Arms{0, 1, 2, 2};
-    case u'╥':
-        return Arms{0, 2, 1, 1};
-    case u'╦':
-        return Arms{0, 2, 2, 2};
-    case u'╧':
-        return Arms{1, 0, 2, 2};
-    case u'╨':
-        return Arms{2, 0, 1, 1};
-    case u'╩':
-        return Arms{2, 0, 2, 2};
-    case u'╪':
-        return Arms{1, 1, 2, 2};
-    case u'╫':
-        return Arms{2, 2, 1, 1};
-    case u'╬':
-        return Arms{2, 2, 2, 2};
+    case u'┄':
+    case u'┅':
+    case u'┆':
+    case u'┇':
+        return 3;
+    case u'┈':
+    case u'┉':
+    case u'┊':
+    case u'┋':
+        return 4;
+    case u'╌':
+    case u'╍':
+    case u'╎':
+    case u'╏':
+        return 2;
     default:
-        return std::nullopt;
+        return 0;
     }
 }
 
-// One arm of a box-drawing character along one axis, drawn as filled strips. `along` runs from
-// the cell's centre to its edge; `across` is the other axis. Double arms are two rails; where a
-// double arm meets double arms across it, each rail stops at the rail it meets (inside) or runs
-// past the centre to the far one (outside), so corners, tees and crosses close.
-struct ArmPainter {
-    QPainter &p;
-    QColor color;
-    int lw; // stroke width
-    int d;  // distance of a double line's rails from the centre line
-    bool horizontal;
-    int centreAlong, centreAcross, edge; // edge: the cell edge the arm reaches, exclusive
-
-    void strip(int from, int to, int across) const
+// Line art in one cell, drawn as filled pixel rectangles so that a line leaving one cell at an
+// edge meets the line of the next cell at the same place, whatever the size.
+class CellArt {
+public:
+    CellArt(QPainter &p, const QRect &cell, const QColor &ink) : m_p(p), m_cell(cell), m_ink(ink)
     {
-        const int a = std::min(from, to), b = std::max(from, to);
-        const int at = across - lw / 2;
-        if (horizontal)
-            p.fillRect(QRect(a, at, b - a, lw), color);
-        else
-            p.fillRect(QRect(at, a, lw, b - a), color);
+        const int w = cell.width(), h = cell.height();
+        m_light = std::max(1, int(std::lround(h / 14.0)));
+        m_heavy = 2 * m_light + 1;
+        m_gap = std::max(m_light + 1, std::min(w, h) / 5);
+        m_cx = cell.left() + w / 2;
+        m_cy = cell.top() + h / 2;
     }
 
-    // sign: -1 towards the top or left, +1 towards the bottom or right.
-    void draw(int weight, int sign, int doubleBefore, int doubleAfter) const
+    // Parts of the cell in eighths of its width and height; neighbouring parts share edges.
+    void fill(int x0, int x1, int y0, int y1, const QColor &colour) const
     {
-        // How far past the centre a stroke must reach to cover the one across it, whose strip
-        // starts lw / 2 before its centre line: no further, or a corner would stick out.
-        const int overlap = sign < 0 ? lw - lw / 2 : lw / 2;
-        const bool crossedBothSides = doubleBefore == 2 && doubleAfter == 2;
-        const bool crossedOneSide = (doubleBefore == 2) != (doubleAfter == 2);
-        if (weight == 1) {
-            int end = centreAlong - sign * overlap;
-            if (crossedBothSides)
-                end = centreAlong + sign * d - sign * overlap;
-            else if (crossedOneSide)
-                end = centreAlong - sign * d - sign * overlap;
-            strip(end, edge, centreAcross);
+        const int w = m_cell.width(), h = m_cell.height();
+        const int left = m_cell.left() + w * x0 / 8, right = m_cell.left() + w * x1 / 8;
+        const int top = m_cell.top() + h * y0 / 8, bottom = m_cell.top() + h * y1 / 8;
+        m_p.fillRect(QRect(left, top, right - left, bottom - top), colour);
+    }
+    void fill(int x0, int x1, int y0, int y1) const { fill(x0, x1, y0, y1, m_ink); }
+
+    void lines(const char *arms, int dashes) const
+    {
+        for (Side side : {Left, Right, Up, Down})
+            if (const int weight = arms[side] - '0')
+                arm(arms, side, weight, dashes);
+    }
+
+    // Rounded corners: a quarter curve between the centre lines of the two arms.
+    void arc(const char *arms) const
+    {
+        const bool up = arms[Up] != '0', left = arms[Left] != '0';
+        const QPointF centre = strokeCentre();
+        const qreal r = std::min({centre.x() - m_cell.left(), m_cell.left() + m_cell.width() - centre.x(),
+                                  centre.y() - m_cell.top(), m_cell.top() + m_cell.height() - centre.y()});
+        QPainterPath path(QPointF(centre.x(), up ? m_cell.top() : m_cell.top() + m_cell.height()));
+        path.lineTo(centre.x(), centre.y() + (up ? -r : r));
+        path.quadTo(centre, QPointF(centre.x() + (left ? -r : r), centre.y()));
+        path.lineTo(left ? m_cell.left() : m_cell.left() + m_cell.width(), centre.y());
+        stroke(path);
+    }
+
+    void diagonals(bool rising, bool falling) const
+    {
+        const QRectF r(m_cell);
+        QPainterPath path;
+        if (rising) {
+            path.moveTo(r.bottomLeft());
+            path.lineTo(r.topRight());
+        }
+        if (falling) {
+            path.moveTo(r.topLeft());
+            path.lineTo(r.bottomRight());
+        }
+        stroke(path);
+    }
+
+private:
+    int width(int weight) const { return weight == 3 ? m_heavy : m_light; }
+
+    // Where an arm running towards `sign` (-1 up or left, +1 down or right) ends so that it
+    // covers a stroke across it, `strokeWidth` wide and centred on `at`, and goes no further.
+    static int stopAt(int at, int strokeWidth, int sign)
+    {
+        const int start = at - strokeWidth / 2;
+        return sign < 0 ? start + strokeWidth : start;
+    }
+
+    void arm(const char *arms, Side side, int weight, int dashes) const
+    {
+        const bool horizontal = side == Left || side == Right;
+        const int sign = side == Up || side == Left ? -1 : 1;
+        const int centre = horizontal ? m_cx : m_cy;
+        const int across = horizontal ? m_cy : m_cx;
+        const int edge = horizontal ? (sign < 0 ? m_cell.left() : m_cell.left() + m_cell.width())
+                                    : (sign < 0 ? m_cell.top() : m_cell.top() + m_cell.height());
+        const int before = arms[horizontal ? Up : Left] - '0';
+        const int after = arms[horizontal ? Down : Right] - '0';
+        const bool straight = arms[horizontal ? (sign < 0 ? Right : Left) : (sign < 0 ? Down : Up)] != '0';
+
+        if (dashes) {
+            dashed(horizontal, across, width(weight), dashes);
             return;
         }
-        for (int side : {-1, 1}) {
-            const int across = centreAcross + side * d;
-            int end = centreAlong - sign * overlap;
-            if (doubleBefore == 2 || doubleAfter == 2) {
-                const bool inside = (side < 0 ? doubleBefore : doubleAfter) == 2;
-                end = centreAlong + (inside ? sign * d : -sign * d) - sign * overlap;
+        if (weight == 2) {
+            // Two rails. Where double lines cross, each rail stops at the rail it meets inside the
+            // corner and runs on to the far one outside it, so corners, tees and crosses close.
+            for (int rail : {-1, 1}) {
+                int end = stopAt(centre, m_light, sign);
+                if (before == 2 || after == 2) {
+                    const bool inside = (rail < 0 ? before : after) == 2;
+                    end = stopAt(centre + (inside ? sign : -sign) * m_gap, m_light, sign);
+                }
+                strip(horizontal, end, edge, across + rail * m_gap, m_light);
             }
-            strip(end, edge, across);
+            return;
+        }
+        int end;
+        if (before == 2 && after == 2 && !straight)
+            end = stopAt(centre + sign * m_gap, m_light, sign); // a tee: up to the near rail
+        else if ((before == 2) != (after == 2))
+            end = stopAt(centre - sign * m_gap, m_light, sign); // a stem the rails leave from
+        else if (before || after)
+            end = stopAt(centre, std::max(before ? width(before) : 0, after ? width(after) : 0), sign);
+        else
+            end = stopAt(centre, width(weight), sign);
+        strip(horizontal, end, edge, across, width(weight));
+    }
+
+    void strip(bool horizontal, int from, int to, int across, int strokeWidth) const
+    {
+        const int a = std::min(from, to), b = std::max(from, to);
+        const int at = across - strokeWidth / 2;
+        if (horizontal)
+            m_p.fillRect(QRect(a, at, b - a, strokeWidth), m_ink);
+        else
+            m_p.fillRect(QRect(at, a, strokeWidth, b - a), m_ink);
+    }
+
+    // Dashes centred in equal slots, so that the gaps stay even from one cell to the next.
+    void dashed(bool horizontal, int across, int strokeWidth, int dashes) const
+    {
+        const int start = horizontal ? m_cell.left() : m_cell.top();
+        const int length = horizontal ? m_cell.width() : m_cell.height();
+        const int gap = std::max(1, length / (dashes * 3));
+        for (int i = 0; i < dashes; ++i) {
+            const int a = start + length * i / dashes + gap / 2;
+            const int b = start + length * (i + 1) / dashes - (gap - gap / 2);
+            if (b > a)
+                strip(horizontal, a, b, across, strokeWidth);
         }
     }
+
+    // The middle of a light stroke, for curves drawn with a pen over the same pixels.
+    QPointF strokeCentre() const
+    {
+        const qreal offset = m_light / 2.0 - m_light / 2;
+        return {m_cx + offset, m_cy + offset};
+    }
+
+    void stroke(const QPainterPath &path) const
+    {
+        m_p.save();
+        m_p.setRenderHint(QPainter::Antialiasing);
+        m_p.setBrush(Qt::NoBrush);
+        m_p.setPen(QPen(m_ink, m_light, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
+        m_p.drawPath(path);
+        m_p.restore();
+    }
+
+    QPainter &m_p;
+    QRect m_cell;
+    QColor m_ink;
+    int m_light; // a light stroke's width
+    int m_heavy; // a heavy stroke's width
+    int m_gap;   // distance of a double line's rails from its centre line
+    int m_cx, m_cy;
 };
+
+// Draws box-drawing and block characters into their cell; false for any other character.
+bool drawLineArt(QPainter &p, const QRect &cell, char16_t c, const QColor &ink)
+{
+    if (c < 0x2500 || c > 0x259F)
+        return false;
+    const CellArt art(p, cell, ink);
+    if (c < 0x2580) {
+        const char *arms = kArms[c - 0x2500];
+        if (c >= u'╭' && c <= u'╰')
+            art.arc(arms);
+        else if (c >= u'╱' && c <= u'╳')
+            art.diagonals(c != u'╲', c != u'╱');
+        else
+            art.lines(arms, dashesOf(c));
+        return true;
+    }
+    if (c >= u'░' && c <= u'▓') {
+        // Shades as the ink at a quarter, half and three quarters over the paper.
+        QColor shade = ink;
+        shade.setAlphaF(c == u'░' ? 0.25 : c == u'▒' ? 0.5 : 0.75);
+        art.fill(0, 8, 0, 8, shade);
+    } else if (c == u'▀') {
+        art.fill(0, 8, 0, 4);
+    } else if (c <= u'█') {
+        art.fill(0, 8, 8 - (c - 0x2580), 8); // ▁ to █: the lower eighths
+    } else if (c <= u'▏') {
+        art.fill(0, 0x2590 - c, 0, 8); // ▉ to ▏: the left eighths
+    } else if (c == u'▐') {
+        art.fill(4, 8, 0, 8);
+    } else if (c == u'▔') {
+        art.fill(0, 8, 0, 1);
+    } else if (c == u'▕') {
+        art.fill(7, 8, 0, 8);
+    } else {
+        // ▖ to ▟: quadrants, as upper left 1, upper right 2, lower left 4, lower right 8.
+        static constexpr int kQuadrants[10] = {4, 8, 1, 1 | 4 | 8, 1 | 8, 1 | 2 | 4, 1 | 2 | 8, 2, 2 | 4, 2 | 4 | 8};
+        const int q = kQuadrants[c - 0x2596];
+        if (q & 1)
+            art.fill(0, 4, 0, 4);
+        if (q & 2)
+            art.fill(4, 8, 0, 4);
+        if (q & 4)
+            art.fill(0, 4, 4, 8);
+        if (q & 8)
+            art.fill(4, 8, 4, 8);
+    }
+    return true;
+}
 
 } // namespace
 
@@ -177,9 +294,8 @@ Cp437View::Cp437View(QWidget *parent) : QAbstractScrollArea(parent)
 void Cp437View::applyFont()
 {
     // DejaVu Sans Mono has every glyph of code page 437; the fixed font of the desktop stands in.
-    m_font = QFont(QStringLiteral("DejaVu Sans Mono"));
-    if (!QFontInfo(m_font).fixedPitch())
-        m_font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    const QString family = QStringLiteral("DejaVu Sans Mono");
+    m_font = QFontDatabase::hasFamily(family) ? QFont(family) : QFontDatabase::systemFont(QFontDatabase::FixedFont);
     m_font.setStyleHint(QFont::TypeWriter);
     m_font.setKerning(false);
     m_font.setPointSizeF(kBasePointSize * std::pow(1.1, m_zoom));
@@ -249,68 +365,6 @@ bool Cp437View::selected(int line, int column) const
     return !(here < from) && here < to;
 }
 
-bool Cp437View::drawLineArt(QPainter &p, const QRect &cell, char16_t c) const
-{
-    const QColor ink = p.pen().color();
-    const int w = cell.width(), h = cell.height();
-    switch (c) {
-    case u'█':
-        p.fillRect(cell, ink);
-        return true;
-    case u'▀':
-        p.fillRect(QRect(cell.left(), cell.top(), w, h / 2), ink);
-        return true;
-    case u'▄':
-        p.fillRect(QRect(cell.left(), cell.top() + h / 2, w, h - h / 2), ink);
-        return true;
-    case u'▌':
-        p.fillRect(QRect(cell.left(), cell.top(), w / 2, h), ink);
-        return true;
-    case u'▐':
-        p.fillRect(QRect(cell.left() + w / 2, cell.top(), w - w / 2, h), ink);
-        return true;
-    case u'░':
-    case u'▒':
-    case u'▓': {
-        QColor shade = ink;
-        shade.setAlphaF(c == u'░' ? 0.25 : c == u'▒' ? 0.5 : 0.75);
-        p.fillRect(cell, shade);
-        return true;
-    }
-    default:
-        break;
-    }
-    const auto arms = armsOf(c);
-    if (!arms)
-        return false;
-    const int lw = std::max(1, int(std::lround(h / 14.0)));
-    const int d = std::max(lw + 1, std::min(w, h) / 5);
-    const int cx = cell.left() + w / 2, cy = cell.top() + h / 2;
-    const ArmPainter across{p, ink, lw, d, true, cx, cy, 0};
-    if (arms->left) {
-        ArmPainter a = across;
-        a.edge = cell.left();
-        a.draw(arms->left, -1, arms->up, arms->down);
-    }
-    if (arms->right) {
-        ArmPainter a = across;
-        a.edge = cell.left() + w;
-        a.draw(arms->right, 1, arms->up, arms->down);
-    }
-    const ArmPainter upright{p, ink, lw, d, false, cy, cx, 0};
-    if (arms->up) {
-        ArmPainter a = upright;
-        a.edge = cell.top();
-        a.draw(arms->up, -1, arms->left, arms->right);
-    }
-    if (arms->down) {
-        ArmPainter a = upright;
-        a.edge = cell.top() + h;
-        a.draw(arms->down, 1, arms->left, arms->right);
-    }
-    return true;
-}
-
 void Cp437View::paintEvent(QPaintEvent *)
 {
     QPainter p(viewport());
@@ -332,7 +386,7 @@ void Cp437View::paintEvent(QPaintEvent *)
                 p.fillRect(cell, pal.color(QPalette::Highlight));
             p.setPen(pal.color(inSelection ? QPalette::HighlightedText : QPalette::Text));
             const QChar ch = text[column];
-            if (ch == u' ' || drawLineArt(p, cell, ch.unicode()))
+            if (ch == u' ' || drawLineArt(p, cell, ch.unicode(), p.pen().color()))
                 continue;
             p.drawText(cell.left(), y + m_ascent, QString(ch));
         }
@@ -374,6 +428,19 @@ void Cp437View::mouseMoveEvent(QMouseEvent *event)
     m_hasSelection = !(m_anchor == m_cursor);
     ensureVisible(m_cursor);
     viewport()->update();
+}
+
+void Cp437View::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mouseReleaseEvent(event);
+        return;
+    }
+    // A desktop with a selection clipboard pastes what was last selected with the mouse.
+    QClipboard *clipboard = QApplication::clipboard();
+    if (m_hasSelection && clipboard->supportsSelection())
+        clipboard->setText(selectedText(), QClipboard::Selection);
+    event->accept();
 }
 
 void Cp437View::keyPressEvent(QKeyEvent *event)

@@ -42,6 +42,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void wheelEvent(QWheelEvent *event) override;
 
@@ -59,7 +60,6 @@ private:
     Spot spotAt(const QPoint &viewportPos) const;
     void ensureVisible(const Spot &spot);
     bool selected(int line, int column) const;
-    bool drawLineArt(QPainter &p, const QRect &cell, char16_t c) const;
 
     QString m_text;
     QStringList m_lines;

@@ -1,0 +1,74 @@
+// Stored (uncompressed) RAR and ACE archives and volume sets, written byte by byte for test
+// fixtures: no free tool here writes either format. Every member is stored, never solid or
+// encrypted; a member's data is split across volumes where a volume fills up.
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace zelv::test {
+
+struct SetMember {
+    QByteArray name; // '/' between folders; see raw
+    QByteArray data;
+    // RAR 4 and ACE keep it as DOS time: local, in two-second steps.
+    QDateTime mtime = QDateTime(QDate(2024, 3, 9), QTime(10, 20, 30));
+    bool directory = false; // a folder entry; data is ignored
+    // The name goes into the header exactly as given: no separator conversion, no trailing
+    // '/' dropped. For hostile names such as "..\\x", "../x", "/abs" or "C:\\x".
+    bool raw = false;
+
+    static SetMember file(const QByteArray &name, const QByteArray &data)
+    {
+        SetMember m;
+        m.name = name;
+        m.data = data;
+        return m;
+    }
+    static SetMember folder(const QByteArray &name)
+    {
+        SetMember m;
+        m.name = name;
+        m.directory = true;
+        return m;
+    }
+    static SetMember rawFile(const QByteArray &name, const QByteArray &data)
+    {
+        SetMember m = file(name, data);
+        m.raw = true;
+        return m;
+    }
+};
+
+enum class RarFormat {
+    Rar4, // the 1.5 to 4.x format: names with '\' (host Win32)
+    Rar5, // names with '/'
+};
+
+enum class VolumeNaming {
+    Old, // prog.rar, prog.r00, prog.r01, ...
+    New, // prog.part1.rar, prog.part2.rar, ... (partDigits wide: part01, ...)
+};
+
+// Writes the members into folder (made if missing) as baseName.rar when volumeSize is 0, else
+// as a volume set whose files are each at most volumeSize bytes (a set of one volume when
+// everything fits). Returns the volume paths in order, or nullopt with a message.
+std::optional<QStringList> writeRarSet(const QString &folder, const QString &baseName, RarFormat format,
+                                       VolumeNaming naming, const QList<SetMember> &members, qint64 volumeSize,
+                                       QString *error = nullptr, int partDigits = 1);
+
+// ACE 1.0 the same way: baseName.ace, then baseName.c00, .c01, ... Names are stored with '\'
+// (host Win32). versionNeeded goes into the main header as the version needed to extract
+// (20 marks the archive as ACE 2.0, which the 2.0 format flag says too).
+std::optional<QStringList> writeAceSet(const QString &folder, const QString &baseName, const QList<SetMember> &members,
+                                       qint64 volumeSize, int versionNeeded = 10, QString *error = nullptr);
+
+// The ACE checksum: CRC-32's table and start value without the final inversion. Header
+// checksums are its low 16 bits.
+quint32 aceCrc32(const QByteArray &bytes);
+
+} // namespace zelv::test

@@ -1,0 +1,242 @@
+// wrar.exe against RAR sets the tests write (RAR 4 and 5, old and new volume names): whole sets
+// from any volume, missing volumes named, damaged data named with its volume, names that may not
+// be made, links in the destination, and paths with blanks.
+#include "support/setwriters.h"
+#include "support/testworld.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+using namespace zelv;
+using test::SetMember;
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QString err;
+};
+
+QByteArray pattern(int size, char seed)
+{
+    QByteArray out(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        out[i] = char(seed + i * 7 + i / 251);
+    return out;
+}
+
+QByteArray contents(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+const QList<SetMember> kMembers{SetMember::file("setup.exe", pattern(70000, 3)), SetMember::file("readme.txt", "hello"),
+                                SetMember::folder("data"), SetMember::file("data/game.dat", pattern(20000, 9))};
+
+class Fixture {
+public:
+    Fixture()
+    {
+        m_world.linkDrive(u'z', m_world.root());
+        m_world.installHelper(QStringLiteral("wrar.exe"));
+        m_world.makeFolder(source());
+    }
+    test::TestWorld &world() { return m_world; }
+    QString source() const { return m_world.onDrive(u'c', QStringLiteral("Zelv001")); }
+    QString destination() const { return m_world.onDrive(u'c', QStringLiteral("Zelv002")); }
+
+    QStringList write(test::RarFormat format, test::VolumeNaming naming, int digits = 1,
+                      const QList<SetMember> &members = kMembers)
+    {
+        QString error;
+        const auto volumes =
+            test::writeRarSet(source(), QStringLiteral("prog"), format, naming, members, 30000, &error, digits);
+        return volumes.value_or(QStringList());
+    }
+
+    Run wrar(const QString &archiveDos, const QString &destinationDos = QStringLiteral("c:\\Zelv002"))
+    {
+        QProcess p;
+        p.setStandardInputFile(QProcess::nullDevice());
+        p.start(m_world.programFolder() + QStringLiteral("/wrar.exe"),
+                {QStringLiteral("x"), QStringLiteral("-o+"), QStringLiteral("-y"), archiveDos, destinationDos});
+        p.waitForFinished(120000);
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                QString::fromLocal8Bit(p.readAllStandardError()).trimmed()};
+    }
+
+    void checkWhole(const QString &folder)
+    {
+        QCOMPARE(test::entriesBelow(folder), QStringList({"data", "data/game.dat", "readme.txt", "setup.exe"}));
+        QCOMPARE(contents(folder + QStringLiteral("/setup.exe")), pattern(70000, 3));
+        QCOMPARE(contents(folder + QStringLiteral("/data/game.dat")), pattern(20000, 9));
+    }
+
+private:
+    test::TestWorld m_world;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(test::RarFormat)
+Q_DECLARE_METATYPE(test::VolumeNaming)
+
+class TestWrar : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void wholeSets_data();
+    void wholeSets();
+    void missingVolume_data();
+    void missingVolume();
+    void damagedData();
+    void refusedNames_data();
+    void refusedNames();
+    void linkInTheDestinationIsNotFollowed();
+    void pathsWithBlanks();
+};
+
+void TestWrar::initTestCase()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("unar")).isEmpty() ||
+        QStandardPaths::findExecutable(QStringLiteral("lsar")).isEmpty())
+        QSKIP("unar and lsar are not installed (scripts/install-deps installs them)");
+}
+
+void TestWrar::wholeSets_data()
+{
+    QTest::addColumn<test::RarFormat>("format");
+    QTest::addColumn<test::VolumeNaming>("naming");
+    QTest::addColumn<int>("digits");
+    QTest::addColumn<int>("given"); // which volume the install names
+    QTest::addColumn<QStringList>("volumes");
+
+    using F = test::RarFormat;
+    using N = test::VolumeNaming;
+    // The rows read as a table.
+    // clang-format off
+    QTest::newRow("RAR 4, old names, first volume") << F::Rar4 << N::Old << 1 << 0 << QStringList{"prog.rar", "prog.r00", "prog.r01", "prog.r02"};
+    QTest::newRow("RAR 4, old names, a later volume") << F::Rar4 << N::Old << 1 << 2 << QStringList{"prog.rar", "prog.r00", "prog.r01", "prog.r02"};
+    QTest::newRow("RAR 5, new names") << F::Rar5 << N::New << 1 << 0 << QStringList{"prog.part1.rar", "prog.part2.rar", "prog.part3.rar", "prog.part4.rar"};
+    QTest::newRow("RAR 5, new names, two digits, the last volume") << F::Rar5 << N::New << 2 << 3 << QStringList{"prog.part01.rar", "prog.part02.rar", "prog.part03.rar", "prog.part04.rar"};
+    QTest::newRow("RAR 4, new names") << F::Rar4 << N::New << 1 << 1 << QStringList{"prog.part1.rar", "prog.part2.rar", "prog.part3.rar", "prog.part4.rar"};
+    // clang-format on
+}
+
+void TestWrar::wholeSets()
+{
+    QFETCH(test::RarFormat, format);
+    QFETCH(test::VolumeNaming, naming);
+    QFETCH(int, digits);
+    QFETCH(int, given);
+    QFETCH(QStringList, volumes);
+
+    Fixture f;
+    const QStringList written = f.write(format, naming, digits);
+    QStringList names;
+    for (const QString &v : written)
+        names << QFileInfo(v).fileName();
+    QCOMPARE(names, volumes);
+    const Run run = f.wrar(QStringLiteral("c:\\Zelv001\\") + volumes[given]);
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    f.checkWhole(f.destination());
+}
+
+void TestWrar::missingVolume_data()
+{
+    QTest::addColumn<QString>("gone");
+    QTest::newRow("middle") << "prog.r00";
+    QTest::newRow("last") << "prog.r02";
+}
+
+void TestWrar::missingVolume()
+{
+    QFETCH(QString, gone);
+    Fixture f;
+    QVERIFY(!f.write(test::RarFormat::Rar4, test::VolumeNaming::Old).isEmpty());
+    QVERIFY(QFile::remove(f.source() + u'/' + gone));
+    const Run run = f.wrar(QStringLiteral("c:\\Zelv001\\prog.rar"));
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err, QStringLiteral("wrar.exe: Missing volume c:\\Zelv001\\") + gone);
+    QVERIFY(!QFileInfo::exists(f.destination()));
+}
+
+void TestWrar::damagedData()
+{
+    Fixture f;
+    QVERIFY(!f.write(test::RarFormat::Rar5, test::VolumeNaming::New).isEmpty());
+    // Inside setup.exe's part in the second volume.
+    QFile v(f.source() + QStringLiteral("/prog.part2.rar"));
+    QVERIFY(v.open(QIODevice::ReadWrite) && v.seek(5000));
+    char c = 0;
+    QVERIFY(v.getChar(&c) && v.seek(5000) && v.putChar(char(~c)));
+    v.close();
+    f.world().writeFile(f.destination() + QStringLiteral("/kept.txt"), "as it was");
+    const Run run = f.wrar(QStringLiteral("c:\\Zelv001\\prog.part1.rar"));
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err, QStringLiteral("wrar.exe: CRC error in setup.exe (prog.part2.rar)"));
+    QCOMPARE(test::entriesBelow(f.destination()), QStringList{"kept.txt"});
+}
+
+void TestWrar::refusedNames_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::newRow("parent, backslash") << QByteArray("..\\x.txt");
+    QTest::newRow("parent, slash") << QByteArray("../x.txt");
+    QTest::newRow("parent deeper") << QByteArray("a\\..\\..\\x.txt");
+    QTest::newRow("absolute") << QByteArray("/abs/x.txt");
+    QTest::newRow("drive letter") << QByteArray("C:\\x.txt");
+}
+
+void TestWrar::refusedNames()
+{
+    QFETCH(QByteArray, name);
+    Fixture f;
+    QList<SetMember> members = kMembers;
+    members << SetMember::rawFile(name, "payload");
+    QVERIFY(!f.write(test::RarFormat::Rar4, test::VolumeNaming::Old, 1, members).isEmpty());
+    const QStringList before = test::entriesBelow(f.world().root());
+    const Run run = f.wrar(QStringLiteral("c:\\Zelv001\\prog.rar"));
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.startsWith(QStringLiteral("wrar.exe: Unsafe name ")) &&
+                 run.err.endsWith(QStringLiteral(" in prog.rar")),
+             qPrintable(run.err));
+    QCOMPARE(test::entriesBelow(f.world().root()), before);
+}
+
+void TestWrar::linkInTheDestinationIsNotFollowed()
+{
+    Fixture f;
+    QVERIFY(!f.write(test::RarFormat::Rar5, test::VolumeNaming::New).isEmpty());
+    const QString outside = f.world().onDrive(u'c', QStringLiteral("outside"));
+    f.world().writeFile(outside + QStringLiteral("/game.dat"), "keep");
+    f.world().makeFolder(f.destination());
+    QVERIFY(QFile::link(outside, f.destination() + QStringLiteral("/data")));
+    const Run run = f.wrar(QStringLiteral("c:\\Zelv001\\prog.part1.rar"));
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.startsWith(QStringLiteral("wrar.exe: cannot make the folder data")) ||
+                 run.err.startsWith(QStringLiteral("wrar.exe: cannot write data/game.dat")),
+             qPrintable(run.err));
+    QCOMPARE(contents(outside + QStringLiteral("/game.dat")), QByteArray("keep"));
+    QCOMPARE(test::entriesBelow(outside), QStringList{"game.dat"});
+}
+
+void TestWrar::pathsWithBlanks()
+{
+    Fixture f;
+    QVERIFY(!f.write(test::RarFormat::Rar4, test::VolumeNaming::Old).isEmpty());
+    QVERIFY(QDir().rename(f.source(), f.world().onDrive(u'c', QStringLiteral("My Downloads"))));
+    const Run run = f.wrar(QStringLiteral("c:\\My Downloads\\prog.rar"), QStringLiteral("c:\\Zelv 002"));
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    f.checkWhole(f.world().onDrive(u'c', QStringLiteral("Zelv 002")));
+}
+
+QTEST_GUILESS_MAIN(TestWrar)
+#include "tst_wrar.moc"
