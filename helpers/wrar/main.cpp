@@ -8,10 +8,9 @@
 // DEST, with its input closed and a time limit, and only files that match the listing are moved
 // into DEST. unar's own exit code decides nothing. Exit codes: 0 the set is in DEST, 1 it could
 // not be, 2 bad arguments.
-#include "helpers/common/delivery.h"
+#include "helpers/common/extraction.h"
 #include "helpers/common/rarset.h"
 #include "helpers/common/toolrun.h"
-#include "platform/drivetable.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -125,74 +124,37 @@ QString volumeWithBadPart(const QStringList &volumes, const QList<Part> &parts)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    // x, then switches (-o+, -y and the like), then the archive and the destination.
-    QStringList words = app.arguments().mid(1);
-    if (words.isEmpty() || words.takeFirst().compare(QStringLiteral("x"), Qt::CaseInsensitive) != 0)
-        return fail(QStringLiteral("usage: wrar.exe x -o+ -y ARCHIVE DEST"), 2);
-    while (!words.isEmpty() && words.first().startsWith(u'-'))
-        words.removeFirst();
-    if (words.size() != 2)
-        return fail(QStringLiteral("usage: wrar.exe x -o+ -y ARCHIVE DEST"), 2);
-    const QString archiveDos = words[0], destinationDos = words[1];
+    QString message;
+    int code = 0;
+    const auto job =
+        readJob(app.arguments().mid(1), QStringLiteral("usage: wrar.exe x -o+ -y ARCHIVE DEST"), &message, &code);
+    if (!job)
+        return fail(message, code);
 
-    const DriveTable drives(DriveTable::runningProgramFolder());
-    const auto archive = archiveDos.startsWith(u'/') ? std::optional(archiveDos) : drives.toHost(archiveDos);
-    const auto destination =
-        destinationDos.startsWith(u'/') ? std::optional(destinationDos) : drives.toHost(destinationDos);
-    if (!archive || !QFileInfo(*archive).isFile())
-        return fail(QStringLiteral("No such archive %1").arg(archiveDos));
-    if (!destination)
-        return fail(QStringLiteral("%1 is on no drive").arg(destinationDos));
-
-    const RarSet set = findRarSet(*archive);
-    const QString folderDos = QFileInfo(QString(archiveDos).replace(u'\\', u'/')).path().replace(u'/', u'\\');
+    const RarSet set = findRarSet(job->archive);
     if (!set.fault.isEmpty())
         return fail(QStringLiteral("Damaged volume set: %1").arg(set.fault));
     if (!set.missingVolume.isEmpty())
-        return fail(QStringLiteral("Missing volume %1\\%2").arg(folderDos, QFileInfo(set.missingVolume).fileName()));
-    const QString first = QFileInfo(set.volumes.first()).fileName();
-
+        return fail(QStringLiteral("Missing volume %1\\%2")
+                        .arg(job->archiveFolderDos(), QFileInfo(set.missingVolume).fileName()));
     const Listing listing = listSet(set.volumes.first());
     if (!listing.fault.isEmpty())
         return fail(listing.fault);
-    QString why;
-    if (refusedMember(listing.members, &why))
-        return fail(QStringLiteral("%1 in %2").arg(why, first));
-    const qint64 needed = unpackedSize(listing.members);
-    const auto free = freeBytesAt(*destination);
-    if (free && *free < needed)
-        return fail(QStringLiteral("Not enough free space for %1: %2 bytes needed, %3 free")
-                        .arg(destinationDos)
-                        .arg(needed)
-                        .arg(*free));
 
-    StagingFolder staging(*destination);
-    if (!staging.isValid())
-        return fail(QStringLiteral("Cannot write to %1").arg(destinationDos));
-    // A minute, and a second more for every 5 MB of the set.
-    const qint64 limit = 60000 + needed / (5 << 20) * 1000;
-    const ToolRun run = runTool(QStringLiteral("unar"),
-                                {QStringLiteral("-o"), staging.path(), QStringLiteral("-f"), QStringLiteral("-D"),
-                                 QStringLiteral("-nr"), QStringLiteral("-q"), set.volumes.first()},
-                                QString(), limit);
-    if (!run.started)
-        return fail(QStringLiteral("unar cannot be started; is it installed?"));
-    if (run.timedOut)
-        return fail(QStringLiteral("unar did not finish %1 in time and was stopped").arg(archiveDos));
-    QString fault;
-    if (!staging.verify(listing.members, &fault)) {
-        const ListedMember *culprit = nullptr;
-        for (const ListedMember &m : listing.members)
-            if (fault.contains(m.name) && (!culprit || m.name.size() > culprit->name.size()))
-                culprit = &m;
-        if (culprit) {
-            const QString bad = volumeWithBadPart(set.volumes, listing.storedParts.value(culprit->name));
-            if (!bad.isEmpty())
-                fault = QStringLiteral("CRC error in %1 (%2)").arg(culprit->name, bad);
-        }
-        return fail(fault);
-    }
-    if (!staging.deliver(listing.members, *destination, &fault))
-        return fail(fault);
+    Extraction e;
+    e.members = listing.members;
+    e.firstVolume = set.volumes.first();
+    e.tool = QStringLiteral("unar");
+    e.arguments = [&set](const QString &staging) {
+        return QStringList{QStringLiteral("-o"),  staging,
+                           QStringLiteral("-f"),  QStringLiteral("-D"),
+                           QStringLiteral("-nr"), QStringLiteral("-q"),
+                           set.volumes.first()};
+    };
+    e.damagedVolume = [&set, &listing](const QString &member) {
+        return volumeWithBadPart(set.volumes, listing.storedParts.value(member));
+    };
+    if (const auto fault = extractChecked(*job, e))
+        return fail(*fault);
     return 0;
 }

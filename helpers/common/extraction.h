@@ -1,0 +1,41 @@
+// What every archiver helper does the same way: read "x [switches] ARCHIVE DEST", and put a
+// listed set into DEST through a checked staging folder.
+#pragma once
+
+#include "delivery.h"
+
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+namespace zelv {
+
+// The archive and the destination, as given (DOS paths) and on this host.
+struct HelperJob {
+    QString archiveDos;
+    QString destinationDos;
+    QString archive;
+    QString destination;
+    // The folder of the archive as given, for messages: "c:\Zelv001".
+    QString archiveFolderDos() const;
+};
+
+// Reads the arguments after the program's name; nothing, with the message and the exit code,
+// when they are not a job.
+std::optional<HelperJob> readJob(const QStringList &arguments, const QString &usage, QString *message, int *code);
+
+struct Extraction {
+    QList<ListedMember> members;
+    QString firstVolume; // host path
+    QString tool;        // the archiver
+    std::function<QStringList(const QString &staging)> arguments;
+    bool runInStaging = false;                                   // for a tool that takes no destination
+    std::function<QString(const QString &member)> damagedVolume; // empty when it cannot be told
+};
+
+// Refuses unsafe members and a too small drive, runs the tool into a staging folder in DEST,
+// checks every file against the listing and delivers them; nothing on success, else the message.
+std::optional<QString> extractChecked(const HelperJob &job, const Extraction &e);
+
+} // namespace zelv
