@@ -141,6 +141,12 @@ std::optional<QString> findNameIgnoringCase(const QString &folder, const QString
     return found.first();
 }
 
+QString findFileIgnoringCase(const QString &folder, const QString &name)
+{
+    const auto found = findNameIgnoringCase(folder, name);
+    return found && isFile(folder + u'/' + *found) ? folder + u'/' + *found : QString();
+}
+
 bool exists(const QString &path)
 {
     struct stat st;

@@ -23,6 +23,8 @@ QStringList listNames(const QString &folder, EntryKind kind, bool includeHidden 
 
 // The entry of folder whose name equals name ignoring case; the exact spelling wins.
 std::optional<QString> findNameIgnoringCase(const QString &folder, const QString &name);
+// The path of the file (or link to one) in folder named name ignoring case; empty when none.
+QString findFileIgnoringCase(const QString &folder, const QString &name);
 
 bool exists(const QString &path);      // any entry, a dangling link included
 bool isDirectory(const QString &path); // follows links

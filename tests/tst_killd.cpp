@@ -1,5 +1,6 @@
 #include "core/commandrunner.h"
 #include "core/helpercommands.h"
+#include "support/childrun.h"
 #include "support/testworld.h"
 
 #include <QDir>
@@ -42,46 +43,10 @@ Run killd(const test::TestWorld &world, const QStringList &args)
             QString::fromLocal8Bit(p.readAllStandardError())};
 }
 
-struct ChildRun : Run {
-    long maxRssKb = 0;
-};
-
-// Runs killd.pif ARG in a child process of our own making, for what QProcess cannot do: SETUP
-// runs in the child just before exec (system calls only) and ends it with exit code 77 when the
-// scene cannot be set up here; the child's peak memory is measured.
-ChildRun killdInChild(const test::TestWorld &world, const QString &arg, const std::function<void()> &setup)
+// killd.pif ARG in a child process, set up by SETUP just before exec.
+test::ChildRun killdInChild(const test::TestWorld &world, const QString &arg, const std::function<void()> &setup)
 {
-    const QByteArray program = QFile::encodeName(world.programFolder() + QStringLiteral("/killd.pif"));
-    const QByteArray argument = arg.toLocal8Bit();
-    int err[2];
-    if (pipe2(err, O_CLOEXEC) != 0)
-        return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(err[1], STDERR_FILENO);
-        setup();
-        execl(program.constData(), program.constData(), argument.constData(), static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    close(err[1]);
-    QByteArray text;
-    char buffer[4096];
-    for (ssize_t n; (n = read(err[0], buffer, sizeof buffer)) != 0;) {
-        if (n > 0)
-            text.append(buffer, n);
-        else if (errno != EINTR)
-            break;
-    }
-    close(err[0]);
-
-    ChildRun run;
-    int status = 0;
-    struct rusage usage {};
-    if (pid > 0 && wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status))
-        run.exitCode = WEXITSTATUS(status);
-    run.err = QString::fromLocal8Bit(text);
-    run.maxRssKb = usage.ru_maxrss;
-    return run;
+    return test::runInChild(world.programFolder() + QStringLiteral("/killd.pif"), {arg}, setup);
 }
 
 mode_t modeOf(const QString &path)
@@ -205,10 +170,11 @@ void TestKilld::removesATreeWithReadOnlyParts()
         QCOMPARE(QProcess::execute(QStringLiteral("chown"),
                                    {QStringLiteral("-R"), QStringLiteral("65534:65534"), m_world->root()}),
                  0);
-        r = killdInChild(*m_world, QStringLiteral("c:\\Zelv001"), [] {
+        const test::ChildRun c = killdInChild(*m_world, QStringLiteral("c:\\Zelv001"), [] {
             if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
                 _exit(77);
         });
+        r = {c.exitCode, c.err};
     }
     QCOMPARE(r.exitCode, 0);
     QVERIFY(r.err.isEmpty());
@@ -400,7 +366,7 @@ void TestKilld::mountedFolderIsNotEntered()
 
     const QByteArray from = QFile::encodeName(outside);
     const QByteArray onto = QFile::encodeName(dir + mountAt);
-    const ChildRun r = killdInChild(*m_world, QStringLiteral("c:\\Zelv011"), [&] {
+    const test::ChildRun r = killdInChild(*m_world, QStringLiteral("c:\\Zelv011"), [&] {
         // In a mount namespace of its own the mount ends with the child, however the test ends.
         if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             mount(from.constData(), onto.constData(), nullptr, MS_BIND, nullptr) != 0)
@@ -442,7 +408,8 @@ void TestKilld::deepTrees()
     struct rlimit limit {};
     getrlimit(RLIMIT_NOFILE, &limit);
     limit.rlim_cur = std::min<rlim_t>(openFiles, limit.rlim_max);
-    const ChildRun r = killdInChild(*m_world, QStringLiteral("c:\\Zelv012"), [&] { setrlimit(RLIMIT_NOFILE, &limit); });
+    const test::ChildRun r =
+        killdInChild(*m_world, QStringLiteral("c:\\Zelv012"), [&] { setrlimit(RLIMIT_NOFILE, &limit); });
     QCOMPARE(r.exitCode, 0);
     QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
     QVERIFY(!QFileInfo::exists(dir));

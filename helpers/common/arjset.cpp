@@ -1,6 +1,7 @@
 #include "arjset.h"
 
 #include "platform/cp437.h"
+#include "platform/hostfs.h"
 
 #include <QDir>
 #include <QFile>
@@ -107,18 +108,6 @@ QString volumeName(const QString &stem, int index)
     return stem + u'.' + QString::number(index);
 }
 
-// The file of that name in the folder, whatever the letter case.
-QString findIgnoringCase(const QString &folder, const QString &name)
-{
-    const QString exact = folder + u'/' + name;
-    if (QFileInfo(exact).isFile())
-        return exact;
-    for (const QString &entry : QDir(folder).entryList(QDir::Files | QDir::Hidden))
-        if (entry.compare(name, Qt::CaseInsensitive) == 0)
-            return folder + u'/' + entry;
-    return QString();
-}
-
 } // namespace
 
 ArjSet readArjSet(const QString &hostPath)
@@ -129,7 +118,7 @@ ArjSet readArjSet(const QString &hostPath)
     const QString stem = given.completeBaseName();
     for (int index = 0;; ++index) {
         const QString name = volumeName(stem, index);
-        const QString path = findIgnoringCase(folder, name);
+        const QString path = hostfs::findFileIgnoringCase(folder, name);
         if (path.isEmpty()) {
             set.missingVolume = folder + u'/' + name;
             return set;

@@ -63,14 +63,20 @@ std::optional<QString> extractChecked(const HelperJob &job, const Extraction &e)
         return QStringLiteral("Cannot write to %1").arg(job.destinationDos);
     // A minute, and a second more for every 5 MB of the set.
     const qint64 limit = 60000 + needed / (5 << 20) * 1000;
+    const auto tick =
+        e.onProgress ? std::function<bool()>([&] { return e.onProgress(staging.path()); }) : std::function<bool()>();
     const ToolRun run =
-        runTool(e.tool, e.arguments(staging.path()), e.runInStaging ? staging.path() : QString(), limit);
+        runTool(e.tool, e.arguments(staging.path()), e.runInStaging ? staging.path() : QString(), limit, tick);
     if (!run.started)
         return QStringLiteral("%1 cannot be started; is it installed?").arg(e.tool);
+    if (run.cancelled)
+        return QStringLiteral("Cancelled; %1 was left as it was").arg(job.destinationDos);
     if (run.timedOut)
         return QStringLiteral("%1 did not finish %2 in time and was stopped").arg(e.tool, job.archiveDos);
     QString fault;
     if (!staging.verify(e.members, &fault)) {
+        if (const QString why = e.whyUnverified ? e.whyUnverified() : QString(); !why.isEmpty())
+            return why;
         // A tool may remove a file it found broken: say where the damage is.
         const ListedMember *culprit = nullptr;
         for (const ListedMember &m : e.members)

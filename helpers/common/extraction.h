@@ -32,6 +32,10 @@ struct Extraction {
     std::function<QStringList(const QString &staging)> arguments;
     bool runInStaging = false;                                   // for a tool that takes no destination
     std::function<QString(const QString &member)> damagedVolume; // empty when it cannot be told
+    // Why the tool's files did not match, when the format knows better than the files do.
+    std::function<QString()> whyUnverified;
+    // Called about every 50 ms while the tool writes into the staging folder; false cancels.
+    std::function<bool(const QString &staging)> onProgress;
 };
 
 // Refuses unsafe members and a too small drive, runs the tool into a staging folder in DEST,

@@ -1,5 +1,7 @@
 #include "rarset.h"
 
+#include "platform/hostfs.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -123,16 +125,6 @@ std::optional<Next> nextAfter(const QString &path, QString *fault)
     return std::nullopt;
 }
 
-QString findIgnoringCase(const QString &folder, const QString &name)
-{
-    if (QFileInfo(folder + u'/' + name).isFile())
-        return folder + u'/' + name;
-    for (const QString &entry : QDir(folder).entryList(QDir::Files | QDir::Hidden))
-        if (entry.compare(name, Qt::CaseInsensitive) == 0)
-            return folder + u'/' + entry;
-    return QString();
-}
-
 // The name of volume i (from 0) of the set the given name belongs to.
 std::function<QString(int)> namingOf(const QString &name)
 {
@@ -169,11 +161,12 @@ RarSet findRarSet(const QString &hostPath)
     const auto volumeName = namingOf(given.fileName());
     int first = 0;
     // Sets numbered .000, .001 may start at either.
-    if (findIgnoringCase(folder, volumeName(0)).isEmpty() && !findIgnoringCase(folder, volumeName(1)).isEmpty() &&
-        given.suffix().size() == 3 && given.suffix().front().isDigit())
+    if (hostfs::findFileIgnoringCase(folder, volumeName(0)).isEmpty() &&
+        !hostfs::findFileIgnoringCase(folder, volumeName(1)).isEmpty() && given.suffix().size() == 3 &&
+        given.suffix().front().isDigit())
         first = 1;
     for (int i = first;; ++i) {
-        const QString path = findIgnoringCase(folder, volumeName(i));
+        const QString path = hostfs::findFileIgnoringCase(folder, volumeName(i));
         if (path.isEmpty()) {
             set.missingVolume = folder + u'/' + volumeName(i);
             return set;
@@ -187,7 +180,7 @@ RarSet findRarSet(const QString &hostPath)
         }
         if (*next == Next::Last)
             return set;
-        if (*next == Next::Unknown && findIgnoringCase(folder, volumeName(i + 1)).isEmpty())
+        if (*next == Next::Unknown && hostfs::findFileIgnoringCase(folder, volumeName(i + 1)).isEmpty())
             return set;
     }
 }

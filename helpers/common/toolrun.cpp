@@ -88,6 +88,7 @@ ToolRun runTool(const QString &program, const QStringList &args, const QString &
             break;
         if (deadline.hasExpired() || (onTick && !onTick())) {
             run.timedOut = deadline.hasExpired();
+            run.cancelled = !run.timedOut;
             stop = true;
             kill(-pid, SIGKILL);
             waitpid(pid, &status, 0);

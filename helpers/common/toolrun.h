@@ -13,8 +13,9 @@ namespace zelv {
 struct ToolRun {
     bool started = false;
     bool timedOut = false;
-    int exitCode = -1; // -1 when it did not end by itself
-    QByteArray output; // standard output and error, the first megabyte
+    bool cancelled = false; // onTick asked it to stop
+    int exitCode = -1;      // -1 when it did not end by itself
+    QByteArray output;      // standard output and error, the first megabyte
 };
 
 // Runs program (a path or a name on PATH) with args in workingFolder, waiting at most

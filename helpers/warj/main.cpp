@@ -10,8 +10,8 @@
 // CRCs are moved into DEST. Exit codes: 0 the set is in DEST, 1 it could not be, 2 bad arguments.
 #include "helpers/common/arjset.h"
 #include "helpers/common/extraction.h"
+#include "helpers/common/progresswindow.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 
@@ -64,11 +64,11 @@ bool alreadyThere(const QList<ListedMember> &members, const QString &destination
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    const auto app = helperApplication(argc, argv);
     QString message;
     int code = 0;
     const auto job =
-        readJob(app.arguments().mid(1), QStringLiteral("usage: warj.pif x -y VOLUME DEST"), &message, &code);
+        readJob(app->arguments().mid(1), QStringLiteral("usage: warj.pif x -y VOLUME DEST"), &message, &code);
     if (!job)
         return fail(message, code);
 
@@ -99,6 +99,8 @@ int main(int argc, char *argv[])
     };
     e.runInStaging = true; // arj extracts into its working folder
     e.damagedVolume = [&set](const QString &member) { return volumeWithBadStoredPart(set, member); };
+    ExtractionProgress progress(QFileInfo(job->archive).fileName(), unpackedSize(e.members));
+    e.onProgress = [&progress](const QString &staging) { return progress.update(staging); };
     if (const auto fault = extractChecked(*job, e))
         return fail(*fault);
     return 0;

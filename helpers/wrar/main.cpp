@@ -9,10 +9,10 @@
 // into DEST. unar's own exit code decides nothing. Exit codes: 0 the set is in DEST, 1 it could
 // not be, 2 bad arguments.
 #include "helpers/common/extraction.h"
+#include "helpers/common/progresswindow.h"
 #include "helpers/common/rarset.h"
 #include "helpers/common/toolrun.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -123,11 +123,11 @@ QString volumeWithBadPart(const QStringList &volumes, const QList<Part> &parts)
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
+    const auto app = helperApplication(argc, argv);
     QString message;
     int code = 0;
     const auto job =
-        readJob(app.arguments().mid(1), QStringLiteral("usage: wrar.exe x -o+ -y ARCHIVE DEST"), &message, &code);
+        readJob(app->arguments().mid(1), QStringLiteral("usage: wrar.exe x -o+ -y ARCHIVE DEST"), &message, &code);
     if (!job)
         return fail(message, code);
 
@@ -154,6 +154,8 @@ int main(int argc, char *argv[])
     e.damagedVolume = [&set, &listing](const QString &member) {
         return volumeWithBadPart(set.volumes, listing.storedParts.value(member));
     };
+    ExtractionProgress progress(QFileInfo(job->archive).fileName(), unpackedSize(e.members));
+    e.onProgress = [&progress](const QString &staging) { return progress.update(staging); };
     if (const auto fault = extractChecked(*job, e))
         return fail(*fault);
     return 0;

@@ -1,0 +1,280 @@
+// wace.pif and ace.pif against ACE sets the tests write and against real ACE 2.0 archives: whole
+// sets from any volume, missing volumes named, damaged data, names that may not be made,
+// encrypted members and ACE 2.0 packing refused by name, and a destination drive too small.
+#include "support/childrun.h"
+#include "support/setwriters.h"
+#include "support/testworld.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+using namespace zelv;
+using test::SetMember;
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QString err;
+};
+
+QByteArray pattern(int size, char seed)
+{
+    QByteArray out(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        out[i] = char(seed + i * 5 + i / 253);
+    return out;
+}
+
+QByteArray contents(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+const QList<SetMember> kMembers{SetMember::file("setup.exe", pattern(70000, 3)), SetMember::folder("data"),
+                                SetMember::file("data/game.dat", pattern(20000, 9)),
+                                SetMember::file("readme.txt", "hello")};
+
+// Changes the body of the first file header of an ACE volume and makes its CRC right again.
+void patchFirstFileHeader(const QString &path, const std::function<void(QByteArray &)> &change)
+{
+    QByteArray v = contents(path);
+    const auto le16 = [&v](int at) { return int(uchar(v[at]) | uchar(v[at + 1]) << 8); };
+    const int at = 4 + le16(2);
+    const int size = le16(at + 2);
+    QByteArray body = v.mid(at + 4, size);
+    change(body);
+    const quint32 crc = test::aceCrc32(body);
+    v[at] = char(crc & 0xFF);
+    v[at + 1] = char(crc >> 8 & 0xFF);
+    v.replace(at + 4, size, body);
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(v) == v.size());
+}
+
+class Fixture {
+public:
+    explicit Fixture(const QString &helper = QStringLiteral("wace.pif")) : m_helper(helper)
+    {
+        m_world.installHelper(helper);
+        m_world.makeFolder(source());
+    }
+    test::TestWorld &world() { return m_world; }
+    QString source() const { return m_world.onDrive(u'c', QStringLiteral("Zelv001")); }
+    QString destination() const { return m_world.onDrive(u'c', QStringLiteral("Zelv002")); }
+    QString program() const { return m_world.programFolder() + u'/' + m_helper; }
+
+    QStringList write(qint64 volumeSize, const QList<SetMember> &members = kMembers, int versionNeeded = 10)
+    {
+        QString error;
+        const auto volumes =
+            test::writeAceSet(source(), QStringLiteral("prog"), members, volumeSize, versionNeeded, &error);
+        return volumes.value_or(QStringList());
+    }
+
+    Run run(const QString &archiveDos)
+    {
+        QProcess p;
+        p.setStandardInputFile(QProcess::nullDevice());
+        p.start(program(), {QStringLiteral("x"), QStringLiteral("-y"), archiveDos, QStringLiteral("c:\\Zelv002")});
+        p.waitForFinished(120000);
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                QString::fromLocal8Bit(p.readAllStandardError()).trimmed()};
+    }
+
+    void checkWhole()
+    {
+        QCOMPARE(test::entriesBelow(destination()), QStringList({"data", "data/game.dat", "readme.txt", "setup.exe"}));
+        QCOMPARE(contents(destination() + QStringLiteral("/setup.exe")), pattern(70000, 3));
+        QCOMPARE(contents(destination() + QStringLiteral("/data/game.dat")), pattern(20000, 9));
+    }
+
+private:
+    QString m_helper;
+    test::TestWorld m_world;
+};
+
+QString sharedAceArchives() { return QDir(QStringLiteral(ZELV_SOURCE_DIR "/../shared/testdata/ace")).absolutePath(); }
+
+} // namespace
+
+class TestWace : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void wholeSets_data();
+    void wholeSets();
+    void missingVolume_data();
+    void missingVolume();
+    void damagedData();
+    void refused_data();
+    void refused();
+    void realAce20Archives_data();
+    void realAce20Archives();
+    void destinationDriveTooSmall();
+};
+
+void TestWace::initTestCase()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("unace")).isEmpty())
+        QSKIP("unace is not installed (scripts/install-deps installs it)");
+}
+
+void TestWace::wholeSets_data()
+{
+    QTest::addColumn<QString>("helper");
+    QTest::addColumn<qint64>("volumeSize");
+    QTest::addColumn<QString>("given");
+    QTest::addColumn<int>("versionNeeded");
+    // clang-format off
+    QTest::newRow("one archive") << "wace.pif" << qint64(0) << "prog.ace" << 10;
+    QTest::newRow("volumes, the first given") << "wace.pif" << qint64(30000) << "prog.ace" << 10;
+    QTest::newRow("volumes, a later one given") << "ace.pif" << qint64(30000) << "prog.c01" << 10;
+    QTest::newRow("marked 2.0 but only stored") << "ace.pif" << qint64(30000) << "prog.ace" << 20;
+    // clang-format on
+}
+
+void TestWace::wholeSets()
+{
+    QFETCH(QString, helper);
+    QFETCH(qint64, volumeSize);
+    QFETCH(QString, given);
+    QFETCH(int, versionNeeded);
+    Fixture f(helper);
+    QVERIFY(!f.write(volumeSize, kMembers, versionNeeded).isEmpty());
+    const Run run = f.run(QStringLiteral("c:\\Zelv001\\") + given);
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    f.checkWhole();
+}
+
+void TestWace::missingVolume_data()
+{
+    QTest::addColumn<QString>("gone");
+    QTest::newRow("middle") << "prog.c00";
+    QTest::newRow("last") << "prog.c02";
+}
+
+void TestWace::missingVolume()
+{
+    QFETCH(QString, gone);
+    Fixture f;
+    QCOMPARE(f.write(30000).size(), 4);
+    QVERIFY(QFile::remove(f.source() + u'/' + gone));
+    const Run run = f.run(QStringLiteral("c:\\Zelv001\\prog.ace"));
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err, QStringLiteral("wace.pif: Missing volume c:\\Zelv001\\") + gone);
+    QVERIFY(!QFileInfo::exists(f.destination()));
+}
+
+void TestWace::damagedData()
+{
+    Fixture f;
+    QCOMPARE(f.write(0).size(), 1);
+    QFile v(f.source() + QStringLiteral("/prog.ace"));
+    QVERIFY(v.open(QIODevice::ReadWrite) && v.seek(5000));
+    char c = 0;
+    QVERIFY(v.getChar(&c) && v.seek(5000) && v.putChar(char(~c)));
+    v.close();
+    f.world().writeFile(f.destination() + QStringLiteral("/kept.txt"), "as it was");
+    const Run run = f.run(QStringLiteral("c:\\Zelv001\\prog.ace"));
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err, QStringLiteral("wace.pif: CRC error in setup.exe"));
+    QCOMPARE(test::entriesBelow(f.destination()), QStringList{"kept.txt"});
+}
+
+void TestWace::refused_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<int>("flagsHigh"); // OR-ed into the first file header's flags
+    QTest::addColumn<int>("method");
+    QTest::addColumn<QString>("message");
+    // clang-format off
+    QTest::newRow("parent") << QByteArray("..\\x.txt") << 0 << 0 << "wace.pif: Unsafe name ..\\x.txt in prog.ace";
+    QTest::newRow("deeper parent") << QByteArray("a\\..\\..\\x.txt") << 0 << 0 << "wace.pif: Unsafe name a\\..\\..\\x.txt in prog.ace";
+    QTest::newRow("drive letter") << QByteArray("C:\\x.txt") << 0 << 0 << "wace.pif: Unsafe name C:\\x.txt in prog.ace";
+    QTest::newRow("absolute") << QByteArray("/abs/x.txt") << 0 << 0 << "wace.pif: Unsafe name /abs/x.txt in prog.ace";
+    QTest::newRow("encrypted") << QByteArray("x.txt") << 0x40 << 0 << "wace.pif: ACE archive is encrypted: x.txt";
+    QTest::newRow("ACE 2.0 packing") << QByteArray("x.txt") << 0 << 2 << "wace.pif: ACE 2.0 archives cannot be read: prog.ace";
+    QTest::newRow("unknown packing") << QByteArray("x.txt") << 0 << 7 << "wace.pif: Unknown packing method 7 for x.txt in prog.ace";
+    // clang-format on
+}
+
+void TestWace::refused()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(int, flagsHigh);
+    QFETCH(int, method);
+    QFETCH(QString, message);
+    Fixture f;
+    const QStringList volumes = f.write(0, QList<SetMember>{SetMember::rawFile(name, "payload")} + kMembers);
+    QCOMPARE(volumes.size(), 1);
+    patchFirstFileHeader(volumes.first(), [&](QByteArray &body) {
+        body[2] = char(body[2] | flagsHigh);
+        if (method)
+            body[23] = char(method);
+    });
+    const QStringList before = test::entriesBelow(f.world().root());
+    const Run run = f.run(QStringLiteral("c:\\Zelv001\\prog.ace"));
+    QCOMPARE(run.err, message);
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(test::entriesBelow(f.world().root()), before);
+}
+
+void TestWace::realAce20Archives_data()
+{
+    QTest::addColumn<QString>("archive");
+    for (const char *name : {"Ace.store.ace", "Ace.method1.ace", "Ace.method2-solid.ace"})
+        QTest::newRow(name) << QString::fromLatin1(name);
+}
+
+void TestWace::realAce20Archives()
+{
+    QFETCH(QString, archive);
+    if (!QFileInfo::exists(sharedAceArchives() + u'/' + archive))
+        QSKIP("the shared ACE test archives are not here (../shared/testdata/ace)");
+    Fixture f;
+    QVERIFY(QFile::copy(sharedAceArchives() + u'/' + archive, f.source() + u'/' + archive));
+    const Run run = f.run(QStringLiteral("c:\\Zelv001\\") + archive);
+    QCOMPARE(run.err, QStringLiteral("wace.pif: ACE 2.0 archives cannot be read: ") + archive);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(!QFileInfo::exists(f.destination()));
+}
+
+void TestWace::destinationDriveTooSmall()
+{
+    Fixture f;
+    QCOMPARE(f.write(30000).size(), 4);
+    f.world().makeFolder(f.destination());
+    const QByteArray onto = QFile::encodeName(f.destination());
+    const test::ChildRun run = test::runInChild(
+        f.program(),
+        {QStringLiteral("x"), QStringLiteral("-y"), QStringLiteral("c:\\Zelv001\\prog.ace"),
+         QStringLiteral("c:\\Zelv002")},
+        [&] {
+            // A 64 KB drive in a mount namespace of the child's own, gone when it ends.
+            if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                mount("tmpfs", onto.constData(), "tmpfs", 0, "size=64k") != 0)
+                _exit(77);
+        });
+    if (run.exitCode == 77)
+        QSKIP("cannot mount a small file system here (needs root and mount namespaces)");
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(
+        run.err.startsWith(QStringLiteral("wace.pif: Not enough free space for c:\\Zelv002: 90005 bytes needed, ")) &&
+            run.err.endsWith(QStringLiteral(" free\n")),
+        qPrintable(run.err));
+    QCOMPARE(test::entriesBelow(f.destination()), QStringList());
+}
+
+QTEST_GUILESS_MAIN(TestWace)
+#include "tst_wace.moc"
