@@ -16,7 +16,8 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 #include <vector>
-#include <zlib.h>
+
+#include <libdeflate.h>
 
 namespace zelv {
 
@@ -96,36 +97,59 @@ bool walk(int folder, const QString &prefix, QHash<QString, Found> &files, QStri
     return true;
 }
 
-std::optional<quint32> crcOf(int folder, const QString &path)
+// The CRC-32 of what fd reads from where it stands to its end.
+std::optional<quint32> crcOfOpen(int fd)
 {
-    const QStringList parts = path.split(u'/');
-    const int dir = openFolder(folder, parts, int(parts.size()) - 1, false);
-    if (dir < 0)
-        return std::nullopt;
-    const int fd = openat(dir, QFile::encodeName(parts.last()).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (dir != folder)
-        close(dir);
-    if (fd < 0)
-        return std::nullopt;
-    uLong crc = crc32(0, nullptr, 0);
+    quint32 crc = 0;
     std::vector<unsigned char> buffer(1 << 20);
     for (;;) {
         const ssize_t n = read(fd, buffer.data(), buffer.size());
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0) {
-            close(fd);
+        if (n < 0)
             return std::nullopt;
-        }
         if (n == 0)
-            break;
-        crc = crc32(crc, buffer.data(), uInt(n));
+            return crc;
+        crc = libdeflate_crc32(crc, buffer.data(), size_t(n));
     }
-    close(fd);
-    return quint32(crc);
+}
+
+// The file at path below folder, opened without following a link anywhere; -1 when it cannot.
+int openMember(int folder, const QString &path)
+{
+    const QStringList parts = path.split(u'/');
+    const int dir = openFolder(folder, parts, int(parts.size()) - 1, false);
+    if (dir < 0)
+        return -1;
+    const int fd = openat(dir, QFile::encodeName(parts.last()).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (dir != folder)
+        close(dir);
+    return fd;
+}
+
+bool sameFile(const struct stat &a, const StagingFolder::FileMark &b)
+{
+    return a.st_dev == b.device && a.st_ino == b.inode && a.st_size == b.size && a.st_ctim.tv_sec == b.changedSec &&
+           a.st_ctim.tv_nsec == b.changedNsec;
+}
+
+StagingFolder::FileMark markOf(const struct stat &st)
+{
+    return {quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size), qint64(st.st_ctim.tv_sec),
+            qint64(st.st_ctim.tv_nsec)};
 }
 
 } // namespace
+
+std::optional<quint32> crcOfFile(const QString &hostPath)
+{
+    const int fd = open(QFile::encodeName(hostPath).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    const auto crc = crcOfOpen(fd);
+    close(fd);
+    return crc;
+}
 
 std::optional<QString> refusedMember(const QList<ListedMember> &members, QString *why)
 {
@@ -194,6 +218,58 @@ StagingFolder::~StagingFolder()
         rmdir(QFile::encodeName(m_madeDestination).constData());
 }
 
+std::optional<quint32> StagingFolder::checkedCrc(int root, const QString &path) const
+{
+    const int fd = openMember(root, path);
+    struct stat st {};
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        if (fd >= 0)
+            close(fd);
+        return std::nullopt;
+    }
+    const auto known = m_checked.constFind(path);
+    std::optional<quint32> crc;
+    if (known != m_checked.cend() && sameFile(st, known->mark))
+        crc = known->crc;
+    else
+        crc = crcOfOpen(fd);
+    close(fd);
+    return crc;
+}
+
+void StagingFolder::checkFinished(const QList<ListedMember> &members, qint64 budget)
+{
+    const int root = open(QFile::encodeName(m_path).constData(), kFolderFlags);
+    if (root < 0)
+        return;
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    const qint64 quietSince = qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000 - 100;
+    // Tools write in the listing's order: the first file not yet finished ends the look.
+    for (; m_nextToCheck < members.size() && budget > 0; ++m_nextToCheck) {
+        const ListedMember &m = members[m_nextToCheck];
+        const auto place = placeOf(m);
+        if (m.directory || !m.crc || !place)
+            continue;
+        const int fd = openMember(root, place->joined());
+        struct stat before {
+        }, after{};
+        const bool finished = fd >= 0 && fstat(fd, &before) == 0 && S_ISREG(before.st_mode) &&
+                              before.st_size == m.size &&
+                              qint64(before.st_ctim.tv_sec) * 1000 + before.st_ctim.tv_nsec / 1000000 < quietSince;
+        const auto crc = finished ? crcOfOpen(fd) : std::nullopt;
+        // Changed while it was read: the tool was not done with it after all.
+        const bool kept = crc && fstat(fd, &after) == 0 && sameFile(after, markOf(before));
+        if (fd >= 0)
+            close(fd);
+        if (!kept)
+            break;
+        m_checked.insert(place->joined(), {markOf(before), *crc});
+        budget -= m.size;
+    }
+    close(root);
+}
+
 bool StagingFolder::verify(const QList<ListedMember> &members, QString *fault) const
 {
     const int root = open(QFile::encodeName(m_path).constData(), kFolderFlags);
@@ -217,7 +293,7 @@ bool StagingFolder::verify(const QList<ListedMember> &members, QString *fault) c
         } else if (f->size != m.size) {
             *fault = QStringLiteral("%1 has %2 bytes instead of %3").arg(m.name).arg(f->size).arg(m.size);
             ok = false;
-        } else if (m.crc && crcOf(root, it.key()) != m.crc) {
+        } else if (m.crc && checkedCrc(root, it.key()) != m.crc) {
             *fault = QStringLiteral("CRC error in %1").arg(m.name);
             ok = false;
         }

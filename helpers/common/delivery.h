@@ -4,6 +4,7 @@
 // through a link. The staging folder goes on every outcome.
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -25,6 +26,9 @@ struct ListedMember {
 // The first member that may not be extracted, with why, or nothing when all may be.
 std::optional<QString> refusedMember(const QList<ListedMember> &members, QString *why);
 
+// The CRC-32 of a file, never read through a link; nothing when it cannot be read.
+std::optional<quint32> crcOfFile(const QString &hostPath);
+
 // Bytes the files of the set take unpacked.
 qint64 unpackedSize(const QList<ListedMember> &members);
 
@@ -44,6 +48,11 @@ public:
     bool isValid() const { return !m_path.isEmpty(); }
     QString path() const { return m_path; }
 
+    // While the tool runs: reads the files it has finished (at their listed size and untouched
+    // for a moment), at most about budget bytes a call, so that verify() need not read them
+    // again unless they changed since.
+    void checkFinished(const QList<ListedMember> &members, qint64 budget);
+
     // Every file member in the staging folder with its size and CRC, and nothing else there
     // (no extra file, no link, no device). False with a message naming the first fault.
     bool verify(const QList<ListedMember> &members, QString *fault) const;
@@ -52,9 +61,26 @@ public:
     // its name, except a folder, and never following a link that stands in destination.
     bool deliver(const QList<ListedMember> &members, const QString &destination, QString *fault) const;
 
+    // What tells a file read early from a later one: any write changes its change time.
+    struct FileMark {
+        quint64 device = 0;
+        quint64 inode = 0;
+        qint64 size = 0;
+        qint64 changedSec = 0;
+        qint64 changedNsec = 0;
+    };
+
 private:
+    struct Checked {
+        FileMark mark;
+        quint32 crc = 0;
+    };
+    std::optional<quint32> checkedCrc(int root, const QString &path) const;
+
     QString m_path;
     QString m_madeDestination;
+    QHash<QString, Checked> m_checked; // by place below the staging folder
+    qsizetype m_nextToCheck = 0;
 };
 
 } // namespace zelv

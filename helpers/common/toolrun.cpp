@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -66,23 +67,35 @@ ToolRun runTool(const QString &program, const QStringList &args, const QString &
     run.started = true;
 
     const QDeadlineTimer deadline(timeoutMs);
-    bool open = true;
+    // The output is taken between looks at the tool, not as it comes: a tool that writes a
+    // progress figure thousands of times would otherwise wake this process as often. The pipe
+    // is made large enough for all a tool usually says.
+    fcntl(out[0], F_SETPIPE_SZ, 1 << 20);
+    fcntl(out[0], F_SETFL, O_NONBLOCK);
+    const int ended = int(syscall(SYS_pidfd_open, pid, 0));
     bool stop = false;
     int status = 0;
-    for (;;) {
-        if (open) {
-            pollfd p{out[0], POLLIN, 0};
-            if (poll(&p, 1, 50) > 0) {
-                char buffer[65536];
-                const ssize_t n = read(out[0], buffer, sizeof buffer);
-                if (n > 0 && run.output.size() < kOutputKept)
-                    run.output.append(buffer, std::min<qsizetype>(n, kOutputKept - run.output.size()));
-                if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
-                    open = false;
-            }
-        } else {
-            usleep(20000);
+    // Takes what the pipe holds now.
+    const auto drain = [&] {
+        char buffer[65536];
+        for (;;) {
+            const ssize_t n = read(out[0], buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return; // nothing more for now, or the pipe's end
+            if (run.output.size() < kOutputKept)
+                run.output.append(buffer, std::min<qsizetype>(n, kOutputKept - run.output.size()));
         }
+    };
+    for (;;) {
+        if (ended >= 0) {
+            pollfd p{ended, POLLIN, 0};
+            poll(&p, 1, 50);
+        } else {
+            usleep(10000);
+        }
+        drain();
         const pid_t done = waitpid(pid, &status, WNOHANG);
         if (done == pid)
             break;
@@ -95,11 +108,15 @@ ToolRun runTool(const QString &program, const QStringList &args, const QString &
             break;
         }
     }
+    if (ended >= 0)
+        close(ended);
+    // Whatever the tool left running in its group goes with it; what it wrote last is still in
+    // the pipe.
+    kill(-pid, SIGKILL);
+    drain();
     close(out[0]);
     if (!stop && WIFEXITED(status))
         run.exitCode = WEXITSTATUS(status);
-    // Whatever the tool left running in its group goes with it.
-    kill(-pid, SIGKILL);
     return run;
 }
 

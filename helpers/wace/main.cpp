@@ -12,7 +12,7 @@
 // 1 it could not be, 2 bad arguments.
 #include "archive/aceset.h"
 #include "helpers/common/extraction.h"
-#include "helpers/common/progresswindow.h"
+#include "helpers/common/progress.h"
 
 #include <QFileInfo>
 

@@ -10,14 +10,13 @@
 // CRCs are moved into DEST. Exit codes: 0 the set is in DEST, 1 it could not be, 2 bad arguments.
 #include "helpers/common/arjset.h"
 #include "helpers/common/extraction.h"
-#include "helpers/common/progresswindow.h"
+#include "helpers/common/progress.h"
 
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstdio>
-
-#include <zlib.h>
 
 using namespace zelv;
 
@@ -31,30 +30,22 @@ int fail(const QString &message, int code = 1)
     return code;
 }
 
-std::optional<quint32> crcOfFile(const QString &path)
+// Every file of the set already in DEST with its size, and those with a part in the given
+// volume (every file when the volume is not known) also with their CRC: each per-volume run checks its own volume's
+// files, so that the runs of a whole set read every file about once (links are not files).
+bool alreadyThere(const ArjSet &set, int volume, const QString &destination)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    uLong crc = crc32(0, nullptr, 0);
-    while (!f.atEnd()) {
-        const QByteArray chunk = f.read(1 << 20);
-        if (chunk.isEmpty())
-            return std::nullopt;
-        crc = crc32(crc, reinterpret_cast<const Bytef *>(chunk.constData()), uInt(chunk.size()));
-    }
-    return quint32(crc);
-}
-
-// Every file of the set already in DEST as the headers describe it (links are not files).
-bool alreadyThere(const QList<ListedMember> &members, const QString &destination)
-{
-    for (const ListedMember &m : members) {
+    for (const ListedMember &m : set.members) {
         if (m.directory)
             continue;
         const QString path = destination + u'/' + QString(m.name).replace(u'\\', u'/');
         const QFileInfo info(path);
-        if (info.isSymLink() || !info.isFile() || info.size() != m.size || crcOfFile(path) != m.crc)
+        if (info.isSymLink() || !info.isFile() || info.size() != m.size)
+            return false;
+        const QList<ArjPart> parts = set.parts.value(m.name);
+        const bool here = volume < 0 || std::any_of(parts.begin(), parts.end(),
+                                                    [volume](const ArjPart &p) { return p.volume == volume; });
+        if (here && crcOfFile(path) != m.crc)
             return false;
     }
     return true;
@@ -87,7 +78,8 @@ int main(int argc, char *argv[])
             if (part.startsWith(u'.'))
                 return fail(QStringLiteral("arj cannot extract %1 (a name starting with a dot) in %2")
                                 .arg(m.name, QFileInfo(set.volumes.first()).fileName()));
-    if (alreadyThere(set.members, job->destination))
+    const int given = int(set.volumes.indexOf(QFileInfo(job->archive).absoluteFilePath()));
+    if (alreadyThere(set, given, job->destination))
         return 0;
 
     Extraction e;

@@ -9,7 +9,7 @@
 // into DEST. unar's own exit code decides nothing. Exit codes: 0 the set is in DEST, 1 it could
 // not be, 2 bad arguments.
 #include "helpers/common/extraction.h"
-#include "helpers/common/progresswindow.h"
+#include "helpers/common/progress.h"
 #include "helpers/common/rarset.h"
 #include "helpers/common/toolrun.h"
 

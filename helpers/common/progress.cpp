@@ -1,0 +1,73 @@
+#include "progress.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace zelv {
+
+namespace {
+
+int windowHint()
+{
+    return qEnvironmentVariableIsSet("ZELV_WINDOW_HINT") ? qEnvironmentVariableIntValue("ZELV_WINDOW_HINT") : 1;
+}
+
+QLibrary &windowModule()
+{
+    static QLibrary module;
+    return module;
+}
+
+// The module beside the running program, found before QCoreApplication exists.
+QString programFolder()
+{
+    char path[4096];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0)
+        return QString();
+    path[n] = '\0';
+    const QString exe = QString::fromLocal8Bit(path);
+    return exe.left(exe.lastIndexOf(u'/'));
+}
+
+} // namespace
+
+std::unique_ptr<QCoreApplication> helperApplication(int &argc, char **argv)
+{
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+        if (type == QtFatalMsg)
+            fprintf(stderr, "%s\n", qPrintable(text));
+    });
+    const bool display = qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || qEnvironmentVariableIsSet("DISPLAY") ||
+                         qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+    if (display && windowHint() != 0) {
+        windowModule().setFileName(programFolder() + QStringLiteral("/progresswindow.so"));
+        using Make = QCoreApplication *(*)(int *, char **);
+        if (const auto make = reinterpret_cast<Make>(windowModule().resolve("zelv_progress_application")))
+            return std::unique_ptr<QCoreApplication>(make(&argc, argv));
+    }
+    // Without the module the helper works as it does without a display.
+    return std::make_unique<QCoreApplication>(argc, argv);
+}
+
+ExtractionProgress::ExtractionProgress(const QString &archiveName, qint64 totalBytes)
+{
+    if (!windowModule().isLoaded() || windowHint() == 0)
+        return;
+    using Open = void *(*)(const QString *, qint64, int);
+    const auto open = reinterpret_cast<Open>(windowModule().resolve("zelv_progress_open"));
+    m_update = reinterpret_cast<int (*)(void *, const QString *)>(windowModule().resolve("zelv_progress_update"));
+    m_close = reinterpret_cast<void (*)(void *)>(windowModule().resolve("zelv_progress_close"));
+    if (open && m_update && m_close)
+        m_window = open(&archiveName, totalBytes, windowHint());
+}
+
+ExtractionProgress::~ExtractionProgress()
+{
+    if (m_window)
+        m_close(m_window);
+}
+
+bool ExtractionProgress::update(const QString &folder) { return !m_window || m_update(m_window, &folder) != 0; }
+
+} // namespace zelv
