@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTest>
 
 #include <csignal>
@@ -139,22 +140,27 @@ void TestHelperCommon::refusedMembers()
 
 void TestHelperCommon::verify_data()
 {
+    QTest::addColumn<bool>("early"); // the files were checked while the tool ran, then damaged
     QTest::addColumn<QString>("damage");
     QTest::addColumn<QString>("fault");
 
     // The rows read as a table.
     // clang-format off
-    QTest::newRow("all there") << "" << "";
-    QTest::newRow("missing") << "missing" << "sub\\b.txt was not extracted";
-    QTest::newRow("short") << "short" << "a.txt has 2 bytes instead of 5";
-    QTest::newRow("other bytes") << "crc" << "CRC error in a.txt";
-    QTest::newRow("a file the listing lacks") << "extra" << "sub/extra.txt is not in the archive's listing";
-    QTest::newRow("a link instead of the file") << "link" << "a.txt was not extracted";
+    QTest::newRow("all there") << false << "" << "";
+    QTest::newRow("missing") << false << "missing" << "sub\\b.txt was not extracted";
+    QTest::newRow("short") << false << "short" << "a.txt has 2 bytes instead of 5";
+    QTest::newRow("other bytes") << false << "crc" << "CRC error in a.txt";
+    QTest::newRow("a file the listing lacks") << false << "extra" << "sub/extra.txt is not in the archive's listing";
+    QTest::newRow("a link instead of the file") << false << "link" << "a.txt was not extracted";
+    QTest::newRow("checked early, all there") << true << "" << "";
+    QTest::newRow("checked early, then other bytes") << true << "crc" << "CRC error in a.txt";
+    QTest::newRow("checked early, then a link") << true << "link" << "a.txt was not extracted";
     // clang-format on
 }
 
 void TestHelperCommon::verify()
 {
+    QFETCH(bool, early);
     QFETCH(QString, damage);
     QFETCH(QString, fault);
 
@@ -164,6 +170,12 @@ void TestHelperCommon::verify()
     QVERIFY(staging.isValid());
     const QList<ListedMember> members{file(QStringLiteral("a.txt"), "alpha"),
                                       file(QStringLiteral("sub\\b.txt"), "beta")};
+    if (early) {
+        put(staging.path() + QStringLiteral("/a.txt"), "alpha");
+        put(staging.path() + QStringLiteral("/sub/b.txt"), "beta");
+        QThread::msleep(150); // finished files are those left alone for a moment
+        staging.checkFinished(members, 1 << 20);
+    }
     put(staging.path() + QStringLiteral("/a.txt"), damage == u"short" ? "al" : damage == u"crc" ? "alpHa" : "alpha");
     if (damage != u"missing")
         put(staging.path() + QStringLiteral("/sub/b.txt"), "beta");

@@ -91,7 +91,7 @@ int main(int argc, char *argv[])
     };
     e.runInStaging = true; // arj extracts into its working folder
     e.damagedVolume = [&set](const QString &member) { return volumeWithBadStoredPart(set, member); };
-    ExtractionProgress progress(QFileInfo(job->archive).fileName(), unpackedSize(e.members));
+    ExtractionProgress progress(QFileInfo(set.volumes.first()).fileName(), unpackedSize(e.members));
     e.onProgress = [&progress](const QString &staging) { return progress.update(staging); };
     if (const auto fault = extractChecked(*job, e))
         return fail(*fault);

@@ -154,7 +154,7 @@ int main(int argc, char *argv[])
     e.damagedVolume = [&set, &listing](const QString &member) {
         return volumeWithBadPart(set.volumes, listing.storedParts.value(member));
     };
-    ExtractionProgress progress(QFileInfo(job->archive).fileName(), unpackedSize(e.members));
+    ExtractionProgress progress(QFileInfo(set.volumes.first()).fileName(), unpackedSize(e.members));
     e.onProgress = [&progress](const QString &staging) { return progress.update(staging); };
     if (const auto fault = extractChecked(*job, e))
         return fail(*fault);
