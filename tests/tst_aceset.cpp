@@ -16,21 +16,13 @@ using test::SetMember;
 
 namespace {
 
-QByteArray pattern(int size, char seed)
-{
-    QByteArray out(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        out[i] = char(seed + i * 3 + i / 241);
-    return out;
-}
-
 quint32 crcOf(const QByteArray &data)
 {
     return quint32(crc32(0, reinterpret_cast<const Bytef *>(data.constData()), uInt(data.size())));
 }
 
-const QList<SetMember> kMembers{SetMember::file("setup.exe", pattern(50000, 1)), SetMember::folder("data"),
-                                SetMember::file("data/game.dat", pattern(12000, 7))};
+const QList<SetMember> kMembers{SetMember::file("setup.exe", test::patternBytes(50000, 1)), SetMember::folder("data"),
+                                SetMember::file("data/game.dat", test::patternBytes(12000, 7))};
 
 } // namespace
 
@@ -59,7 +51,8 @@ void TestAceSet::readsWhatWasWritten()
     QFETCH(int, volumes);
     QTemporaryDir dir;
     QString error;
-    QVERIFY2(test::writeAceSet(dir.path(), QStringLiteral("prog"), kMembers, volumeSize, 10, &error), qPrintable(error));
+    QVERIFY2(test::writeAceSet(dir.path(), QStringLiteral("prog"), kMembers, volumeSize, 10, &error),
+             qPrintable(error));
     const AceSet set = readAceSet(dir.filePath(given));
     QCOMPARE(set.fault, QString());
     QCOMPARE(set.missingVolume, QString());
@@ -69,10 +62,10 @@ void TestAceSet::readsWhatWasWritten()
     QCOMPARE(set.members.size(), 3);
     QCOMPARE(set.members[0].name, QStringLiteral("setup.exe"));
     QCOMPARE(set.members[0].size, 50000);
-    QCOMPARE(set.members[0].crc, crcOf(pattern(50000, 1)));
+    QCOMPARE(set.members[0].crc, crcOf(test::patternBytes(50000, 1)));
     QVERIFY(set.members[1].directory);
     QCOMPARE(set.members[2].name, QStringLiteral("data\\game.dat"));
-    QCOMPARE(set.members[2].crc, crcOf(pattern(12000, 7)));
+    QCOMPARE(set.members[2].crc, crcOf(test::patternBytes(12000, 7)));
     // The stored parts, read back from their volumes, are the file.
     QByteArray joined;
     for (const AcePart &part : set.members[0].parts) {
@@ -80,7 +73,7 @@ void TestAceSet::readsWhatWasWritten()
         QVERIFY(f.open(QIODevice::ReadOnly) && f.seek(part.offset));
         joined += f.read(part.size);
     }
-    QCOMPARE(joined, pattern(50000, 1));
+    QCOMPARE(joined, test::patternBytes(50000, 1));
     QCOMPARE(set.members[0].parts.size() > 1, volumeSize > 0);
 }
 

@@ -4,6 +4,7 @@
 #include "support/childrun.h"
 #include "support/setwriters.h"
 #include "support/testworld.h"
+#include "support/zipmaker.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,33 +22,16 @@ using test::SetMember;
 
 namespace {
 
-struct Run {
-    int exitCode = -1;
-    QString err;
-};
+using Run = test::ChildRun;
 
-QByteArray pattern(int size, char seed)
-{
-    QByteArray out(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        out[i] = char(seed + i * 5 + i / 253);
-    return out;
-}
-
-QByteArray contents(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-const QList<SetMember> kMembers{SetMember::file("setup.exe", pattern(70000, 3)), SetMember::folder("data"),
-                                SetMember::file("data/game.dat", pattern(20000, 9)),
+const QList<SetMember> kMembers{SetMember::file("setup.exe", test::patternBytes(70000, 3)), SetMember::folder("data"),
+                                SetMember::file("data/game.dat", test::patternBytes(20000, 9)),
                                 SetMember::file("readme.txt", "hello")};
 
 // Changes the body of the first file header of an ACE volume and makes its CRC right again.
 void patchFirstFileHeader(const QString &path, const std::function<void(QByteArray &)> &change)
 {
-    QByteArray v = contents(path);
+    QByteArray v = test::readBytes(path);
     const auto le16 = [&v](int at) { return int(uchar(v[at]) | uchar(v[at + 1]) << 8); };
     const int at = 4 + le16(2);
     const int size = le16(at + 2);
@@ -83,19 +67,15 @@ public:
 
     Run run(const QString &archiveDos)
     {
-        QProcess p;
-        p.setStandardInputFile(QProcess::nullDevice());
-        p.start(program(), {QStringLiteral("x"), QStringLiteral("-y"), archiveDos, QStringLiteral("c:\\Zelv002")});
-        p.waitForFinished(120000);
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-                QString::fromLocal8Bit(p.readAllStandardError()).trimmed()};
+        return test::runProgram(program(),
+                                {QStringLiteral("x"), QStringLiteral("-y"), archiveDos, QStringLiteral("c:\\Zelv002")});
     }
 
     void checkWhole()
     {
         QCOMPARE(test::entriesBelow(destination()), QStringList({"data", "data/game.dat", "readme.txt", "setup.exe"}));
-        QCOMPARE(contents(destination() + QStringLiteral("/setup.exe")), pattern(70000, 3));
-        QCOMPARE(contents(destination() + QStringLiteral("/data/game.dat")), pattern(20000, 9));
+        QCOMPARE(test::readBytes(destination() + QStringLiteral("/setup.exe")), test::patternBytes(70000, 3));
+        QCOMPARE(test::readBytes(destination() + QStringLiteral("/data/game.dat")), test::patternBytes(20000, 9));
     }
 
 private:

@@ -1,7 +1,9 @@
 // warj.pif against sets made by arj itself: whole sets through the install's per-volume runs,
 // a later volume first, missing volumes, damaged data, names that may not be made or that arj
 // never finishes, links in the destination, and paths with blanks.
+#include "support/childrun.h"
 #include "support/testworld.h"
+#include "support/zipmaker.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -17,10 +19,7 @@ using namespace zelv;
 
 namespace {
 
-struct Run {
-    int exitCode = -1;
-    QString err;
-};
+using Run = test::ChildRun;
 
 QByteArray noise(int size, quint32 seed)
 {
@@ -32,12 +31,6 @@ QByteArray noise(int size, quint32 seed)
         out[i] = char(seed >> 24);
     }
     return out;
-}
-
-QByteArray contents(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // Gives a member another name of the same length in every volume, with the header's CRC made
@@ -94,13 +87,8 @@ public:
 
     Run warj(const QString &volumeDos, const QString &destinationDos)
     {
-        QProcess p;
-        p.setStandardInputFile(QProcess::nullDevice());
-        p.start(m_world.programFolder() + QStringLiteral("/warj.pif"),
-                {QStringLiteral("x"), QStringLiteral("-y"), volumeDos, destinationDos});
-        p.waitForFinished(120000);
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-                QString::fromLocal8Bit(p.readAllStandardError()).trimmed()};
+        return test::runProgram(m_world.programFolder() + QStringLiteral("/warj.pif"),
+                                {QStringLiteral("x"), QStringLiteral("-y"), volumeDos, destinationDos});
     }
 
     QString destination() const { return m_world.onDrive(u'c', QStringLiteral("Zelv002")); }
@@ -109,8 +97,8 @@ public:
     void checkWhole()
     {
         QCOMPARE(test::entriesBelow(destination()), QStringList({"big.bin", "small.txt", "sub", "sub/inner.txt"}));
-        QCOMPARE(contents(destination() + QStringLiteral("/big.bin")), noise(150000, 7));
-        QCOMPARE(contents(destination() + QStringLiteral("/sub/inner.txt")), QByteArray("inner\n"));
+        QCOMPARE(test::readBytes(destination() + QStringLiteral("/big.bin")), noise(150000, 7));
+        QCOMPARE(test::readBytes(destination() + QStringLiteral("/sub/inner.txt")), QByteArray("inner\n"));
     }
 
 private:
@@ -245,7 +233,7 @@ void TestWarj::linkInTheDestinationIsNotFollowed()
     const Run run = f.warj(QStringLiteral("c:\\dl\\set.arj"), QStringLiteral("c:\\Zelv002"));
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.startsWith(QStringLiteral("warj.pif: cannot write sub/inner.txt")), qPrintable(run.err));
-    QCOMPARE(contents(outside + QStringLiteral("/inner.txt")), QByteArray("keep"));
+    QCOMPARE(test::readBytes(outside + QStringLiteral("/inner.txt")), QByteArray("keep"));
     QCOMPARE(test::entriesBelow(outside), QStringList{"inner.txt"});
 }
 
@@ -258,7 +246,7 @@ void TestWarj::pathsWithBlanks()
     const Run run = f.warj(QStringLiteral("c:\\My Downloads\\set.arj"), QStringLiteral("c:\\Zelv 002"));
     QCOMPARE(run.err, QString());
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(contents(f.world().onDrive(u'c', QStringLiteral("Zelv 002/big.bin"))), noise(150000, 7));
+    QCOMPARE(test::readBytes(f.world().onDrive(u'c', QStringLiteral("Zelv 002/big.bin"))), noise(150000, 7));
 }
 
 QTEST_GUILESS_MAIN(TestWarj)

@@ -1,8 +1,10 @@
 // wrar.exe against RAR sets the tests write (RAR 4 and 5, old and new volume names): whole sets
 // from any volume, missing volumes named, damaged data named with its volume, names that may not
 // be made, links in the destination, and paths with blanks.
+#include "support/childrun.h"
 #include "support/setwriters.h"
 #include "support/testworld.h"
+#include "support/zipmaker.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,27 +18,11 @@ using test::SetMember;
 
 namespace {
 
-struct Run {
-    int exitCode = -1;
-    QString err;
-};
+using Run = test::ChildRun;
 
-QByteArray pattern(int size, char seed)
-{
-    QByteArray out(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        out[i] = char(seed + i * 7 + i / 251);
-    return out;
-}
-
-QByteArray contents(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-const QList<SetMember> kMembers{SetMember::file("setup.exe", pattern(70000, 3)), SetMember::file("readme.txt", "hello"),
-                                SetMember::folder("data"), SetMember::file("data/game.dat", pattern(20000, 9))};
+const QList<SetMember> kMembers{SetMember::file("setup.exe", test::patternBytes(70000, 3)),
+                                SetMember::file("readme.txt", "hello"), SetMember::folder("data"),
+                                SetMember::file("data/game.dat", test::patternBytes(20000, 9))};
 
 class Fixture {
 public:
@@ -61,20 +47,16 @@ public:
 
     Run wrar(const QString &archiveDos, const QString &destinationDos = QStringLiteral("c:\\Zelv002"))
     {
-        QProcess p;
-        p.setStandardInputFile(QProcess::nullDevice());
-        p.start(m_world.programFolder() + QStringLiteral("/wrar.exe"),
-                {QStringLiteral("x"), QStringLiteral("-o+"), QStringLiteral("-y"), archiveDos, destinationDos});
-        p.waitForFinished(120000);
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-                QString::fromLocal8Bit(p.readAllStandardError()).trimmed()};
+        return test::runProgram(
+            m_world.programFolder() + QStringLiteral("/wrar.exe"),
+            {QStringLiteral("x"), QStringLiteral("-o+"), QStringLiteral("-y"), archiveDos, destinationDos});
     }
 
     void checkWhole(const QString &folder)
     {
         QCOMPARE(test::entriesBelow(folder), QStringList({"data", "data/game.dat", "readme.txt", "setup.exe"}));
-        QCOMPARE(contents(folder + QStringLiteral("/setup.exe")), pattern(70000, 3));
-        QCOMPARE(contents(folder + QStringLiteral("/data/game.dat")), pattern(20000, 9));
+        QCOMPARE(test::readBytes(folder + QStringLiteral("/setup.exe")), test::patternBytes(70000, 3));
+        QCOMPARE(test::readBytes(folder + QStringLiteral("/data/game.dat")), test::patternBytes(20000, 9));
     }
 
 private:
@@ -223,7 +205,7 @@ void TestWrar::linkInTheDestinationIsNotFollowed()
     QVERIFY2(run.err.startsWith(QStringLiteral("wrar.exe: cannot make the folder data")) ||
                  run.err.startsWith(QStringLiteral("wrar.exe: cannot write data/game.dat")),
              qPrintable(run.err));
-    QCOMPARE(contents(outside + QStringLiteral("/game.dat")), QByteArray("keep"));
+    QCOMPARE(test::readBytes(outside + QStringLiteral("/game.dat")), QByteArray("keep"));
     QCOMPARE(test::entriesBelow(outside), QStringList{"game.dat"});
 }
 

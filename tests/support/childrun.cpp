@@ -1,6 +1,7 @@
 #include "childrun.h"
 
 #include <QFile>
+#include <QProcess>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -10,6 +11,18 @@
 #include <vector>
 
 namespace zelv::test {
+
+ChildRun runProgram(const QString &program, const QStringList &args, int timeoutMs)
+{
+    QProcess p;
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start(program, args);
+    p.waitForFinished(timeoutMs);
+    ChildRun run;
+    run.exitCode = p.exitStatus() == QProcess::NormalExit && p.state() == QProcess::NotRunning ? p.exitCode() : -1;
+    run.err = QString::fromLocal8Bit(p.readAllStandardError()).trimmed();
+    return run;
+}
 
 ChildRun runInChild(const QString &program, const QStringList &args, const std::function<void()> &setup)
 {

@@ -299,6 +299,14 @@ Layout aceLayout(bool multi, int versionNeeded)
 
 quint32 aceCrc32(const QByteArray &bytes) { return ~crc32Of(bytes); }
 
+QByteArray patternBytes(int size, int seed)
+{
+    QByteArray out(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        out[i] = char(seed + i * 7 + i / 251);
+    return out;
+}
+
 std::optional<QStringList> writeRarSet(const QString &folder, const QString &baseName, RarFormat format,
                                        VolumeNaming naming, const QList<SetMember> &members, qint64 volumeSize,
                                        QString *error, int partDigits)

@@ -67,6 +67,9 @@ std::optional<QStringList> writeRarSet(const QString &folder, const QString &bas
 std::optional<QStringList> writeAceSet(const QString &folder, const QString &baseName, const QList<SetMember> &members,
                                        qint64 volumeSize, int versionNeeded = 10, QString *error = nullptr);
 
+// Data for a member that repeats nowhere near, different for every seed.
+QByteArray patternBytes(int size, int seed);
+
 // The ACE checksum: CRC-32's table and start value without the final inversion. Header
 // checksums are its low 16 bits.
 quint32 aceCrc32(const QByteArray &bytes);
