@@ -160,11 +160,7 @@ void TestWace::damagedData()
 {
     Fixture f;
     QCOMPARE(f.write(0).size(), 1);
-    QFile v(f.source() + QStringLiteral("/prog.ace"));
-    QVERIFY(v.open(QIODevice::ReadWrite) && v.seek(5000));
-    char c = 0;
-    QVERIFY(v.getChar(&c) && v.seek(5000) && v.putChar(char(~c)));
-    v.close();
+    QVERIFY(test::flipByte(f.source() + QStringLiteral("/prog.ace"), 5000));
     f.world().writeFile(f.destination() + QStringLiteral("/kept.txt"), "as it was");
     const Run run = f.run(QStringLiteral("c:\\Zelv001\\prog.ace"));
     QCOMPARE(run.exitCode, 1);

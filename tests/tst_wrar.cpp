@@ -154,11 +154,7 @@ void TestWrar::damagedData()
     Fixture f;
     QVERIFY(!f.write(test::RarFormat::Rar5, test::VolumeNaming::New).isEmpty());
     // Inside setup.exe's part in the second volume.
-    QFile v(f.source() + QStringLiteral("/prog.part2.rar"));
-    QVERIFY(v.open(QIODevice::ReadWrite) && v.seek(5000));
-    char c = 0;
-    QVERIFY(v.getChar(&c) && v.seek(5000) && v.putChar(char(~c)));
-    v.close();
+    QVERIFY(test::flipByte(f.source() + QStringLiteral("/prog.part2.rar"), 5000));
     f.world().writeFile(f.destination() + QStringLiteral("/kept.txt"), "as it was");
     const Run run = f.wrar(QStringLiteral("c:\\Zelv001\\prog.part1.rar"));
     QCOMPARE(run.exitCode, 1);
