@@ -1,0 +1,1021 @@
+#include "acedecoder.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <numeric>
+#include <optional>
+#include <vector>
+
+namespace zelv {
+
+namespace {
+
+// Thrown inside the decoder; unpack() turns them into its answer.
+struct Damaged {};
+struct Unreadable {};
+struct Refused {};
+
+constexpr qsizetype kChunk = 1 << 20; // unpacked bytes handed on at a time
+
+// The packed data as the archiver wrote it: little-endian 32-bit words, each read from its
+// highest bit down. Past the end come zero bits, but never more than two words of them.
+class BitReader {
+public:
+    explicit BitReader(const AceDecoder::Source &source) : m_source(source), m_buffer(1 << 16) {}
+
+    quint32 peek(int n)
+    {
+        ensure(n);
+        return n == 0 ? 0 : quint32(m_bits >> (64 - n));
+    }
+    void skip(int n)
+    {
+        ensure(n);
+        m_bits <<= n;
+        m_count -= n;
+    }
+    quint32 read(int n)
+    {
+        const quint32 value = peek(n);
+        skip(n);
+        return value;
+    }
+    // A number of known width whose top bit, always 1, is not stored.
+    quint32 knownWidth(int bits)
+    {
+        if (bits < 2)
+            return quint32(bits);
+        --bits;
+        return read(bits) + (1u << bits);
+    }
+    // A Golomb-Rice code: rBits low bits, then one more multiple of 2^rBits for every 1 bit.
+    qint64 golombRice(int rBits, bool isSigned)
+    {
+        if (rBits > 24)
+            throw Damaged{};
+        qint64 value = rBits == 0 ? 0 : read(rBits);
+        for (int ones = 0; read(1) == 1; ++ones) {
+            if (ones > (1 << 16))
+                throw Damaged{};
+            value += qint64(1) << rBits;
+        }
+        if (!isSigned)
+            return value;
+        return (value & 1) ? -(value >> 1) - 1 : value >> 1;
+    }
+
+private:
+    void ensure(int n)
+    {
+        while (m_count < n)
+            refill();
+    }
+    int nextByte()
+    {
+        if (m_pos == m_length) {
+            if (m_ended)
+                return -1;
+            const qsizetype got = m_source(m_buffer.data(), qsizetype(m_buffer.size()));
+            if (got < 0)
+                throw Unreadable{};
+            m_ended = got == 0;
+            m_pos = 0;
+            m_length = got;
+            if (m_ended)
+                return -1;
+        }
+        return uchar(m_buffer[size_t(m_pos++)]);
+    }
+    void refill()
+    {
+        quint32 word = 0;
+        if (m_length - m_pos >= 4) {
+            const auto *p = reinterpret_cast<const uchar *>(m_buffer.data() + m_pos);
+            word = quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
+            m_pos += 4;
+        } else {
+            bool any = false;
+            for (int k = 0; k < 4; ++k) {
+                const int b = nextByte();
+                if (b >= 0) {
+                    word |= quint32(b) << (8 * k);
+                    any = true;
+                }
+            }
+            if (!any && ++m_padding > 2)
+                throw Damaged{}; // the data ended long before the decoder was done
+        }
+        m_bits |= quint64(word) << (32 - m_count);
+        m_count += 32;
+    }
+
+    const AceDecoder::Source &m_source;
+    std::vector<char> m_buffer;
+    qsizetype m_pos = 0;
+    qsizetype m_length = 0;
+    bool m_ended = false;
+    int m_padding = 0;
+    quint64 m_bits = 0; // the next bits from the top down
+    int m_count = 0;
+};
+
+// The archiver's own sort, largest first: the order it leaves equal widths in decides which
+// symbol gets which code, so it is followed step by step.
+void sortWidths(std::vector<int> &keys, std::vector<int> &values, int left, int right)
+{
+    const int n = int(keys.size());
+    const auto swap = [&](int a, int b) {
+        std::swap(keys[size_t(a)], keys[size_t(b)]);
+        std::swap(values[size_t(a)], values[size_t(b)]);
+    };
+    int l = left;
+    int r = right;
+    const int pivot = keys[size_t(right)];
+    for (;;) {
+        while (keys[size_t(l)] > pivot)
+            if (++l >= n)
+                throw Damaged{};
+        while (keys[size_t(r)] < pivot)
+            if (--r < 0)
+                throw Damaged{};
+        if (l <= r)
+            swap(l++, r--);
+        if (l >= r)
+            break;
+    }
+    if (left < r) {
+        if (left < r - 1)
+            sortWidths(keys, values, left, r);
+        else if (keys[size_t(left)] < keys[size_t(r)])
+            swap(left, r);
+    }
+    if (right > l) {
+        if (l < right - 1)
+            sortWidths(keys, values, l, right);
+        else if (keys[size_t(l)] < keys[size_t(right)])
+            swap(l, right);
+    }
+}
+
+// Fills the first 2^maxWidth entries of codes with the symbol of every bit pattern, from the
+// widths of the first count symbols; a lone symbol gets width 1.
+void makeCodes(int maxWidth, int count, quint8 *widths, int n, quint16 *codes)
+{
+    std::vector<int> keys(widths, widths + n);
+    std::vector<int> symbols(static_cast<size_t>(n));
+    std::iota(symbols.begin(), symbols.end(), 0);
+    sortWidths(keys, symbols, 0, count - 1);
+    int used = 0;
+    while (used < n && keys[size_t(used)] != 0)
+        ++used;
+    if (used < 2) {
+        widths[symbols[0]] = 1;
+        used = std::max(used, 1);
+    }
+    const int end = 1 << maxWidth;
+    int at = 0;
+    for (int i = used - 1; i >= 0 && at < end; --i) {
+        const int width = keys[size_t(i)];
+        if (width > maxWidth)
+            throw Damaged{};
+        const int span = 1 << (maxWidth - width);
+        if (at + span > end)
+            throw Damaged{};
+        std::fill(codes + at, codes + at + span, quint16(symbols[size_t(i)]));
+        at += span;
+    }
+}
+
+struct Huffman {
+    int maxWidth = 0;
+    std::vector<quint16> codes;
+    std::vector<quint8> widths;
+
+    int read(BitReader &bits) const
+    {
+        const int symbol = codes[bits.peek(maxWidth)];
+        bits.skip(widths[size_t(symbol)]);
+        return symbol;
+    }
+
+    // A table as stored: the widths of the width codes, then the widths themselves, run-length
+    // and difference coded.
+    void readFrom(BitReader &bits, int maxWidthOfCodes, int numCodes)
+    {
+        constexpr int kWidthCodeWidth = 7;
+        maxWidth = maxWidthOfCodes;
+        codes.assign(size_t(1) << maxWidth, 0);
+        widths.assign(size_t(numCodes) + 1, 0);
+        const int numWidths = std::min<int>(int(bits.read(9)) + 1, numCodes + 1);
+        const int lower = int(bits.read(4));
+        const int upper = int(bits.read(4));
+        std::array<quint8, 16> widthWidths{};
+        for (int i = 0; i <= upper; ++i)
+            widthWidths[size_t(i)] = quint8(bits.read(3));
+        makeCodes(kWidthCodeWidth, upper + 1, widthWidths.data(), int(widthWidths.size()), codes.data());
+        for (int at = 0; at < numWidths;) {
+            const int code = codes[bits.peek(kWidthCodeWidth)];
+            bits.skip(widthWidths[size_t(code) & 15]);
+            if (code < upper) {
+                widths[size_t(at++)] = quint8(code);
+            } else {
+                for (int run = int(bits.read(4)) + 4; run > 0 && at < numWidths; --run)
+                    widths[size_t(at++)] = 0;
+            }
+        }
+        if (upper > 0)
+            for (int i = 1; i < numWidths; ++i)
+                widths[size_t(i)] = quint8((widths[size_t(i)] + widths[size_t(i) - 1]) % upper);
+        for (int i = 0; i < numWidths; ++i)
+            if (widths[size_t(i)] > 0)
+                widths[size_t(i)] = quint8(widths[size_t(i)] + lower);
+        makeCodes(maxWidth, numWidths, widths.data(), int(widths.size()), codes.data());
+    }
+};
+
+enum ModeKind {
+    Lz77Plain = 0,
+    Lz77Delta = 1,
+    Lz77Exe = 2,
+    Sound8 = 3,
+    Sound16 = 4,
+    Sound32A = 5,
+    Sound32B = 6,
+    PictureMode = 7
+};
+
+struct Mode {
+    int kind = Lz77Plain;
+    int deltaDistance = 0;
+    int deltaLength = 0;
+    int exeMode = 0;
+
+    static Mode readFrom(BitReader &bits)
+    {
+        Mode m;
+        m.kind = int(bits.read(8));
+        if (m.kind == Lz77Delta) {
+            m.deltaDistance = int(bits.read(8));
+            m.deltaLength = int(bits.read(17));
+        } else if (m.kind == Lz77Exe) {
+            m.exeMode = int(bits.read(8));
+        }
+        return m;
+    }
+};
+
+// LZ77 over a dictionary of 4 MB that every mode's output goes into.
+class Lz77 {
+public:
+    Lz77() : m_window(kWindow, 0) {}
+
+    // A new member: its symbols and distances start afresh, the dictionary stays.
+    void restart()
+    {
+        m_queue.clear();
+        m_next = 0;
+        m_modes.clear();
+        m_history.fill(0);
+        m_leftover.clear();
+    }
+
+    void append(const uchar *data, size_t n)
+    {
+        m_pos += quint32(n);
+        if (n > kWindow) { // only the last window's worth stays
+            data += n - kWindow;
+            n = kWindow;
+        }
+        const quint32 start = (m_pos - quint32(n)) & kMask;
+        const size_t first = std::min<size_t>(n, kWindow - start);
+        std::memcpy(m_window.data() + start, data, first);
+        std::memcpy(m_window.data(), data + first, n - first);
+    }
+
+    // Unpacks until want bytes are there (or a mode change is met) and appends them to out.
+    // A copy running past want is kept for the next call. The archiver reads a whole block of
+    // symbols at once, so that the bits of another mode start after the block: so does this.
+    std::optional<Mode> read(BitReader &bits, qint64 want, std::vector<uchar> &out)
+    {
+        qint64 have = 0;
+        if (!m_leftover.empty()) {
+            append(m_leftover.data(), m_leftover.size());
+            have += qint64(m_leftover.size());
+            m_leftover.clear();
+        }
+        std::optional<Mode> mode;
+        while (have < want || m_next == m_queue.size() || m_queue[m_next].symbol == kTypeCode) {
+            if (m_next == m_queue.size()) {
+                if (have == want)
+                    break;
+                readBlock(bits);
+                continue;
+            }
+            const Symbol s = m_queue[m_next++];
+            if (s.symbol < 256) {
+                m_window[m_pos++ & kMask] = uchar(s.symbol);
+                ++have;
+                continue;
+            }
+            if (s.symbol == kTypeCode) {
+                mode = m_modes[s.distance];
+                break;
+            }
+            int length = s.length;
+            quint32 distance;
+            if (s.symbol > 259) {
+                distance = s.distance;
+                std::copy(m_history.begin() + 1, m_history.end(), m_history.begin());
+                m_history[3] = distance;
+                length += distance <= 255 ? 2 : distance <= 8191 ? 3 : 4;
+            } else {
+                const int offset = s.symbol & 0xFF;
+                const int at = 3 - offset;
+                distance = m_history[size_t(at)];
+                std::copy(m_history.begin() + at + 1, m_history.end(), m_history.begin() + at);
+                m_history[3] = distance;
+                length += offset > 1 ? 3 : 2;
+            }
+            ++distance;
+            if (distance >= kWindow)
+                throw Damaged{};
+            quint32 from = m_pos - distance;
+            for (int i = 0; i < length; ++i)
+                m_window[m_pos++ & kMask] = m_window[from++ & kMask];
+            have += length;
+        }
+        if (have > want) {
+            const quint32 extra = quint32(have - want);
+            m_leftover.resize(extra);
+            copyOut(m_pos - extra, extra, m_leftover.data());
+            m_pos -= extra;
+            have = want;
+        }
+        const size_t start = out.size();
+        out.resize(start + size_t(have));
+        copyOut(m_pos - quint32(have), quint32(have), out.data() + start);
+        return mode;
+    }
+
+private:
+    static constexpr quint32 kWindow = 1u << 22;
+    static constexpr quint32 kMask = kWindow - 1;
+    static constexpr int kMaxCodeWidth = 11;
+    static constexpr int kMaxDistanceBits = 22;
+    static constexpr int kTypeCode = 260 + kMaxDistanceBits + 1;
+    static constexpr int kMainCodes = 260 + kMaxDistanceBits + 2;
+    static constexpr int kLengthCodes = 255;
+
+    struct Symbol {
+        quint16 symbol;
+        quint16 length;
+        quint32 distance; // or, for a mode change, its index in m_modes
+    };
+
+    void copyOut(quint32 from, quint32 n, uchar *to) const
+    {
+        const quint32 start = from & kMask;
+        const quint32 first = std::min(n, kWindow - start);
+        std::memcpy(to, m_window.data() + start, first);
+        std::memcpy(to + first, m_window.data(), n - first);
+    }
+
+    void readBlock(BitReader &bits)
+    {
+        m_main.readFrom(bits, kMaxCodeWidth, kMainCodes);
+        m_lengths.readFrom(bits, kMaxCodeWidth, kLengthCodes);
+        const int count = int(bits.read(15));
+        m_queue.clear();
+        m_modes.clear();
+        m_next = 0;
+        for (int i = 0; i < count; ++i) {
+            const int symbol = m_main.read(bits);
+            if (symbol < 256) {
+                m_queue.push_back({quint16(symbol), 0, 0});
+            } else if (symbol == kTypeCode) {
+                m_modes.push_back(Mode::readFrom(bits));
+                m_queue.push_back({quint16(symbol), 0, quint32(m_modes.size() - 1)});
+            } else {
+                const quint32 distance = symbol > 259 ? bits.knownWidth(symbol - 260) : 0;
+                const int length = m_lengths.read(bits);
+                m_queue.push_back({quint16(symbol), quint16(length), distance});
+            }
+        }
+    }
+
+    std::vector<uchar> m_window;
+    quint32 m_pos = 0; // where the next byte goes, counting on past the window's size
+    Huffman m_main;
+    Huffman m_lengths;
+    std::vector<Symbol> m_queue;
+    size_t m_next = 0;
+    std::vector<Mode> m_modes;
+    std::array<quint32, 4> m_history{};
+    std::vector<uchar> m_leftover;
+};
+
+uchar low8(int v) { return uchar(v & 0xFF); }
+
+int bitLength(qint64 v)
+{
+    int n = 0;
+    for (; v > 0; v >>= 1)
+        ++n;
+    return n;
+}
+
+// ACE 2.0 sound: up to three channels, each with its own predictor and adaptive models.
+class Sound {
+public:
+    Sound()
+    {
+        m_quantizer[0] = 0;
+        for (int i = 1; i <= 128; ++i)
+            m_quantizer[size_t(256 - i)] = m_quantizer[size_t(i)] = bitLength(i);
+    }
+
+    void restart(int kind)
+    {
+        for (Channel &c : m_channels)
+            c = Channel{};
+        m_mode = kind - Sound8;
+        m_tables.assign(size_t(kChannelCount[m_mode]) * 3, Huffman{});
+        m_blockLeft = 0;
+    }
+
+    // Up to want bytes (a multiple of four) into out; a mode change ends it early.
+    std::optional<Mode> read(BitReader &bits, qint64 want, std::vector<uchar> &out)
+    {
+        for (qint64 i = 0; i < (want & ~qint64(3)); ++i) {
+            const int index = kChannelOf[m_mode][i % 4];
+            Channel &c = m_channels[size_t(index)];
+            const auto value = next(bits, c, index);
+            if (value.mode)
+                return value.mode;
+            const uchar sample = low8(value.delta + predict(c));
+            out.push_back(sample);
+            adjust(c, sample);
+        }
+        return std::nullopt;
+    }
+
+private:
+    static constexpr int kRunCodes = 32;
+    static constexpr int kTypeCode = 256 + kRunCodes;
+    static constexpr int kCodes = 256 + kRunCodes + 1;
+    static constexpr int kMaxCodeWidth = 10;
+    static constexpr int kChannelCount[4] = {1, 2, 3, 3};
+    static constexpr int kChannelOf[4][4] = {{0, 0, 0, 0}, {0, 1, 0, 1}, {0, 1, 0, 2}, {1, 0, 2, 0}};
+
+    struct Channel {
+        std::array<int, 2> predDifCount{};
+        std::array<int, 2> lastPredDifCount{};
+        std::array<int, 4> difCount{};
+        std::array<int, 4> coefficient{};
+        std::array<int, 9> dif{};
+        int byteCount = 0;
+        int lastByte = 0;
+        int lastDelta = 0;
+        int adaptCount = 0;
+        int adaptUse = 0;
+        int state = 0;
+        int code = 0;
+    };
+
+    struct Value {
+        int delta = 0;
+        std::optional<Mode> mode;
+    };
+
+    int symbol(BitReader &bits, int model)
+    {
+        if (model < 0 || model >= int(m_tables.size()))
+            throw Damaged{};
+        if (m_blockLeft == 0) {
+            for (Huffman &h : m_tables)
+                h.readFrom(bits, kMaxCodeWidth, kCodes);
+            m_blockLeft = int(bits.read(15));
+        }
+        --m_blockLeft;
+        return m_tables[size_t(model)].read(bits);
+    }
+
+    Value next(BitReader &bits, Channel &c, int index)
+    {
+        if (c.state != 2) {
+            const int model = (c.state << 1) + (c.state == 0 ? c.adaptUse : 0) + 3 * index;
+            c.code = symbol(bits, model);
+            if (c.code == kTypeCode)
+                return {0, Mode::readFrom(bits)};
+        }
+        int value = 0;
+        if (c.state == 0) {
+            if (c.code >= kRunCodes) {
+                value = c.code - kRunCodes;
+                c.adaptCount = (c.adaptCount * 7 >> 3) + value;
+                c.adaptUse = c.adaptCount > 40 ? 1 : 0;
+            } else {
+                c.state = 2;
+            }
+        } else if (c.state == 1) {
+            value = c.code;
+            c.state = 0;
+        }
+        if (c.state == 2) {
+            if (c.code == 0)
+                c.state = 1;
+            else
+                --c.code;
+            value = 0;
+        }
+        return {(value & 1) ? 255 - (value >> 1) : value >> 1, std::nullopt};
+    }
+
+    static int predicted(const Channel &c)
+    {
+        return low8((8 * c.lastByte + c.coefficient[0] * c.difCount[0] + c.coefficient[1] * c.difCount[1] +
+                     c.coefficient[2] * c.difCount[2] + c.coefficient[3] * c.difCount[3]) >>
+                    3);
+    }
+
+    static int predict(const Channel &c) { return c.predDifCount[0] > c.predDifCount[1] ? c.lastByte : predicted(c); }
+
+    void adjust(Channel &c, int sample)
+    {
+        ++c.byteCount;
+        const int predDif = (predicted(c) - sample) * 8;
+        for (int k = 0; k < 4; ++k) {
+            c.dif[size_t(2 * k)] += std::abs(predDif - c.difCount[size_t(k)]);
+            c.dif[size_t(2 * k + 1)] += std::abs(predDif + c.difCount[size_t(k)]);
+        }
+        c.dif[8] += std::abs(predDif);
+        c.predDifCount[0] += m_quantizer[low8(predDif >> 3)];
+        c.predDifCount[1] += m_quantizer[low8(c.lastByte - sample)];
+        c.lastDelta = sample - c.lastByte;
+        c.lastByte = sample;
+        if ((c.byteCount & 0x1F) == 0) {
+            int least = 0xFFFF;
+            int leastAt = 8;
+            for (int i = 8; i >= 0; --i) {
+                if (c.dif[size_t(i)] <= least) {
+                    least = c.dif[size_t(i)];
+                    leastAt = i;
+                }
+                c.dif[size_t(i)] = 0;
+            }
+            if (leastAt != 8) {
+                int &coefficient = c.coefficient[size_t(leastAt >> 1)];
+                if ((leastAt & 1) == 0) {
+                    if (coefficient >= -16)
+                        --coefficient;
+                } else if (coefficient <= 16) {
+                    ++coefficient;
+                }
+            }
+            if ((c.byteCount & 0xFF) == 0)
+                for (int i = 0; i < 2; ++i) {
+                    c.predDifCount[size_t(i)] -= c.lastPredDifCount[size_t(i)];
+                    c.lastPredDifCount[size_t(i)] = c.predDifCount[size_t(i)];
+                }
+        }
+        c.difCount[3] = c.difCount[2];
+        c.difCount[2] = c.difCount[1];
+        c.difCount[1] = c.lastDelta - c.difCount[0];
+        c.difCount[0] = c.lastDelta;
+    }
+
+    std::array<int, 256> m_quantizer{};
+    std::array<Channel, 3> m_channels{};
+    std::vector<Huffman> m_tables;
+    int m_mode = 0;
+    int m_blockLeft = 0;
+};
+
+// ACE 2.0 pictures: lines of interleaved planes, each pixel predicted from its neighbours
+// with a context that learns which predictor does best.
+class Picture {
+public:
+    Picture()
+    {
+        for (int i = 0; i < 128; ++i)
+            m_difWidth[size_t(i)] = bitLength(2 * i);
+        for (int i = -128; i < 0; ++i)
+            m_difWidth[size_t(256 + i)] = bitLength(-2 * i - 1);
+        for (int i = -255; i < 256; ++i) {
+            const int q = i <= -kS3   ? -4
+                          : i <= -kS2 ? -3
+                          : i <= -kS1 ? -2
+                          : i <= -1   ? -1
+                          : i == 0    ? 0
+                          : i < kS1   ? 1
+                          : i < kS2   ? 2
+                          : i < kS3   ? 3
+                                      : 4;
+            m_quantizer[size_t(255 + i)] = q;
+            m_quantizer9[size_t(255 + i)] = 9 * q;
+            m_quantizer81[size_t(255 + i)] = 81 * q;
+        }
+    }
+
+    void restart(BitReader &bits)
+    {
+        const qint64 width = bits.golombRice(12, false);
+        const qint64 planes = bits.golombRice(2, false);
+        if (width < 1 || width > kMaxWidth || planes < 1 || planes > width)
+            throw Damaged{};
+        m_width = int(width);
+        m_planes = int(planes);
+        m_last.assign(size_t(m_width + m_planes), 0);
+        m_leftover.clear();
+        for (auto &model : m_models)
+            model.fill(Context{});
+        m_a = m_b = m_c = m_d = m_x = 0;
+    }
+
+    std::optional<Mode> read(BitReader &bits, qint64 want, std::vector<uchar> &out)
+    {
+        qint64 have = qint64(m_leftover.size());
+        out.insert(out.end(), m_leftover.begin(), m_leftover.end());
+        m_leftover.clear();
+        while (have < want) {
+            if (bits.read(1) == 0)
+                return Mode::readFrom(bits);
+            line(bits);
+            const qint64 n = std::min<qint64>(want - have, m_width);
+            out.insert(out.end(), m_line.begin(), m_line.begin() + n);
+            m_leftover.assign(m_line.begin() + n, m_line.begin() + m_width);
+            have += n;
+        }
+        return std::nullopt;
+    }
+
+private:
+    static constexpr int kContexts = 365;
+    static constexpr int kN0 = 128;
+    static constexpr int kS1 = 3;
+    static constexpr int kS2 = 7;
+    static constexpr int kS3 = 21;
+    static constexpr qint64 kMaxWidth = 1 << 20;
+
+    struct Context {
+        int used = 0;
+        int predictor = 0;
+        qint64 average = 4;
+        std::array<int, 4> errors{};
+    };
+
+    void setPixels(int predictor, int value, int previous)
+    {
+        m_d = value;
+        if (predictor == 1 || predictor == 2) {
+            m_a = m_b = m_c = m_x = 128;
+            m_d = (m_d - (predictor == 1 ? previous : previous * 11 >> 4) + 128) & 0xFF;
+        } else {
+            m_a = m_b = m_c = m_x = 0;
+        }
+    }
+
+    int predict(int predictor) const
+    {
+        switch (predictor) {
+        case 0:
+            return m_a;
+        case 1:
+            return m_b;
+        case 2:
+            return (m_a + m_b) >> 1;
+        default:
+            return low8(m_a + m_b - m_c);
+        }
+    }
+
+    int context(int predictor, int value, int previous)
+    {
+        m_d = value;
+        if (predictor == 1)
+            m_d -= previous - 128;
+        else if (predictor == 2)
+            m_d -= (previous * 11 >> 4) - 128;
+        m_d &= 0xFF;
+        return std::abs(m_quantizer81[size_t(255 + m_d - m_a)] + m_quantizer9[size_t(255 + m_a - m_c)] +
+                        m_quantizer[size_t(255 + m_c - m_b)]);
+    }
+
+    int pixel(BitReader &bits, Context &c)
+    {
+        ++c.used;
+        const qint64 epsilon = bits.golombRice(bitLength(c.average / c.used), true);
+        const int x = low8(int(predict(c.predictor) + epsilon));
+        int best = 0;
+        for (int i = 0; i < 4; ++i) {
+            c.errors[size_t(i)] += m_difWidth[low8(x - predict(i))];
+            if (i == 0 || c.errors[size_t(i)] < c.errors[size_t(best)])
+                best = i;
+        }
+        if (std::any_of(c.errors.begin(), c.errors.end(), [](int e) { return e & 0x80; }))
+            for (int &e : c.errors)
+                e >>= 1;
+        c.predictor = best;
+        c.average += std::abs(epsilon);
+        if (c.used == kN0) {
+            c.used >>= 1;
+            c.average >>= 1;
+        }
+        return x;
+    }
+
+    void line(BitReader &bits)
+    {
+        m_line.assign(size_t(m_width + m_planes), 0);
+        const auto at = [](const std::vector<int> &v, int i) { return i < 0 ? v.back() : v[size_t(i)]; };
+        for (int plane = 0; plane < m_planes; ++plane) {
+            const int model = plane == 0 ? 0 : 1;
+            const int predictor = plane == 0 ? 0 : int(bits.read(2));
+            if (predictor == 3)
+                throw Damaged{};
+            setPixels(predictor, m_last[size_t(plane)], at(m_last, plane - 1));
+            for (int col = plane; col < m_width; col += m_planes) {
+                m_c = m_a;
+                m_a = m_d;
+                m_b = m_x;
+                const int ctx = context(predictor, m_last[size_t(m_planes + col)], m_last[size_t(m_planes + col - 1)]);
+                m_x = pixel(bits, m_models[size_t(model)][size_t(ctx)]);
+                const int previous = at(m_line, col - 1);
+                m_line[size_t(col)] = predictor == 0   ? m_x
+                                      : predictor == 1 ? low8(m_x + previous - 128)
+                                                       : low8(m_x + (previous * 11 >> 4) - 128);
+            }
+        }
+        m_last = m_line;
+    }
+
+    std::array<int, 256> m_difWidth{};
+    std::array<int, 511> m_quantizer{};
+    std::array<int, 511> m_quantizer9{};
+    std::array<int, 511> m_quantizer81{};
+    std::array<std::array<Context, kContexts>, 2> m_models{};
+    std::vector<int> m_last;
+    std::vector<int> m_line;
+    std::vector<uchar> m_leftover;
+    int m_width = 0;
+    int m_planes = 0;
+    int m_a = 0, m_b = 0, m_c = 0, m_d = 0, m_x = 0;
+};
+
+} // namespace
+
+struct AceDecoder::State {
+    Lz77 lz;
+    Sound sound;
+    Picture picture;
+};
+
+AceDecoder::AceDecoder() : d(std::make_unique<State>()) {}
+
+AceDecoder::~AceDecoder() = default;
+
+namespace {
+
+// Hands unpacked bytes on, never more than the member's size.
+class Output {
+public:
+    Output(qint64 size, const AceDecoder::Sink &sink) : m_size(size), m_sink(sink) {}
+    qint64 produced() const { return m_produced; }
+    qint64 left() const { return m_size - m_produced; }
+    void give(const uchar *data, size_t n)
+    {
+        if (qint64(n) > left())
+            throw Damaged{};
+        if (n > 0 && !m_sink(reinterpret_cast<const char *>(data), qsizetype(n)))
+            throw Refused{};
+        m_produced += qint64(n);
+    }
+    void give(const std::vector<uchar> &v) { give(v.data(), v.size()); }
+
+private:
+    qint64 m_size;
+    qint64 m_produced = 0;
+    const AceDecoder::Sink &m_sink;
+};
+
+// Undoes the exe filter over one stretch of LZ77 output that arrives in pieces: relative CALL
+// and JMP targets were made absolute before packing. Bytes are handed on as soon as nothing
+// after them can change them.
+class ExeFilter {
+public:
+    ExeFilter(int mode, Output &out) : m_mode(mode), m_out(out) {}
+
+    qint64 held() const { return qint64(m_bytes.size()); }
+
+    void take(std::vector<uchar> &bytes)
+    {
+        m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end());
+        bytes.clear();
+        while (m_scan + 4 < m_bytes.size())
+            patchAt();
+        flush(m_scan);
+    }
+
+    // The stretch is over: up to four bytes from a CALL or JMP that the next stretch may still
+    // complete are kept back, unless the member ends here.
+    std::vector<uchar> finish(bool memberEnds)
+    {
+        std::vector<uchar> kept;
+        if (!memberEnds && m_scan < m_bytes.size()) {
+            for (size_t j = m_scan + 1; j < m_bytes.size(); ++j)
+                if (m_bytes[j] == 0xE8 || m_bytes[j] == 0xE9) {
+                    kept.assign(m_bytes.begin() + qsizetype(j), m_bytes.end());
+                    m_bytes.resize(j);
+                    break;
+                }
+        }
+        flush(m_bytes.size());
+        return kept;
+    }
+
+private:
+    void patchAt()
+    {
+        const uchar op = m_bytes[m_scan];
+        const qint64 position = m_out.produced() + qint64(m_scan);
+        uchar *p = m_bytes.data() + m_scan + 1;
+        if (op == 0xE8 && m_mode != 0) {
+            const quint32 target = quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
+            const quint32 relative = target - quint32(position);
+            for (int k = 0; k < 4; ++k)
+                p[k] = uchar(relative >> (8 * k));
+            m_scan += 5;
+        } else if (op == 0xE8 || op == 0xE9) {
+            const quint16 relative = quint16((p[0] | p[1] << 8) - position);
+            p[0] = uchar(relative);
+            p[1] = uchar(relative >> 8);
+            m_scan += 3;
+        } else {
+            ++m_scan;
+        }
+    }
+
+    void flush(size_t n)
+    {
+        m_out.give(m_bytes.data(), n);
+        m_bytes.erase(m_bytes.begin(), m_bytes.begin() + qsizetype(n));
+        m_scan -= std::min(m_scan, n);
+    }
+
+    int m_mode;
+    Output &m_out;
+    std::vector<uchar> m_bytes;
+    size_t m_scan = 0;
+};
+
+void unpackStored(Lz77 &lz, const AceDecoder::Source &source, Output &out)
+{
+    std::vector<uchar> buffer(static_cast<size_t>(kChunk));
+    while (out.left() > 0) {
+        const qsizetype got = source(reinterpret_cast<char *>(buffer.data()), qsizetype(std::min(out.left(), kChunk)));
+        if (got < 0)
+            throw Unreadable{};
+        if (got == 0)
+            throw Damaged{};
+        lz.append(buffer.data(), size_t(got));
+        out.give(buffer.data(), size_t(got));
+    }
+}
+
+void unpackLz77(Lz77 &lz, BitReader &bits, Output &out)
+{
+    lz.restart();
+    std::vector<uchar> chunk;
+    while (out.left() > 0) {
+        chunk.clear();
+        if (lz.read(bits, std::min(out.left(), kChunk), chunk))
+            throw Damaged{}; // ACE 1.0 data has no modes
+        out.give(chunk);
+    }
+}
+
+struct Engines {
+    Lz77 &lz;
+    Sound &sound;
+    Picture &picture;
+};
+
+void unpackBlocked(const Engines &s, BitReader &bits, Output &out)
+{
+    s.lz.restart();
+    std::vector<uchar> chunk;
+    std::vector<uchar> exeKept;
+    std::vector<uchar> delta;
+    uchar lastDelta = 0;
+    Mode mode;
+    std::optional<Mode> next;
+    while (out.left() > 0) {
+        if (next) {
+            if (next->kind != mode.kind) {
+                if (next->kind >= Sound8 && next->kind <= Sound32B)
+                    s.sound.restart(next->kind);
+                else if (next->kind == PictureMode)
+                    s.picture.restart(bits);
+            }
+            mode = *next;
+            next.reset();
+        }
+        chunk.clear();
+        switch (mode.kind) {
+        case Lz77Delta: {
+            if (mode.deltaDistance == 0 || mode.deltaLength < mode.deltaDistance)
+                throw Damaged{};
+            delta.clear();
+            while (qint64(delta.size()) < mode.deltaLength)
+                if (auto m = s.lz.read(bits, mode.deltaLength - qint64(delta.size()), delta))
+                    next = m;
+            for (uchar &b : delta)
+                lastDelta = b = uchar(b + lastDelta);
+            // The bytes were stored plane after plane; they go out interleaved again.
+            const int planeSize = mode.deltaLength / mode.deltaDistance;
+            for (int pos = 0; pos < planeSize; ++pos)
+                for (int plane = 0; plane < mode.deltaLength; plane += planeSize) {
+                    if (plane + pos >= mode.deltaLength)
+                        throw Damaged{};
+                    chunk.push_back(delta[size_t(plane + pos)]);
+                }
+            out.give(chunk);
+            break;
+        }
+        case Lz77Plain:
+        case Lz77Exe: {
+            // One stretch of LZ77 output, until a mode change or the member's end; the bytes an
+            // exe stretch kept back come first.
+            std::optional<ExeFilter> exe;
+            if (mode.kind == Lz77Exe)
+                exe.emplace(mode.exeMode, out);
+            chunk.swap(exeKept);
+            exeKept.clear();
+            for (;;) {
+                const qint64 held = qint64(chunk.size()) + (exe ? exe->held() : 0);
+                const qint64 want = std::min(out.left() - held, kChunk);
+                if (want > 0)
+                    next = s.lz.read(bits, want, chunk);
+                if (exe) {
+                    exe->take(chunk);
+                } else {
+                    out.give(chunk);
+                    chunk.clear();
+                }
+                if (next || want <= 0)
+                    break;
+            }
+            if (exe)
+                exeKept = exe->finish(out.left() == exe->held());
+            break;
+        }
+        case Sound8:
+        case Sound16:
+        case Sound32A:
+        case Sound32B:
+        case PictureMode: {
+            const qint64 want = std::min(out.left(), kChunk);
+            next = mode.kind == PictureMode ? s.picture.read(bits, want, chunk) : s.sound.read(bits, want, chunk);
+            if (chunk.empty() && !next)
+                throw Damaged{}; // no progress: the size does not fit the mode
+            s.lz.append(chunk.data(), chunk.size());
+            out.give(chunk);
+            break;
+        }
+        default:
+            throw Damaged{};
+        }
+    }
+}
+
+} // namespace
+
+QString AceDecoder::unpack(int method, quint16 parameters, qint64 size, const Source &source, const Sink &sink)
+{
+    Q_UNUSED(parameters) // the dictionary is always the largest, 4 MB
+    if (method > 2)
+        return QStringLiteral("unknown packing method %1").arg(method);
+    Output out(size, sink);
+    try {
+        if (method == 0) {
+            unpackStored(d->lz, source, out);
+        } else {
+            BitReader bits(source);
+            if (method == 1)
+                unpackLz77(d->lz, bits, out);
+            else
+                unpackBlocked({d->lz, d->sound, d->picture}, bits, out);
+        }
+    } catch (const Damaged &) {
+        return QStringLiteral("damaged data");
+    } catch (const Unreadable &) {
+        return QStringLiteral("cannot read the archive");
+    } catch (const Refused &) {
+        return QStringLiteral("stopped");
+    }
+    return QString();
+}
+
+} // namespace zelv
