@@ -218,6 +218,36 @@ StagingFolder::~StagingFolder()
         rmdir(QFile::encodeName(m_madeDestination).constData());
 }
 
+int StagingFolder::createFile(const QString &member) const
+{
+    const auto place = safeMemberPath(member);
+    const int root = place ? open(QFile::encodeName(m_path).constData(), kFolderFlags) : -1;
+    if (root < 0)
+        return -1;
+    const QStringList &parts = place->parts;
+    const int dir = openFolder(root, parts, int(parts.size()) - 1, true);
+    const int fd = dir < 0 ? -1
+                           : openat(dir, QFile::encodeName(parts.last()).constData(),
+                                    O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (dir >= 0 && dir != root)
+        close(dir);
+    close(root);
+    return fd;
+}
+
+bool StagingFolder::makeFolder(const QString &member) const
+{
+    const auto place = safeMemberPath(member);
+    const int root = place ? open(QFile::encodeName(m_path).constData(), kFolderFlags) : -1;
+    if (root < 0)
+        return false;
+    const int dir = openFolder(root, place->parts, int(place->parts.size()), true);
+    if (dir >= 0 && dir != root)
+        close(dir);
+    close(root);
+    return dir >= 0;
+}
+
 std::optional<quint32> StagingFolder::checkedCrc(int root, const QString &path) const
 {
     const int fd = openMember(root, path);

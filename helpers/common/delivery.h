@@ -48,6 +48,11 @@ public:
     bool isValid() const { return !m_path.isEmpty(); }
     QString path() const { return m_path; }
 
+    // For extraction done by this program itself: the file of a member, made with its folders
+    // and emptied (a descriptor open for writing, or -1), and a member that is a folder.
+    int createFile(const QString &member) const;
+    bool makeFolder(const QString &member) const;
+
     // While the tool runs: reads the files it has finished (at their listed size and untouched
     // for a moment), at most about budget bytes a call, so that verify() need not read them
     // again unless they changed since.

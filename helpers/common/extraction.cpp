@@ -61,18 +61,33 @@ std::optional<QString> extractChecked(const HelperJob &job, const Extraction &e)
     StagingFolder staging(job.destination);
     if (!staging.isValid())
         return QStringLiteral("Cannot write to %1").arg(job.destinationDos);
-    // A minute, and a second more for every 5 MB of the set.
-    const qint64 limit = 60000 + needed / (5 << 20) * 1000;
-    const auto tick =
-        e.onProgress ? std::function<bool()>([&] { return e.onProgress(staging.path()); }) : std::function<bool()>();
-    const ToolRun run =
-        runTool(e.tool, e.arguments(staging.path()), e.runInStaging ? staging.path() : QString(), limit, tick);
-    if (!run.started)
-        return QStringLiteral("%1 cannot be started; is it installed?").arg(e.tool);
-    if (run.cancelled)
-        return QStringLiteral("Cancelled; %1 was left as it was").arg(job.destinationDos);
-    if (run.timedOut)
-        return QStringLiteral("%1 did not finish %2 in time and was stopped").arg(e.tool, job.archiveDos);
+    bool toolSaidCrc = false;
+    // Finished files are checked while the tool goes on with the next ones.
+    bool cancelled = false;
+    const auto tick = [&] {
+        staging.checkFinished(e.members, 256 << 20);
+        cancelled = cancelled || (e.onProgress && !e.onProgress(staging.path()));
+        return !cancelled;
+    };
+    if (e.inProcess) {
+        const auto fault = e.inProcess(staging, tick);
+        if (cancelled)
+            return QStringLiteral("Cancelled; %1 was left as it was").arg(job.destinationDos);
+        if (fault)
+            return fault;
+    } else {
+        // A minute, and a second more for every 5 MB of the set.
+        const qint64 limit = 60000 + needed / (5 << 20) * 1000;
+        const ToolRun run =
+            runTool(e.tool, e.arguments(staging.path()), e.runInStaging ? staging.path() : QString(), limit, tick);
+        if (!run.started)
+            return QStringLiteral("%1 cannot be started; is it installed?").arg(e.tool);
+        if (run.cancelled)
+            return QStringLiteral("Cancelled; %1 was left as it was").arg(job.destinationDos);
+        if (run.timedOut)
+            return QStringLiteral("%1 did not finish %2 in time and was stopped").arg(e.tool, job.archiveDos);
+        toolSaidCrc = run.output.contains("CRC");
+    }
     QString fault;
     if (!staging.verify(e.members, &fault)) {
         if (const QString why = e.whyUnverified ? e.whyUnverified() : QString(); !why.isEmpty())
@@ -86,7 +101,7 @@ std::optional<QString> extractChecked(const HelperJob &job, const Extraction &e)
             const QString bad = e.damagedVolume ? e.damagedVolume(culprit->name) : QString();
             if (!bad.isEmpty())
                 fault = QStringLiteral("CRC error in %1 (%2)").arg(culprit->name, bad);
-            else if (run.output.contains("CRC"))
+            else if (toolSaidCrc)
                 fault = QStringLiteral("CRC error in %1").arg(culprit->name);
         }
         return fault;

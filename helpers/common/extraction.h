@@ -32,6 +32,10 @@ struct Extraction {
     std::function<QStringList(const QString &staging)> arguments;
     bool runInStaging = false;                                   // for a tool that takes no destination
     std::function<QString(const QString &member)> damagedVolume; // empty when it cannot be told
+    // Instead of a tool: the extraction done by this program into the staging folder. tick()
+    // is to be called now and then; when it answers false the work stops. Nothing on success,
+    // else the message.
+    std::function<std::optional<QString>(const StagingFolder &staging, const std::function<bool()> &tick)> inProcess;
     // Why the tool's files did not match, when the format knows better than the files do.
     std::function<QString()> whyUnverified;
     // Called about every 50 ms while the tool writes into the staging folder; false cancels.
