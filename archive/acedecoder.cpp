@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <numeric>
 #include <optional>
 #include <vector>
@@ -23,7 +25,11 @@ constexpr qsizetype kChunk = 1 << 20; // unpacked bytes handed on at a time
 // highest bit down. Past the end come zero bits, but never more than two words of them.
 class BitReader {
 public:
-    explicit BitReader(const AceDecoder::Source &source) : m_source(source), m_buffer(1 << 16) {}
+    BitReader(const AceDecoder::Source &source, std::vector<char> &buffer) : m_source(source), m_buffer(buffer)
+    {
+        if (m_buffer.empty())
+            m_buffer.resize(1 << 16);
+    }
 
     quint32 peek(int n)
     {
@@ -67,9 +73,10 @@ public:
     }
 
 private:
+    // One refill always suffices: n is at most 32 and a refill adds 32 bits.
     void ensure(int n)
     {
-        while (m_count < n)
+        if (m_count < n) [[unlikely]]
             refill();
     }
     int nextByte()
@@ -112,7 +119,7 @@ private:
     }
 
     const AceDecoder::Source &m_source;
-    std::vector<char> m_buffer;
+    std::vector<char> &m_buffer;
     qsizetype m_pos = 0;
     qsizetype m_length = 0;
     bool m_ended = false;
@@ -192,12 +199,13 @@ struct Huffman {
     int maxWidth = 0;
     std::vector<quint16> codes;
     std::vector<quint8> widths;
+    std::vector<quint16> entries; // symbol in the low nine bits, its width above
 
     int read(BitReader &bits) const
     {
-        const int symbol = codes[bits.peek(maxWidth)];
-        bits.skip(widths[size_t(symbol)]);
-        return symbol;
+        const quint16 e = entries[bits.peek(maxWidth)];
+        bits.skip(e >> 9);
+        return e & 0x1FF;
     }
 
     // A table as stored: the widths of the width codes, then the widths themselves, run-length
@@ -232,6 +240,9 @@ struct Huffman {
             if (widths[size_t(i)] > 0)
                 widths[size_t(i)] = quint8(widths[size_t(i)] + lower);
         makeCodes(maxWidth, numWidths, widths.data(), int(widths.size()), codes.data());
+        entries.resize(codes.size());
+        for (size_t i = 0; i < codes.size(); ++i)
+            entries[i] = quint16(codes[i] | std::min<int>(widths[codes[i]], 31) << 9);
     }
 };
 
@@ -274,7 +285,7 @@ public:
     // A new member: its symbols and distances start afresh, the dictionary stays.
     void restart()
     {
-        m_queue.clear();
+        m_queued = 0;
         m_next = 0;
         m_modes.clear();
         m_history.fill(0);
@@ -299,6 +310,12 @@ public:
     // symbols at once, so that the bits of another mode start after the block: so does this.
     std::optional<Mode> read(BitReader &bits, qint64 want, std::vector<uchar> &out)
     {
+        return read(bits, want, [&out](const uchar *p, size_t n) { out.insert(out.end(), p, p + n); });
+    }
+
+    // The same, handing the bytes on as they lie in the dictionary.
+    std::optional<Mode> read(BitReader &bits, qint64 want, const std::function<void(const uchar *, size_t)> &take)
+    {
         qint64 have = 0;
         if (!m_leftover.empty()) {
             append(m_leftover.data(), m_leftover.size());
@@ -306,8 +323,8 @@ public:
             m_leftover.clear();
         }
         std::optional<Mode> mode;
-        while (have < want || m_next == m_queue.size() || m_queue[m_next].symbol == kTypeCode) {
-            if (m_next == m_queue.size()) {
+        while (have < want || m_next == m_queued || m_queue[m_next].symbol == kTypeCode) {
+            if (m_next == m_queued) {
                 if (have == want)
                     break;
                 readBlock(bits);
@@ -323,28 +340,7 @@ public:
                 mode = m_modes[s.distance];
                 break;
             }
-            int length = s.length;
-            quint32 distance;
-            if (s.symbol > 259) {
-                distance = s.distance;
-                std::copy(m_history.begin() + 1, m_history.end(), m_history.begin());
-                m_history[3] = distance;
-                length += distance <= 255 ? 2 : distance <= 8191 ? 3 : 4;
-            } else {
-                const int offset = s.symbol & 0xFF;
-                const int at = 3 - offset;
-                distance = m_history[size_t(at)];
-                std::copy(m_history.begin() + at + 1, m_history.end(), m_history.begin() + at);
-                m_history[3] = distance;
-                length += offset > 1 ? 3 : 2;
-            }
-            ++distance;
-            if (distance >= kWindow)
-                throw Damaged{};
-            quint32 from = m_pos - distance;
-            for (int i = 0; i < length; ++i)
-                m_window[m_pos++ & kMask] = m_window[from++ & kMask];
-            have += length;
+            have += copyMatch(s);
         }
         if (have > want) {
             const quint32 extra = quint32(have - want);
@@ -353,10 +349,58 @@ public:
             m_pos -= extra;
             have = want;
         }
-        const size_t start = out.size();
-        out.resize(start + size_t(have));
-        copyOut(m_pos - quint32(have), quint32(have), out.data() + start);
+        const quint32 start = (m_pos - quint32(have)) & kMask;
+        const size_t first = std::min<size_t>(size_t(have), kWindow - start);
+        take(m_window.data() + start, first);
+        if (size_t(have) > first)
+            take(m_window.data(), size_t(have) - first);
         return mode;
+    }
+
+    // ACE 1.0 data, which has no mode changes, straight into take: symbols are read as they
+    // are used, which gives the same bits since nothing else reads between them.
+    void unpackWhole(BitReader &bits, qint64 size, const std::function<void(const uchar *, size_t)> &take)
+    {
+        qint64 have = 0;
+        quint32 handed = m_pos;
+        int blockLeft = 0;
+        const auto handOn = [&] {
+            const quint32 n = m_pos - handed;
+            const quint32 start = handed & kMask;
+            const quint32 first = std::min(n, kWindow - start);
+            take(m_window.data() + start, first);
+            if (n > first)
+                take(m_window.data(), n - first);
+            handed = m_pos;
+        };
+        while (have < size) {
+            if (blockLeft == 0) {
+                m_main.readFrom(bits, kMaxCodeWidth, kMainCodes);
+                m_lengths.readFrom(bits, kMaxCodeWidth, kLengthCodes);
+                blockLeft = int(bits.read(15));
+                continue;
+            }
+            --blockLeft;
+            Symbol s;
+            s.symbol = quint16(m_main.read(bits));
+            if (s.symbol < 256) {
+                m_window[m_pos++ & kMask] = uchar(s.symbol);
+                ++have;
+            } else if (s.symbol == kTypeCode) {
+                throw Damaged{};
+            } else {
+                s.distance = s.symbol > 259 ? bits.knownWidth(s.symbol - 260) : 0;
+                s.length = quint16(m_lengths.read(bits));
+                have += copyMatch(s);
+                if (have > size) { // the copy ran past the member: the dictionary ends with it
+                    m_pos -= quint32(have - size);
+                    have = size;
+                }
+            }
+            if (m_pos - handed >= quint32(kChunk))
+                handOn();
+        }
+        handOn();
     }
 
 private:
@@ -374,6 +418,45 @@ private:
         quint32 distance; // or, for a mode change, its index in m_modes
     };
 
+    // Copies a match from the dictionary; the bytes it made.
+    int copyMatch(const Symbol &s)
+    {
+        int length = s.length;
+        quint32 distance;
+        if (s.symbol > 259) {
+            distance = s.distance;
+            std::copy(m_history.begin() + 1, m_history.end(), m_history.begin());
+            m_history[3] = distance;
+            length += distance <= 255 ? 2 : distance <= 8191 ? 3 : 4;
+        } else {
+            const int offset = s.symbol & 0xFF;
+            const int at = 3 - offset;
+            distance = m_history[size_t(at)];
+            std::copy(m_history.begin() + at + 1, m_history.end(), m_history.begin() + at);
+            m_history[3] = distance;
+            length += offset > 1 ? 3 : 2;
+        }
+        ++distance;
+        if (distance >= kWindow)
+            throw Damaged{};
+        const quint32 from = (m_pos - distance) & kMask;
+        const quint32 to = m_pos & kMask;
+        uchar *w = m_window.data();
+        if (from + quint32(length) <= kWindow && to + quint32(length) <= kWindow) {
+            // Forward, byte by byte where the copy overlaps what it writes.
+            if (distance >= quint32(length))
+                std::memcpy(w + to, w + from, size_t(length));
+            else
+                for (int i = 0; i < length; ++i)
+                    w[to + quint32(i)] = w[from + quint32(i)];
+        } else {
+            for (int i = 0; i < length; ++i)
+                w[(to + quint32(i)) & kMask] = w[(from + quint32(i)) & kMask];
+        }
+        m_pos += quint32(length);
+        return length;
+    }
+
     void copyOut(quint32 from, quint32 n, uchar *to) const
     {
         const quint32 start = from & kMask;
@@ -387,29 +470,34 @@ private:
         m_main.readFrom(bits, kMaxCodeWidth, kMainCodes);
         m_lengths.readFrom(bits, kMaxCodeWidth, kLengthCodes);
         const int count = int(bits.read(15));
-        m_queue.clear();
         m_modes.clear();
         m_next = 0;
+        m_queued = 0;
+        if (!m_queue)
+            m_queue.reset(new Symbol[1 << 15]);
         for (int i = 0; i < count; ++i) {
+            Symbol &q = m_queue[i];
             const int symbol = m_main.read(bits);
+            q.symbol = quint16(symbol);
             if (symbol < 256) {
-                m_queue.push_back({quint16(symbol), 0, 0});
+                continue;
             } else if (symbol == kTypeCode) {
                 m_modes.push_back(Mode::readFrom(bits));
-                m_queue.push_back({quint16(symbol), 0, quint32(m_modes.size() - 1)});
+                q.distance = quint32(m_modes.size() - 1);
             } else {
-                const quint32 distance = symbol > 259 ? bits.knownWidth(symbol - 260) : 0;
-                const int length = m_lengths.read(bits);
-                m_queue.push_back({quint16(symbol), quint16(length), distance});
+                q.distance = symbol > 259 ? bits.knownWidth(symbol - 260) : 0;
+                q.length = quint16(m_lengths.read(bits));
             }
         }
+        m_queued = size_t(count);
     }
 
     std::vector<uchar> m_window;
     quint32 m_pos = 0; // where the next byte goes, counting on past the window's size
     Huffman m_main;
     Huffman m_lengths;
-    std::vector<Symbol> m_queue;
+    std::unique_ptr<Symbol[]> m_queue; // one block's symbols
+    size_t m_queued = 0;
     size_t m_next = 0;
     std::vector<Mode> m_modes;
     std::array<quint32, 4> m_history{};
@@ -767,6 +855,7 @@ private:
 } // namespace
 
 struct AceDecoder::State {
+    std::vector<char> input;
     Lz77 lz;
     Sound sound;
     Picture picture;
@@ -887,13 +976,7 @@ void unpackStored(Lz77 &lz, const AceDecoder::Source &source, Output &out)
 void unpackLz77(Lz77 &lz, BitReader &bits, Output &out)
 {
     lz.restart();
-    std::vector<uchar> chunk;
-    while (out.left() > 0) {
-        chunk.clear();
-        if (lz.read(bits, std::min(out.left(), kChunk), chunk))
-            throw Damaged{}; // ACE 1.0 data has no modes
-        out.give(chunk);
-    }
+    lz.unpackWhole(bits, out.left(), [&out](const uchar *p, size_t n) { out.give(p, n); });
 }
 
 struct Engines {
@@ -1002,7 +1085,7 @@ QString AceDecoder::unpack(int method, quint16 parameters, qint64 size, const So
         if (method == 0) {
             unpackStored(d->lz, source, out);
         } else {
-            BitReader bits(source);
+            BitReader bits(source, d->input);
             if (method == 1)
                 unpackLz77(d->lz, bits, out);
             else

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -43,6 +44,9 @@ class TestAceReader : public QObject {
 private slots:
     void realArchives_data();
     void realArchives();
+    void damagedArchivesStayInBounds();
+    void noiseNeverRunsAway_data();
+    void noiseNeverRunsAway();
 };
 
 void TestAceReader::realArchives_data()
@@ -74,6 +78,83 @@ void TestAceReader::realArchives()
     for (auto it = got.files.cbegin(); it != got.files.cend(); ++it)
         found = found || (!it.key().contains(u'\\') && it.value() == text);
     QVERIFY(found);
+}
+
+void TestAceReader::damagedArchivesStayInBounds()
+{
+    const QString folder = sharedAceArchives();
+    if (!QFileInfo::exists(folder + QStringLiteral("/Ace.method2.ace")))
+        QSKIP("the shared ACE test archives are not here (../shared/testdata/ace)");
+    QTemporaryDir dir;
+    const QString copy = dir.filePath(QStringLiteral("damaged.ace"));
+    QRandomGenerator rng(11);
+    int faults = 0;
+    int rounds = 0;
+    for (const char *name : {"Ace.method1.ace", "Ace.method1-solid.ace", "Ace.method2.ace", "Ace.method2-solid.ace"}) {
+        const QByteArray original = test::readBytes(folder + u'/' + QLatin1String(name));
+        for (int round = 0; round < 150; ++round, ++rounds) {
+            // Changes in the packed data mostly, where the header CRCs do not look.
+            QByteArray bytes = original;
+            for (int k = 0, n = 1 + int(rng.bounded(8)); k < n; ++k)
+                bytes[int(rng.bounded(bytes.size()))] = char(rng.bounded(256));
+            QFile f(copy);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size());
+            f.close();
+            const AceSet set = readAceSet(copy);
+            AceReader reader(set);
+            for (int i = 0; i < set.members.size(); ++i) {
+                qint64 got = 0;
+                const QString fault = reader.unpack(i, [&](const char *, qsizetype n) {
+                    got += n;
+                    return true;
+                });
+                // Never more than the member's size, and all of it unless there is a fault.
+                QVERIFY(got <= set.members[i].size);
+                if (fault.isEmpty())
+                    QCOMPARE(got, set.members[i].directory ? 0 : set.members[i].size);
+                faults += !fault.isEmpty();
+            }
+        }
+    }
+    QVERIFY2(faults > rounds / 2, qPrintable(QString::number(faults)));
+}
+
+void TestAceReader::noiseNeverRunsAway_data()
+{
+    QTest::addColumn<int>("method");
+    QTest::newRow("ACE 1.0") << 1;
+    QTest::newRow("ACE 2.0") << 2;
+}
+
+void TestAceReader::noiseNeverRunsAway()
+{
+    // Random bytes as packed data: the decoder ends with a fault or with exactly the size
+    // asked for, and within the noise it was given.
+    QFETCH(int, method);
+    QRandomGenerator rng(quint32(method) * 77);
+    for (int round = 0; round < 300; ++round) {
+        QByteArray noise(int(4 + rng.bounded(4000)), Qt::Uninitialized);
+        for (char &c : noise)
+            c = char(rng.bounded(256));
+        qsizetype at = 0;
+        const qint64 size = 1 + rng.bounded(200000);
+        qint64 got = 0;
+        AceDecoder decoder;
+        const QString fault = decoder.unpack(
+            method, 0, size,
+            [&](char *buffer, qsizetype n) {
+                const qsizetype take = std::min(n, noise.size() - at);
+                memcpy(buffer, noise.constData() + at, size_t(take));
+                at += take;
+                return take;
+            },
+            [&](const char *, qsizetype n) {
+                got += n;
+                return true;
+            });
+        QVERIFY(got <= size);
+        QVERIFY(!fault.isEmpty() || got == size);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestAceReader)
