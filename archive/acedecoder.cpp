@@ -1,5 +1,7 @@
 #include "acedecoder.h"
 
+#include "acehuffman.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -128,73 +130,6 @@ private:
     int m_count = 0;
 };
 
-// The archiver's own sort, largest first: the order it leaves equal widths in decides which
-// symbol gets which code, so it is followed step by step.
-void sortWidths(std::vector<int> &keys, std::vector<int> &values, int left, int right)
-{
-    const int n = int(keys.size());
-    const auto swap = [&](int a, int b) {
-        std::swap(keys[size_t(a)], keys[size_t(b)]);
-        std::swap(values[size_t(a)], values[size_t(b)]);
-    };
-    int l = left;
-    int r = right;
-    const int pivot = keys[size_t(right)];
-    for (;;) {
-        while (keys[size_t(l)] > pivot)
-            if (++l >= n)
-                throw Damaged{};
-        while (keys[size_t(r)] < pivot)
-            if (--r < 0)
-                throw Damaged{};
-        if (l <= r)
-            swap(l++, r--);
-        if (l >= r)
-            break;
-    }
-    if (left < r) {
-        if (left < r - 1)
-            sortWidths(keys, values, left, r);
-        else if (keys[size_t(left)] < keys[size_t(r)])
-            swap(left, r);
-    }
-    if (right > l) {
-        if (l < right - 1)
-            sortWidths(keys, values, l, right);
-        else if (keys[size_t(l)] < keys[size_t(right)])
-            swap(l, right);
-    }
-}
-
-// Fills the first 2^maxWidth entries of codes with the symbol of every bit pattern, from the
-// widths of the first count symbols; a lone symbol gets width 1.
-void makeCodes(int maxWidth, int count, quint8 *widths, int n, quint16 *codes)
-{
-    std::vector<int> keys(widths, widths + n);
-    std::vector<int> symbols(static_cast<size_t>(n));
-    std::iota(symbols.begin(), symbols.end(), 0);
-    sortWidths(keys, symbols, 0, count - 1);
-    int used = 0;
-    while (used < n && keys[size_t(used)] != 0)
-        ++used;
-    if (used < 2) {
-        widths[symbols[0]] = 1;
-        used = std::max(used, 1);
-    }
-    const int end = 1 << maxWidth;
-    int at = 0;
-    for (int i = used - 1; i >= 0 && at < end; --i) {
-        const int width = keys[size_t(i)];
-        if (width > maxWidth)
-            throw Damaged{};
-        const int span = 1 << (maxWidth - width);
-        if (at + span > end)
-            throw Damaged{};
-        std::fill(codes + at, codes + at + span, quint16(symbols[size_t(i)]));
-        at += span;
-    }
-}
-
 struct Huffman {
     int maxWidth = 0;
     std::vector<quint16> codes;
@@ -222,7 +157,8 @@ struct Huffman {
         std::array<quint8, 16> widthWidths{};
         for (int i = 0; i <= upper; ++i)
             widthWidths[size_t(i)] = quint8(bits.read(3));
-        makeCodes(kWidthCodeWidth, upper + 1, widthWidths.data(), int(widthWidths.size()), codes.data());
+        if (!ace::makeCodes(kWidthCodeWidth, upper + 1, widthWidths.data(), int(widthWidths.size()), codes.data()))
+            throw Damaged{};
         for (int at = 0; at < numWidths;) {
             const int code = codes[bits.peek(kWidthCodeWidth)];
             bits.skip(widthWidths[size_t(code) & 15]);
@@ -239,7 +175,8 @@ struct Huffman {
         for (int i = 0; i < numWidths; ++i)
             if (widths[size_t(i)] > 0)
                 widths[size_t(i)] = quint8(widths[size_t(i)] + lower);
-        makeCodes(maxWidth, numWidths, widths.data(), int(widths.size()), codes.data());
+        if (!ace::makeCodes(maxWidth, numWidths, widths.data(), int(widths.size()), codes.data()))
+            throw Damaged{};
         entries.resize(codes.size());
         for (size_t i = 0; i < codes.size(); ++i)
             entries[i] = quint16(codes[i] | std::min<int>(widths[codes[i]], 31) << 9);

@@ -1,6 +1,7 @@
 // The ACE reader against real archives of every packing (stored, ACE 1.0, ACE 2.0, solid) and
 // the original files they hold, and against sets the tests write.
 #include "archive/acereader.h"
+#include "support/aceblockwriter.h"
 #include "support/setwriters.h"
 #include "support/zipmaker.h"
 
@@ -44,6 +45,8 @@ class TestAceReader : public QObject {
 private slots:
     void realArchives_data();
     void realArchives();
+    void deltaMode_data();
+    void deltaMode();
     void damagedArchivesStayInBounds();
     void noiseNeverRunsAway_data();
     void noiseNeverRunsAway();
@@ -78,6 +81,54 @@ void TestAceReader::realArchives()
     for (auto it = got.files.cbegin(); it != got.files.cend(); ++it)
         found = found || (!it.key().contains(u'\\') && it.value() == text);
     QVERIFY(found);
+}
+
+void TestAceReader::deltaMode_data()
+{
+    QTest::addColumn<int>("distance");
+    QTest::addColumn<int>("length");
+    QTest::newRow("two planes") << 2 << 16;
+    QTest::newRow("four planes") << 4 << 32;
+}
+
+void TestAceReader::deltaMode()
+{
+    // Bytes of `distance` interleaved planes, each rising by one: the delta filter stores them
+    // plane after plane as differences.
+    QFETCH(int, distance);
+    QFETCH(int, length);
+    const int planeSize = length / distance;
+    QByteArray planes(length, 0), data(length, 0);
+    for (int pos = 0; pos < planeSize; ++pos)
+        for (int j = 0; j < distance; ++j)
+            data[pos * distance + j] = planes[j * planeSize + pos] = char(j * 10 + pos);
+    QByteArray differences(length, 0);
+    for (int i = 0; i < length; ++i)
+        differences[i] = char(planes[i] - (i > 0 ? planes[i - 1] : 0));
+
+    test::AceBlockWriter w;
+    w.block("ABC", {1, distance, length});
+    w.block(differences, {0});
+    w.block("XYZ");
+    const QByteArray packed = w.finish();
+    const QByteArray expected = "ABC" + data + "XYZ";
+    QByteArray got;
+    qsizetype at = 0;
+    AceDecoder decoder;
+    const QString fault = decoder.unpack(
+        2, 0, expected.size(),
+        [&](char *buffer, qsizetype n) {
+            const qsizetype take = std::min(n, packed.size() - at);
+            memcpy(buffer, packed.constData() + at, size_t(take));
+            at += take;
+            return take;
+        },
+        [&](const char *p, qsizetype n) {
+            got.append(p, n);
+            return true;
+        });
+    QCOMPARE(fault, QString());
+    QCOMPARE(got.toHex(), expected.toHex());
 }
 
 void TestAceReader::damagedArchivesStayInBounds()
