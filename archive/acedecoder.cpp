@@ -380,8 +380,9 @@ private:
         const quint32 to = m_pos & kMask;
         uchar *w = m_window.data();
         if (from + quint32(length) <= kWindow && to + quint32(length) <= kWindow) {
-            // Forward, byte by byte where the copy overlaps what it writes.
-            if (distance >= quint32(length))
+            // Forward, byte by byte where the copy overlaps what it writes (a distance close to
+            // the window's size reads from just ahead).
+            if (from + quint32(length) <= to || to + quint32(length) <= from)
                 std::memcpy(w + to, w + from, size_t(length));
             else
                 for (int i = 0; i < length; ++i)
