@@ -93,29 +93,42 @@ bool isFirstVolume(QStringView name, ArchiveKind kind)
     return name.right(3).toString().toUpper() == ext;
 }
 
-bool hasVolumeSignature(const QString &hostPath, ArchiveKind kind)
+VolumeCheck checkVolumeSignature(const QString &hostPath, ArchiveKind kind)
 {
     if (kind == ArchiveKind::Zip)
-        return false;
+        return VolumeCheck::NotVolume;
     // Only plain files: opening a named pipe or a device could block or have effects.
     if (!QFileInfo(hostPath).isFile())
-        return false;
+        return VolumeCheck::Unreadable;
     QFile file(hostPath); // closed when it goes out of scope, whatever the outcome
     if (!file.open(QIODevice::ReadOnly))
-        return false;
+        return VolumeCheck::Unreadable;
+    const qint64 wanted = kind == ArchiveKind::Rar ? 4 : kind == ArchiveKind::Ace ? 12 : 101;
+    QByteArray head(wanted, Qt::Uninitialized);
+    const qint64 got = file.read(head.data(), wanted);
+    if (got < 0)
+        return VolumeCheck::Unreadable;
+    head.truncate(got);
+    bool volume = false;
     switch (kind) {
     case ArchiveKind::Rar:
-        return file.read(4) == QByteArrayLiteral("Rar!");
-    case ArchiveKind::Ace: {
-        const QByteArray head = file.read(12);
-        return head.size() == 12 && head.mid(7) == QByteArrayLiteral("**ACE");
-    }
+        volume = head == QByteArrayLiteral("Rar!");
+        break;
+    case ArchiveKind::Ace:
+        volume = head.size() == 12 && head.mid(7) == QByteArrayLiteral("**ACE");
+        break;
     case ArchiveKind::Arj:
-        return arjSignature(file.read(101));
+        volume = arjSignature(head);
+        break;
     case ArchiveKind::Zip:
         break;
     }
-    return false;
+    return volume ? VolumeCheck::Volume : VolumeCheck::NotVolume;
+}
+
+bool hasVolumeSignature(const QString &hostPath, ArchiveKind kind)
+{
+    return checkVolumeSignature(hostPath, kind) == VolumeCheck::Volume;
 }
 
 QString listedFilePath(QStringView folder, QStringView name) { return dospath::join(folder, name); }

@@ -39,8 +39,13 @@ bool isVolumeCandidate(QStringView name, ArchiveKind kind);
 // extension ("ABC.RAR", "abc.rar" and "Abc.Rar" for rar; not "abc.r00").
 bool isFirstVolume(QStringView name, ArchiveKind kind);
 
-// True when the file at hostPath starts with the kind's signature. An unreadable or short file
-// is not a volume. The zip kind has no signature here and always gives false.
+// What the first bytes of a file say about it as a volume of a kind. A short file is not a
+// volume; a file that cannot be opened or read (a folder, a pipe, a locked file) is unreadable.
+// The zip kind has no signature here: its files are never volumes.
+enum class VolumeCheck { Volume, NotVolume, Unreadable };
+VolumeCheck checkVolumeSignature(const QString &hostPath, ArchiveKind kind);
+
+// True when the file at hostPath starts with the kind's signature.
 bool hasVolumeSignature(const QString &hostPath, ArchiveKind kind);
 
 // The full path of a file listed in a folder: the folder, a backslash unless the folder already

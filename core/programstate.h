@@ -31,6 +31,8 @@ struct ProgramState {
     // many volumes it had. The zip kind has no sets; its values stay unused.
     PerKind<bool> SetFound;
     PerKind<int> VolumeCount;
+    // The last volume-set selection's names in install order, from index 1 on.
+    QStringList OrderedNames;
 
     QString FirstArchivePath;
     QString TempDrive = QStringLiteral("c");
