@@ -35,6 +35,10 @@ struct ProgramState {
     QStringList OrderedNames;
 
     QString FirstArchivePath;
+    // The directories of the last install: the first one (the zip contents, or a set installed
+    // straight from its folder) and the second one (a volume set found in the zip contents).
+    QString InstallDir;
+    QString InnerInstallDir;
     QString TempDrive = QStringLiteral("c");
     QString VersionText;  // taken from the About window's label during start-up (kVersionText)
     QString SettingsPath; // DOS path of Zelv32.ini

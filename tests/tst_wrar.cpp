@@ -37,11 +37,11 @@ public:
     QString destination() const { return m_world.onDrive(u'c', QStringLiteral("Zelv002")); }
 
     QStringList write(test::RarFormat format, test::VolumeNaming naming, int digits = 1,
-                      const QList<SetMember> &members = kMembers)
+                      const QList<SetMember> &members = kMembers, qint64 volumeSize = 30000)
     {
         QString error;
         const auto volumes =
-            test::writeRarSet(source(), QStringLiteral("prog"), format, naming, members, 30000, &error, digits);
+            test::writeRarSet(source(), QStringLiteral("prog"), format, naming, members, volumeSize, &error, digits);
         return volumes.value_or(QStringList());
     }
 
@@ -107,6 +107,9 @@ void TestWrar::wholeSets_data()
     QTest::newRow("RAR 5, new names") << F::Rar5 << N::New << 1 << 0 << QStringList{"prog.part1.rar", "prog.part2.rar", "prog.part3.rar", "prog.part4.rar"};
     QTest::newRow("RAR 5, new names, two digits, the last volume") << F::Rar5 << N::New << 2 << 3 << QStringList{"prog.part01.rar", "prog.part02.rar", "prog.part03.rar", "prog.part04.rar"};
     QTest::newRow("RAR 4, new names") << F::Rar4 << N::New << 1 << 1 << QStringList{"prog.part1.rar", "prog.part2.rar", "prog.part3.rar", "prog.part4.rar"};
+    QTest::newRow("RAR 5, old names, which unar cannot follow alone") << F::Rar5 << N::Old << 1 << 1 << QStringList{"prog.rar", "prog.r00", "prog.r01", "prog.r02"};
+    QTest::newRow("RAR 4, one volume") << F::Rar4 << N::Old << 1 << 0 << QStringList{"prog.rar"};
+    QTest::newRow("RAR 5, one volume") << F::Rar5 << N::New << 1 << 0 << QStringList{"prog.rar"};
     // clang-format on
 }
 
@@ -119,7 +122,7 @@ void TestWrar::wholeSets()
     QFETCH(QStringList, volumes);
 
     Fixture f;
-    const QStringList written = f.write(format, naming, digits);
+    const QStringList written = f.write(format, naming, digits, kMembers, volumes.size() == 1 ? 0 : 30000);
     QStringList names;
     for (const QString &v : written)
         names << QFileInfo(v).fileName();

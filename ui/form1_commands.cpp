@@ -6,6 +6,7 @@
 #include "archive/xceedzip.h"
 #include "inspect/releasenotes.h"
 #include "inspect/ziptest.h"
+#include "install/installpipeline.h"
 #include "shell/shellcommands.h"
 #include "widgets/filelist.h"
 #include "widgets/foldertree.h"
@@ -129,7 +130,7 @@ void Form1::dnfo_Click() { ShowNextNfo(context()); }
 // Commands built with their own parts of the program; until then their doors are in place and
 // do nothing.
 
-void Form1::install_Click() {}
+void Form1::install_Click() { InstallFiles(context()); }
 void Form1::delete_Click() {}
 void Form1::temp_Click() {}
 void Form1::dtemp_Click() {}

@@ -18,6 +18,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 
 #include <cstdio>
 
@@ -44,6 +45,7 @@ struct Part {
 struct Listing {
     QList<ListedMember> members;
     QHash<QString, QList<Part>> storedParts; // members kept without packing, by name
+    qsizetype volumesFollowed = 0;           // how many volumes lsar read
     QString fault;
 };
 
@@ -61,6 +63,10 @@ Listing listSet(const QString &firstVolume)
         l.fault = QStringLiteral("%1 cannot be read as a RAR archive").arg(QFileInfo(firstVolume).fileName());
         return l;
     }
+    const QJsonObject properties = root.value(QStringLiteral("lsarProperties")).toObject();
+    // The volumes lsar read (its own "scanning failed" mark also stands on whole one-volume
+    // archives); one when it names none.
+    l.volumesFollowed = std::max<qsizetype>(1, properties.value(QStringLiteral("XADVolumes")).toArray().size());
     for (const QJsonValue &value : root.value(QStringLiteral("lsarContents")).toArray()) {
         const QJsonObject e = value.toObject();
         ListedMember m;
@@ -137,19 +143,33 @@ int main(int argc, char *argv[])
     if (!set.missingVolume.isEmpty())
         return fail(QStringLiteral("Missing volume %1\\%2")
                         .arg(job->archiveFolderDos(), QFileInfo(set.missingVolume).fileName()));
-    const Listing listing = listSet(set.volumes.first());
+    // unar follows a RAR 5 set only under the new volume names (name.part1.rar, ...): a set
+    // named the old way is handed to it through links named the new way.
+    QString first = set.volumes.first();
+    Listing listing = listSet(first);
+    QTemporaryDir links;
+    if (listing.fault.isEmpty() && listing.volumesFollowed < set.volumes.size() && links.isValid()) {
+        const QString stem = QFileInfo(first).completeBaseName();
+        for (int i = 0; i < set.volumes.size(); ++i)
+            QFile::link(set.volumes[i],
+                        links.filePath(QStringLiteral("%1.part%2.rar").arg(stem).arg(i + 1, 4, 10, QLatin1Char('0'))));
+        first = links.filePath(QStringLiteral("%1.part0001.rar").arg(stem));
+        listing = listSet(first);
+    }
     if (!listing.fault.isEmpty())
         return fail(listing.fault);
+    if (listing.volumesFollowed < set.volumes.size())
+        return fail(
+            QStringLiteral("unar cannot follow the volumes of %1").arg(QFileInfo(set.volumes.first()).fileName()));
 
     Extraction e;
     e.members = listing.members;
     e.firstVolume = set.volumes.first();
     e.tool = QStringLiteral("unar");
-    e.arguments = [&set](const QString &staging) {
-        return QStringList{QStringLiteral("-o"),  staging,
-                           QStringLiteral("-f"),  QStringLiteral("-D"),
-                           QStringLiteral("-nr"), QStringLiteral("-q"),
-                           set.volumes.first()};
+    e.arguments = [&first](const QString &staging) {
+        return QStringList{
+            QStringLiteral("-o"), staging, QStringLiteral("-f"), QStringLiteral("-D"), QStringLiteral("-nr"),
+            QStringLiteral("-q"), first};
     };
     e.damagedVolume = [&set, &listing](const QString &member) {
         return volumeWithBadPart(set.volumes, listing.storedParts.value(member));

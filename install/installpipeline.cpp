@@ -1,0 +1,256 @@
+#include "installpipeline.h"
+
+#include "archive/volumesetselection.h"
+#include "core/helpercommands.h"
+#include "inspect/releasenotes.h"
+#include "installdirs.h"
+#include "platform/dospath.h"
+#include "setinstall.h"
+#include "zipextraction.h"
+
+namespace zelv {
+
+namespace {
+
+// How each kind of set inside the zip contents is looked for and extracted.
+struct InnerKind {
+    ArchiveKind kind;
+    QStringList entries;      // any of these among the files tells the kind may be there
+    QString selectionPattern; // the list's pattern for the selection
+    QString caption;          // the kind panel's caption afterwards
+    QString listPattern;      // the list's pattern afterwards
+    bool treeOnInner;         // the tree moves to the second directory (else to the first)
+};
+
+const InnerKind kInnerKinds[] = {
+    {ArchiveKind::Rar,
+     {QStringLiteral("*.R??"), QStringLiteral("*.0??")},
+     QStringLiteral("*.R??;*.0??"),
+     QStringLiteral("*.rar"),
+     QStringLiteral("*.r??;*.0??"),
+     true},
+    {ArchiveKind::Arj,
+     {QStringLiteral("*.A??"), QStringLiteral("*.0??")},
+     QStringLiteral("*.A??;*.0??"),
+     QStringLiteral("*.arj"),
+     QStringLiteral("*.a??;*.0??"),
+     false},
+    {ArchiveKind::Ace,
+     {QStringLiteral("*.C??"), QStringLiteral("*.ACE")},
+     QStringLiteral("*.C??;*.ACE"),
+     QStringLiteral("*.ace"),
+     QStringLiteral("*.c??;*.ACE"),
+     false},
+};
+
+bool anySetFound(const ProgramState &s)
+{
+    return s.SetFound[ArchiveKind::Rar] || s.SetFound[ArchiveKind::Arj] || s.SetFound[ArchiveKind::Ace];
+}
+
+enum class InnerResult { NoSet, Extracted, Failed };
+
+// Extracts the first kind of set found among the files of installDir into innerInstallDir.
+InnerResult ExtractInnerSet(CommandContext &c, const QString &installDir, const QString &innerInstallDir)
+{
+    WindowSurface &w = c.window;
+    ProgramState &s = c.state;
+    for (const InnerKind &k : kInnerKinds) {
+        if (k.kind == ArchiveKind::Arj && s.SetFound[ArchiveKind::Rar])
+            continue;
+        if (k.kind == ArchiveKind::Ace && (s.SetFound[ArchiveKind::Rar] || s.SetFound[ArchiveKind::Arj]))
+            continue;
+        const bool present = std::any_of(k.entries.begin(), k.entries.end(), [&](const QString &pattern) {
+            return !c.files.listMatching(dospath::join(installDir, pattern), hostfs::EntryKind::Files).isEmpty();
+        });
+        if (!present)
+            continue;
+        w.setListPattern(k.selectionPattern);
+        w.setKindPanel(KindPanelAlignment::Centred, w.kindPanelCaption());
+        w.pressOnly(k.kind);
+        selectVolumeSet(c, k.kind);
+        if (!s.SetFound[k.kind])
+            continue;
+        if (!c.files.makeDirectory(innerInstallDir)) {
+            c.dialogs.showError(QStringLiteral("%1 could not be created").arg(innerInstallDir));
+            return InnerResult::Failed;
+        }
+        w.setKindPanel(KindPanelAlignment::Centred, k.caption);
+        w.setListPattern(k.listPattern);
+        w.setTreePath(k.treeOnInner ? innerInstallDir : installDir);
+        if (k.kind != ArchiveKind::Rar) {
+            w.setBusyCursor(true);
+            w.processEvents();
+        }
+        w.setFolderPanelLook(FolderPanelLook::Idle);
+        w.setFolderPanelCaption(QStringLiteral("Installed to: ") + innerInstallDir);
+
+        // An ARJ set runs once per volume; RAR and ACE sets once from their first volume.
+        QStringList commands;
+        if (k.kind == ArchiveKind::Arj) {
+            for (int i = 1; i <= s.VolumeCount[ArchiveKind::Arj]; ++i)
+                commands
+                    << helpercommands::innerArjExtract(installDir, s.NameList.value(i), innerInstallDir).commandLine;
+        } else if (k.kind == ArchiveKind::Rar) {
+            commands << helpercommands::innerRarExtract(installDir, s.NameList.value(1), innerInstallDir).commandLine;
+        } else {
+            commands << helpercommands::innerAceExtract(installDir, s.NameList.value(1), innerInstallDir).commandLine;
+        }
+        w.minimizeWindow();
+        bool ok = true;
+        for (const QString &command : commands) {
+            const ExecResult result = c.runner.ExecCmd(command);
+            if (!result.succeeded()) {
+                w.processEvents();
+                w.restoreWindow();
+                reportCommandFailure(c.dialogs, result);
+                ok = false;
+                break;
+            }
+        }
+        w.processEvents();
+        w.restoreWindow();
+        w.repaintWindow();
+        return ok ? InnerResult::Extracted : InnerResult::Failed;
+    }
+    return InnerResult::NoSet;
+}
+
+// The sum of the selected archives' lengths; a length that cannot be read adds nothing.
+qint64 selectedArchivesSize(const CommandContext &c, const QString &sourceFolder)
+{
+    qint64 total = 0;
+    for (int i = 1; i <= c.state.NameCount; ++i)
+        total += c.files.fileSize(dospath::join(sourceFolder, c.state.NameList.value(i))).value_or(0);
+    return total;
+}
+
+void removeNfoCopies(CommandContext &c)
+{
+    for (const QString &name :
+         c.files.listMatching(dospath::join(c.programFolder, u"*.nfo"), hostfs::EntryKind::Files)) {
+        const QString path = dospath::join(c.programFolder, name);
+        c.files.resetAttributes(path);
+        if (!c.files.removeFile(path))
+            return;
+    }
+}
+
+} // namespace
+
+void OfferSetup(CommandContext &c, const QString &folder, bool showFolder)
+{
+    WindowSurface &w = c.window;
+    if (c.files.listMatching(dospath::join(folder, u"setup.exe"), hostfs::EntryKind::Files).isEmpty())
+        return;
+    if (showFolder) {
+        w.setTreePath(folder);
+        w.setKindPanel(KindPanelAlignment::Centred, QStringLiteral("*.*"));
+        w.setListPath(folder);
+        w.setListPattern(QStringLiteral("*.*"));
+    }
+    w.setFolderPanelLook(FolderPanelLook::Idle);
+    w.setFolderPanelCaption(QStringLiteral("Found ") + folder + QStringLiteral("\\Setup.exe"));
+    const MessageAnswer answer = c.dialogs.ask({QStringLiteral("Found setup"), QStringLiteral("   Run Setup.exe?   "),
+                                                MessageIcon::Question, MessageButtons::YesNo, false});
+    if (answer != MessageAnswer::Yes)
+        return;
+    const ExecResult result = start(c.runner, helpercommands::runSetup(folder));
+    if (!result.started)
+        reportCommandFailure(c.dialogs, result);
+}
+
+void FinishInstall(CommandContext &c, const std::optional<QString> &sourceFolder)
+{
+    WindowSurface &w = c.window;
+    w.setFolderPanelPercent(0);
+    if (sourceFolder) {
+        if (!c.files.exists(*sourceFolder) || !w.setTreePath(*sourceFolder))
+            w.setTreePath(QStringLiteral("c:\\"));
+    }
+    w.setListPath(w.treePath());
+    w.setBusyCursor(false);
+    w.viewer().close();
+    w.pressOnly(ArchiveKind::Zip);
+    w.setCommandsEnabled({FileCommand::Nfo, FileCommand::Install, FileCommand::Test}, false, Doors::Toolbar);
+    w.setListPattern(QStringLiteral("*.zip"));
+    w.setKindPanel(KindPanelAlignment::Centred, QStringLiteral("*.zip"));
+    w.setCommandsEnabled(
+        {FileCommand::Diz, FileCommand::Test, FileCommand::Nfo, FileCommand::Install, FileCommand::Delete}, false,
+        Doors::Menu);
+    removeNfoCopies(c);
+    deselectAll(w);
+}
+
+void InstallFiles(CommandContext &c)
+{
+    WindowSurface &w = c.window;
+    ProgramState &s = c.state;
+    w.setCommandsEnabled({FileCommand::Install, FileCommand::Diz}, false);
+    s.SetFound.fill(false);
+    w.setFolderPanelLook(FolderPanelLook::Progress);
+    const auto kind = w.pressedKind();
+    if (kind == ArchiveKind::Rar || kind == ArchiveKind::Ace) {
+        InstallVolumeSet(c, *kind);
+        return;
+    }
+    if (kind == ArchiveKind::Arj) {
+        c.dialogs.showError(QStringLiteral("Zelvant32 doesn't install directly from Arj's at this time"));
+        FinishInstall(c, std::nullopt);
+        return;
+    }
+
+    ShowArchiveDiz(c);
+    w.setBusyCursor(true);
+    ZipStage stage{installSourceFolder(w.treePath()), QString()};
+    int counter = 1;
+    const auto installDir = AllocateInstallDir(c.files, s.TempDrive, counter);
+    const auto free = c.disks.freeBytes(s.TempDrive.front());
+    if (!installDir || !free || selectedArchivesSize(c, stage.sourceFolder) > *free) {
+        c.dialogs.showError(QStringLiteral("Not enough free space on %1 drive to install").arg(s.TempDrive));
+        FinishInstall(c, stage.sourceFolder);
+        return;
+    }
+    stage.installDir = *installDir;
+    s.InstallDir = *installDir;
+
+    if (ExtractZipArchives(c, stage) == StageOutcome::Stop) {
+        FinishInstall(c, stage.sourceFolder);
+        return;
+    }
+    w.setFolderPanelPercent(0);
+    w.repaintFolderPanel();
+    w.setFolderPanelLook(FolderPanelLook::Idle);
+    w.setFolderPanelCaption(QStringLiteral("To: ") + stage.installDir);
+    w.setKindPanel(KindPanelAlignment::Left, QString());
+    w.setListPath(stage.installDir);
+    w.setTreePath(w.listPath());
+
+    const QString innerInstallDir = AllocateInstallDir(c.files, s.TempDrive, counter).value_or(stage.installDir);
+    s.InnerInstallDir = innerInstallDir;
+    w.processEvents();
+    w.setFolderPanelPercent(0);
+    w.setBusyCursor(true);
+
+    const InnerResult inner = ExtractInnerSet(c, stage.installDir, innerInstallDir);
+    if (inner == InnerResult::Extracted && anySetFound(s)) {
+        CopyDescriptionFiles(c, innerInstallDir);
+        w.repaintWindow();
+        for (ArchiveKind k : {ArchiveKind::Rar, ArchiveKind::Arj, ArchiveKind::Ace})
+            w.setKindPressed(k, false);
+        w.setFolderPanelPercent(0);
+        if (c.files.exists(stage.installDir)) {
+            const ExecResult removed = start(c.runner, helpercommands::removeInstallDir(stage.installDir));
+            if (!removed.succeeded())
+                reportCommandFailure(c.dialogs, removed);
+        }
+        OfferSetup(c, innerInstallDir, true);
+    } else if (inner == InnerResult::NoSet) {
+        OfferSetup(c, stage.installDir, false);
+    }
+    // After a failed extraction the first directory stays, and no setup is offered from an
+    // incomplete directory.
+    FinishInstall(c, stage.sourceFolder);
+}
+
+} // namespace zelv

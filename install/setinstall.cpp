@@ -1,0 +1,98 @@
+#include "setinstall.h"
+
+#include "archive/volumesetselection.h"
+#include "core/helpercommands.h"
+#include "installdirs.h"
+#include "platform/dospath.h"
+
+namespace zelv {
+
+QString installSourceFolder(const QString &treeFolder)
+{
+    return treeFolder.endsWith(u'\\') ? treeFolder.left(2) : treeFolder;
+}
+
+void deselectAll(WindowSurface &w)
+{
+    for (int i = 0; i < w.listCount(); ++i)
+        w.setListSelected(i, false);
+}
+
+bool runMinimised(CommandContext &c, const QString &commandLine)
+{
+    c.window.minimizeWindow();
+    const ExecResult result = c.runner.ExecCmd(commandLine);
+    c.window.processEvents();
+    c.window.restoreWindow();
+    c.window.repaintWindow();
+    if (!result.succeeded())
+        reportCommandFailure(c.dialogs, result);
+    return result.succeeded();
+}
+
+void FinishSetInstall(CommandContext &c, const QString &sourceFolder)
+{
+    WindowSurface &w = c.window;
+    w.setFolderPanelPercent(0);
+    if (sourceFolder.isEmpty() || !c.files.exists(sourceFolder) || !w.setTreePath(sourceFolder))
+        w.setTreePath(QStringLiteral("c:\\"));
+    w.setListPath(w.treePath());
+    w.setBusyCursor(false);
+    w.viewer().close();
+    w.setCommandsEnabled({FileCommand::Nfo, FileCommand::Install, FileCommand::Test}, false, Doors::Toolbar);
+    w.setCommandsEnabled({FileCommand::Diz, FileCommand::Nfo, FileCommand::Install, FileCommand::Test}, false,
+                         Doors::Menu);
+    deselectAll(w);
+}
+
+void InstallVolumeSet(CommandContext &c, ArchiveKind kind)
+{
+    const bool rar = kind == ArchiveKind::Rar;
+    WindowSurface &w = c.window;
+    w.viewer().close();
+    w.setBusyCursor(true);
+    const QString sourceFolder = installSourceFolder(w.treePath());
+    int counter = 1;
+    const auto installDir = AllocateInstallDir(c.files, c.state.TempDrive, counter);
+    // Nothing to compare with yet: the helper checks the set's unpacked size against the drive.
+    const auto free = c.disks.freeBytes(c.state.TempDrive.front());
+    if (!installDir || !free || *free < 0) {
+        c.dialogs.showError(QStringLiteral("Not enough free space on %1 drive to install").arg(c.state.TempDrive));
+        FinishSetInstall(c, sourceFolder);
+        return;
+    }
+    c.state.InstallDir = *installDir;
+
+    const QStringList patterns = rar ? QStringList{QStringLiteral("*.R??"), QStringLiteral("*.0??")}
+                                     : QStringList{QStringLiteral("*.ACE"), QStringLiteral("*.C??")};
+    const bool candidates = std::any_of(patterns.begin(), patterns.end(), [&](const QString &p) {
+        return !c.files.listMatching(dospath::join(sourceFolder, p), hostfs::EntryKind::Files).isEmpty();
+    });
+    if (!candidates) {
+        FinishSetInstall(c, sourceFolder);
+        return;
+    }
+    w.setKindPanel(KindPanelAlignment::Centred, w.kindPanelCaption());
+    selectVolumeSet(c, kind);
+    if (!c.state.SetFound[kind]) {
+        c.dialogs.showError(rar ? QStringLiteral("Thats not a valid .Rar file")
+                                : QStringLiteral("Thats not a valid .Ace file"));
+        FinishSetInstall(c, sourceFolder);
+        return;
+    }
+    if (!c.files.makeDirectory(*installDir)) {
+        c.dialogs.showError(QStringLiteral("%1 could not be created").arg(*installDir));
+        FinishSetInstall(c, sourceFolder);
+        return;
+    }
+    w.setKindPanel(KindPanelAlignment::Centred, rar ? QStringLiteral("*.rar") : QStringLiteral("*.ace"));
+    w.setFolderPanelLook(FolderPanelLook::Idle);
+    w.setFolderPanelCaption(QStringLiteral("Installed to: ") + *installDir);
+    const QString firstVolume = c.state.NameList.value(1);
+    const HelperCommand command = rar ? helpercommands::rarSetInstall(sourceFolder, firstVolume, *installDir)
+                                      : helpercommands::aceSetInstall(sourceFolder, firstVolume, *installDir);
+    runMinimised(c, command.commandLine);
+    FinishSetInstall(c, sourceFolder);
+}
+
+} // namespace zelv

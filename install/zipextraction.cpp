@@ -1,0 +1,53 @@
+#include "zipextraction.h"
+
+#include "archive/zipengine.h"
+#include "platform/dospath.h"
+
+namespace zelv {
+
+QString zipStageCaption(const QString &name, int index, int count)
+{
+    return u' ' + name.toLower() + QStringLiteral("   ") + u' ' + QString::number(index) + QStringLiteral(" of") +
+           u' ' + QString::number(count);
+}
+
+StageOutcome ExtractZipArchives(CommandContext &c, ZipStage &stage)
+{
+    WindowSurface &w = c.window;
+    for (int i = 1; i <= c.state.NameCount; ++i) {
+        const QString name = c.state.NameList.value(i);
+        w.setKindPanel(KindPanelAlignment::Left, zipStageCaption(name, i, c.state.NameCount));
+        c.zip.setFilesToProcess(QStringLiteral("*.*\r"));
+        c.zip.setUnzipToFolder(stage.installDir);
+        c.zip.setZipFilename(dospath::join(stage.sourceFolder, name));
+        const qint16 code = c.zip.extract(0);
+        if (code == ZipAborted)
+            return StageOutcome::Stop;
+        if (code != ZipDone) {
+            w.processEvents();
+            stage.sourceFolder = stage.sourceFolder.toLower();
+            const QString codeText = u' ' + QString::number(code);
+            const QString where = QStringLiteral("\n") + dospath::join(stage.sourceFolder, name);
+            if (code == ZipCrcError || code == ZipDataError || code == ZipUnsupported) {
+                c.dialogs.showError(QStringLiteral("Zip CRC error - #") + codeText + where);
+                return StageOutcome::Stop;
+            }
+            if (code == ZipStructureError) {
+                c.dialogs.showError(QStringLiteral("Zip structure error - #") + codeText + where);
+                return StageOutcome::Stop;
+            }
+        }
+        w.setFolderPanelPercent(0);
+    }
+    return StageOutcome::GoOn;
+}
+
+void CopyDescriptionFiles(CommandContext &c, const QString &innerInstallDir)
+{
+    c.zip.setFilesToProcess(QStringLiteral("*.diz\r*.nfo"));
+    c.zip.setUnzipToFolder(innerInstallDir);
+    c.zip.setZipFilename(c.state.FirstArchivePath);
+    c.zip.extract(0);
+}
+
+} // namespace zelv

@@ -1,0 +1,341 @@
+// The install command against a scripted window, with the real helpers and the real zip
+// engine, on releases the tests make: zip disks holding a RAR, ARJ or ACE set or plain files,
+// the free-space edge, zip errors, a failing helper, the ARJ refusal and the direct RAR and ACE
+// installs, each with the window's state afterwards.
+#include "install/installpipeline.h"
+#include "support/commandworld.h"
+#include "support/setwriters.h"
+#include "support/zipmaker.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace zelv;
+using test::SetMember;
+using test::ZipEntry;
+
+namespace {
+
+const QByteArray kSetup = test::patternBytes(30000, 5);
+const QByteArray kData = test::patternBytes(50000, 9);
+
+struct Install : test::CommandWorld {
+    Install()
+    {
+        for (const char *helper : {"wrar.exe", "warj.pif", "wace.pif", "ace.pif", "killd.pif"})
+            world.installHelper(QString::fromLatin1(helper));
+        world.makeFolder(source());
+        window.setTreePath(QStringLiteral("C:\\Rel"));
+        window.setListPath(QStringLiteral("C:\\Rel"));
+    }
+    QString source() const { return world.onDrive(u'c', QStringLiteral("Rel")); }
+    QString onC(const QString &relative) const { return world.onDrive(u'c', relative); }
+
+    // Zip disks named disk1.zip, disk2.zip, ... that share the files between them; the first
+    // also holds the release's description.
+    void makeDisks(const QList<QPair<QByteArray, QByteArray>> &files, int disks = 2)
+    {
+        QList<QList<ZipEntry>> entries(disks);
+        entries[0] << ZipEntry::file("FILE_ID.DIZ", "Prog 1.0 release") << ZipEntry::file("prog.nfo", "notes");
+        for (int i = 0; i < files.size(); ++i)
+            entries[i % disks] << ZipEntry::file(files[i].first, files[i].second, ZipEntry::Method::Store);
+        for (int d = 0; d < disks; ++d)
+            QVERIFY(test::writeZip(source() + QStringLiteral("/disk%1.zip").arg(d + 1), entries[d]));
+        selectAll();
+    }
+    void selectAll()
+    {
+        window.setListPattern(QStringLiteral("*.zip"));
+        for (int i = 0; i < window.listCount(); ++i)
+            window.setListSelected(i, true);
+    }
+    // The volumes of a set written into a scratch folder, as (name, bytes) pairs.
+    static QList<QPair<QByteArray, QByteArray>> volumes(const QStringList &paths)
+    {
+        QList<QPair<QByteArray, QByteArray>> out;
+        for (const QString &p : paths)
+            out.append({QFileInfo(p).fileName().toUtf8(), test::readBytes(p)});
+        return out;
+    }
+    void checkEndState()
+    {
+        QCOMPARE(window.pressedKind(), std::optional(ArchiveKind::Zip));
+        QCOMPARE(window.listPattern(), QStringLiteral("*.zip"));
+        QCOMPARE(window.kindPanelCaption(), QStringLiteral("*.zip"));
+        QCOMPARE(window.treePath().toLower(), QStringLiteral("c:\\rel"));
+        QVERIFY(window.selectedNames().isEmpty());
+        QVERIFY(!window.viewer().isVisible());
+        QVERIFY(!window.commandEnabled(FileCommand::Install, Doors::Both));
+        // The .nfo copies the description step left in the program folder are gone.
+        QCOMPARE(QDir(world.programFolder()).entryList({QStringLiteral("*.nfo")}, QDir::Files), QStringList());
+    }
+};
+
+QList<SetMember> setMembers() { return {SetMember::file("setup.exe", kSetup), SetMember::file("data.bin", kData)}; }
+
+} // namespace
+
+Q_DECLARE_METATYPE(ArchiveKind)
+
+class TestInstall : public QObject {
+    Q_OBJECT
+private slots:
+    void innerSets_data();
+    void innerSets();
+    void failingHelperKeepsTheFirstDirectory();
+    void freeSpace_data();
+    void freeSpace();
+    void zipErrors_data();
+    void zipErrors();
+    void arjIsRefused();
+    void directSets_data();
+    void directSets();
+    void takenNamesAreSkipped();
+};
+
+void TestInstall::innerSets_data()
+{
+    QTest::addColumn<QString>("kind"); // what the zip disks hold
+    QTest::addColumn<QString>("finalDir");
+    // clang-format off
+    QTest::newRow("a RAR set") << "rar" << "c:\\Zelv002";
+    QTest::newRow("an ACE set") << "ace" << "c:\\Zelv002";
+    QTest::newRow("an ARJ set, one run per volume") << "arj" << "c:\\Zelv002";
+    QTest::newRow("a RAR and an ARJ set: only the RAR set") << "rar+arj" << "c:\\Zelv002";
+    QTest::newRow(".000 files that are not RAR: the ARJ test runs on them") << "fake000+arj" << "c:\\Zelv002";
+    QTest::newRow("plain files") << "plain" << "c:\\Zelv001";
+    // clang-format on
+}
+
+void TestInstall::innerSets()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, finalDir);
+    const bool inner = kind != u"plain";
+    Install t;
+    QTemporaryDir scratch;
+    QList<QPair<QByteArray, QByteArray>> files;
+    if (kind.contains(u"rar")) {
+        const auto v = test::writeRarSet(scratch.path(), QStringLiteral("prog"), test::RarFormat::Rar4,
+                                         test::VolumeNaming::Old, setMembers(), 30000);
+        QVERIFY(v);
+        files << Install::volumes(*v);
+    }
+    if (kind == u"ace") {
+        const auto v = test::writeAceSet(scratch.path(), QStringLiteral("prog"), setMembers(), 30000);
+        QVERIFY(v);
+        files << Install::volumes(*v);
+    }
+    if (kind.contains(u"arj")) {
+        if (QStandardPaths::findExecutable(QStringLiteral("arj")).isEmpty())
+            QSKIP("arj is not installed");
+        t.world.writeFile(scratch.filePath(QStringLiteral("in/setup.exe")), kSetup);
+        t.world.writeFile(scratch.filePath(QStringLiteral("in/data.bin")), kData);
+        QProcess arj;
+        arj.setWorkingDirectory(scratch.filePath(QStringLiteral("in")));
+        arj.setStandardInputFile(QProcess::nullDevice());
+        arj.start(QStringLiteral("arj"),
+                  {QStringLiteral("a"), QStringLiteral("-v30k"), QStringLiteral("-m0"), QStringLiteral("-y"),
+                   QStringLiteral("../prog.arj"), QStringLiteral("setup.exe"), QStringLiteral("data.bin")});
+        QVERIFY(arj.waitForFinished(60000));
+        files << Install::volumes({scratch.filePath(QStringLiteral("prog.arj")),
+                                   scratch.filePath(QStringLiteral("prog.a01")),
+                                   scratch.filePath(QStringLiteral("prog.a02"))});
+    }
+    if (kind.contains(u"fake000"))
+        files << QPair<QByteArray, QByteArray>{"notes.000", "not a volume"};
+    if (kind == u"plain")
+        files << QPair<QByteArray, QByteArray>{"setup.exe", kSetup} << QPair<QByteArray, QByteArray>{"data.bin", kData};
+    t.makeDisks(files);
+    t.dialogs.queueAnswers({MessageAnswer::No});
+
+    InstallFiles(t.context);
+
+    QCOMPARE(t.dialogs.shownTexts(), QStringList{QStringLiteral("   Run Setup.exe?   ")});
+    QCOMPARE(t.window.folderPanelCaption(), QStringLiteral("Found ") + finalDir + QStringLiteral("\\Setup.exe"));
+    const QString final = t.onC(finalDir.mid(3));
+    QCOMPARE(test::readBytes(final + QStringLiteral("/setup.exe")), kSetup);
+    QCOMPARE(test::readBytes(final + QStringLiteral("/data.bin")), kData);
+    if (inner) {
+        QVERIFY(!QFileInfo::exists(t.onC(QStringLiteral("Zelv001"))));
+        // The first disk's description files came along.
+        QCOMPARE(test::readBytes(final + QStringLiteral("/FILE_ID.DIZ")), QByteArray("Prog 1.0 release"));
+        QVERIFY(QFileInfo::exists(final + QStringLiteral("/prog.nfo")));
+    }
+    QCOMPARE(t.state.InstallDir, QStringLiteral("c:\\Zelv001"));
+    t.checkEndState();
+}
+
+void TestInstall::failingHelperKeepsTheFirstDirectory()
+{
+    Install t;
+    QTemporaryDir scratch;
+    const auto v = test::writeRarSet(scratch.path(), QStringLiteral("prog"), test::RarFormat::Rar4,
+                                     test::VolumeNaming::Old, setMembers(), 30000);
+    QVERIFY(v && v->size() >= 3);
+    QStringList kept = *v;
+    kept.removeAt(1); // prog.r00 is missing from the disks
+    t.makeDisks(Install::volumes(kept));
+
+    InstallFiles(t.context);
+
+    const QStringList texts = t.dialogs.shownTexts();
+    QCOMPARE(texts.size(), 1);
+    QCOMPARE(texts[0], QStringLiteral("The command\n\nwrar.exe x -o+ -y c:\\Zelv001\\prog.rar c:\\Zelv002\n\n"
+                                      "failed: wrar.exe: Missing volume c:\\Zelv001\\prog.r00"));
+    // What the disks held stays for the person; no setup is offered from the second directory.
+    QVERIFY(QFileInfo::exists(t.onC(QStringLiteral("Zelv001/prog.rar"))));
+    QCOMPARE(test::entriesBelow(t.onC(QStringLiteral("Zelv002"))), QStringList());
+    t.checkEndState();
+}
+
+void TestInstall::freeSpace_data()
+{
+    QTest::addColumn<int>("spare"); // free bytes beyond the disks' total
+    QTest::addColumn<bool>("installs");
+    QTest::newRow("exactly the disks' size") << 0 << true;
+    QTest::newRow("one byte short") << -1 << false;
+}
+
+void TestInstall::freeSpace()
+{
+    QFETCH(int, spare);
+    QFETCH(bool, installs);
+    Install t;
+    t.makeDisks({{"readme.txt", "hello"}});
+    t.disks.bytes = QFileInfo(t.source() + QStringLiteral("/disk1.zip")).size() +
+                    QFileInfo(t.source() + QStringLiteral("/disk2.zip")).size() + spare;
+
+    InstallFiles(t.context);
+
+    QCOMPARE(QFileInfo::exists(t.onC(QStringLiteral("Zelv001/readme.txt"))), installs);
+    QCOMPARE(t.dialogs.shownTexts(),
+             installs ? QStringList() : QStringList{QStringLiteral("Not enough free space on c drive to install")});
+    t.checkEndState();
+}
+
+void TestInstall::zipErrors_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("CRC") << "crc"
+                         << "Zip CRC error - # 100\nc:\\rel\\Disk2.zip";
+    QTest::newRow("structure") << "cut"
+                               << "Zip structure error - # 110\nc:\\rel\\Disk2.zip";
+}
+
+void TestInstall::zipErrors()
+{
+    QFETCH(QString, damage);
+    QFETCH(QString, message);
+    Install t;
+    QVERIFY(test::writeZip(t.source() + QStringLiteral("/Disk1.zip"), {ZipEntry::file("one.txt", "first disk")}));
+    const QString second = t.source() + QStringLiteral("/Disk2.zip");
+    QVERIFY(test::writeZip(second, {ZipEntry::file("two.bin", kData, ZipEntry::Method::Store)}));
+    QVERIFY(test::writeZip(t.source() + QStringLiteral("/Disk3.zip"), {ZipEntry::file("three.txt", "third disk")}));
+    if (damage == u"crc")
+        QVERIFY(test::flipByte(second, 20000));
+    else
+        QVERIFY(test::cutFile(second, 1000));
+    t.selectAll();
+
+    InstallFiles(t.context);
+
+    QCOMPARE(t.dialogs.shownTexts(), QStringList{message});
+    // What the first disk gave stays; the third disk was never opened.
+    QVERIFY(QFileInfo::exists(t.onC(QStringLiteral("Zelv001/one.txt"))));
+    QVERIFY(!QFileInfo::exists(t.onC(QStringLiteral("Zelv001/three.txt"))));
+    t.checkEndState();
+    QCOMPARE(t.window.treePath(), QStringLiteral("c:\\rel"));
+}
+
+void TestInstall::arjIsRefused()
+{
+    Install t;
+    t.makeDisks({{"readme.txt", "hello"}});
+    t.window.pressOnly(ArchiveKind::Arj);
+
+    InstallFiles(t.context);
+
+    QCOMPARE(t.dialogs.shownTexts(),
+             QStringList{QStringLiteral("Zelvant32 doesn't install directly from Arj's at this time")});
+    QVERIFY(!QFileInfo::exists(t.onC(QStringLiteral("Zelv001"))));
+    QCOMPARE(t.window.pressedKind(), std::optional(ArchiveKind::Zip));
+    QCOMPARE(t.window.listPattern(), QStringLiteral("*.zip"));
+}
+
+void TestInstall::directSets_data()
+{
+    QTest::addColumn<ArchiveKind>("kind");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("RAR") << ArchiveKind::Rar << true << "";
+    QTest::newRow("ACE") << ArchiveKind::Ace << true << "";
+    QTest::newRow("RAR-like files that are no RAR") << ArchiveKind::Rar << false << "Thats not a valid .Rar file";
+    QTest::newRow("ACE-like files that are no ACE") << ArchiveKind::Ace << false << "Thats not a valid .Ace file";
+}
+
+void TestInstall::directSets()
+{
+    QFETCH(ArchiveKind, kind);
+    QFETCH(bool, valid);
+    QFETCH(QString, message);
+    Install t;
+    const bool rar = kind == ArchiveKind::Rar;
+    if (valid) {
+        const auto v = rar ? test::writeRarSet(t.source(), QStringLiteral("prog"), test::RarFormat::Rar5,
+                                               test::VolumeNaming::Old, setMembers(), 30000)
+                           : test::writeAceSet(t.source(), QStringLiteral("prog"), setMembers(), 30000);
+        QVERIFY(v);
+    } else {
+        t.world.writeFile(t.source() + (rar ? QStringLiteral("/prog.000") : QStringLiteral("/prog.c00")), "plain");
+    }
+    t.window.pressOnly(kind);
+    t.window.setListPattern(archiveKindInfo(kind).listingFilter);
+    t.window.setKindPanel(KindPanelAlignment::Centred, archiveKindInfo(kind).label);
+    t.window.setCommandsEnabled({FileCommand::Delete}, true, Doors::Menu);
+
+    InstallFiles(t.context);
+
+    QCOMPARE(t.dialogs.shownTexts(), message.isEmpty() ? QStringList() : QStringList{message});
+    if (valid) {
+        QCOMPARE(test::readBytes(t.onC(QStringLiteral("Zelv001/setup.exe"))), kSetup);
+        QCOMPARE(test::readBytes(t.onC(QStringLiteral("Zelv001/data.bin"))), kData);
+        QCOMPARE(t.window.folderPanelCaption(), QStringLiteral("Installed to: c:\\Zelv001"));
+        QCOMPARE(t.window.kindPanelCaption(), rar ? QStringLiteral("*.rar") : QStringLiteral("*.ace"));
+    } else {
+        QVERIFY(!QFileInfo::exists(t.onC(QStringLiteral("Zelv001"))));
+    }
+    // The kind stays; the delete item keeps its state; nothing is selected.
+    QCOMPARE(t.window.pressedKind(), std::optional(kind));
+    QVERIFY(t.window.commandEnabled(FileCommand::Delete, Doors::Menu));
+    QVERIFY(t.window.selectedNames().isEmpty());
+    QCOMPARE(t.window.treePath(), QStringLiteral("C:\\Rel"));
+}
+
+void TestInstall::takenNamesAreSkipped()
+{
+    Install t;
+    t.world.writeFile(t.onC(QStringLiteral("Zelv001")), "a plain file takes the name");
+    t.world.makeFolder(t.onC(QStringLiteral("Zelv003")));
+    QTemporaryDir scratch;
+    const auto v = test::writeRarSet(scratch.path(), QStringLiteral("prog"), test::RarFormat::Rar4,
+                                     test::VolumeNaming::Old, setMembers(), 30000);
+    QVERIFY(v);
+    t.makeDisks(Install::volumes(*v));
+    t.dialogs.queueAnswers({MessageAnswer::No});
+
+    InstallFiles(t.context);
+
+    QCOMPARE(t.state.InstallDir, QStringLiteral("c:\\Zelv002"));
+    QCOMPARE(t.state.InnerInstallDir, QStringLiteral("c:\\Zelv004"));
+    QCOMPARE(test::readBytes(t.onC(QStringLiteral("Zelv004/data.bin"))), kData);
+    QVERIFY(!QFileInfo::exists(t.onC(QStringLiteral("Zelv002"))));
+}
+
+QTEST_GUILESS_MAIN(TestInstall)
+#include "tst_install.moc"
