@@ -254,3 +254,32 @@ void InstallFiles(CommandContext &c)
 }
 
 } // namespace zelv
+
+namespace zelv {
+
+void InstallDroppedFiles(CommandContext &c, const QStringList &dosPaths)
+{
+    WindowSurface &w = c.window;
+    if (dosPaths.isEmpty())
+        return;
+    w.setTreePath(dospath::folderOf(dosPaths.first()));
+    w.setListPath(w.treePath());
+    w.processEvents();
+    deselectAll(w);
+    for (const QString &path : dosPaths) {
+        const QString name = dospath::nameOf(path);
+        if (name.right(3).toUpper() != u"ZIP")
+            continue;
+        for (int i = 0; i < w.listCount(); ++i)
+            if (w.listItem(i).toUpper() == name.toUpper()) {
+                w.setListSelected(i, true);
+                break;
+            }
+    }
+    const QStringList selected = w.selectedNames();
+    for (int i = 0; i < selected.size(); ++i)
+        c.state.setName(i + 1, selected[i]);
+    InstallFiles(c);
+}
+
+} // namespace zelv

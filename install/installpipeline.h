@@ -10,6 +10,10 @@ namespace zelv {
 
 void InstallFiles(CommandContext &c);
 
+// Files dropped on the window (DOS paths): the list moves to the first one's folder, the zip
+// files among them that the list shows are selected, and the install runs on them.
+void InstallDroppedFiles(CommandContext &c, const QStringList &dosPaths);
+
 // Offers to start setup.exe when folder holds one. After a volume set was extracted the view
 // first moves to that folder.
 void OfferSetup(CommandContext &c, const QString &folder, bool showFolder);

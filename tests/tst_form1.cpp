@@ -3,6 +3,7 @@
 #include "archive/xceedzip.h"
 #include "core/settingsfile.h"
 #include "support/scripteddialogs.h"
+#include "support/setwriters.h"
 #include "support/testworld.h"
 #include "support/zipmaker.h"
 #include "ui/aboutwindow.h"
@@ -19,9 +20,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMenu>
+#include <QMimeData>
 #include <QProcess>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
@@ -111,6 +114,7 @@ private slots:
     void exitFromTheToolbarSaves();
     void escapeAndZipProgress();
     void releaseNotesFromTheWindow();
+    void installByDroppingDisks();
 };
 
 void TestForm1::layoutFigures()
@@ -634,6 +638,56 @@ void TestForm1::releaseNotesFromTheWindow()
     QVERIFY(!viewer->isVisible());
     qunsetenv("ZELV_NOTEPAD_REPORT");
     qunsetenv("ZELV_NOTEPAD_QUIT");
+}
+
+void TestForm1::installByDroppingDisks()
+{
+    // Zip disks holding a RAR set, dropped on the window with a file of another kind: the disks
+    // install, the set goes to the second directory, the setup question is answered No, and the
+    // window is back on the folder with the zip kind.
+    Fixture f;
+    for (const char *helper : {"wrar.exe", "warj.pif", "wace.pif"})
+        f.world.installHelper(QString::fromLatin1(helper));
+    QTemporaryDir scratch;
+    const auto volumes =
+        test::writeRarSet(scratch.path(), QStringLiteral("prog"), test::RarFormat::Rar4, test::VolumeNaming::Old,
+                          {test::SetMember::file("setup.exe", test::patternBytes(40000, 1)),
+                           test::SetMember::file("game.dat", test::patternBytes(60000, 2))},
+                          40000);
+    QVERIFY(volumes && volumes->size() == 3);
+    QList<ZipEntry> disk1{ZipEntry::file("file_id.diz", "Prog 1.0")}, disk2;
+    for (int i = 0; i < volumes->size(); ++i)
+        (i == 0 ? disk1 : disk2) << ZipEntry::file(QFileInfo(volumes->at(i)).fileName().toUtf8(),
+                                                   test::readBytes(volumes->at(i)));
+    const QString dl = f.world.onDrive(u'c', QStringLiteral("dl"));
+    QVERIFY(test::writeZip(dl + QStringLiteral("/disk1.zip"), disk1));
+    QVERIFY(test::writeZip(dl + QStringLiteral("/disk2.zip"), disk2));
+    f.world.writeFile(dl + QStringLiteral("/notes.txt"), "not a disk");
+    f.writeSettings(QStringLiteral("C:\\"));
+    Form1 &form = f.make();
+    QCOMPARE(form.Form_Load(), StartupOutcome::Completed);
+    f.dialogs.queueAnswers({MessageAnswer::No});
+
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(dl + QStringLiteral("/disk1.zip")),
+                  QUrl::fromLocalFile(dl + QStringLiteral("/notes.txt")),
+                  QUrl::fromLocalFile(dl + QStringLiteral("/disk2.zip"))});
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&form, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&form, &drop);
+
+    QCOMPARE(f.dialogs.shownTexts(), QStringList{QStringLiteral("   Run Setup.exe?   ")});
+    const QString second = f.world.onDrive(u'c', QStringLiteral("Zelv002"));
+    QCOMPARE(test::readBytes(second + QStringLiteral("/game.dat")), test::patternBytes(60000, 2));
+    QCOMPARE(test::readBytes(second + QStringLiteral("/file_id.diz")), QByteArray("Prog 1.0"));
+    QVERIFY(!QFileInfo::exists(f.world.onDrive(u'c', QStringLiteral("Zelv001"))));
+    QCOMPARE(form.pressedKind(), std::optional(ArchiveKind::Zip));
+    QCOMPARE(form.listPattern(), QStringLiteral("*.zip"));
+    QCOMPARE(form.treePath().toLower(), QStringLiteral("c:\\dl"));
+    QVERIFY(form.selectedNames().isEmpty());
+    QCOMPARE(part<StatusPanel>(form, "SSPanel3")->caption(), QStringLiteral("c:\\dl"));
 }
 
 QTEST_MAIN(TestForm1)

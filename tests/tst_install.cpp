@@ -95,6 +95,7 @@ private slots:
     void directSets_data();
     void directSets();
     void takenNamesAreSkipped();
+    void droppedFiles();
 };
 
 void TestInstall::innerSets_data()
@@ -335,6 +336,24 @@ void TestInstall::takenNamesAreSkipped()
     QCOMPARE(t.state.InnerInstallDir, QStringLiteral("c:\\Zelv004"));
     QCOMPARE(test::readBytes(t.onC(QStringLiteral("Zelv004/data.bin"))), kData);
     QVERIFY(!QFileInfo::exists(t.onC(QStringLiteral("Zelv002"))));
+}
+
+void TestInstall::droppedFiles()
+{
+    // a.zip and b.rar dropped from another folder: the list moves there, only a.zip is
+    // selected and installed.
+    Install t;
+    const QString other = t.onC(QStringLiteral("Other"));
+    QVERIFY(test::writeZip(other + QStringLiteral("/a.zip"), {ZipEntry::file("from-a.txt", "a")}));
+    QVERIFY(test::writeZip(other + QStringLiteral("/c.zip"), {ZipEntry::file("from-c.txt", "c")}));
+    t.world.writeFile(other + QStringLiteral("/b.rar"), "Rar!");
+    t.window.setListPattern(QStringLiteral("*.zip"));
+
+    InstallDroppedFiles(t.context, {QStringLiteral("C:\\Other\\a.zip"), QStringLiteral("C:\\Other\\b.rar")});
+
+    QCOMPARE(test::entriesBelow(t.onC(QStringLiteral("Zelv001"))), QStringList{"from-a.txt"});
+    QCOMPARE(t.window.treePath(), QStringLiteral("C:\\Other"));
+    QVERIFY(t.window.selectedNames().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestInstall)

@@ -49,6 +49,7 @@ Form1::Form1(const Form1Context &context, QWidget *parent)
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Zelvant32"));
     setWindowIcon(artworkIcon(QStringLiteral("app")));
+    setAcceptDrops(true);
 
     if (context.dialogs) {
         m_dialogs = context.dialogs;

@@ -126,6 +126,7 @@ public:
 public slots:
     // Menu items
     void install_Click();
+    void FMDrop1_DropFiles(const QStringList &dosPaths);
     void test_Click();
     void Diz_Click();
     void dnfo_Click();
@@ -158,6 +159,9 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    // Files dragged from the desktop's file manager: dropping zip files installs them.
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
     void showEvent(QShowEvent *event) override;

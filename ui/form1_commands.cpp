@@ -13,7 +13,10 @@
 #include "widgets/keyedtoolbar.h"
 #include "widgets/statuspanel.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
 
 namespace zelv {
@@ -131,6 +134,39 @@ void Form1::dnfo_Click() { ShowNextNfo(context()); }
 // do nothing.
 
 void Form1::install_Click() { InstallFiles(context()); }
+
+void Form1::FMDrop1_DropFiles(const QStringList &dosPaths) { InstallDroppedFiles(context(), dosPaths); }
+
+void Form1::dragEnterEvent(QDragEnterEvent *event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (std::any_of(urls.begin(), urls.end(), [](const QUrl &u) { return u.isLocalFile(); }))
+        event->acceptProposedAction();
+}
+
+void Form1::dropEvent(QDropEvent *event)
+{
+    // Only files on one of the program's drives can be named to the install.
+    QStringList dosPaths;
+    QStringList elsewhere;
+    for (const QUrl &url : event->mimeData()->urls()) {
+        if (!url.isLocalFile())
+            continue;
+        const QString host = url.toLocalFile();
+        if (const auto dos = m_files.drives().toDos(host))
+            dosPaths << *dos;
+        else
+            elsewhere << host;
+    }
+    event->acceptProposedAction();
+    if (dosPaths.isEmpty()) {
+        if (!elsewhere.isEmpty())
+            context().dialogs.showError(
+                QStringLiteral("%1 is on none of the drives Zelvant32 knows").arg(elsewhere.first()));
+        return;
+    }
+    FMDrop1_DropFiles(dosPaths);
+}
 void Form1::delete_Click() {}
 void Form1::temp_Click() {}
 void Form1::dtemp_Click() {}
