@@ -22,6 +22,7 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <unistd.h>
 #include <zip.h>
 
 using namespace zelv;
@@ -152,6 +153,9 @@ int main(int argc, char *argv[])
         double mine = 0, theirs = 0;
         for (int side = 0; side < 2; ++side) {
             const bool oursFirst = round % 2 == 0;
+            // What the other side wrote goes to the disk first, so that neither pays for the
+            // other's writeback.
+            sync();
             QElapsedTimer t;
             if ((side == 0) == oursFirst) {
                 form.setListPath(QStringLiteral("C:\\dl"));
