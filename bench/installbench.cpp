@@ -171,9 +171,9 @@ int main(int argc, char *argv[])
                 for (int d = 1; d <= 3; ++d)
                     ok = ok && run(QStringLiteral("bsdtar"),
                                    {QStringLiteral("-xf"), c + QStringLiteral("/dl/disk%1.zip").arg(d)}, peerZip);
-                ok = ok && run(QStringLiteral("unar"), {QStringLiteral("-o"), peerOut, QStringLiteral("-f"),
-                                                        QStringLiteral("-D"), QStringLiteral("-q"),
-                                                        peerZip + QStringLiteral("/release.part01.rar")});
+                ok = ok && run(QStringLiteral("unar"),
+                               {QStringLiteral("-o"), peerOut, QStringLiteral("-f"), QStringLiteral("-D"),
+                                QStringLiteral("-q"), peerZip + QStringLiteral("/release.part01.rar")});
                 theirs = double(t.nsecsElapsed()) / 1e6;
                 if (!ok) {
                     out << "the bare tools failed" << Qt::endl;

@@ -96,6 +96,8 @@ private slots:
     void directSets();
     void takenNamesAreSkipped();
     void droppedFiles();
+    void setupAnsweredYes();
+    void zipStageCaptions();
 };
 
 void TestInstall::innerSets_data()
@@ -354,6 +356,43 @@ void TestInstall::droppedFiles()
     QCOMPARE(test::entriesBelow(t.onC(QStringLiteral("Zelv001"))), QStringList{"from-a.txt"});
     QCOMPARE(t.window.treePath(), QStringLiteral("C:\\Other"));
     QVERIFY(t.window.selectedNames().isEmpty());
+}
+
+void TestInstall::setupAnsweredYes()
+{
+    // A Windows setup program without wine: the person is told why it does not start, and the
+    // install directory stays.
+    if (!QStandardPaths::findExecutable(QStringLiteral("wine")).isEmpty())
+        QSKIP("wine is installed here; the setup program would really start");
+    Install t;
+    t.makeDisks({{"setup.exe", "MZ windows program"}}, 1);
+    t.dialogs.queueAnswers({MessageAnswer::Yes});
+
+    InstallFiles(t.context);
+
+    const QStringList texts = t.dialogs.shownTexts();
+    QCOMPARE(texts.size(), 2);
+    QCOMPARE(texts[1], QStringLiteral("The command\n\nc:\\Zelv001\\setup.exe\n\ncould not be started: "
+                                      "c:\\Zelv001\\setup.exe is a Windows program and wine is not installed"));
+    QVERIFY(QFileInfo::exists(t.onC(QStringLiteral("Zelv001/setup.exe"))));
+}
+
+void TestInstall::zipStageCaptions()
+{
+    Install t;
+    QVERIFY(test::writeZip(t.source() + QStringLiteral("/A.ZIP"), {ZipEntry::file("a.txt", "a")}));
+    QVERIFY(test::writeZip(t.source() + QStringLiteral("/b.zip"), {ZipEntry::file("b.txt", "b")}));
+    QVERIFY(test::writeZip(t.source() + QStringLiteral("/c.zip"), {}));
+    t.selectAll();
+
+    InstallFiles(t.context);
+
+    // Each archive in lower case with its number; an archive with nothing in it is passed over.
+    const QStringList captions = t.window.steps.filter(QStringLiteral(" of 3"));
+    QCOMPARE(captions, QStringList({"kind panel  a.zip    1 of 3", "kind panel  b.zip    2 of 3",
+                                    "kind panel  c.zip    3 of 3"}));
+    QCOMPARE(test::entriesBelow(t.onC(QStringLiteral("Zelv001"))), QStringList({"a.txt", "b.txt"}));
+    QCOMPARE(t.dialogs.shownTexts(), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestInstall)
