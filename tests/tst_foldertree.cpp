@@ -228,6 +228,11 @@ void TestFolderTree::folderMadeAfterListing()
     QCOMPARE(tree.path(), QStringLiteral("C:\\Grow\\Later\\Still"));
     QVERIFY(tree.setPath(QStringLiteral("c:\\made")));
     QCOMPARE(tree.path(), QStringLiteral("C:\\Made"));
+
+    // A folder removed behind the tree's back is gone once the tree moves through its parent.
+    QVERIFY(QDir(m_world.onDrive(u'c', QStringLiteral("Grow"))).removeRecursively());
+    QVERIFY(tree.setPath(QStringLiteral("c:\\made")));
+    QVERIFY(!childNames(tree.model(), tree.currentIndex().parent()).contains(QStringLiteral("Grow")));
 }
 
 void TestFolderTree::reopeningShowsChanges()

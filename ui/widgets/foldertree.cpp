@@ -169,12 +169,6 @@ public:
         return folded;
     }
 
-    void ensureListed(Node *node)
-    {
-        if (!node->listed)
-            list(node);
-    }
-
     // Reads a folder again and merges what changed, so that open branches and the current
     // folder stay where they are.
     void relist(Node *node)
@@ -374,13 +368,10 @@ QModelIndex FolderTree::locate(const QString &dosFolder)
             return QModelIndex();
     }
     for (const QString &part : *parts) {
-        m_model->ensureListed(node);
+        // Each folder on the way is read again, so that folders made or removed since (an
+        // install's directories) show as they are.
+        m_model->relist(node);
         FolderTreeModel::Node *next = FolderTreeModel::child(node, part);
-        if (!next) {
-            // Made since the parent was read.
-            m_model->relist(node);
-            next = FolderTreeModel::child(node, part);
-        }
         if (!next)
             return QModelIndex();
         node = next;
