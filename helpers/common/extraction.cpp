@@ -1,5 +1,6 @@
 #include "extraction.h"
 
+#include "archive/sfvcheck.h"
 #include "platform/drivetable.h"
 #include "toolrun.h"
 
@@ -43,6 +44,25 @@ std::optional<HelperJob> readJob(const QStringList &arguments, const QString &us
     job.archive = *archive;
     job.destination = *destination;
     return job;
+}
+
+std::optional<QString> checkVolumesAgainstSfv(const HelperJob &job, const QStringList &volumes)
+{
+    if (volumes.isEmpty())
+        return std::nullopt;
+    // The names the volumes share ("prog.r" for prog.rar, prog.r00, ...; "prog." for one).
+    QStringList names;
+    for (const QString &v : volumes)
+        names << QFileInfo(v).fileName().toLower();
+    QString stem = names.size() == 1 ? QFileInfo(volumes.first()).completeBaseName().toLower() + u'.' : names.first();
+    for (const QString &n : names)
+        while (!n.startsWith(stem))
+            stem.chop(1);
+    const QString folder = QFileInfo(volumes.first()).absolutePath();
+    const auto fault = checkSfv(folder, sfvEntriesFor(folder, stem));
+    if (!fault)
+        return std::nullopt;
+    return describeSfvFault(*fault, job.archiveFolderDos());
 }
 
 std::optional<QString> extractChecked(const HelperJob &job, const Extraction &e)

@@ -25,6 +25,10 @@ struct HelperJob {
 // when they are not a job.
 std::optional<HelperJob> readJob(const QStringList &arguments, const QString &usage, QString *message, int *code);
 
+// The set's volumes (host paths, first first) checked against the .sfv files of their folder
+// that name them; the message of the first bad or missing volume.
+std::optional<QString> checkVolumesAgainstSfv(const HelperJob &job, const QStringList &volumes);
+
 struct Extraction {
     QList<ListedMember> members;
     QString firstVolume; // host path

@@ -121,6 +121,8 @@ int main(int argc, char *argv[])
     if (!set.fault.isEmpty())
         return fail(QStringLiteral("Damaged archive: %1").arg(set.fault));
     const QString archiveName = QFileInfo(set.volumes.first()).fileName();
+    if (const auto bad = checkVolumesAgainstSfv(*job, set.volumes))
+        return fail(*bad);
 
     QList<ListedMember> members;
     for (const AceMember &m : set.members) {

@@ -81,6 +81,9 @@ int main(int argc, char *argv[])
     const int given = int(set.volumes.indexOf(QFileInfo(job->archive).absoluteFilePath()));
     if (alreadyThere(set, given, job->destination))
         return 0;
+    // Checked once, by the first run: later runs find the set in DEST.
+    if (const auto bad = checkVolumesAgainstSfv(*job, set.volumes))
+        return fail(*bad);
 
     Extraction e;
     e.members = set.members;

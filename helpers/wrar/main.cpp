@@ -143,6 +143,8 @@ int main(int argc, char *argv[])
     if (!set.missingVolume.isEmpty())
         return fail(QStringLiteral("Missing volume %1\\%2")
                         .arg(job->archiveFolderDos(), QFileInfo(set.missingVolume).fileName()));
+    if (const auto bad = checkVolumesAgainstSfv(*job, set.volumes))
+        return fail(*bad);
     // unar follows a RAR 5 set only under the new volume names (name.part1.rar, ...): a set
     // named the old way is handed to it through links named the new way.
     QString first = set.volumes.first();

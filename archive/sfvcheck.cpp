@@ -1,0 +1,127 @@
+#include "sfvcheck.h"
+
+#include "platform/dospath.h"
+#include "platform/hostfs.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <atomic>
+#include <fcntl.h>
+#include <libdeflate.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace zelv {
+
+namespace {
+
+std::optional<quint32> crcOfFile(const QString &path)
+{
+    const int fd = open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::vector<unsigned char> buffer(1 << 20);
+    quint32 crc = 0;
+    for (;;) {
+        const ssize_t n = read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            close(fd);
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        crc = libdeflate_crc32(crc, buffer.data(), size_t(n));
+    }
+    close(fd);
+    return crc;
+}
+
+QString hex(quint32 v) { return QStringLiteral("%1").arg(v, 8, 16, QLatin1Char('0')); }
+
+} // namespace
+
+QHash<QString, quint32> sfvEntriesFor(const QString &folder, const QString &stem)
+{
+    static const QRegularExpression line(QStringLiteral(R"(^\s*(.+?)\s+([0-9A-Fa-f]{8})\s*$)"));
+    QHash<QString, quint32> all;
+    const QStringList sfvs = QDir(folder).entryList({QStringLiteral("*.sfv"), QStringLiteral("*.SFV")},
+                                                    QDir::Files | QDir::Hidden, QDir::Name);
+    for (const QString &sfv : sfvs) {
+        QFile f(folder + u'/' + sfv);
+        if (!f.open(QIODevice::ReadOnly) || f.size() > (4 << 20))
+            continue;
+        QHash<QString, quint32> mine;
+        for (const QByteArray &raw : f.readAll().split('\n')) {
+            const QString text = QString::fromLatin1(raw).trimmed();
+            if (text.isEmpty() || text.startsWith(u';'))
+                continue;
+            const auto m = line.match(text);
+            if (!m.hasMatch())
+                continue;
+            const QString name = m.captured(1).toLower();
+            if (name.startsWith(stem.toLower()))
+                mine.insert(name, m.captured(2).toUInt(nullptr, 16));
+        }
+        // Only a .sfv that names the files counts; one for other files is none of our business.
+        all.insert(mine);
+    }
+    return all;
+}
+
+std::optional<SfvFault> checkSfv(const QString &folder, const QHash<QString, quint32> &entries)
+{
+    QStringList names = entries.keys();
+    std::sort(names.begin(), names.end());
+    std::vector<std::optional<SfvFault>> faults(size_t(names.size()));
+    std::atomic<qsizetype> next{0};
+    const auto work = [&] {
+        for (qsizetype i; (i = next++) < names.size();) {
+            const QString &wanted = names[i];
+            const QString found = hostfs::findFileIgnoringCase(folder, wanted);
+            if (found.isEmpty()) {
+                faults[size_t(i)] = SfvFault{SfvFault::Kind::Missing, wanted, 0, entries[wanted]};
+                continue;
+            }
+            const QString shown = found.mid(found.lastIndexOf(u'/') + 1);
+            const auto crc = crcOfFile(found);
+            if (!crc)
+                faults[size_t(i)] = SfvFault{SfvFault::Kind::Unreadable, shown, 0, entries[wanted]};
+            else if (*crc != entries[wanted])
+                faults[size_t(i)] = SfvFault{SfvFault::Kind::Mismatch, shown, *crc, entries[wanted]};
+        }
+    };
+    // The volumes are read side by side: a CRC is faster than one reader, and so is the cache.
+    const unsigned workers = std::clamp<unsigned>(std::thread::hardware_concurrency(), 1, 4);
+    std::vector<std::thread> threads;
+    for (unsigned k = 1; k < std::min<unsigned>(workers, unsigned(names.size())); ++k)
+        threads.emplace_back(work);
+    work();
+    for (std::thread &t : threads)
+        t.join();
+    for (const auto &f : faults)
+        if (f)
+            return f;
+    return std::nullopt;
+}
+
+QString describeSfvFault(const SfvFault &fault, const QString &dosFolder)
+{
+    const QString path = dospath::join(dosFolder, fault.name);
+    switch (fault.kind) {
+    case SfvFault::Kind::Missing:
+        return QStringLiteral("Missing volume %1").arg(path);
+    case SfvFault::Kind::Unreadable:
+        return QStringLiteral("Cannot read %1").arg(path);
+    case SfvFault::Kind::Mismatch:
+        break;
+    }
+    return QStringLiteral("Bad volume %1 (CRC %2, SFV says %3)").arg(path, hex(fault.actual), hex(fault.expected));
+}
+
+} // namespace zelv
