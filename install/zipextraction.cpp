@@ -1,5 +1,6 @@
 #include "zipextraction.h"
 
+#include "archive/sfvcheck.h"
 #include "archive/zipengine.h"
 #include "platform/dospath.h"
 
@@ -11,9 +12,44 @@ QString zipStageCaption(const QString &name, int index, int count)
            u' ' + QString::number(count);
 }
 
+namespace {
+
+// The selected disks checked against the release's .sfv, before any is extracted; the first bad
+// one's name.
+std::optional<QString> badDiskBySfv(const CommandContext &c, const ZipStage &stage)
+{
+    const auto folder = c.files.hostPath(stage.sourceFolder);
+    if (!folder || c.state.NameCount < 1)
+        return std::nullopt;
+    QStringList names;
+    for (int i = 1; i <= c.state.NameCount; ++i)
+        names << c.state.NameList.value(i);
+    QString stem = names.first().toLower();
+    for (const QString &n : names)
+        while (!n.toLower().startsWith(stem))
+            stem.chop(1);
+    QHash<QString, quint32> entries;
+    const QHash<QString, quint32> listed = sfvEntriesFor(*folder, stem);
+    for (const QString &n : names)
+        if (listed.contains(n.toLower()))
+            entries.insert(n.toLower(), listed.value(n.toLower()));
+    const auto fault = checkSfv(*folder, entries);
+    if (!fault)
+        return std::nullopt;
+    return fault->name;
+}
+
+} // namespace
+
 StageOutcome ExtractZipArchives(CommandContext &c, ZipStage &stage)
 {
     WindowSurface &w = c.window;
+    if (const auto bad = badDiskBySfv(c, stage)) {
+        w.processEvents();
+        stage.sourceFolder = stage.sourceFolder.toLower();
+        c.dialogs.showError(QStringLiteral("Zip CRC error - # 100\n") + dospath::join(stage.sourceFolder, *bad));
+        return StageOutcome::Stop;
+    }
     for (int i = 1; i <= c.state.NameCount; ++i) {
         const QString name = c.state.NameList.value(i);
         w.setKindPanel(KindPanelAlignment::Left, zipStageCaption(name, i, c.state.NameCount));

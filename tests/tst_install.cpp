@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <zlib.h>
+
 using namespace zelv;
 using test::SetMember;
 using test::ZipEntry;
@@ -98,6 +100,7 @@ private slots:
     void droppedFiles();
     void setupAnsweredYes();
     void zipStageCaptions();
+    void badDiskNamedBySfv();
 };
 
 void TestInstall::innerSets_data()
@@ -393,6 +396,30 @@ void TestInstall::zipStageCaptions()
                                     "kind panel  c.zip    3 of 3"}));
     QCOMPARE(test::entriesBelow(t.onC(QStringLiteral("Zelv001"))), QStringList({"a.txt", "b.txt"}));
     QCOMPARE(t.dialogs.shownTexts(), QStringList());
+}
+
+void TestInstall::badDiskNamedBySfv()
+{
+    // The release's .sfv names a disk whose bytes changed: nothing is extracted.
+    Install t;
+    t.makeDisks({{"setup.exe", kSetup}, {"data.bin", kData}});
+    const QString second = t.source() + QStringLiteral("/disk2.zip");
+    const QByteArray good = test::readBytes(second);
+    const auto crc = [](const QByteArray &b) {
+        return QByteArray::number(quint32(crc32(0, reinterpret_cast<const Bytef *>(b.constData()), uInt(b.size()))), 16)
+            .rightJustified(8, '0');
+    };
+    t.world.writeFile(t.source() + QStringLiteral("/release.sfv"),
+                      "disk1.zip " + crc(test::readBytes(t.source() + QStringLiteral("/disk1.zip"))) +
+                          "\r\ndisk2.zip " + crc(good) + "\r\n");
+    QVERIFY(test::flipByte(second, 40));
+    t.selectAll();
+
+    InstallFiles(t.context);
+
+    QCOMPARE(t.dialogs.shownTexts(), QStringList{QStringLiteral("Zip CRC error - # 100\nc:\\rel\\disk2.zip")});
+    QVERIFY(!QFileInfo::exists(t.onC(QStringLiteral("Zelv001"))));
+    t.checkEndState();
 }
 
 QTEST_GUILESS_MAIN(TestInstall)
