@@ -2,13 +2,17 @@
 // in 15 volumes against unar and bsdtar, and warj.pif (one run per volume, as the install runs
 // it) on an ARJ set of 100 MB in 5 volumes against arj itself.
 //
-//   setbench [--rounds N] [--set rar|arj]
+//   setbench [--rounds N] [--set rar|arj|sfv]
+//
+// sfv: the check of the RAR set against a .sfv of its volumes (the helpers' own, in this
+// process) against cksfv -f on the same files. Target: at most 0.5.
 //
 // The sets are made once under the temporary folder and kept: the RAR set by the tests' stored
 // RAR writer (no free tool writes RAR), the ARJ set by arj a -v. Every round runs each contender
 // once into an empty destination, in an order that turns from round to round; the first round
 // warms the caches and is not counted. Printed: the median time of each, and the median of the
 // per-round ratios helper / fastest bare tool against the target of at most 1.15.
+#include "archive/sfvcheck.h"
 #include "support/setwriters.h"
 
 #include <QCoreApplication>
@@ -302,6 +306,55 @@ int main(int argc, char *argv[])
                       return Runs{{QStringLiteral("bsdtar"), {QStringLiteral("-xf"), first}, dest}};
                   }}},
                 bytes, rounds);
+    }
+    if (only.isEmpty() || only == u"sfv") {
+        const QString first = makeRarSet();
+        if (first.isEmpty() || QStandardPaths::findExecutable(QStringLiteral("cksfv")).isEmpty()) {
+            out << "cksfv is not installed (scripts/install-deps installs it)" << Qt::endl;
+            return 1;
+        }
+        const QString folder = QFileInfo(first).absolutePath();
+        const QString sfv = benchFolder() + QStringLiteral("/release.sfv");
+        if (!QFileInfo::exists(sfv)) {
+            QProcess make;
+            make.setWorkingDirectory(folder);
+            make.setStandardOutputFile(sfv);
+            make.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("cksfv -b release.part*.rar")});
+            make.waitForFinished(-1);
+        }
+        QFile::remove(folder + QStringLiteral("/release.sfv"));
+        QFile::link(sfv, folder + QStringLiteral("/release.sfv"));
+        QList<double> ours, theirs, ratios;
+        for (int round = 0; round <= rounds; ++round) {
+            QElapsedTimer t;
+            t.start();
+            const auto fault = zelv::checkSfv(folder, zelv::sfvEntriesFor(folder, QStringLiteral("release.part")));
+            const double mine = double(t.nsecsElapsed()) / 1e6;
+            t.restart();
+            QProcess cksfv;
+            cksfv.setWorkingDirectory(folder);
+            cksfv.start(QStringLiteral("cksfv"), {QStringLiteral("-q"), QStringLiteral("-f"), sfv});
+            cksfv.waitForFinished(-1);
+            const double peer = double(t.nsecsElapsed()) / 1e6;
+            if (fault || cksfv.exitCode() != 0) {
+                out << "the .sfv check failed" << Qt::endl;
+                return 1;
+            }
+            if (round == 0)
+                continue;
+            ours << mine;
+            theirs << peer;
+            ratios << mine / peer;
+        }
+        QFile::remove(folder + QStringLiteral("/release.sfv"));
+        out << "\nSFV check of the RAR set (15 volumes, 300 MB)" << Qt::endl;
+        out << QStringLiteral("  helpers' check             %1 ms").arg(median(ours), 8, 'f', 1) << Qt::endl;
+        out << QStringLiteral("  cksfv -f                   %1 ms").arg(median(theirs), 8, 'f', 1) << Qt::endl;
+        const double r = median(ratios);
+        out << QStringLiteral("  ratio: %1 (target <= 0.5) %2")
+                   .arg(r, 0, 'f', 3)
+                   .arg(r <= 0.5 ? QStringLiteral("met") : QStringLiteral("MISSED"))
+            << Qt::endl;
     }
     if (only.isEmpty() || only == u"arj") {
         const QString first = makeArjSet();
