@@ -96,8 +96,8 @@ void TestHelperCommon::hangingToolIsKilledWithItsChildren()
 void TestHelperCommon::cancelStopsTheTool()
 {
     int ticks = 0;
-    const ToolRun run =
-        runTool(QStringLiteral("sleep"), {QStringLiteral("100")}, QString(), 60000, [&ticks] { return ++ticks < 3; });
+    const ToolRun run = runTool(QStringLiteral("sleep"), {QStringLiteral("100")}, QString(), 60000,
+                                [&ticks](const QByteArray &) { return ++ticks < 3; });
     QVERIFY(!run.timedOut);
     QCOMPARE(run.exitCode, -1);
     QCOMPARE(ticks, 3);

@@ -84,7 +84,7 @@ std::optional<QString> extractChecked(const HelperJob &job, const Extraction &e)
     bool toolSaidCrc = false;
     // Finished files are checked while the tool goes on with the next ones.
     bool cancelled = false;
-    const auto tick = [&] {
+    const auto tick = [&](const QByteArray & = {}) {
         staging.checkFinished(e.members, 256 << 20);
         cancelled = cancelled || (e.onProgress && !e.onProgress(staging.path()));
         return !cancelled;

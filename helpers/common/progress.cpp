@@ -58,7 +58,8 @@ ExtractionProgress::ExtractionProgress(const QString &archiveName, qint64 totalB
     const auto open = reinterpret_cast<Open>(windowModule().resolve("zelv_progress_open"));
     m_update = reinterpret_cast<int (*)(void *, const QString *)>(windowModule().resolve("zelv_progress_update"));
     m_close = reinterpret_cast<void (*)(void *)>(windowModule().resolve("zelv_progress_close"));
-    if (open && m_update && m_close)
+    m_report = reinterpret_cast<int (*)(void *, const QString *, int)>(windowModule().resolve("zelv_progress_report"));
+    if (open && m_update && m_close && m_report)
         m_window = open(&archiveName, totalBytes, windowHint());
 }
 
@@ -69,5 +70,10 @@ ExtractionProgress::~ExtractionProgress()
 }
 
 bool ExtractionProgress::update(const QString &folder) { return !m_window || m_update(m_window, &folder) != 0; }
+
+bool ExtractionProgress::report(const QString &text, int percent)
+{
+    return !m_window || m_report(m_window, &text, percent) != 0;
+}
 
 } // namespace zelv

@@ -31,9 +31,14 @@ public:
     // false once the person has pressed Cancel or closed the window.
     bool update(const QString &folder);
 
+    // Shows a step before the tool writes ("Repairing", with a percentage); false once the
+    // person has pressed Cancel.
+    bool report(const QString &text, int percent);
+
 private:
     void *m_window = nullptr;
     int (*m_update)(void *, const QString *) = nullptr;
+    int (*m_report)(void *, const QString *, int) = nullptr;
     void (*m_close)(void *) = nullptr;
 };
 

@@ -24,7 +24,7 @@ constexpr qsizetype kOutputKept = 1 << 20;
 } // namespace
 
 ToolRun runTool(const QString &program, const QStringList &args, const QString &workingFolder, qint64 timeoutMs,
-                const std::function<bool()> &onTick)
+                const std::function<bool(const QByteArray &output)> &onTick)
 {
     ToolRun run;
     int out[2];
@@ -99,7 +99,7 @@ ToolRun runTool(const QString &program, const QStringList &args, const QString &
         const pid_t done = waitpid(pid, &status, WNOHANG);
         if (done == pid)
             break;
-        if (deadline.hasExpired() || (onTick && !onTick())) {
+        if (deadline.hasExpired() || (onTick && !onTick(run.output))) {
             run.timedOut = deadline.hasExpired();
             run.cancelled = !run.timedOut;
             stop = true;

@@ -19,9 +19,10 @@ struct ToolRun {
 };
 
 // Runs program (a path or a name on PATH) with args in workingFolder, waiting at most
-// timeoutMs. onTick, when given, is called about every 50 ms while it runs; returning false
+// timeoutMs. onTick, when given, is called about every 50 ms while it runs, with the output so
+// far (for a tool that prints its progress); returning false
 // stops the tool as the time limit does.
 ToolRun runTool(const QString &program, const QStringList &args, const QString &workingFolder, qint64 timeoutMs,
-                const std::function<bool()> &onTick = {});
+                const std::function<bool(const QByteArray &output)> &onTick = {});
 
 } // namespace zelv

@@ -2,6 +2,7 @@
 // is shown (see helpers/common/progress.h). It makes the QApplication and the window, and
 // answers each look at the staging folder with whether the person has cancelled.
 #include <QApplication>
+
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDir>
@@ -14,6 +15,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <algorithm>
 
 namespace {
 
@@ -68,6 +70,17 @@ public:
             if (!newest.isEmpty())
                 m_file->setText(QDir(folder).relativeFilePath(newest));
             m_bar->setValue(m_total > 0 ? int(std::min<qint64>(1000, written * 1000 / m_total)) : 0);
+        }
+        QCoreApplication::processEvents();
+        return !m_cancelled;
+    }
+
+    // Shows what the helper does before the tool writes (a repair, say); false once cancelled.
+    bool report(const QString &text, int percent)
+    {
+        if (!m_cancelled) {
+            m_file->setText(text);
+            m_bar->setValue(std::clamp(percent, 0, 100) * 10);
         }
         QCoreApplication::processEvents();
         return !m_cancelled;
@@ -128,6 +141,11 @@ Q_DECL_EXPORT void *zelv_progress_open(const QString *archiveName, qint64 totalB
 Q_DECL_EXPORT int zelv_progress_update(void *window, const QString *folder)
 {
     return static_cast<ProgressWindow *>(window)->update(*folder) ? 1 : 0;
+}
+
+Q_DECL_EXPORT int zelv_progress_report(void *window, const QString *text, int percent)
+{
+    return static_cast<ProgressWindow *>(window)->report(*text, percent) ? 1 : 0;
 }
 
 Q_DECL_EXPORT void zelv_progress_close(void *window) { delete static_cast<ProgressWindow *>(window); }

@@ -11,6 +11,7 @@
 // codes: 0 the set is in DEST, 1 it could not be, 2 bad arguments.
 #include "archive/acereader.h"
 #include "helpers/common/extraction.h"
+#include "helpers/common/par2repair.h"
 #include "helpers/common/progress.h"
 
 #include <QDateTime>
@@ -114,15 +115,21 @@ int main(int argc, char *argv[])
     if (!job)
         return fail(message, code);
 
-    const AceSet set = readAceSet(job->archive);
-    if (!set.missingVolume.isEmpty())
-        return fail(QStringLiteral("Missing volume %1\\%2")
-                        .arg(job->archiveFolderDos(), QFileInfo(set.missingVolume).fileName()));
-    if (!set.fault.isEmpty())
-        return fail(QStringLiteral("Damaged archive: %1").arg(set.fault));
+    // A damaged or incomplete set is repaired first when the release brought .par2 files.
+    AceSet set;
+    const QFileInfo given(job->archive);
+    if (const auto problem = checkOrRepair(
+            given.absolutePath(), releaseStem(given.fileName()), given.fileName(), [&]() -> std::optional<QString> {
+                set = readAceSet(job->archive);
+                if (!set.missingVolume.isEmpty())
+                    return QStringLiteral("Missing volume %1\\%2")
+                        .arg(job->archiveFolderDos(), QFileInfo(set.missingVolume).fileName());
+                if (!set.fault.isEmpty())
+                    return QStringLiteral("Damaged archive: %1").arg(set.fault);
+                return checkVolumesAgainstSfv(*job, set.volumes);
+            }))
+        return fail(*problem);
     const QString archiveName = QFileInfo(set.volumes.first()).fileName();
-    if (const auto bad = checkVolumesAgainstSfv(*job, set.volumes))
-        return fail(*bad);
 
     QList<ListedMember> members;
     for (const AceMember &m : set.members) {

@@ -10,6 +10,7 @@
 // CRCs are moved into DEST. Exit codes: 0 the set is in DEST, 1 it could not be, 2 bad arguments.
 #include "helpers/common/arjset.h"
 #include "helpers/common/extraction.h"
+#include "helpers/common/par2repair.h"
 #include "helpers/common/progress.h"
 
 #include <QFile>
@@ -63,12 +64,24 @@ int main(int argc, char *argv[])
     if (!job)
         return fail(message, code);
 
-    const ArjSet set = readArjSet(job->archive);
-    if (!set.fault.isEmpty())
-        return fail(QStringLiteral("Damaged volume set: %1").arg(set.fault));
-    if (!set.missingVolume.isEmpty())
-        return fail(QStringLiteral("Missing volume %1\\%2")
-                        .arg(job->archiveFolderDos(), QFileInfo(set.missingVolume).fileName()));
+    // A damaged or incomplete set is repaired first when the release brought .par2 files. The
+    // .sfv is read by the run that extracts; later runs find the set in DEST.
+    ArjSet set;
+    bool done = false; // the set is whole in DEST already
+    const QFileInfo volume(job->archive);
+    if (const auto problem = checkOrRepair(
+            volume.absolutePath(), releaseStem(volume.fileName()), volume.fileName(), [&]() -> std::optional<QString> {
+                set = readArjSet(job->archive);
+                if (!set.fault.isEmpty())
+                    return QStringLiteral("Damaged volume set: %1").arg(set.fault);
+                if (!set.missingVolume.isEmpty())
+                    return QStringLiteral("Missing volume %1\\%2")
+                        .arg(job->archiveFolderDos(), QFileInfo(set.missingVolume).fileName());
+                const int given = int(set.volumes.indexOf(volume.absoluteFilePath()));
+                done = alreadyThere(set, given, job->destination);
+                return done ? std::nullopt : checkVolumesAgainstSfv(*job, set.volumes);
+            }))
+        return fail(*problem);
     QString why;
     if (refusedMember(set.members, &why))
         return fail(QStringLiteral("%1 in %2").arg(why, QFileInfo(set.volumes.first()).fileName()));
@@ -78,12 +91,8 @@ int main(int argc, char *argv[])
             if (part.startsWith(u'.'))
                 return fail(QStringLiteral("arj cannot extract %1 (a name starting with a dot) in %2")
                                 .arg(m.name, QFileInfo(set.volumes.first()).fileName()));
-    const int given = int(set.volumes.indexOf(QFileInfo(job->archive).absoluteFilePath()));
-    if (alreadyThere(set, given, job->destination))
+    if (done)
         return 0;
-    // Checked once, by the first run: later runs find the set in DEST.
-    if (const auto bad = checkVolumesAgainstSfv(*job, set.volumes))
-        return fail(*bad);
 
     Extraction e;
     e.members = set.members;

@@ -9,6 +9,7 @@
 // into DEST. unar's own exit code decides nothing. Exit codes: 0 the set is in DEST, 1 it could
 // not be, 2 bad arguments.
 #include "helpers/common/extraction.h"
+#include "helpers/common/par2repair.h"
 #include "helpers/common/progress.h"
 #include "helpers/common/rarset.h"
 #include "helpers/common/toolrun.h"
@@ -137,14 +138,20 @@ int main(int argc, char *argv[])
     if (!job)
         return fail(message, code);
 
-    const RarSet set = findRarSet(job->archive);
-    if (!set.fault.isEmpty())
-        return fail(QStringLiteral("Damaged volume set: %1").arg(set.fault));
-    if (!set.missingVolume.isEmpty())
-        return fail(QStringLiteral("Missing volume %1\\%2")
-                        .arg(job->archiveFolderDos(), QFileInfo(set.missingVolume).fileName()));
-    if (const auto bad = checkVolumesAgainstSfv(*job, set.volumes))
-        return fail(*bad);
+    // A damaged or incomplete set is repaired first when the release brought .par2 files.
+    RarSet set;
+    const QFileInfo given(job->archive);
+    if (const auto problem = checkOrRepair(
+            given.absolutePath(), releaseStem(given.fileName()), given.fileName(), [&]() -> std::optional<QString> {
+                set = findRarSet(job->archive);
+                if (!set.fault.isEmpty())
+                    return QStringLiteral("Damaged volume set: %1").arg(set.fault);
+                if (!set.missingVolume.isEmpty())
+                    return QStringLiteral("Missing volume %1\\%2")
+                        .arg(job->archiveFolderDos(), QFileInfo(set.missingVolume).fileName());
+                return checkVolumesAgainstSfv(*job, set.volumes);
+            }))
+        return fail(*problem);
     // unar follows a RAR 5 set only under the new volume names (name.part1.rar, ...): a set
     // named the old way is handed to it through links named the new way.
     QString first = set.volumes.first();
