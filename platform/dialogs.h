@@ -2,6 +2,9 @@
 // window shows real boxes and tests can read the exact texts and give the answers.
 #pragma once
 
+#include <functional>
+#include <optional>
+
 #include <QList>
 #include <QString>
 
@@ -26,10 +29,29 @@ struct MessageRequest {
 MessageAnswer dismissAnswer(MessageButtons buttons);
 bool isAnswerOf(MessageAnswer answer, MessageButtons buttons);
 
+// What a folder chooser shows for its current selection: the status line and whether OK may
+// be pressed.
+struct ChooserStatus {
+    bool okEnabled = false;
+    QString statusLine;
+};
+
 class Dialogs {
 public:
     virtual ~Dialogs() = default;
     virtual MessageAnswer ask(const MessageRequest &request) = 0;
+
+    // A modal folder chooser over the program's drives with the prompt; onSelectionChanged
+    // (given the selected folder's DOS path, possibly empty) decides its status line and OK.
+    // The chosen folder, or nothing on Cancel. Without a chooser of its own a Dialogs has no
+    // folder to give.
+    virtual std::optional<QString>
+    chooseFolder(const QString &prompt, const std::function<ChooserStatus(const QString &path)> &onSelectionChanged)
+    {
+        Q_UNUSED(prompt)
+        Q_UNUSED(onSelectionChanged)
+        return std::nullopt;
+    }
 
     // The program's error box: exclamation icon, OK, to the front, title "Zelvant32 Error".
     void showError(const QString &text);

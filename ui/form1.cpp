@@ -54,7 +54,7 @@ Form1::Form1(const Form1Context &context, QWidget *parent)
     if (context.dialogs) {
         m_dialogs = context.dialogs;
     } else {
-        m_ownDialogs = std::make_unique<MessageBoxDialogs>(this);
+        m_ownDialogs = std::make_unique<MessageBoxDialogs>(this, context.drives);
         m_dialogs = m_ownDialogs.get();
     }
     if (context.diskInfo) {

@@ -4,6 +4,8 @@
 #include "form1.h"
 
 #include "archive/xceedzip.h"
+#include "housekeeping/deletefiles.h"
+#include "housekeeping/tempdrive.h"
 #include "inspect/releasenotes.h"
 #include "inspect/ziptest.h"
 #include "install/installpipeline.h"
@@ -167,9 +169,9 @@ void Form1::dropEvent(QDropEvent *event)
     }
     FMDrop1_DropFiles(dosPaths);
 }
-void Form1::delete_Click() {}
-void Form1::temp_Click() {}
-void Form1::dtemp_Click() {}
+void Form1::delete_Click() { DeleteSelectedFiles(context()); }
+void Form1::temp_Click() { ChooseTempDrive(context()); }
+void Form1::dtemp_Click() { DeleteTempDirs(context()); }
 void Form1::contents_Click() {}
 void Form1::search_Click() {}
 void Form1::web_Click() {}

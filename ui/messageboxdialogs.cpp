@@ -1,5 +1,7 @@
 #include "messageboxdialogs.h"
 
+#include "folderchooser.h"
+
 #include <QMessageBox>
 
 namespace zelv {
@@ -63,6 +65,22 @@ MessageAnswer MessageBoxDialogs::ask(const MessageRequest &request)
         break;
     }
     return dismissAnswer(request.buttons);
+}
+
+} // namespace zelv
+
+namespace zelv {
+
+std::optional<QString>
+MessageBoxDialogs::chooseFolder(const QString &prompt,
+                                const std::function<ChooserStatus(const QString &)> &onSelectionChanged)
+{
+    if (!m_drives)
+        return std::nullopt;
+    FolderChooser chooser(*m_drives, prompt, onSelectionChanged, m_parent);
+    if (chooser.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return chooser.selectedPath();
 }
 
 } // namespace zelv

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/dialogs.h"
+#include "platform/drivetable.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -10,11 +11,18 @@ namespace zelv {
 
 class MessageBoxDialogs : public Dialogs {
 public:
-    explicit MessageBoxDialogs(QWidget *parent = nullptr) : m_parent(parent) {}
+    explicit MessageBoxDialogs(QWidget *parent = nullptr, const DriveTable *drives = nullptr)
+        : m_parent(parent)
+        , m_drives(drives)
+    {}
     MessageAnswer ask(const MessageRequest &request) override;
+    std::optional<QString>
+    chooseFolder(const QString &prompt,
+                 const std::function<ChooserStatus(const QString &path)> &onSelectionChanged) override;
 
 private:
     QPointer<QWidget> m_parent;
+    const DriveTable *m_drives;
 };
 
 } // namespace zelv

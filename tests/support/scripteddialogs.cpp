@@ -34,4 +34,15 @@ void ScriptedDialogs::clear()
     m_shown.clear();
 }
 
+std::optional<QString>
+ScriptedDialogs::chooseFolder(const QString &prompt,
+                              const std::function<ChooserStatus(const QString &)> &onSelectionChanged)
+{
+    chooserPrompt = prompt;
+    chooserStatuses.clear();
+    for (const QString &path : chooserSelections)
+        chooserStatuses << onSelectionChanged(path);
+    return chooserAnswer;
+}
+
 } // namespace zelv::test

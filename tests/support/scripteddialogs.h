@@ -14,6 +14,16 @@ public:
     MessageAnswer ask(const MessageRequest &request) override;
 
     void queueAnswers(std::initializer_list<MessageAnswer> answers);
+
+    // The folder chooser: the selections it goes through, the status each got, and what it
+    // gives back at the end (nothing: Cancel).
+    std::optional<QString>
+    chooseFolder(const QString &prompt,
+                 const std::function<ChooserStatus(const QString &path)> &onSelectionChanged) override;
+    QStringList chooserSelections;
+    std::optional<QString> chooserAnswer;
+    QList<ChooserStatus> chooserStatuses;
+    QString chooserPrompt;
     const QList<MessageRequest> &shown() const { return m_shown; }
     QStringList shownTexts() const;
     void clear();
