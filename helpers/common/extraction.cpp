@@ -4,9 +4,19 @@
 #include "platform/drivetable.h"
 #include "toolrun.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 
+#include <cstdio>
+
 namespace zelv {
+
+int fail(const QString &message, int code)
+{
+    const QString name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    fprintf(stderr, "%s: %s\n", qPrintable(name), qPrintable(message));
+    return code;
+}
 
 QString HelperJob::archiveFolderDos() const
 {

@@ -21,6 +21,10 @@ struct HelperJob {
     QString archiveFolderDos() const;
 };
 
+// The helper's one line on standard error, "wrar.exe: message", under the name it was started
+// by; gives back code for main to return.
+int fail(const QString &message, int code = 1);
+
 // Reads the arguments after the program's name; nothing, with the message and the exit code,
 // when they are not a job.
 std::optional<HelperJob> readJob(const QStringList &arguments, const QString &usage, QString *message, int *code);

@@ -27,14 +27,6 @@ using namespace zelv;
 
 namespace {
 
-QString g_name;
-
-int fail(const QString &message, int code = 1)
-{
-    fprintf(stderr, "%s: %s\n", qPrintable(g_name), qPrintable(message));
-    return code;
-}
-
 bool writeAll(int fd, const char *data, qsizetype size)
 {
     while (size > 0) {
@@ -107,11 +99,11 @@ std::optional<QString> unpackSet(const AceSet &set, const StagingFolder &staging
 int main(int argc, char *argv[])
 {
     const auto app = helperApplication(argc, argv);
-    g_name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    const QString name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
     QString message;
     int code = 0;
     const auto job =
-        readJob(app->arguments().mid(1), QStringLiteral("usage: %1 x -y ARCHIVE DEST").arg(g_name), &message, &code);
+        readJob(app->arguments().mid(1), QStringLiteral("usage: %1 x -y ARCHIVE DEST").arg(name), &message, &code);
     if (!job)
         return fail(message, code);
 

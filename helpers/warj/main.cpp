@@ -23,14 +23,6 @@ using namespace zelv;
 
 namespace {
 
-const char kName[] = "warj.pif";
-
-int fail(const QString &message, int code = 1)
-{
-    fprintf(stderr, "%s: %s\n", kName, qPrintable(message));
-    return code;
-}
-
 // Every file of the set already in DEST with its size, and those with a part in the given
 // volume (every file when the volume is not known) also with their CRC: each per-volume run checks its own volume's
 // files, so that the runs of a whole set read every file about once (links are not files).

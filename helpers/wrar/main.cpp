@@ -29,14 +29,6 @@ using namespace zelv;
 
 namespace {
 
-const char kName[] = "wrar.exe";
-
-int fail(const QString &message, int code = 1)
-{
-    fprintf(stderr, "%s: %s\n", kName, qPrintable(message));
-    return code;
-}
-
 struct Part {
     qint64 offset = 0; // in the volumes read one after another
     qint64 length = 0;
