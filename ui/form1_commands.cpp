@@ -174,8 +174,8 @@ void Form1::temp_Click() { ChooseTempDrive(context()); }
 void Form1::dtemp_Click() { DeleteTempDirs(context()); }
 void Form1::contents_Click() {}
 void Form1::search_Click() {}
-void Form1::web_Click() {}
-void Form1::mail_Click() {}
+void Form1::web_Click() { OpenWebPage(context()); }
+void Form1::mail_Click() { WriteMail(context()); }
 void Form1::about_Click() {}
 void Form1::SSPanel1_Click() {}
 

@@ -85,4 +85,19 @@ void StartHelpViewer(CommandContext &c)
         reportCommandFailure(c.dialogs, run);
 }
 
+namespace {
+
+void startLink(CommandContext &c, const HelperCommand &command)
+{
+    const ExecResult run = start(c.runner, command);
+    if (!run.started)
+        reportCommandFailure(c.dialogs, run);
+}
+
+} // namespace
+
+void OpenWebPage(CommandContext &c) { startLink(c, helpercommands::openWebPage(QString::fromLatin1(kWebPage))); }
+
+void WriteMail(CommandContext &c) { startLink(c, helpercommands::newMail(QString::fromLatin1(kMailAddress))); }
+
 } // namespace zelv

@@ -30,4 +30,12 @@ void ShowChangedFolder(CommandContext &c);
 // F1: the help viewer started on the program's help file; a failure to start is reported.
 void StartHelpViewer(CommandContext &c);
 
+// The project's own web page and e-mail address, which the Help menu's links open.
+inline constexpr char kWebPage[] = "https://zelvant32.example.org/";
+inline constexpr char kMailAddress[] = "support@zelvant32.example.org";
+
+// The links: webdial.exe started without waiting; one that cannot start is reported.
+void OpenWebPage(CommandContext &c);
+void WriteMail(CommandContext &c);
+
 } // namespace zelv

@@ -1,0 +1,76 @@
+// webdial.exe $ADDRESS opens a web page in the desktop's browser; webdial.exe >mailto:ADDRESS
+// starts a new mail in the desktop's mail program. Anything else, or a desktop that has no
+// program for it, is told in one line (in a small window when one may be shown, and on standard
+// error) with exit code 1; a missing argument gives exit code 2.
+//
+// ZELV_WINDOW_HINT: 0 shows no window.
+#include <QApplication>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QRegularExpression>
+#include <QUrl>
+
+#include <cstdio>
+
+namespace {
+
+int fail(const QString &message, int code)
+{
+    fprintf(stderr, "webdial.exe: %s\n", qPrintable(message));
+    const bool window =
+        !qEnvironmentVariableIsSet("ZELV_WINDOW_HINT") || qEnvironmentVariableIntValue("ZELV_WINDOW_HINT") != 0;
+    // An invisible platform would leave the box waiting for ever.
+    if (window && qobject_cast<QApplication *>(QCoreApplication::instance()) &&
+        QGuiApplication::platformName() != u"offscreen" && QGuiApplication::platformName() != u"minimal")
+        QMessageBox::warning(nullptr, QStringLiteral("Zelvant32"), message);
+    return code;
+}
+
+// What the argument asks to open: a web page after '$', a mail after '>'.
+QUrl target(const QString &argument, QString *why)
+{
+    if (argument.startsWith(u'$')) {
+        const QUrl url(argument.mid(1), QUrl::StrictMode);
+        if (url.isValid() && (url.scheme() == u"http" || url.scheme() == u"https") && !url.host().isEmpty())
+            return url;
+        *why = QStringLiteral("%1 is not a web address").arg(argument.mid(1));
+        return QUrl();
+    }
+    if (argument.startsWith(QStringLiteral(">mailto:"))) {
+        static const QRegularExpression address(QStringLiteral(R"(^[^@\s<>"]+@[^@\s<>"]+\.[^@\s<>"]+$)"));
+        const QString to = argument.mid(8);
+        if (address.match(to).hasMatch())
+            return QUrl(QStringLiteral("mailto:") + to);
+        *why = QStringLiteral("%1 is not an e-mail address").arg(to);
+        return QUrl();
+    }
+    *why = QStringLiteral("%1 is neither $ADDRESS nor >mailto:ADDRESS").arg(argument);
+    return QUrl();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Standard error carries the one line for the person, not Qt's own remarks.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+        if (type == QtFatalMsg)
+            fprintf(stderr, "%s\n", qPrintable(text));
+    });
+    // Without a display there is nothing to open things in, but the message still goes out.
+    const bool display = qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
+                         qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
+    std::unique_ptr<QCoreApplication> app =
+        display ? std::make_unique<QApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
+    const QStringList args = app->arguments();
+    if (args.size() != 2)
+        return fail(QStringLiteral("usage: webdial.exe $ADDRESS or webdial.exe >mailto:ADDRESS"), 2);
+    QString why;
+    const QUrl url = target(args[1], &why);
+    if (!url.isValid())
+        return fail(why, 1);
+    if (!QDesktopServices::openUrl(url))
+        return fail(QStringLiteral("No program on this desktop opens %1").arg(url.toString()), 1);
+    return 0;
+}
