@@ -7,6 +7,7 @@
 #include "support/testworld.h"
 #include "support/zipmaker.h"
 #include "ui/aboutwindow.h"
+#include "ui/folderchooser.h"
 #include "ui/form1.h"
 #include "ui/layoutrules.h"
 #include "ui/widgets/filelist.h"
@@ -115,6 +116,7 @@ private slots:
     void escapeAndZipProgress();
     void releaseNotesFromTheWindow();
     void installByDroppingDisks();
+    void folderChooserFollowsItsRule();
 };
 
 void TestForm1::layoutFigures()
@@ -688,6 +690,28 @@ void TestForm1::installByDroppingDisks()
     QCOMPARE(form.treePath().toLower(), QStringLiteral("c:\\dl"));
     QVERIFY(form.selectedNames().isEmpty());
     QCOMPARE(part<StatusPanel>(form, "SSPanel3")->caption(), QStringLiteral("c:\\dl"));
+}
+
+void TestForm1::folderChooserFollowsItsRule()
+{
+    // Nothing is chosen when the chooser opens; each selection asks the rule for OK and the
+    // status line.
+    Fixture f;
+    QStringList asked;
+    FolderChooser chooser(f.world.drives(), QStringLiteral("Choose drive for temporary files..."),
+                          [&asked](const QString &path) {
+                              asked << path;
+                              return ChooserStatus{!path.isEmpty(), path.isEmpty() ? QStringLiteral("none") : path};
+                          });
+    chooser.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&chooser));
+    QCOMPARE(chooser.selectedPath(), QString());
+    QVERIFY(!chooser.okEnabled());
+    QCOMPARE(chooser.statusLine(), QStringLiteral("none"));
+    QVERIFY(chooser.select(QStringLiteral("c:\\")));
+    QVERIFY(chooser.okEnabled());
+    QCOMPARE(chooser.statusLine(), QStringLiteral("C:\\"));
+    QCOMPARE(asked.last(), QStringLiteral("C:\\"));
 }
 
 QTEST_MAIN(TestForm1)

@@ -32,7 +32,11 @@ FolderChooser::FolderChooser(const DriveTable &drives, const QString &prompt,
     layout->addWidget(m_tree);
     layout->addWidget(m_status);
     layout->addWidget(buttons);
-    BrowseDialog1_SelectionChanged(); // nothing selected yet: no path
+    // Nothing chosen at first: the focus starts on the buttons, so that the tree does not make
+    // its first drive current by itself.
+    buttons->button(QDialogButtonBox::Cancel)->setFocus();
+    m_tree->setCurrentIndex(QModelIndex());
+    BrowseDialog1_SelectionChanged(); // no path yet
 }
 
 QString FolderChooser::selectedPath() const { return m_tree->path(); }
