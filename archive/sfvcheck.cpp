@@ -96,7 +96,7 @@ std::optional<SfvFault> checkSfv(const QString &folder, const QHash<QString, qui
                 faults[size_t(i)] = SfvFault{SfvFault::Kind::Mismatch, shown, *crc, entries[wanted]};
         }
     };
-    // The volumes are read side by side: a CRC is faster than one reader, and so is the cache.
+    // Several volumes at once: one reader alone keeps neither the CRC nor the disk busy.
     const unsigned workers = std::clamp<unsigned>(std::thread::hardware_concurrency(), 1, 4);
     std::vector<std::thread> threads;
     for (unsigned k = 1; k < std::min<unsigned>(workers, unsigned(names.size())); ++k)
