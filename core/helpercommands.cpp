@@ -83,6 +83,17 @@ HelperCommand showHelp(const QString &programFolder)
                     WindowHint::NoActivate);
 }
 
+QString helpFilePath(const QString &programFolder) { return dospath::join(programFolder, u"Zelv32.HLP"); }
+
+HelperCommand helpViewerFor(const QString &helpFile, HelpCommand command, const QString &owner)
+{
+    QStringList arguments;
+    if (command == HelpCommand::Finder)
+        arguments << QStringLiteral("-index");
+    arguments << QStringLiteral("-owner") << owner << helpFile;
+    return detached(QStringLiteral("winhelp.exe"), arguments, WindowHint::Normal);
+}
+
 HelperCommand openWebPage(const QString &url)
 {
     return detached(QStringLiteral("webdial.exe"), {u'$' + url}, WindowHint::Normal);

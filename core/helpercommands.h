@@ -4,6 +4,7 @@
 #pragma once
 
 #include "commandrunner.h"
+#include "platform/helpchannel.h"
 
 #include <QString>
 
@@ -42,6 +43,11 @@ HelperCommand showErrorReport(const QString &programFolder);
 HelperCommand showNfo(const QString &programFolder, const QString &nfoName);
 // winhelp.exe PROGRAMFOLDER\Zelv32.hlp, shown without taking the focus.
 HelperCommand showHelp(const QString &programFolder);
+// The program's help file: PROGRAMFOLDER\Zelv32.HLP, with one backslash between.
+QString helpFilePath(const QString &programFolder);
+// winhelp.exe [-index] -owner OWNER HELPFILE: the help system's own start of the viewer, for a
+// request that no open viewer took.
+HelperCommand helpViewerFor(const QString &helpFile, HelpCommand command, const QString &owner);
 // webdial.exe $URL
 HelperCommand openWebPage(const QString &url);
 // webdial.exe >mailto:ADDRESS

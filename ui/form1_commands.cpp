@@ -92,7 +92,7 @@ void Form1::Form_KeyDown(int keyCode)
     if (keyCode == 27)
         XceedZip1->setAbort(true);
     else if (keyCode == 112)
-        StartHelpViewer(context());
+        PressHelpKey(context());
 }
 
 bool Form1::Form_KeyPress(int keyAscii)
@@ -172,8 +172,8 @@ void Form1::dropEvent(QDropEvent *event)
 void Form1::delete_Click() { DeleteSelectedFiles(context()); }
 void Form1::temp_Click() { ChooseTempDrive(context()); }
 void Form1::dtemp_Click() { DeleteTempDirs(context()); }
-void Form1::contents_Click() {}
-void Form1::search_Click() {}
+void Form1::contents_Click() { ShowHelpContents(context()); }
+void Form1::search_Click() { ShowHelpIndex(context()); }
 void Form1::web_Click() { OpenWebPage(context()); }
 void Form1::mail_Click() { WriteMail(context()); }
 void Form1::about_Click() {}

@@ -7,6 +7,7 @@
 #include "core/singleinstance.h"
 #include "housekeeping/tempdirs.h"
 #include "platform/dospath.h"
+#include "shell/shellcommands.h"
 #include "widgets/filelist.h"
 #include "widgets/foldertree.h"
 #include "widgets/keyedtoolbar.h"
@@ -161,6 +162,7 @@ void Form1::Form_Unload()
         if (!path || !SaveSettings(*path, *this, m_state.VersionText, &error))
             qWarning("Zelvant32: the settings could not be saved: %s", qPrintable(error));
 
+        QuitHelp(context());
         removeNfoCopies(m_files, m_programFolderDos);
         removeFirstDizCopy(m_files, m_programFolderDos);
         processEvents();

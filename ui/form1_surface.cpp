@@ -5,6 +5,7 @@
 #include "archive/xceedzip.h"
 #include "form3.h"
 #include "platform/dospath.h"
+#include "shell/shellcommands.h"
 #include "widgets/filelist.h"
 #include "widgets/foldertree.h"
 #include "widgets/keyedtoolbar.h"
@@ -129,7 +130,7 @@ TextViewer &Form1::viewer()
     if (!m_form3) {
         m_form3 = new Form3(this); // a window of its own that goes with the main window
         connect(m_form3, &Form3::dnfoRequested, this, &Form1::dnfo_Click);
-        connect(m_form3, &Form3::helpRequested, this, [this] { Form_KeyDown(112); });
+        connect(m_form3, &Form3::helpRequested, this, [this] { ShowApplicationHelp(context()); });
     }
     return *m_form3;
 }

@@ -1,6 +1,7 @@
 #include "shellcommands.h"
 
 #include "core/helpercommands.h"
+#include "core/helpsystem.h"
 
 namespace zelv {
 
@@ -83,6 +84,44 @@ void StartHelpViewer(CommandContext &c)
     const ExecResult run = start(c.runner, helpercommands::showHelp(c.programFolder));
     if (!run.started)
         reportCommandFailure(c.dialogs, run);
+}
+
+namespace {
+
+bool askHelpSystem(CommandContext &c, const QString &helpFile, HelpCommand command)
+{
+    const ExecResult run = WinHelp(c.runner, c.files, c.programFolder, helpFile, command);
+    if (!run.started)
+        reportCommandFailure(c.dialogs, run);
+    return run.started;
+}
+
+} // namespace
+
+void ShowHelpContents(CommandContext &c)
+{
+    askHelpSystem(c, helpercommands::helpFilePath(c.programFolder), HelpCommand::Contents);
+}
+
+void ShowHelpIndex(CommandContext &c)
+{
+    askHelpSystem(c, helpercommands::helpFilePath(c.programFolder), HelpCommand::Finder);
+}
+
+bool ShowApplicationHelp(CommandContext &c)
+{
+    return c.state.HelpFile.isEmpty() || askHelpSystem(c, c.state.HelpFile, HelpCommand::Contents);
+}
+
+void PressHelpKey(CommandContext &c)
+{
+    if (ShowApplicationHelp(c))
+        StartHelpViewer(c);
+}
+
+void QuitHelp(CommandContext &c)
+{
+    WinHelp(c.runner, c.files, c.programFolder, helpercommands::helpFilePath(c.programFolder), HelpCommand::Quit);
 }
 
 namespace {

@@ -27,8 +27,21 @@ void RefreshFiles(CommandContext &c);
 // tree back to c:\, and the window closes when even that cannot be shown.
 void ShowChangedFolder(CommandContext &c);
 
-// F1: the help viewer started on the program's help file; a failure to start is reported.
+// The help viewer started on the program's help file; a failure to start is reported.
 void StartHelpViewer(CommandContext &c);
+
+// The help system on the program's help file: its contents (the Help menu's first command and
+// the toolbar's help button) or its index. A viewer that cannot be started is reported.
+void ShowHelpContents(CommandContext &c);
+void ShowHelpIndex(CommandContext &c);
+// F1 in any window: the contents of the help file named in the program's state. False when
+// the viewer could not be started, which has been reported.
+bool ShowApplicationHelp(CommandContext &c);
+// F1 in the main window: the same, and the help viewer started as a program of its own, which
+// finds the viewer open and hands over to it. One failure is reported once.
+void PressHelpKey(CommandContext &c);
+// Shutdown: the help viewer this program asked for lets go of the help file and closes.
+void QuitHelp(CommandContext &c);
 
 // The project's own web page and e-mail address, which the Help menu's links open.
 inline constexpr char kWebPage[] = "https://zelvant32.example.org/";
