@@ -97,6 +97,14 @@ void LocalChannelServer::accept()
         const int client = accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0)
             return;
+        // Abstract names are open to every user of the machine; only this user's own programs
+        // are answered.
+        ucred peer{};
+        socklen_t size = sizeof peer;
+        if (getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != getuid()) {
+            close(client);
+            continue;
+        }
         // One short line each way; a peer that says nothing is dropped after a moment.
         if (const auto line = readLine(client, 2000))
             writeAll(client, m_handler(*line));

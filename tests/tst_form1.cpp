@@ -9,6 +9,7 @@
 #include "ui/aboutwindow.h"
 #include "ui/folderchooser.h"
 #include "ui/form1.h"
+#include "ui/form3.h"
 #include "ui/layoutrules.h"
 #include "ui/widgets/filelist.h"
 #include "ui/widgets/foldertree.h"
@@ -23,11 +24,14 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+
+#include <csignal>
 
 using namespace zelv;
 using test::ZipEntry;
@@ -117,6 +121,7 @@ private slots:
     void releaseNotesFromTheWindow();
     void installByDroppingDisks();
     void folderChooserFollowsItsRule();
+    void helpFromEveryDoor();
 };
 
 void TestForm1::layoutFigures()
@@ -712,6 +717,53 @@ void TestForm1::folderChooserFollowsItsRule()
     QVERIFY(chooser.okEnabled());
     QCOMPARE(chooser.statusLine(), QStringLiteral("C:\\"));
     QCOMPARE(asked.last(), QStringLiteral("C:\\"));
+}
+
+void TestForm1::helpFromEveryDoor()
+{
+    // The Help menu, the toolbar and F1 in the text viewer reach one viewer; closing the main
+    // window closes it.
+    Fixture f;
+    f.world.installHelper(QStringLiteral("winhelp.exe"));
+    f.world.writeFile(f.world.programFolder() + QStringLiteral("/Zelv32.HLP"),
+                      "Zelvant32 help\n== contents | Contents\nkeywords: help\nWelcome.\n");
+    const QString report = f.world.root() + QStringLiteral("/winhelp.txt");
+    qputenv("ZELV_WINHELP_REPORT", QFile::encodeName(report));
+    // A viewer left open by a failing step would hold the test's output open.
+    const auto cleanup = qScopeGuard([&] {
+        for (const QByteArray &line : test::readBytes(report).split('\n'))
+            if (line.contains(" pid="))
+                ::kill(line.mid(line.indexOf(" pid=") + 5).toInt(), SIGTERM);
+        qunsetenv("ZELV_WINHELP_REPORT");
+    });
+    const auto said = [&](int line) {
+        QList<QByteArray> lines = test::readBytes(report).split('\n');
+        return line < lines.size() ? lines[line].left(lines[line].indexOf(" pid=")) : QByteArray();
+    };
+    Form1 &form = f.make();
+    QCOMPARE(form.Form_Load(), StartupOutcome::Completed);
+
+    part<QAction>(form, "search")->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(said(0), QByteArray("index topic=contents tab=index owners=1"), 20000);
+    QTest::mouseClick(part<KeyedToolbar>(form, "GTToolbar1")->buttonAt(HelpButton), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(said(1), QByteArray("contents topic=contents tab=contents owners=1"), 20000);
+    // F1 in the text viewer asks the help system; in the main window it also starts winhelp.exe,
+    // which hands over to the viewer open. (The keys reach the window that is active, which
+    // offscreen windows do not decide reliably; the keys' handlers are called as they are.)
+    auto *viewer = dynamic_cast<Form3 *>(&form.viewer());
+    QVERIFY(viewer);
+    viewer->help_Click();
+    QTRY_COMPARE_WITH_TIMEOUT(said(2), QByteArray("contents topic=contents tab=contents owners=1"), 20000);
+    form.Form_KeyDown(112);
+    QTRY_COMPARE_WITH_TIMEOUT(said(4), QByteArray("contents topic=contents tab=contents owners=1"), 20000);
+    QCOMPARE(said(3), said(4));
+    QTest::qWait(200);
+    QCOMPARE(said(5), QByteArray());
+
+    form.close();
+    QTRY_VERIFY_WITH_TIMEOUT(test::readBytes(report).contains("closed"), 20000);
+    QCOMPARE(test::readBytes(report).count("closed"), 1);
+    QVERIFY(f.dialogs.shown().isEmpty());
 }
 
 QTEST_MAIN(TestForm1)

@@ -11,6 +11,11 @@
 #include <QTest>
 
 #include <csignal>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace zelv;
 
@@ -69,6 +74,7 @@ private slots:
     void viewerCommandLines();
     void oneViewerTakesEveryRequest();
     void quitLeavesAViewerOpenedByHand();
+    void anotherUserIsNotAnswered();
     void missingViewerIsReportedOnce_data();
     void missingViewerIsReportedOnce();
 };
@@ -184,6 +190,42 @@ void TestHelp::quitLeavesAViewerOpenedByHand()
     QuitHelp(w.context);
     QVERIFY(byHand.waitForFinished(10000));
     QCOMPARE(byHand.exitCode(), 0);
+}
+
+void TestHelp::anotherUserIsNotAnswered()
+{
+    if (geteuid() != 0)
+        QSKIP("only root can speak as another user");
+    HelpWorld w;
+    ShowHelpContents(w.context);
+    QVERIFY(w.waitForLines(1));
+    const QByteArray pid = pidOf(reportLines(w.report)[0]);
+
+    // Another user who knows the channel's name and the owner asks the viewer to quit.
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray name = helpChannelName(w.inProgramFolder(QStringLiteral("Zelv32.HLP"))).toUtf8();
+    memcpy(address.sun_path + 1, name.constData(), size_t(name.size()));
+    const socklen_t length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(name.size()));
+    const QByteArray quit = encodeHelpRequest({HelpCommand::Quit, 4, thisProcessHelpOwner()});
+    const pid_t child = fork();
+    if (child == 0) {
+        char answer[16];
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        const bool answered = setgid(65534) == 0 && setuid(65534) == 0 &&
+                              ::connect(fd, reinterpret_cast<sockaddr *>(&address), length) == 0 &&
+                              write(fd, quit.constData(), size_t(quit.size())) == quit.size() &&
+                              read(fd, answer, sizeof answer) > 0;
+        _exit(answered ? 0 : 1);
+    }
+    int status = 0;
+    QCOMPARE(waitpid(child, &status, 0), child);
+    QCOMPARE(WEXITSTATUS(status), 1);
+    QTest::qWait(200);
+    QVERIFY(processRuns(pid));
+    QCOMPARE(reportLines(w.report).size(), 1);
+    QuitHelp(w.context);
+    QVERIFY(w.waitForLines(2));
 }
 
 void TestHelp::missingViewerIsReportedOnce_data()

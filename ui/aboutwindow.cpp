@@ -3,20 +3,48 @@
 #include "core/version.h"
 #include "widgets/artwork.h"
 
+#include <QAudioDevice>
+#include <QBitmap>
+#include <QFileInfo>
 #include <QLabel>
+#include <QMediaDevices>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
+#include <QSoundEffect>
 #include <QTimer>
-#include <QVBoxLayout>
 
 namespace zelv {
 
 namespace {
 
+// Where the parts sit on the picture, in its own pixels.
+constexpr QRect kStormPlace{156, 54, 40, 40};    // on the upper plates, above the name
+constexpr QRect kVersionPlace{144, 152, 64, 22}; // the light plate below the name
+constexpr QRect kLine1Place{111, 176, 130, 15};
+constexpr QRect kLine2Place{121, 191, 110, 15};
+
+// The turtle's outline colour, under the picture: its soft edge blends into it.
+const QColor kOutline(0x24, 0x30, 0x1a);
+// The version in the name's brown on its light plate; the lines below it light on the shell.
+const QColor kInk(0x4a, 0x2a, 0x0e);
+const QColor kPale(0xf6, 0xe6, 0xb8);
+
+// The storm: a quiet sky, then a double flash and its afterglow.
+constexpr int kStormSequence[] = {0, 0, 0, 0, 0, 0, 1, 2, 3, 2, 3, 4, 4};
+constexpr int kStormFrameMs = 90;
+
 // Labels close the window when clicked, like the window itself.
 class ClosingLabel : public QLabel {
 public:
-    using QLabel::QLabel;
+    ClosingLabel(const QRect &place, const QColor &colour, QWidget *parent) : QLabel(parent)
+    {
+        setGeometry(place);
+        setAlignment(Qt::AlignCenter);
+        QPalette pal = palette();
+        pal.setColor(QPalette::WindowText, colour);
+        setPalette(pal);
+    }
 
 protected:
     void mousePressEvent(QMouseEvent *event) override
@@ -30,41 +58,57 @@ protected:
 
 AboutWindow::AboutWindow(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+    , m_picture(artworkIcon(QStringLiteral("about")))
 {
     setObjectName(QStringLiteral("Form4"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("About Zelvant32"));
-    setFixedSize(300, 200);
+    setFixedSize(kPictureSize);
+    // The window is the turtle: what is transparent in the picture is outside the window.
+    setMask(m_picture.pixmap(kPictureSize, 1.0).mask());
 
-    auto *title = new ClosingLabel(QStringLiteral("Zelvant32"), this);
-    QFont big = title->font();
-    big.setPointSizeF(big.pointSizeF() * 1.8);
-    big.setBold(true);
-    title->setFont(big);
-    title->setAlignment(Qt::AlignCenter);
+    AniIcon1 = new AnimatedIcon(this);
+    AniIcon1->setObjectName(QStringLiteral("AniIcon1"));
+    AniIcon1->setGeometry(kStormPlace);
+    QList<QIcon> storm;
+    for (int frame : kStormSequence)
+        storm.append(artworkIcon(QStringLiteral("storm%1").arg(frame)));
+    AniIcon1->setFrames(storm, kStormFrameMs);
+    AniIcon1->setEnabled(false);
+    AniIcon1->setVisible(false);
+    connect(AniIcon1, &AnimatedIcon::clicked, this, &QWidget::close);
 
-    Label3 = new ClosingLabel(QString::fromLatin1(kVersionText), this);
+    Label3 = new ClosingLabel(kVersionPlace, kInk, this);
     Label3->setObjectName(QStringLiteral("Label3"));
-    Label3->setAlignment(Qt::AlignCenter);
-    Label1 = new ClosingLabel(this);
+    Label3->setText(QString::fromLatin1(kVersionText));
+    QFont bold = Label3->font();
+    bold.setBold(true);
+    Label3->setFont(bold);
+    Label1 = new ClosingLabel(kLine1Place, kPale, this);
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label2 = new ClosingLabel(this);
+    Label2 = new ClosingLabel(kLine2Place, kPale, this);
     Label2->setObjectName(QStringLiteral("Label2"));
-
-    auto *layout = new QVBoxLayout(this);
-    layout->addStretch(3);
-    layout->addWidget(title);
-    layout->addWidget(Label3);
-    layout->addWidget(Label1);
-    layout->addWidget(Label2);
-    layout->addStretch(1);
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setSingleShot(true);
+    Timer1->setTimerType(Qt::PreciseTimer); // a coarse timer may be off by a twentieth either way
     Timer1->setInterval(kCloseAfterMs);
     connect(Timer1, &QTimer::timeout, this, &QWidget::close);
     Timer1->start();
+
+    if (const QScreen *s = screen())
+        move(s->availableGeometry().center() - rect().center());
+    show();
+    repaint();
+    AniIcon1->setEnabled(true);
+}
+
+AboutWindow *AboutWindow::load(QPointer<AboutWindow> &window)
+{
+    if (!window || window->isHidden())
+        window = new AboutWindow();
+    return window;
 }
 
 void AboutWindow::mousePressEvent(QMouseEvent *event)
@@ -76,10 +120,26 @@ void AboutWindow::mousePressEvent(QMouseEvent *event)
 void AboutWindow::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
-    p.fillRect(rect(), palette().window());
-    p.setPen(palette().mid().color());
-    p.drawRect(rect().adjusted(0, 0, -1, -1));
-    p.drawPixmap(QRect(width() / 2 - 36, 16, 72, 72), artworkIcon(QStringLiteral("app")).pixmap(72, 72));
+    p.fillRect(rect(), kOutline);
+    m_picture.paint(&p, rect());
+}
+
+AboutThunder::AboutThunder(const QString &hostProgramFolder, QObject *parent)
+    : QObject(parent)
+    , m_file(hostProgramFolder + u'/' + QLatin1String(kFileName))
+{}
+
+void AboutThunder::play()
+{
+    // Without a device the sound effect would only complain once the file is read.
+    if (!QFileInfo(m_file).isFile() || QMediaDevices::audioOutputs().isEmpty())
+        return;
+    if (!m_effect) {
+        m_effect = new QSoundEffect(this);
+        m_effect->setSource(QUrl::fromLocalFile(m_file));
+    }
+    m_effect->stop();
+    m_effect->play();
 }
 
 } // namespace zelv

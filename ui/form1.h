@@ -23,6 +23,7 @@ class QMenu;
 
 namespace zelv {
 
+class AboutThunder;
 class AboutWindow;
 class XceedZip;
 class DragCorner;
@@ -180,6 +181,8 @@ private:
     DragCorner *Picture1;
     XceedZip *XceedZip1;
     QPointer<AboutWindow> Form4;
+    // The About window's thunder, made at the first About and kept while it plays.
+    AboutThunder *m_thunder = nullptr;
     Form3 *m_form3 = nullptr; // the text viewer, made when first used
     QMenu *popup;
     QMenu *options;

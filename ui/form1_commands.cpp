@@ -3,6 +3,7 @@
 
 #include "form1.h"
 
+#include "aboutwindow.h"
 #include "archive/xceedzip.h"
 #include "housekeeping/deletefiles.h"
 #include "housekeeping/tempdrive.h"
@@ -132,9 +133,6 @@ void Form1::test_Click() { TestZipArchives(context()); }
 void Form1::Diz_Click() { ShowArchiveDiz(context()); }
 void Form1::dnfo_Click() { ShowNextNfo(context()); }
 
-// Commands built with their own parts of the program; until then their doors are in place and
-// do nothing.
-
 void Form1::install_Click() { InstallFiles(context()); }
 
 void Form1::FMDrop1_DropFiles(const QStringList &dosPaths) { InstallDroppedFiles(context(), dosPaths); }
@@ -176,7 +174,21 @@ void Form1::contents_Click() { ShowHelpContents(context()); }
 void Form1::search_Click() { ShowHelpIndex(context()); }
 void Form1::web_Click() { OpenWebPage(context()); }
 void Form1::mail_Click() { WriteMail(context()); }
-void Form1::about_Click() {}
-void Form1::SSPanel1_Click() {}
+void Form1::about_Click()
+{
+    AboutWindow *about = AboutWindow::load(Form4);
+    if (!m_thunder)
+        m_thunder = new AboutThunder(m_context.programFolder, this);
+    m_thunder->play();
+    about->show();
+    about->raise();
+    about->activateWindow();
+}
+
+void Form1::SSPanel1_Click()
+{
+    AboutWindow::load(Form4)->AniIcon1->setVisible(true);
+    about_Click();
+}
 
 } // namespace zelv

@@ -32,7 +32,7 @@ std::optional<Par2Outcome> repairWithPar2(const QString &folder, const QString &
         if (!p.contains(QStringLiteral(".vol"), Qt::CaseInsensitive))
             index = p;
 
-    ExtractionProgress window(QStringLiteral("Repairing ") + setName, 0);
+    ExtractionProgress window(setName, 0, QStringLiteral("Repairing"));
     window.report(QStringLiteral("Repairing"), 0);
     static const QRegularExpression percent(QStringLiteral(R"((\d+(?:\.\d+)?)%)"));
     // A minute, and a second more for every 2 MB of the folder: a repair reads everything.

@@ -50,17 +50,17 @@ std::unique_ptr<QCoreApplication> helperApplication(int &argc, char **argv)
     return std::make_unique<QCoreApplication>(argc, argv);
 }
 
-ExtractionProgress::ExtractionProgress(const QString &archiveName, qint64 totalBytes)
+ExtractionProgress::ExtractionProgress(const QString &archiveName, qint64 totalBytes, const QString &verb)
 {
     if (!windowModule().isLoaded() || windowHint() == 0)
         return;
-    using Open = void *(*)(const QString *, qint64, int);
+    using Open = void *(*)(const QString *, const QString *, qint64, int);
     const auto open = reinterpret_cast<Open>(windowModule().resolve("zelv_progress_open"));
     m_update = reinterpret_cast<int (*)(void *, const QString *)>(windowModule().resolve("zelv_progress_update"));
     m_close = reinterpret_cast<void (*)(void *)>(windowModule().resolve("zelv_progress_close"));
     m_report = reinterpret_cast<int (*)(void *, const QString *, int)>(windowModule().resolve("zelv_progress_report"));
     if (open && m_update && m_close && m_report)
-        m_window = open(&archiveName, totalBytes, windowHint());
+        m_window = open(&verb, &archiveName, totalBytes, windowHint());
 }
 
 ExtractionProgress::~ExtractionProgress()

@@ -19,8 +19,10 @@ std::unique_ptr<QCoreApplication> helperApplication(int &argc, char **argv);
 
 class ExtractionProgress {
 public:
-    // A window for archiveName (as the person knows it) when the application can show one.
-    ExtractionProgress(const QString &archiveName, qint64 totalBytes);
+    // A window for archiveName (as the person knows it) when the application can show one,
+    // titled with what is done to it.
+    ExtractionProgress(const QString &archiveName, qint64 totalBytes,
+                       const QString &verb = QStringLiteral("Extracting"));
     ~ExtractionProgress();
     ExtractionProgress(const ExtractionProgress &) = delete;
     ExtractionProgress &operator=(const ExtractionProgress &) = delete;

@@ -23,9 +23,9 @@ constexpr int kScanEveryMs = 200;
 
 class ProgressWindow : public QWidget {
 public:
-    ProgressWindow(const QString &archiveName, qint64 totalBytes) : m_total(totalBytes)
+    ProgressWindow(const QString &verb, const QString &archiveName, qint64 totalBytes) : m_total(totalBytes)
     {
-        setWindowTitle(QStringLiteral("Extracting %1").arg(archiveName));
+        setWindowTitle(verb + u' ' + archiveName);
         auto *name = new QLabel(archiveName);
         QFont bold = name->font();
         bold.setBold(true);
@@ -124,9 +124,9 @@ Q_DECL_EXPORT QCoreApplication *zelv_progress_application(int *argc, char **argv
 }
 
 // hint: 1 shown and activated, anything else shown without taking the focus.
-Q_DECL_EXPORT void *zelv_progress_open(const QString *archiveName, qint64 totalBytes, int hint)
+Q_DECL_EXPORT void *zelv_progress_open(const QString *verb, const QString *archiveName, qint64 totalBytes, int hint)
 {
-    auto *window = new ProgressWindow(*archiveName, totalBytes);
+    auto *window = new ProgressWindow(*verb, *archiveName, totalBytes);
     if (hint != 1)
         window->setAttribute(Qt::WA_ShowWithoutActivating);
     window->show();
