@@ -54,7 +54,6 @@ QWidget *findPane(QLineEdit *find, const QString &caption, QWidget *extra, QList
     layout->setContentsMargins(6, 6, 6, 6);
     auto *label = new QLabel(caption);
     label->setBuddy(find);
-    label->setWordWrap(true);
     layout->addWidget(label);
     auto *row = new QHBoxLayout;
     row->addWidget(find);
@@ -94,10 +93,10 @@ HelpViewer::HelpViewer(std::optional<HelpFile> file, const QString &failure, QWi
 
     m_tabs = new QTabWidget;
     m_tabs->addTab(m_contents, QStringLiteral("&Contents"));
-    m_tabs->addTab(findPane(m_indexFind, QStringLiteral("&Type the first letters of the word you are looking for:"),
+    m_tabs->addTab(findPane(m_indexFind, QStringLiteral("&Type the first letters of a word:"),
                             nullptr, m_indexList),
                    QStringLiteral("&Index"));
-    m_tabs->addTab(findPane(m_searchText, QStringLiteral("Find the topics that hold all of these &words:"),
+    m_tabs->addTab(findPane(m_searchText, QStringLiteral("Topics that hold all of these &words:"),
                             searchButton, m_searchResults),
                    QStringLiteral("Sea&rch"));
 
