@@ -93,12 +93,11 @@ HelpViewer::HelpViewer(std::optional<HelpFile> file, const QString &failure, QWi
 
     m_tabs = new QTabWidget;
     m_tabs->addTab(m_contents, QStringLiteral("&Contents"));
-    m_tabs->addTab(findPane(m_indexFind, QStringLiteral("&Type the first letters of a word:"),
-                            nullptr, m_indexList),
+    m_tabs->addTab(findPane(m_indexFind, QStringLiteral("&Type the first letters of a word:"), nullptr, m_indexList),
                    QStringLiteral("&Index"));
-    m_tabs->addTab(findPane(m_searchText, QStringLiteral("Topics that hold all of these &words:"),
-                            searchButton, m_searchResults),
-                   QStringLiteral("Sea&rch"));
+    m_tabs->addTab(
+        findPane(m_searchText, QStringLiteral("Topics that hold all of these &words:"), searchButton, m_searchResults),
+        QStringLiteral("Sea&rch"));
 
     m_page = new QTextBrowser;
     m_page->setObjectName(QStringLiteral("page"));
