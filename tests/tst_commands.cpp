@@ -157,12 +157,21 @@ void TestCommands::changedFolder()
     QCOMPARE(c.window.folderPanelCaption(), QStringLiteral("c:\\games"));
     QCOMPARE(c.window.folderPanelLook(), FolderPanelLook::Folder);
 
-    // Gone behind the program's back: the list stays where it was.
-    QVERIFY(QDir(c.world.onDrive(u'c', QStringLiteral("Games"))).removeRecursively());
+    // Gone behind the program's back: the list stays where it was and the tree goes back to it.
+    c.world.makeFolder(c.world.onDrive(u'c', QStringLiteral("Games/Old")));
+    QVERIFY(c.window.setTreePath(QStringLiteral("c:\\Games\\Old")));
+    QVERIFY(QDir(c.world.onDrive(u'c', QStringLiteral("Games/Old"))).removeRecursively());
     c.window.steps.clear();
     ShowChangedFolder(c.context);
     QCOMPARE(c.window.listPath(), QStringLiteral("c:\\Games"));
-    QCOMPARE(c.window.steps, QStringList());
+    QCOMPARE(c.window.steps, QStringList{"tree c:\\Games"});
+    QVERIFY(!c.window.closed);
+
+    // With the list's folder gone as well, both go back to c:\.
+    QVERIFY(QDir(c.world.onDrive(u'c', QStringLiteral("Games"))).removeRecursively());
+    ShowChangedFolder(c.context);
+    QCOMPARE(c.window.treePath(), QStringLiteral("c:\\"));
+    QCOMPARE(c.window.listPath(), QStringLiteral("c:\\"));
     QVERIFY(!c.window.closed);
 }
 

@@ -122,6 +122,8 @@ private slots:
     void installByDroppingDisks();
     void folderChooserFollowsItsRule();
     void helpFromEveryDoor();
+    void treeListAndPanelAgree_data();
+    void treeListAndPanelAgree();
 };
 
 void TestForm1::layoutFigures()
@@ -764,6 +766,51 @@ void TestForm1::helpFromEveryDoor()
     QTRY_VERIFY_WITH_TIMEOUT(test::readBytes(report).contains("closed"), 20000);
     QCOMPARE(test::readBytes(report).count("closed"), 1);
     QVERIFY(f.dialogs.shown().isEmpty());
+}
+
+void TestForm1::treeListAndPanelAgree_data()
+{
+    QTest::addColumn<QString>("broken");
+    QTest::addColumn<QString>("settlesOn");
+    QTest::newRow("drive pointing nowhere") << "E:" << "C:\\";
+    QTest::newRow("folder gone") << "gone" << "C:\\Work";
+    QTest::newRow("folder unreadable") << "locked" << "C:\\";
+}
+
+void TestForm1::treeListAndPanelAgree()
+{
+    QFETCH(QString, broken);
+    QFETCH(QString, settlesOn);
+    if (broken == u"locked" && geteuid() == 0)
+        QSKIP("root reads every folder");
+    Fixture f;
+    f.world.linkDrive(u'e', f.world.root() + QStringLiteral("/nowhere"));
+    const QString work = f.world.makeFolder(f.world.onDrive(u'c', QStringLiteral("Work")));
+    f.world.makeFolder(work + QStringLiteral("/gone"));
+    f.world.makeFolder(work + QStringLiteral("/locked"));
+    f.writeSettings(QStringLiteral("C:\\Work"));
+    Form1 &form = f.make();
+    QCOMPARE(form.Form_Load(), StartupOutcome::Completed);
+    form.show();
+    QCOMPARE(form.listPath(), QStringLiteral("C:\\Work"));
+    auto *tree = part<FolderTree>(form, "ExplorerTree1");
+    tree->expand(tree->currentIndex());
+    const QModelIndexList hits = tree->model()->match(tree->model()->index(0, 0), Qt::DisplayRole, broken, 1,
+                                                      Qt::MatchRecursive | Qt::MatchExactly);
+    QCOMPARE(hits.size(), 1);
+    QDir(work + QStringLiteral("/gone")).removeRecursively();
+    QFile::setPermissions(work + QStringLiteral("/locked"), QFileDevice::WriteOwner);
+    tree->scrollTo(hits.first());
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(hits.first()).center());
+    QCoreApplication::processEvents();
+    QFile::setPermissions(work + QStringLiteral("/locked"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+    QCOMPARE(form.treePath(), settlesOn);
+    QCOMPARE(form.listPath(), settlesOn);
+    QCOMPARE(part<StatusPanel>(form, "SSPanel3")->caption(), settlesOn.toLower());
+    const QModelIndexList selected = tree->selectionModel()->selectedIndexes();
+    QCOMPARE(selected.size(), 1);
+    QCOMPARE(selected.first(), tree->currentIndex());
 }
 
 QTEST_MAIN(TestForm1)

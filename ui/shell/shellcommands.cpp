@@ -64,9 +64,12 @@ void ShowChangedFolder(CommandContext &c)
     };
     const QString folder = w.treePath();
     const std::optional<bool> exists = w.folderExists(folder);
-    if (exists == false)
-        return; // gone behind the program's back: the list stays where it was
-    if (exists && w.setListPath(folder)) {
+    if (exists == false) {
+        // Gone behind the program's back: the list stays where it was and the tree, read
+        // again on the way, goes back to it.
+        if (w.setTreePath(w.listPath()))
+            return;
+    } else if (exists && w.setListPath(folder)) {
         showFolder();
         return;
     }

@@ -23,8 +23,9 @@ void SelectAllFiles(CommandContext &c);
 void RefreshFiles(CommandContext &c);
 
 // The tree moved: the list follows it and the folder panel shows the folder. A folder gone
-// behind the program's back leaves the list where it was; a drive that is not ready sends the
-// tree back to c:\, and the window closes when even that cannot be shown.
+// behind the program's back leaves the list where it was and the tree goes back to it; a drive
+// that is not ready sends the tree back to c:\, and the window closes when even that cannot be
+// shown. Afterwards the tree, the list and the panel name the same folder.
 void ShowChangedFolder(CommandContext &c);
 
 // The help viewer started on the program's help file; a failure to start is reported.

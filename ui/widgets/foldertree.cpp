@@ -427,7 +427,30 @@ void FolderTree::mousePressEvent(QMouseEvent *event)
     const Qt::MouseButton button = event->button();
     const QPoint globalPos = event->globalPosition().toPoint();
     QTreeView::mousePressEvent(event);
+    selectCurrent();
     emit mousePressed(button, globalPos);
+}
+
+void FolderTree::mouseReleaseEvent(QMouseEvent *event)
+{
+    QTreeView::mouseReleaseEvent(event);
+    selectCurrent();
+}
+
+void FolderTree::keyPressEvent(QKeyEvent *event)
+{
+    QTreeView::keyPressEvent(event);
+    selectCurrent();
+}
+
+void FolderTree::selectCurrent()
+{
+    // A folder change that could not be shown moves the current folder elsewhere while the
+    // view is still handling the click or key; the view then selects what was clicked. The
+    // highlight follows the current folder.
+    const QModelIndex current = currentIndex();
+    if (current.isValid() && (selectionModel()->selectedIndexes() != QModelIndexList{current}))
+        selectionModel()->select(current, QItemSelectionModel::ClearAndSelect);
 }
 
 } // namespace zelv

@@ -34,12 +34,15 @@ signals:
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     // The item of a folder, listing the branches down to it as needed; invalid when there is none.
     QModelIndex locate(const QString &dosFolder);
     void showCurrent(const QModelIndex &target);
     void currentFolderMoved();
+    void selectCurrent();
 
     const DriveTable &m_drives;
     FolderTreeModel *m_model;
