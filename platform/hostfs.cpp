@@ -244,6 +244,15 @@ std::optional<qint64> freeBytes(const QString &path)
     return qint64(std::min<unsigned long long>(bytes, static_cast<unsigned long long>(INT64_MAX)));
 }
 
+QString whyFolderCannotOpen(const QString &folder)
+{
+    DIR *dir = opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return QString::fromLocal8Bit(strerror(errno));
+    closedir(dir);
+    return QString();
+}
+
 QString lastError() { return QString::fromLocal8Bit(strerror(t_errno)); }
 
 } // namespace zelv::hostfs

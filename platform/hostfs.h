@@ -26,6 +26,9 @@ std::optional<QString> findNameIgnoringCase(const QString &folder, const QString
 // The path of the file (or link to one) in folder named name ignoring case; empty when none.
 QString findFileIgnoringCase(const QString &folder, const QString &name);
 
+// Why the folder cannot be opened for listing ("No such file or directory"); empty when it can.
+QString whyFolderCannotOpen(const QString &folder);
+
 bool exists(const QString &path);      // any entry, a dangling link included
 bool isDirectory(const QString &path); // follows links
 bool isFile(const QString &path);      // follows links

@@ -124,6 +124,8 @@ private slots:
     void helpFromEveryDoor();
     void treeListAndPanelAgree_data();
     void treeListAndPanelAgree();
+    void brokenDriveCSaysWhy_data();
+    void brokenDriveCSaysWhy();
 };
 
 void TestForm1::layoutFigures()
@@ -772,9 +774,12 @@ void TestForm1::treeListAndPanelAgree_data()
 {
     QTest::addColumn<QString>("broken");
     QTest::addColumn<QString>("settlesOn");
-    QTest::newRow("drive pointing nowhere") << "E:" << "C:\\";
-    QTest::newRow("folder gone") << "gone" << "C:\\Work";
-    QTest::newRow("folder unreadable") << "locked" << "C:\\";
+    QTest::newRow("drive pointing nowhere") << "E:"
+                                            << "C:\\";
+    QTest::newRow("folder gone") << "gone"
+                                 << "C:\\Work";
+    QTest::newRow("folder unreadable") << "locked"
+                                       << "C:\\";
 }
 
 void TestForm1::treeListAndPanelAgree()
@@ -803,7 +808,8 @@ void TestForm1::treeListAndPanelAgree()
     tree->scrollTo(hits.first());
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(hits.first()).center());
     QCoreApplication::processEvents();
-    QFile::setPermissions(work + QStringLiteral("/locked"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QFile::setPermissions(work + QStringLiteral("/locked"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
     QCOMPARE(form.treePath(), settlesOn);
     QCOMPARE(form.listPath(), settlesOn);
@@ -811,6 +817,44 @@ void TestForm1::treeListAndPanelAgree()
     const QModelIndexList selected = tree->selectionModel()->selectedIndexes();
     QCOMPARE(selected.size(), 1);
     QCOMPARE(selected.first(), tree->currentIndex());
+}
+
+void TestForm1::brokenDriveCSaysWhy_data()
+{
+    QTest::addColumn<bool>("fromTheStart");
+    QTest::newRow("broken while running") << false;
+    QTest::newRow("broken from the start") << true;
+}
+
+void TestForm1::brokenDriveCSaysWhy()
+{
+    QFETCH(bool, fromTheStart);
+    Fixture f;
+    f.world.makeFolder(f.world.onDrive(u'c', QStringLiteral("Work")));
+    f.writeSettings(QStringLiteral("C:\\Work"));
+    const QString nowhere = f.world.root() + QStringLiteral("/nowhere");
+    if (fromTheStart)
+        f.world.linkDrive(u'c', nowhere);
+    Form1 &form = f.make();
+    form.Form_Load();
+    if (!fromTheStart) {
+        QCOMPARE(form.listPath(), QStringLiteral("C:\\Work"));
+        QVERIFY(f.dialogs.shown().isEmpty());
+        f.world.linkDrive(u'c', nowhere);
+    }
+    // The person picks drive c: in the tree (offscreen, the focus may have picked it already
+    // during start-up); nothing can be shown, so the window closes.
+    if (form.isVisible()) {
+        auto *tree = part<FolderTree>(form, "ExplorerTree1");
+        tree->setCurrentIndex(tree->model()->index(0, 0));
+    }
+    QVERIFY(!form.isVisible());
+    QCOMPARE(f.dialogs.shown().size(), 1);
+    QCOMPARE(f.dialogs.shown()[0].title, QStringLiteral("Zelvant32 Error"));
+    QCOMPARE(f.dialogs.shown()[0].text,
+             QStringLiteral("Drive c: (%1) cannot be opened: No such file or directory").arg(nowhere));
+    // The settings keep the last folder that could be shown.
+    QCOMPARE(readTextLines(f.ini())->last(), QStringLiteral("Dir=C:\\Work"));
 }
 
 QTEST_MAIN(TestForm1)

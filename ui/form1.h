@@ -120,7 +120,9 @@ public:
     void showWindowNow() override;
     int paneWidth() const override;
     void setPaneWidth(int width) override;
-    QString listFolder() const override { return listPath(); }
+    // The list's folder, or the one the settings named when the list never reached a folder
+    // (drive c: broken from the start), so that closing does not forget it.
+    QString listFolder() const override;
     bool setListFolder(const QString &dosFolder) override { return setListPath(dosFolder); }
     bool setTreeFolder(const QString &dosFolder) override { return setTreePath(dosFolder); }
 

@@ -26,7 +26,9 @@ void Form1::fallBackToDriveC()
 {
     setListPath(QStringLiteral("c:\\"));
     setTreePath(listPath());
-    m_state.SavedDirLine = QStringLiteral("Dir=") + treePath();
+    // Without drive c: the saved folder is kept for the next start.
+    if (!treePath().isEmpty())
+        m_state.SavedDirLine = QStringLiteral("Dir=") + treePath();
 }
 
 StartupOutcome Form1::Form_Load()

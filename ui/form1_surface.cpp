@@ -26,6 +26,13 @@ QString Form1::listItem(int index) const { return File1->list(index); }
 bool Form1::listSelected(int index) const { return File1->selected(index); }
 void Form1::setListSelected(int index, bool selected) { File1->setSelected(index, selected); }
 int Form1::listIndex() const { return File1->listIndex(); }
+QString Form1::listFolder() const
+{
+    const QString folder = listPath();
+    return folder.isEmpty() && m_state.SavedDirLine.startsWith(QStringLiteral("Dir=")) ? m_state.SavedDirLine.mid(4)
+                                                                                       : folder;
+}
+
 bool Form1::setTreePath(const QString &dosFolder) { return ExplorerTree1->setPath(dosFolder); }
 QString Form1::treePath() const { return ExplorerTree1->path(); }
 

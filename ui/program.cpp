@@ -22,7 +22,8 @@ int runProgram(int argc, char *argv[], bool exitWhenShown)
     drives.ensureExists(QDir::homePath());
 
     Form1 window({programFolder, &drives, nullptr, nullptr});
-    if (window.Form_Load() != StartupOutcome::Completed)
+    // A window that had to close during start-up (drive c: broken) leaves nothing to run.
+    if (window.Form_Load() != StartupOutcome::Completed || !window.isVisible())
         return 0;
     if (exitWhenShown) {
         // Ends at the window's first paint, once it has really been drawn.

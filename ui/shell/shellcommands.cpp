@@ -2,6 +2,7 @@
 
 #include "core/helpercommands.h"
 #include "core/helpsystem.h"
+#include "platform/hostfs.h"
 
 namespace zelv {
 
@@ -76,10 +77,25 @@ void ShowChangedFolder(CommandContext &c)
     // A drive that is not ready, or a folder that cannot be opened: back to c:\.
     w.setTreePath(QStringLiteral("c:\\"));
     const QString root = w.treePath();
-    if (w.folderExists(root).value_or(false) && w.setListPath(root))
+    if (w.folderExists(root).value_or(false) && w.setListPath(root)) {
         showFolder();
-    else
-        w.closeWindow();
+        return;
+    }
+    // Without drive c: there is nothing left to show; the person learns why before it closes.
+    c.dialogs.showError(whyDriveCannotOpen(c.files.drives(), u'c'));
+    w.closeWindow();
+}
+
+QString whyDriveCannotOpen(const DriveTable &drives, QChar letter)
+{
+    const std::optional<Drive> drive = drives.drive(letter);
+    if (!drive)
+        return QStringLiteral("Drive %1: cannot be opened: it is not in the drive table (%2)")
+            .arg(letter, drives.devicesFolder());
+    QString why = hostfs::whyFolderCannotOpen(drive->target);
+    if (why.isEmpty())
+        why = QStringLiteral("its folder cannot be listed");
+    return QStringLiteral("Drive %1: (%2) cannot be opened: %3").arg(letter, drive->target, why);
 }
 
 void StartHelpViewer(CommandContext &c)

@@ -27,6 +27,8 @@ void RefreshFiles(CommandContext &c);
 // that is not ready sends the tree back to c:\, and the window closes when even that cannot be
 // shown. Afterwards the tree, the list and the panel name the same folder.
 void ShowChangedFolder(CommandContext &c);
+// "Drive c: (/home/ann) cannot be opened: No such file or directory"
+QString whyDriveCannotOpen(const DriveTable &drives, QChar letter);
 
 // The help viewer started on the program's help file; a failure to start is reported.
 void StartHelpViewer(CommandContext &c);
