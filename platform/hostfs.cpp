@@ -244,6 +244,18 @@ std::optional<qint64> freeBytes(const QString &path)
     return qint64(std::min<unsigned long long>(bytes, static_cast<unsigned long long>(INT64_MAX)));
 }
 
+bool hasSubfolder(const QString &folder)
+{
+    std::unique_ptr<DIR, DirCloser> dir(opendir(QFile::encodeName(folder).constData()));
+    if (!dir)
+        return false;
+    while (const dirent *e = readdir(dir.get())) {
+        if (e->d_name[0] != '.' && isWanted(dir.get(), e, EntryKind::Directories))
+            return true;
+    }
+    return false;
+}
+
 QString whyFolderCannotOpen(const QString &folder)
 {
     DIR *dir = opendir(QFile::encodeName(folder).constData());

@@ -26,6 +26,10 @@ std::optional<QString> findNameIgnoringCase(const QString &folder, const QString
 // The path of the file (or link to one) in folder named name ignoring case; empty when none.
 QString findFileIgnoringCase(const QString &folder, const QString &name);
 
+// Whether the folder holds a folder (or a link to one) that listNames would list; stops at the
+// first one found.
+bool hasSubfolder(const QString &folder);
+
 // Why the folder cannot be opened for listing ("No such file or directory"); empty when it can.
 QString whyFolderCannotOpen(const QString &folder);
 

@@ -64,6 +64,7 @@ private slots:
     void folderMadeAfterListing();
     void reopeningShowsChanges();
     void clickChangesFolder();
+    void openFoldersFollowTheDisk();
     void reloadDrives();
 
 private:
@@ -124,11 +125,17 @@ void TestFolderTree::foldersListedWhenOpened()
     QVERIFY(model->hasChildren(alpha));
     QCOMPARE(model->rowCount(alpha), 0);
 
-    // A folder found empty when opened has nothing to open any more.
+    // A folder without sub-folders has nothing to open, before it is read and after.
     const QModelIndex beta = childNamed(model, treeItem, QStringLiteral("beta"));
-    QVERIFY(model->hasChildren(beta));
+    QVERIFY(!model->hasChildren(beta));
     tree.expand(beta);
     QVERIFY(!model->hasChildren(beta));
+    // One made there since is seen when the tree reads its folder again.
+    m_world.makeFolder(m_world.onDrive(u'c', QStringLiteral("tree/beta/new")));
+    QVERIFY(!model->hasChildren(beta));
+    tree.refreshFolder(QStringLiteral("c:\\tree\\beta"));
+    QVERIFY(model->hasChildren(beta));
+    QDir(m_world.onDrive(u'c', QStringLiteral("tree/beta/new"))).removeRecursively();
 }
 
 void TestFolderTree::setPath_data()
@@ -280,6 +287,36 @@ void TestFolderTree::clickChangesFolder()
     QTest::mouseClick(tree.viewport(), Qt::LeftButton, Qt::NoModifier, at);
     QCOMPARE(changed.size(), 1);
     QCOMPARE(pressed.size(), 2);
+}
+
+void TestFolderTree::openFoldersFollowTheDisk()
+{
+    // Others make and remove folders in an open folder; the current folder goes and the tree
+    // moves to the folder above it, saying so once.
+    m_world.makeFolder(m_world.onDrive(u'c', QStringLiteral("watched/stays")));
+    m_world.makeFolder(m_world.onDrive(u'c', QStringLiteral("watched/goes/current")));
+    FolderTree tree(m_world.drives());
+    QVERIFY(tree.setPath(QStringLiteral("c:\\watched\\goes\\current")));
+    const QModelIndex watched = tree.currentIndex().parent().parent();
+    tree.expand(watched);
+    QSignalSpy changed(&tree, &FolderTree::dirChanged);
+
+    m_world.makeFolder(m_world.onDrive(u'c', QStringLiteral("watched/made")));
+    QTRY_COMPARE(childNames(tree.model(), watched), QStringList({"goes", "made", "stays"}));
+    QVERIFY(QDir(m_world.onDrive(u'c', QStringLiteral("watched/goes"))).removeRecursively());
+    QTRY_COMPARE(childNames(tree.model(), watched), QStringList({"made", "stays"}));
+    QCOMPARE(tree.path(), QStringLiteral("C:\\watched"));
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(tree.selectionModel()->selectedIndexes(), QModelIndexList{tree.currentIndex()});
+
+    // A closed folder is not watched; it shows what changed when opened again.
+    tree.collapse(watched);
+    m_world.makeFolder(m_world.onDrive(u'c', QStringLiteral("watched/later")));
+    QTest::qWait(100);
+    QCOMPARE(childNames(tree.model(), watched), QStringList({"made", "stays"}));
+    tree.expand(watched);
+    QCOMPARE(childNames(tree.model(), watched), QStringList({"later", "made", "stays"}));
+    QDir(m_world.onDrive(u'c', QStringLiteral("watched"))).removeRecursively();
 }
 
 void TestFolderTree::reloadDrives()

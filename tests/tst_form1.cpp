@@ -105,6 +105,7 @@ private slots:
     void noteCopiesAndErrorReportAreCleanedUp();
     void leftoverScan_data();
     void leftoverScan();
+    void leftoverRemovedLeavesTheTree();
     void leftoverHelperMissingIsReported();
     void finalStateAfterStartup();
     void fileCommandDoorsAreTheWindows();
@@ -336,10 +337,39 @@ void TestForm1::leftoverScan()
         if (QFileInfo::exists(f.world.onDrive(u'c', QString::fromLatin1(name))))
             left << QString::fromLatin1(name);
     QCOMPARE(left, remaining);
+    // The tree lists what is left, nothing more.
+    const QAbstractItemModel *model = part<FolderTree>(form, "ExplorerTree1")->model();
+    const QModelIndex c = model->index(0, 0);
+    QStringList inTree;
+    for (int row = 0; row < model->rowCount(c); ++row)
+        if (const QString name = model->index(row, 0, c).data().toString(); name.startsWith(u"Zelv"))
+            inTree << name;
+    QCOMPARE(inTree, remaining);
     // Start-up completes on the remembered folder whatever was answered.
     QCOMPARE(form.listPath(), QStringLiteral("C:\\games"));
     QCOMPARE(form.listPattern(), QStringLiteral("*.zip"));
     QCOMPARE(part<StatusPanel>(form, "SSPanel2")->caption(), QStringLiteral("*.zip"));
+}
+
+void TestForm1::leftoverRemovedLeavesTheTree()
+{
+    // The window ends on c:\ itself, the folder that held the leftover.
+    Fixture f;
+    f.world.writeFile(f.world.onDrive(u'c', QStringLiteral("Zelv001/setup.exe")), "MZ");
+    f.world.makeFolder(f.world.onDrive(u'c', QStringLiteral("games")));
+    f.writeSettings(QStringLiteral("C:\\"));
+    f.dialogs.queueAnswers({MessageAnswer::Yes});
+    Form1 &form = f.make();
+    QCOMPARE(form.Form_Load(), StartupOutcome::Completed);
+    QVERIFY(!QFileInfo::exists(f.world.onDrive(u'c', QStringLiteral("Zelv001"))));
+    const QAbstractItemModel *model = part<FolderTree>(form, "ExplorerTree1")->model();
+    const QModelIndex c = model->index(0, 0);
+    QStringList inTree;
+    for (int row = 0; row < model->rowCount(c); ++row)
+        inTree << model->index(row, 0, c).data().toString();
+    QCOMPARE(inTree, QStringList{"games"});
+    QCOMPARE(form.treePath(), QStringLiteral("C:\\"));
+    QCOMPARE(form.listPath(), QStringLiteral("C:\\"));
 }
 
 void TestForm1::leftoverHelperMissingIsReported()

@@ -6,12 +6,14 @@
 #include "platform/hostfs.h"
 
 #include <QAbstractItemModel>
+#include <QFileSystemWatcher>
 #include <QHeaderView>
 #include <QIcon>
 #include <QMouseEvent>
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace zelv {
@@ -45,6 +47,8 @@ public:
         QString target; // drives only: the folder the link names
         bool listed = false;
         bool unseen = false; // listed since the branch was last opened
+        // Before it is listed: whether it holds a folder, found out when first asked.
+        mutable std::optional<bool> holdsFolders;
         std::vector<std::unique_ptr<Node>> children;
 
         bool isDrive() const { return parent == nullptr; }
@@ -83,14 +87,18 @@ public:
 
     int columnCount(const QModelIndex & = QModelIndex()) const override { return 1; }
 
-    // A folder not yet read shows its arrow; reading every sub-folder ahead to know better
-    // would make opening a large folder slow.
+    // A folder not yet read shows its arrow when it holds a folder. The view asks only for the
+    // rows it shows, and each folder is looked into once, up to its first sub-folder.
     bool hasChildren(const QModelIndex &parent = QModelIndex()) const override
     {
         const Node *node = nodeOf(parent);
         if (!node)
             return !m_drives.empty();
-        return !node->listed || !node->children.empty();
+        if (node->listed)
+            return !node->children.empty();
+        if (!node->holdsFolders)
+            node->holdsFolders = hostfs::hasSubfolder(node->host);
+        return *node->holdsFolders;
     }
 
     bool canFetchMore(const QModelIndex &parent) const override
@@ -182,6 +190,12 @@ public:
         const QStringList names = subFolders(node->host);
         const QModelIndex parentIndex = indexOf(node);
         node->unseen = true;
+        // Folders not yet read are looked into again when next shown.
+        for (const auto &c : node->children)
+            if (!c->listed && c->holdsFolders) {
+                c->holdsFolders.reset();
+                notifyChildlessness(c.get());
+            }
 
         for (int i = int(node->children.size()) - 1; i >= 0; --i) {
             if (std::binary_search(names.begin(), names.end(), node->children[i]->name, nameLess))
@@ -205,6 +219,31 @@ public:
         }
         if (node->children.empty())
             notifyChildlessness(node);
+    }
+
+    // The listed folders whose host folder is host, on every drive that reaches it.
+    QList<Node *> listedNodesAt(const QString &host) const
+    {
+        QList<Node *> found;
+        for (const auto &d : m_drives) {
+            if (d->host.isEmpty())
+                continue;
+            const QString prefix = childHost(d->host, QString());
+            if (host != d->host && !host.startsWith(prefix))
+                continue;
+            Node *node = d.get();
+            const QStringList names = host == d->host ? QStringList() : host.mid(prefix.size()).split(u'/');
+            for (const QString &name : names) {
+                const auto at = std::find_if(node->children.begin(), node->children.end(),
+                                             [&](const auto &c) { return c->name == name; });
+                node = at == node->children.end() ? nullptr : at->get();
+                if (!node)
+                    break;
+            }
+            if (node && node->listed)
+                found.append(node);
+        }
+        return found;
     }
 
     // Brings the drives in line with the drive table: gone or re-pointed drives leave,
@@ -309,6 +348,7 @@ FolderTree::FolderTree(const DriveTable &drives, QWidget *parent)
     : QTreeView(parent)
     , m_drives(drives)
     , m_model(new FolderTreeModel(this))
+    , m_watcher(new QFileSystemWatcher(this))
 {
     m_model->setDrives(m_drives.drives());
     setModel(m_model);
@@ -321,15 +361,67 @@ FolderTree::FolderTree(const DriveTable &drives, QWidget *parent)
 
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { currentFolderMoved(); });
     connect(this, &QTreeView::expanded, this, [this](const QModelIndex &index) {
-        // Opening a branch read long ago shows what has been made or removed since.
         auto *node = m_model->nodeOf(index);
         if (!node)
             return;
+        // An open folder follows what others make or remove in it while it stays open.
+        if (!node->host.isEmpty())
+            m_watcher->addPath(node->host);
+        // Opening a branch read long ago shows what has been made or removed since.
         if (node->unseen)
             node->unseen = false;
         else
-            m_model->relist(node);
+            keepCurrentThrough([&] { m_model->relist(node); });
     });
+    connect(this, &QTreeView::collapsed, this, [this](const QModelIndex &index) {
+        if (auto *node = m_model->nodeOf(index); node && !node->host.isEmpty())
+            m_watcher->removePath(node->host);
+    });
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &FolderTree::relistHost);
+}
+
+void FolderTree::relistHost(const QString &host)
+{
+    keepCurrentThrough([&] {
+        for (auto *node : m_model->listedNodesAt(host)) {
+            m_model->relist(node);
+            // Read while open: opening it again after it was closed reads it again.
+            if (isExpanded(m_model->indexOf(node)))
+                node->unseen = false;
+        }
+    });
+}
+
+void FolderTree::refreshFolder(const QString &dosFolder)
+{
+    const auto resolved = m_drives.resolveDos(dosFolder);
+    const auto host = resolved ? m_drives.toHost(*resolved) : std::nullopt;
+    if (host)
+        relistHost(*host);
+}
+
+void FolderTree::keepCurrentThrough(const std::function<void()> &change)
+{
+    const QString before = path();
+    m_quiet = true;
+    change();
+    // Keep the current folder, or the nearest folder above it that is still there.
+    if (!before.isEmpty() && path() != before) {
+        for (QString folder = before;; folder = dospath::folderOf(folder)) {
+            const QModelIndex target = locate(folder);
+            if (target.isValid()) {
+                showCurrent(target);
+                break;
+            }
+            if (dospath::isDriveRoot(folder))
+                break;
+        }
+    }
+    m_quiet = false;
+    if (path() != before) {
+        m_reportedPath = path();
+        emit dirChanged();
+    }
 }
 
 FolderTree::~FolderTree() = default;
@@ -400,26 +492,7 @@ void FolderTree::showCurrent(const QModelIndex &target)
 
 void FolderTree::reloadDrives()
 {
-    const QString before = path();
-    m_quiet = true;
-    m_model->setDrives(m_drives.drives());
-    // Keep the current folder, or the nearest folder above it that is still there.
-    if (!before.isEmpty() && path() != before) {
-        for (QString folder = before;; folder = dospath::folderOf(folder)) {
-            const QModelIndex target = locate(folder);
-            if (target.isValid()) {
-                showCurrent(target);
-                break;
-            }
-            if (dospath::isDriveRoot(folder))
-                break;
-        }
-    }
-    m_quiet = false;
-    if (path() != before) {
-        m_reportedPath = path();
-        emit dirChanged();
-    }
+    keepCurrentThrough([&] { m_model->setDrives(m_drives.drives()); });
 }
 
 void FolderTree::mousePressEvent(QMouseEvent *event)

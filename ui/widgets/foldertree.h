@@ -5,6 +5,9 @@
 #include "platform/drivetable.h"
 
 #include <QTreeView>
+#include <functional>
+
+class QFileSystemWatcher;
 
 namespace zelv {
 
@@ -26,6 +29,9 @@ public:
 
     // Reads the drive table again (a drive added or removed while the program runs).
     void reloadDrives();
+    // Reads a folder's sub-folders again when the tree has listed them (the program made or
+    // removed one). Open folders also follow changes on disk by themselves.
+    void refreshFolder(const QString &dosFolder);
 
 signals:
     // The current folder changed, by the user or by setPath.
@@ -43,9 +49,15 @@ private:
     void showCurrent(const QModelIndex &target);
     void currentFolderMoved();
     void selectCurrent();
+    // Runs a change of the tree's items; the current folder stays, or moves to the nearest
+    // folder above it that is still there, and a move is reported once.
+    void keepCurrentThrough(const std::function<void()> &change);
+    // Reads again every listed folder of the tree whose host folder is host.
+    void relistHost(const QString &host);
 
     const DriveTable &m_drives;
     FolderTreeModel *m_model;
+    QFileSystemWatcher *m_watcher;
     QString m_reportedPath; // the folder dirChanged last reported
     bool m_quiet = false;   // set while the drives are read again
 };
