@@ -96,6 +96,8 @@ class TestForm1 : public QObject {
     Q_OBJECT
 private slots:
     void layoutFigures();
+    void questionsKeepTheListInSight_data();
+    void questionsKeepTheListInSight();
     void firstRunWritesSettingsAndOpensOnC();
     void normalExitSavesTheWindow();
     void startsOnTheRememberedFolder();
@@ -146,6 +148,34 @@ void TestForm1::layoutFigures()
     const WindowLayout narrow = layoutForWindow(5400, 4005, designed::toolbar.width, l);
     QCOMPARE(narrow.logoPanel.left, 4950.0);
     QCOMPARE(narrow.splitter.width, 5040.0);
+}
+
+void TestForm1::questionsKeepTheListInSight_data()
+{
+    QTest::addColumn<QRect>("window");
+    QTest::addColumn<QSize>("box");
+    QTest::addColumn<QPoint>("placed");
+    // The list sits 60 pixels in and 30 down in the window, 200 x 150; the screen is 1024 x 768.
+    // clang-format off
+    QTest::newRow("room on the right, level with the list") << QRect(100, 50, 400, 300) << QSize(300, 120) << QPoint(508, 80);
+    QTest::newRow("window at the right edge: on the left") << QRect(600, 50, 400, 300) << QSize(300, 120) << QPoint(292, 80);
+    QTest::newRow("wide window: below") << QRect(10, 50, 1000, 300) << QSize(300, 120) << QPoint(70, 358);
+    QTest::newRow("wide and low: above") << QRect(10, 500, 1000, 260) << QSize(300, 120) << QPoint(70, 372);
+    QTest::newRow("level with the list, kept on screen") << QRect(100, 50, 400, 300) << QSize(300, 760) << QPoint(508, 8);
+    QTest::newRow("no room beside: the corner that hides least") << QRect(0, 0, 1024, 768) << QSize(300, 120) << QPoint(724, 648);
+    // clang-format on
+}
+
+void TestForm1::questionsKeepTheListInSight()
+{
+    QFETCH(QRect, window);
+    QFETCH(QSize, box);
+    QFETCH(QPoint, placed);
+    const QRect screen(0, 0, 1024, 768);
+    const QRect list(window.left() + 60, window.top() + 30, 200, 150);
+    QCOMPARE(placeBeside(window, list, box, screen), placed);
+    QVERIFY(screen.contains(QRect(placed, box)));
+    QVERIFY(!QRect(placed, box).intersects(list));
 }
 
 void TestForm1::firstRunWritesSettingsAndOpensOnC()

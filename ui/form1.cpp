@@ -54,7 +54,9 @@ Form1::Form1(const Form1Context &context, QWidget *parent)
     if (context.dialogs) {
         m_dialogs = context.dialogs;
     } else {
-        m_ownDialogs = std::make_unique<MessageBoxDialogs>(this, context.drives);
+        auto boxes = std::make_unique<MessageBoxDialogs>(this, context.drives);
+        m_boxes = boxes.get();
+        m_ownDialogs = std::move(boxes);
         m_dialogs = m_ownDialogs.get();
     }
     if (context.diskInfo) {
@@ -86,6 +88,9 @@ Form1::Form1(const Form1Context &context, QWidget *parent)
     ExplorerTree1->setObjectName(QStringLiteral("ExplorerTree1"));
     GTSplitter1->addPane(ExplorerTree1);
     File1 = new FileList(m_files);
+    // The questions are about the listed files: they keep clear of the list.
+    if (m_boxes)
+        m_boxes->keepInSight(File1);
     File1->setObjectName(QStringLiteral("File1"));
     File1->setPattern(QStringLiteral("*.ZIP"));
 

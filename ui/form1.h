@@ -32,6 +32,7 @@ class FolderTree;
 class Form3;
 class KeyedToolbar;
 class LogoPanel;
+class MessageBoxDialogs;
 class PaneSplitter;
 class SingleInstance;
 class StatusPanel;
@@ -201,6 +202,7 @@ private:
 
     Form1Context m_context;
     std::unique_ptr<Dialogs> m_ownDialogs;
+    MessageBoxDialogs *m_boxes = nullptr; // m_ownDialogs when the window shows real boxes
     Dialogs *m_dialogs = nullptr;
     std::unique_ptr<DiskInfo> m_ownDiskInfo;
     const DiskInfo *m_diskInfo = nullptr;

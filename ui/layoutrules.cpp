@@ -1,5 +1,7 @@
 #include "layoutrules.h"
 
+#include <algorithm>
+
 #include <cmath>
 
 namespace zelv {
@@ -31,6 +33,46 @@ WindowLayout layoutForWindow(double W, double H, double toolbarWidth, const Wind
     l.dragCorner.top = l.folderPanel.top - 115;
     l.dragCorner.left = l.folderPanel.left + l.folderPanel.width - 20;
     return l;
+}
+
+QPoint placeBeside(const QRect &window, const QRect &keepInSight, const QSize &box, const QRect &screen)
+{
+    constexpr int kGap = 8;
+    const auto clampY = [&](int y) {
+        return std::clamp(y, screen.top(), std::max(screen.top(), screen.bottom() + 1 - box.height()));
+    };
+    const auto clampX = [&](int x) {
+        return std::clamp(x, screen.left(), std::max(screen.left(), screen.right() + 1 - box.width()));
+    };
+    // Level with the part where it can be, so the eye goes straight across.
+    const QPoint candidates[] = {
+        {window.right() + 1 + kGap, clampY(keepInSight.top())},
+        {window.left() - kGap - box.width(), clampY(keepInSight.top())},
+        {clampX(keepInSight.left()), window.bottom() + 1 + kGap},
+        {clampX(keepInSight.left()), window.top() - kGap - box.height()},
+    };
+    for (const QPoint &at : candidates) {
+        if (screen.contains(QRect(at, box)))
+            return at;
+    }
+    // No room outside the window: the corner of the screen that hides the least of the part.
+    const QPoint corners[] = {
+        {clampX(screen.right()), clampY(screen.bottom())},
+        {clampX(screen.right()), screen.top()},
+        {screen.left(), clampY(screen.bottom())},
+        {screen.left(), screen.top()},
+    };
+    QPoint best = corners[0];
+    qint64 leastHidden = -1;
+    for (const QPoint &at : corners) {
+        const QRect hidden = QRect(at, box).intersected(keepInSight);
+        const qint64 area = hidden.isEmpty() ? 0 : qint64(hidden.width()) * hidden.height();
+        if (leastHidden < 0 || area < leastHidden) {
+            leastHidden = area;
+            best = at;
+        }
+    }
+    return best;
 }
 
 } // namespace zelv

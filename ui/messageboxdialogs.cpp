@@ -1,8 +1,10 @@
 #include "messageboxdialogs.h"
 
 #include "folderchooser.h"
+#include "layoutrules.h"
 
 #include <QMessageBox>
+#include <QScreen>
 
 namespace zelv {
 
@@ -40,11 +42,37 @@ QMessageBox::StandardButtons toButtons(MessageButtons buttons)
     return QMessageBox::Ok;
 }
 
+// A box that moves where it is told once it knows its own size, which it learns as it shows.
+class PlacedMessageBox : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+    std::function<void(QWidget &)> place;
+
+protected:
+    void showEvent(QShowEvent *event) override
+    {
+        QMessageBox::showEvent(event);
+        if (place)
+            place(*this);
+    }
+};
+
 } // namespace
 
 MessageAnswer MessageBoxDialogs::ask(const MessageRequest &request)
 {
-    QMessageBox box(toIcon(request.icon), request.title, request.text, toButtons(request.buttons), m_parent);
+    PlacedMessageBox box(toIcon(request.icon), request.title, request.text, toButtons(request.buttons), m_parent);
+    if (request.buttons != MessageButtons::Ok && m_keepInSight && m_keepInSight->isVisible()) {
+        box.place = [part = m_keepInSight](QWidget &self) {
+            const QWidget *window = part->window();
+            const QScreen *screen = window->screen();
+            if (!screen)
+                return;
+            const QRect inSight(part->mapToGlobal(QPoint(0, 0)), part->size());
+            self.move(placeBeside(window->frameGeometry(), inSight, self.frameGeometry().size(),
+                                  screen->availableGeometry()));
+        };
+    }
     if (request.foreground) {
         box.setWindowFlag(Qt::WindowStaysOnTopHint);
         if (m_parent) {
