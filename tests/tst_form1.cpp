@@ -125,6 +125,7 @@ private slots:
     void installByDroppingDisks();
     void folderChooserFollowsItsRule();
     void helpFromEveryDoor();
+    void narrowWindowReachesEveryButton();
     void treeListAndPanelAgree_data();
     void treeListAndPanelAgree();
     void brokenDriveCSaysWhy_data();
@@ -915,6 +916,27 @@ void TestForm1::brokenDriveCSaysWhy()
              QStringLiteral("Drive c: (%1) cannot be opened: No such file or directory").arg(nowhere));
     // The settings keep the last folder that could be shown.
     QCOMPARE(readTextLines(f.ini())->last(), QStringLiteral("Dir=C:\\Work"));
+}
+
+void TestForm1::narrowWindowReachesEveryButton()
+{
+    Fixture f;
+    Form1 &form = f.make();
+    form.Form_Load();
+    auto *toolbar = part<KeyedToolbar>(form, "GTToolbar1");
+    auto *extension = toolbar->findChild<QToolButton *>(QStringLiteral("qt_toolbar_ext_button"));
+    QVERIFY(extension);
+    QVERIFY(!extension->isVisible());
+    form.resize(260, 300);
+    QCoreApplication::processEvents();
+    // The toolbar stays inside the window; what it has no room for is in its menu.
+    QVERIFY(toolbar->geometry().right() < form.centralWidget()->width());
+    QTRY_VERIFY(extension->isVisible());
+    QVERIFY(!toolbar->buttonAt(ExitButton)->isVisible());
+    QCOMPARE(toolbar->buttonAt(ExitButton)->defaultAction()->text(), QStringLiteral("Exit"));
+    form.resize(800, 400);
+    QTRY_VERIFY(!extension->isVisible());
+    QVERIFY(toolbar->buttonAt(ExitButton)->isVisible());
 }
 
 QTEST_MAIN(TestForm1)

@@ -259,10 +259,14 @@ void Form1::Form_Resize()
     const double W = client->width() * kTwipsPerPixel + kClassicFrameWidth;
     const double H = client->height() * kTwipsPerPixel + kClassicFrameHeight;
 
-    // The toolbar is as wide as its buttons; the rules count at least its designed width.
+    // The toolbar is as wide as its buttons, or as the window allows: the buttons it has no
+    // room for are reached through its menu at the end. The rules count at least its designed
+    // width.
     const QRect toolbar = designed::toolbar.toPixels();
-    GTToolbar1->setGeometry(QRect(toolbar.topLeft(), QSize(GTToolbar1->sizeHint().width(), toolbar.height())));
-    const double toolbarWidth = std::max(designed::toolbar.width, GTToolbar1->width() * kTwipsPerPixel);
+    const int buttonsWidth = GTToolbar1->sizeHint().width();
+    const int room = std::max(2 * KeyedToolbar::kButtonSize, client->width() - toolbar.left());
+    GTToolbar1->setGeometry(QRect(toolbar.topLeft(), QSize(std::min(buttonsWidth, room), toolbar.height())));
+    const double toolbarWidth = std::max(designed::toolbar.width, buttonsWidth * kTwipsPerPixel);
 
     m_layout = layoutForWindow(W, H, toolbarWidth, m_layout);
     Frame1->setGeometry(m_layout.frame1.toPixels());

@@ -95,8 +95,10 @@ void KeyedToolbar::setToolTipText(int position, const QString &text)
     if (position < 1 || position > m_entries.size() || isSeparator(position))
         return;
     m_entries[position - 1].tip = text;
-    // Kept on the action too for accessibility; showing it is left to the timer.
+    // Kept on the action too for accessibility; showing it is left to the timer. The text also
+    // names the button in the menu of buttons a narrow window has no room for.
     m_entries[position - 1].action->setToolTip(text);
+    m_entries[position - 1].action->setText(text);
 }
 
 QString KeyedToolbar::toolTipText(int position) const
