@@ -3,6 +3,7 @@
 #include "ui/widgets/filelist.h"
 
 #include <QFile>
+#include <QFontDatabase>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -32,6 +33,8 @@ QList<int> selectedRows(const FileList &list)
 class TestFileList : public QObject {
     Q_OBJECT
 private slots:
+    void everyScriptHasAFont_data();
+    void everyScriptHasAFont();
     void listing_data();
     void listing();
     void pathSpelling_data();
@@ -317,6 +320,28 @@ void TestFileList::mouseSignals()
     QVERIFY(!list.indexAt(below).isValid());
     QTest::mouseDClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, below);
     QCOMPARE(doubled.size(), 1);
+}
+
+void TestFileList::everyScriptHasAFont_data()
+{
+    QTest::addColumn<int>("script");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("Japanese") << int(QFontDatabase::Japanese) << QStringLiteral("ゲーム.zip");
+    QTest::newRow("Chinese") << int(QFontDatabase::SimplifiedChinese) << QStringLiteral("游戏.zip");
+    QTest::newRow("Korean") << int(QFontDatabase::Korean) << QStringLiteral("게임.zip");
+}
+
+void TestFileList::everyScriptHasAFont()
+{
+    // Without a font that has their letters, such names show as boxes; the machine's set-up
+    // installs one.
+    QFETCH(int, script);
+    QFETCH(QString, name);
+    const QStringList families = QFontDatabase::families(QFontDatabase::WritingSystem(script));
+    QVERIFY2(!families.isEmpty(), qPrintable(name));
+    const QFontMetrics metrics(QFont(families.first()));
+    for (const QChar c : name.left(name.indexOf(u'.')))
+        QVERIFY2(metrics.inFont(c), qPrintable(name));
 }
 
 QTEST_MAIN(TestFileList)
