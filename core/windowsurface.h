@@ -100,6 +100,9 @@ public:
     // Folder tree; setting a folder raises the folder-change handling.
     virtual bool setTreePath(const QString &dosFolder) = 0;
     virtual QString treePath() const = 0;
+    // Why the tree's current folder cannot be opened by its DOS path (a name holding a
+    // backslash, or bytes that are not text), empty when it can.
+    virtual QString treePathProblem() const { return QString(); }
     // Whether a folder exists, or nothing when its drive cannot say (not ready).
     virtual std::optional<bool> folderExists(const QString &dosFolder) const = 0;
 

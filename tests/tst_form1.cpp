@@ -32,6 +32,7 @@
 #include <QToolButton>
 
 #include <csignal>
+#include <sys/stat.h>
 
 using namespace zelv;
 using test::ZipEntry;
@@ -128,6 +129,8 @@ private slots:
     void narrowWindowReachesEveryButton();
     void treeListAndPanelAgree_data();
     void treeListAndPanelAgree();
+    void unnameableFolderSaysWhy_data();
+    void unnameableFolderSaysWhy();
     void brokenDriveCSaysWhy_data();
     void brokenDriveCSaysWhy();
 };
@@ -937,6 +940,42 @@ void TestForm1::narrowWindowReachesEveryButton()
     form.resize(800, 400);
     QTRY_VERIFY(!extension->isVisible());
     QVERIFY(toolbar->buttonAt(ExitButton)->isVisible());
+}
+
+void TestForm1::unnameableFolderSaysWhy_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("panel");
+    // clang-format off
+    QTest::newRow("backslash") << QByteArray("a\\b") << "a\\b" << "a\\b cannot be opened: its name holds a backslash";
+    QTest::newRow("not UTF-8") << QByteArray("caf\xe9") << "caf\uFFFD" << "caf\uFFFD cannot be opened: its name is not valid UTF-8";
+    // clang-format on
+}
+
+void TestForm1::unnameableFolderSaysWhy()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QString, shown);
+    QFETCH(QString, panel);
+    Fixture f;
+    const QString work = f.world.makeFolder(f.world.onDrive(u'c', QStringLiteral("Work")));
+    QCOMPARE(::mkdir((QFile::encodeName(work) + '/' + name).constData(), 0755), 0);
+    f.writeSettings(QStringLiteral("C:\\Work"));
+    Form1 &form = f.make();
+    QCOMPARE(form.Form_Load(), StartupOutcome::Completed);
+    auto *tree = part<FolderTree>(form, "ExplorerTree1");
+    tree->expand(tree->currentIndex());
+    const QModelIndexList hits =
+        tree->model()->match(tree->currentIndex(), Qt::DisplayRole, shown, 1, Qt::MatchRecursive | Qt::MatchExactly);
+    QCOMPARE(hits.size(), 1);
+    QVERIFY(hits.first().data(Qt::ToolTipRole).toString().startsWith(QStringLiteral("its name")));
+
+    tree->setCurrentIndex(hits.first());
+    QCOMPARE(form.treePath(), QStringLiteral("C:\\Work"));
+    QCOMPARE(form.listPath(), QStringLiteral("C:\\Work"));
+    QCOMPARE(part<StatusPanel>(form, "SSPanel3")->caption(), panel);
+    QVERIFY(f.dialogs.shown().isEmpty());
 }
 
 QTEST_MAIN(TestForm1)

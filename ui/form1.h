@@ -80,6 +80,7 @@ public:
     int listIndex() const override;
     bool setTreePath(const QString &dosFolder) override;
     QString treePath() const override;
+    QString treePathProblem() const override;
     std::optional<bool> folderExists(const QString &dosFolder) const override;
     void setKindPanel(KindPanelAlignment alignment, const QString &caption) override;
     QString kindPanelCaption() const override;

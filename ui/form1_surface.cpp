@@ -35,6 +35,7 @@ QString Form1::listFolder() const
 
 bool Form1::setTreePath(const QString &dosFolder) { return ExplorerTree1->setPath(dosFolder); }
 QString Form1::treePath() const { return ExplorerTree1->path(); }
+QString Form1::treePathProblem() const { return ExplorerTree1->pathProblem(); }
 
 std::optional<bool> Form1::folderExists(const QString &dosFolder) const
 {

@@ -64,6 +64,15 @@ void ShowChangedFolder(CommandContext &c)
         w.setFolderPanelCaption(w.listPath().toLower());
     };
     const QString folder = w.treePath();
+    if (const QString problem = w.treePathProblem(); !problem.isEmpty()) {
+        // A folder no DOS path can name: the list stays, the tree goes back to it, and the
+        // panel says why nothing else happened.
+        if (w.setTreePath(w.listPath())) {
+            w.setFolderPanelLook(FolderPanelLook::Folder);
+            w.setFolderPanelCaption(problem);
+            return;
+        }
+    }
     const std::optional<bool> exists = w.folderExists(folder);
     if (exists == false) {
         // Gone behind the program's back: the list stays where it was and the tree, read

@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QMouseEvent>
+#include <QPalette>
 
 #include <algorithm>
 #include <memory>
@@ -124,7 +125,15 @@ public:
         case Qt::DecorationRole:
             return node->isDrive() ? m_driveIcon : m_folderIcon;
         case Qt::ToolTipRole:
-            return node->isDrive() ? QVariant(node->target) : QVariant();
+            if (node->isDrive())
+                return node->target;
+            if (const QString why = nameProblem(node); !why.isEmpty())
+                return why;
+            return QVariant();
+        case Qt::ForegroundRole:
+            if (!node->isDrive() && !nameProblem(node).isEmpty())
+                return QPalette().brush(QPalette::Disabled, QPalette::Text);
+            return QVariant();
         default:
             return QVariant();
         }
@@ -143,6 +152,17 @@ public:
     QModelIndex indexOf(const Node *node) const
     {
         return node ? createIndex(node->row, 0, const_cast<Node *>(node)) : QModelIndex();
+    }
+
+    // Why a folder's own name cannot be part of a DOS path; empty when it can.
+    static QString nameProblem(const Node *node)
+    {
+        if (node->name.contains(u'\\'))
+            return QStringLiteral("its name holds a backslash");
+        // Bytes that are not UTF-8 were read as U+FFFD; the name so spelled names nothing.
+        if (node->name.contains(QChar::ReplacementCharacter) && !hostfs::exists(node->host))
+            return QStringLiteral("its name is not valid UTF-8");
+        return QString();
     }
 
     static QString dosPath(const Node *node)
@@ -427,6 +447,15 @@ void FolderTree::keepCurrentThrough(const std::function<void()> &change)
 FolderTree::~FolderTree() = default;
 
 QString FolderTree::path() const { return FolderTreeModel::dosPath(m_model->nodeOf(currentIndex())); }
+
+QString FolderTree::pathProblem() const
+{
+    for (const auto *node = m_model->nodeOf(currentIndex()); node && !node->isDrive(); node = node->parent) {
+        if (const QString why = FolderTreeModel::nameProblem(node); !why.isEmpty())
+            return QStringLiteral("%1 cannot be opened: %2").arg(node->name, why);
+    }
+    return QString();
+}
 
 void FolderTree::currentFolderMoved()
 {

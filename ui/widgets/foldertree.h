@@ -26,6 +26,10 @@ public:
     // "C:\" for a drive root, "C:\Games\New" otherwise, spelled as on disk; empty before a
     // folder has been made current.
     QString path() const;
+    // Why the current folder cannot be opened by its DOS path, naming it; empty when it can.
+    // A name holding a backslash, or bytes that are not UTF-8 (shown as \uFFFD, as the
+    // platform layer reads them), cannot be part of a DOS path; such folders show greyed.
+    QString pathProblem() const;
 
     // Reads the drive table again (a drive added or removed while the program runs).
     void reloadDrives();
