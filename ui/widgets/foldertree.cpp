@@ -11,6 +11,7 @@
 #include <QIcon>
 #include <QMouseEvent>
 #include <QPalette>
+#include <QTimer>
 
 #include <algorithm>
 #include <memory>
@@ -364,11 +365,24 @@ private:
     QIcon m_folderIcon;
 };
 
+namespace {
+
+// Reads a folder again. One read while its branch is open counts as seen: closing and opening
+// it again reads it again. One read while closed is shown as it is when opened next.
+void relist(FolderTreeModel *model, const QTreeView *view, FolderTreeModel::Node *node)
+{
+    model->relist(node);
+    node->unseen = !view->isExpanded(model->indexOf(node));
+}
+
+} // namespace
+
 FolderTree::FolderTree(const DriveTable &drives, QWidget *parent)
     : QTreeView(parent)
     , m_drives(drives)
     , m_model(new FolderTreeModel(this))
     , m_watcher(new QFileSystemWatcher(this))
+    , m_settle(new QTimer(this))
 {
     m_model->setDrives(m_drives.drives());
     setModel(m_model);
@@ -391,23 +405,31 @@ FolderTree::FolderTree(const DriveTable &drives, QWidget *parent)
         if (node->unseen)
             node->unseen = false;
         else
-            keepCurrentThrough([&] { m_model->relist(node); });
+            keepCurrentThrough([&] { relist(m_model, this, node); });
     });
     connect(this, &QTreeView::collapsed, this, [this](const QModelIndex &index) {
         if (auto *node = m_model->nodeOf(index); node && !node->host.isEmpty())
             m_watcher->removePath(node->host);
     });
-    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &FolderTree::relistHost);
+    // A busy folder changes many times a second; its changes are taken together.
+    m_settle->setSingleShot(true);
+    m_settle->setInterval(kSettleMs);
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, [this](const QString &host) {
+        m_changedHosts.insert(host);
+        m_settle->start();
+    });
+    connect(m_settle, &QTimer::timeout, this, [this] {
+        const QSet<QString> hosts = std::exchange(m_changedHosts, {});
+        for (const QString &host : hosts)
+            relistHost(host);
+    });
 }
 
 void FolderTree::relistHost(const QString &host)
 {
     keepCurrentThrough([&] {
         for (auto *node : m_model->listedNodesAt(host)) {
-            m_model->relist(node);
-            // Read while open: opening it again after it was closed reads it again.
-            if (isExpanded(m_model->indexOf(node)))
-                node->unseen = false;
+            relist(m_model, this, node);
         }
     });
 }
@@ -491,12 +513,16 @@ QModelIndex FolderTree::locate(const QString &dosFolder)
     for (const QString &part : *parts) {
         // Each folder on the way is read again, so that folders made or removed since (an
         // install's directories) show as they are.
-        m_model->relist(node);
+        relist(m_model, this, node);
         FolderTreeModel::Node *next = FolderTreeModel::child(node, part);
         if (!next)
             return QModelIndex();
         node = next;
     }
+    // The folder itself too, when it has been read: the program may just have made or removed
+    // a folder in it (a leftover of an install), and it shows what is there at once.
+    if (node->listed)
+        relist(m_model, this, node);
     return m_model->indexOf(node);
 }
 

@@ -4,10 +4,12 @@
 
 #include "platform/drivetable.h"
 
+#include <QSet>
 #include <QTreeView>
 #include <functional>
 
 class QFileSystemWatcher;
+class QTimer;
 
 namespace zelv {
 
@@ -62,6 +64,9 @@ private:
     const DriveTable &m_drives;
     FolderTreeModel *m_model;
     QFileSystemWatcher *m_watcher;
+    QTimer *m_settle;             // waits for a folder's changes to settle
+    QSet<QString> m_changedHosts; // open folders changed on disk since the last look
+    static constexpr int kSettleMs = 100;
     QString m_reportedPath; // the folder dirChanged last reported
     bool m_quiet = false;   // set while the drives are read again
 };
