@@ -7,7 +7,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTest>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <sys/stat.h>
 
@@ -102,6 +105,8 @@ private slots:
     void somethingInTheWay();
     void linkNamedLikeAFileIsReplaced_data();
     void linkNamedLikeAFileIsReplaced();
+    void oldFileAtTheName_data();
+    void oldFileAtTheName();
     void existingFiles_data();
     void existingFiles();
     void repeatedNameLastCopyWins();
@@ -476,6 +481,67 @@ void TestZipEngine::linkNamedLikeAFileIsReplaced()
     QCOMPARE(QFileInfo::exists(target), targetExists);
     if (targetExists)
         QCOMPARE(contents(target), QByteArray("outside data"));
+}
+
+void TestZipEngine::oldFileAtTheName_data()
+{
+    QTest::addColumn<QString>("old");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<bool>("samePlace");
+    const QByteArray text = test::textBytes(20000);
+    // Zeros first: streamed, and over old bytes that are not zeros.
+    const QByteArray streamed = QByteArray((33 << 20) + 5, '\0') + test::textBytes(1000);
+    // clang-format off
+    QTest::newRow("an earlier extraction's, longer") << "own" << text << true;
+    QTest::newRow("an earlier extraction's, streamed") << "own" << streamed << true;
+    QTest::newRow("with a second name outside") << "hardlink" << text << false;
+    QTest::newRow("read-only") << "readonly" << text << false;
+    QTest::newRow("a pipe") << "fifo" << text << false;
+    // clang-format on
+}
+
+void TestZipEngine::oldFileAtTheName()
+{
+    // An earlier extraction's own file is written over in place; anything else at the name is
+    // replaced, never written through.
+    QFETCH(QString, old);
+    QFETCH(QByteArray, data);
+    QFETCH(bool, samePlace);
+    test::TestWorld w;
+    prepare(w);
+    const QString destination = destinationIn(w);
+    const QString file = destination + QStringLiteral("/sub/f.bin");
+    const QString outside = outsideIn(w) + QStringLiteral("/other.bin");
+    const QByteArray oldBytes(data.size() + 70000, '\xff');
+    w.makeFolder(destination + QStringLiteral("/sub"));
+    if (old == u"fifo") {
+        QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0644), 0);
+    } else if (old == u"hardlink") {
+        w.writeFile(outside, oldBytes);
+        QCOMPARE(::link(QFile::encodeName(outside).constData(), QFile::encodeName(file).constData()), 0);
+    } else {
+        w.writeFile(file, oldBytes);
+        if (old == u"readonly")
+            QVERIFY(QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+    }
+    struct stat before;
+    QCOMPARE(::lstat(QFile::encodeName(file).constData(), &before), 0);
+    // Held open, so that a replaced file's number is not given to its successor.
+    const int held = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NONBLOCK);
+    QVERIFY(held >= 0);
+    const auto release = qScopeGuard([held] { ::close(held); });
+    const QString archive = archiveIn(w);
+    QVERIFY(write(archive, {ZipEntry::file("sub/f.bin", data, ZipEntry::Method::Deflate)}));
+
+    QCOMPARE(int(extract(archive, destination)), int(ZipDone));
+    struct stat after;
+    QCOMPARE(::lstat(QFile::encodeName(file).constData(), &after), 0);
+    QVERIFY(S_ISREG(after.st_mode));
+    QCOMPARE(after.st_nlink, nlink_t(1));
+    QCOMPARE(after.st_ino == before.st_ino, samePlace);
+    QVERIFY(contents(file) == data);
+    if (old == u"hardlink")
+        QVERIFY(contents(outside) == oldBytes);
 }
 
 void TestZipEngine::existingFiles_data()
