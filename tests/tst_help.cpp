@@ -214,12 +214,13 @@ void TestHelp::anotherUserIsNotAnswered()
         const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
         const bool answered = setgid(65534) == 0 && setuid(65534) == 0 &&
                               ::connect(fd, reinterpret_cast<sockaddr *>(&address), length) == 0 &&
-                              write(fd, quit.constData(), size_t(quit.size())) == quit.size() &&
+                              send(fd, quit.constData(), size_t(quit.size()), MSG_NOSIGNAL) == quit.size() &&
                               read(fd, answer, sizeof answer) > 0;
         _exit(answered ? 0 : 1);
     }
     int status = 0;
     QCOMPARE(waitpid(child, &status, 0), child);
+    QVERIFY(WIFEXITED(status));
     QCOMPARE(WEXITSTATUS(status), 1);
     QTest::qWait(200);
     QVERIFY(processRuns(pid));
