@@ -932,12 +932,12 @@ int main(int argc, char *argv[])
 
     const QString work = QDir::tempPath() + QStringLiteral("/zelv-zipbench");
     const QString corpora = work + QStringLiteral("/corpus");
-    Corpus release{QStringLiteral("release"), corpora + QStringLiteral("/release"), {}, 0.35, 0.3};
+    Corpus release{QStringLiteral("release"), corpora + QStringLiteral("/release"), {}, 0.30, 0.18};
     for (int d = 1; d <= 3; ++d)
         release.archives.push_back({release.folder + QStringLiteral("/disk%1.zip").arg(d), quint64(d), releaseDisk(d)});
-    Corpus many{QStringLiteral("many"), corpora + QStringLiteral("/many"), {}, 0.6, 0};
+    Corpus many{QStringLiteral("many"), corpora + QStringLiteral("/many"), {}, 0.45, 0};
     many.archives.push_back({many.folder + QStringLiteral("/many.zip"), 10, manySmall()});
-    Corpus stored{QStringLiteral("stored"), corpora + QStringLiteral("/stored"), {}, 0.6, 0};
+    Corpus stored{QStringLiteral("stored"), corpora + QStringLiteral("/stored"), {}, 0.38, 0};
     stored.archives.push_back({stored.folder + QStringLiteral("/stored.zip"), 20, storedMembers()});
 
     std::vector<Corpus *> chosen;
