@@ -36,6 +36,17 @@ QByteArray pidOf(const QByteArray &line) { return line.mid(line.lastIndexOf(" pi
 
 bool processRuns(const QByteArray &pid) { return ::kill(pid.toInt(), 0) == 0; }
 
+// The rows' doors to the help: 0 the contents, 1 the index, 2 the F1 key.
+void askForHelp(CommandContext &c, int door)
+{
+    if (door == 0)
+        ShowHelpContents(c);
+    else if (door == 1)
+        ShowHelpIndex(c);
+    else
+        PressHelpKey(c);
+}
+
 // A command world with the real help viewer and a help file in its program folder, reporting
 // what the viewer does.
 struct HelpWorld : test::CommandWorld {
@@ -126,12 +137,7 @@ void TestHelp::viewerCommandLines()
     w.world.installTestTool(QStringLiteral("argdump"), QStringLiteral("winhelp.exe"));
     const QString log = w.world.root() + QStringLiteral("/winhelp.txt");
     qputenv("ZELV_ARGDUMP_FILE", QFile::encodeName(log));
-    if (command == 0)
-        ShowHelpContents(w.context);
-    else if (command == 1)
-        ShowHelpIndex(w.context);
-    else
-        PressHelpKey(w.context);
+    askForHelp(w.context, command);
     started.replace("PROGRAM", w.context.programFolder.toUtf8());
     const auto written = [&] {
         QByteArray runs = test::readBytes(log);
@@ -242,12 +248,7 @@ void TestHelp::missingViewerIsReportedOnce()
     QFETCH(int, command);
     test::CommandWorld w;
     w.state.HelpFile = QStringLiteral("Zelv32.hlp");
-    if (command == 0)
-        ShowHelpContents(w.context);
-    else if (command == 1)
-        ShowHelpIndex(w.context);
-    else
-        PressHelpKey(w.context);
+    askForHelp(w.context, command);
     QCOMPARE(w.dialogs.shown().size(), 1);
     QVERIFY2(w.dialogs.shown()[0].text.contains(QStringLiteral("winhelp.exe")), qPrintable(w.dialogs.shown()[0].text));
     QuitHelp(w.context); // nothing to quit: no box
