@@ -1,6 +1,6 @@
 // The ACE set read from its headers: members, their parts in each volume and their CRCs as the
 // writer put them, and damaged or lying headers never taken for data outside a volume.
-#include "archive/aceset.h"
+#include "archive/ace/aceset.h"
 #include "support/setwriters.h"
 
 #include <QFile>

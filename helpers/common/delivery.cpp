@@ -25,10 +25,8 @@ namespace {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-QString reason(int error) { return QString::fromLocal8Bit(strerror(error)); }
-
 // The member's place below a folder, "/" between its parts.
-std::optional<MemberPath> placeOf(const ListedMember &m) { return safeMemberPath(m.name); }
+std::optional<MemberPath> placeOf(const SetMember &m) { return safeMemberPath(m.name); }
 
 // Opens the folder of the first count parts below base, one part at a time without following
 // links, making the missing ones when asked. The caller closes the result unless it is base.
@@ -63,15 +61,14 @@ struct Found {
 };
 
 // Everything below a folder, by relative path; links and devices are reported as such.
-bool walk(int folder, const QString &prefix, QHash<QString, Found> &files, QString *fault)
+Result<void> walk(int folder, const QString &prefix, QHash<QString, Found> &files)
 {
     const int listFd = dup(folder);
     DIR *dir = listFd >= 0 ? fdopendir(listFd) : nullptr;
     if (!dir) {
         if (listFd >= 0)
             close(listFd);
-        *fault = QStringLiteral("cannot read the staging folder: %1").arg(reason(errno));
-        return false;
+        return Error::fromErrno(QStringLiteral("cannot read the staging folder"));
     }
     std::vector<std::string> names;
     while (const dirent *e = readdir(dir))
@@ -85,33 +82,17 @@ bool walk(int folder, const QString &prefix, QHash<QString, Found> &files, QStri
             continue;
         if (S_ISDIR(st.st_mode)) {
             const int sub = openat(folder, name.c_str(), kFolderFlags);
-            const bool ok = sub >= 0 && walk(sub, path + u'/', files, fault);
-            if (sub >= 0)
-                close(sub);
-            if (!ok)
-                return false;
+            if (sub < 0)
+                return Error::fromErrno(QStringLiteral("cannot read the staging folder"));
+            auto below = walk(sub, path + u'/', files);
+            close(sub);
+            if (!below)
+                return below;
         } else {
             files.insert(path, {qint64(st.st_size), S_ISREG(st.st_mode)});
         }
     }
-    return true;
-}
-
-// The CRC-32 of what fd reads from where it stands to its end.
-std::optional<quint32> crcOfOpen(int fd)
-{
-    quint32 crc = 0;
-    std::vector<unsigned char> buffer(1 << 20);
-    for (;;) {
-        const ssize_t n = read(fd, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return std::nullopt;
-        if (n == 0)
-            return crc;
-        crc = libdeflate_crc32(crc, buffer.data(), size_t(n));
-    }
+    return {};
 }
 
 // The file at path below folder, opened without following a link anywhere; -1 when it cannot.
@@ -140,44 +121,6 @@ StagingFolder::FileMark markOf(const struct stat &st)
 }
 
 } // namespace
-
-std::optional<quint32> crcOfFile(const QString &hostPath)
-{
-    const int fd = open(QFile::encodeName(hostPath).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    const auto crc = crcOfOpen(fd);
-    close(fd);
-    return crc;
-}
-
-std::optional<QString> refusedMember(const QList<ListedMember> &members, QString *why)
-{
-    for (const ListedMember &m : members) {
-        QString problem;
-        if (m.encrypted)
-            problem = QStringLiteral("Encrypted member %1");
-        else if (m.link || m.special)
-            problem = QStringLiteral("Link or device member %1");
-        else if (!placeOf(m))
-            problem = QStringLiteral("Unsafe name %1");
-        if (!problem.isEmpty()) {
-            if (why)
-                *why = problem.arg(m.name);
-            return m.name;
-        }
-    }
-    return std::nullopt;
-}
-
-qint64 unpackedSize(const QList<ListedMember> &members)
-{
-    qint64 total = 0;
-    for (const ListedMember &m : members)
-        if (!m.directory)
-            total += m.size;
-    return total;
-}
 
 std::optional<qint64> freeBytesAt(const QString &hostPath)
 {
@@ -218,34 +161,45 @@ StagingFolder::~StagingFolder()
         rmdir(QFile::encodeName(m_madeDestination).constData());
 }
 
-int StagingFolder::createFile(const QString &member) const
+Result<int> StagingFolder::createFile(const QString &member) const
 {
     const auto place = safeMemberPath(member);
-    const int root = place ? open(QFile::encodeName(m_path).constData(), kFolderFlags) : -1;
+    if (!place)
+        return Error(QStringLiteral("cannot write %1").arg(member), Error::describe(EINVAL));
+    const int root = open(QFile::encodeName(m_path).constData(), kFolderFlags);
     if (root < 0)
-        return -1;
+        return Error::fromErrno(QStringLiteral("cannot write %1").arg(member));
     const QStringList &parts = place->parts;
     const int dir = openFolder(root, parts, int(parts.size()) - 1, true);
     const int fd = dir < 0 ? -1
                            : openat(dir, QFile::encodeName(parts.last()).constData(),
                                     O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int error = errno;
     if (dir >= 0 && dir != root)
         close(dir);
     close(root);
+    if (fd < 0)
+        return Error::fromErrno(QStringLiteral("cannot write %1").arg(member), error);
     return fd;
 }
 
-bool StagingFolder::makeFolder(const QString &member) const
+Result<void> StagingFolder::makeFolder(const QString &member) const
 {
+    const QString what = QStringLiteral("cannot make the folder %1").arg(member);
     const auto place = safeMemberPath(member);
-    const int root = place ? open(QFile::encodeName(m_path).constData(), kFolderFlags) : -1;
+    if (!place)
+        return Error(what, Error::describe(EINVAL));
+    const int root = open(QFile::encodeName(m_path).constData(), kFolderFlags);
     if (root < 0)
-        return false;
+        return Error::fromErrno(what);
     const int dir = openFolder(root, place->parts, int(place->parts.size()), true);
+    const int error = errno;
     if (dir >= 0 && dir != root)
         close(dir);
     close(root);
-    return dir >= 0;
+    if (dir < 0)
+        return Error::fromErrno(what, error);
+    return {};
 }
 
 std::optional<quint32> StagingFolder::checkedCrc(int root, const QString &path) const
@@ -262,12 +216,12 @@ std::optional<quint32> StagingFolder::checkedCrc(int root, const QString &path) 
     if (known != m_checked.cend() && sameFile(st, known->mark))
         crc = known->crc;
     else
-        crc = crcOfOpen(fd);
+        crc = crcOfOpenFile(fd);
     close(fd);
     return crc;
 }
 
-void StagingFolder::checkFinished(const QList<ListedMember> &members, qint64 budget)
+void StagingFolder::checkFinished(const QList<SetMember> &members, qint64 budget)
 {
     const int root = open(QFile::encodeName(m_path).constData(), kFolderFlags);
     if (root < 0)
@@ -277,7 +231,7 @@ void StagingFolder::checkFinished(const QList<ListedMember> &members, qint64 bud
     const qint64 quietSince = qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000 - 100;
     // Tools write in the listing's order: the first file not yet finished ends the look.
     for (; m_nextToCheck < members.size() && budget > 0; ++m_nextToCheck) {
-        const ListedMember &m = members[m_nextToCheck];
+        const SetMember &m = members[m_nextToCheck];
         const auto place = placeOf(m);
         if (m.directory || !m.crc || !place)
             continue;
@@ -287,7 +241,7 @@ void StagingFolder::checkFinished(const QList<ListedMember> &members, qint64 bud
         const bool finished = fd >= 0 && fstat(fd, &before) == 0 && S_ISREG(before.st_mode) &&
                               before.st_size == m.size &&
                               qint64(before.st_ctim.tv_sec) * 1000 + before.st_ctim.tv_nsec / 1000000 < quietSince;
-        const auto crc = finished ? crcOfOpen(fd) : std::nullopt;
+        const auto crc = finished ? crcOfOpenFile(fd) : std::nullopt;
         // Changed while it was read: the tool was not done with it after all.
         const bool kept = crc && fstat(fd, &after) == 0 && sameFile(after, markOf(before));
         if (fd >= 0)
@@ -300,63 +254,57 @@ void StagingFolder::checkFinished(const QList<ListedMember> &members, qint64 bud
     close(root);
 }
 
-bool StagingFolder::verify(const QList<ListedMember> &members, QString *fault) const
+Result<void> StagingFolder::verify(const QList<SetMember> &members) const
 {
     const int root = open(QFile::encodeName(m_path).constData(), kFolderFlags);
-    if (root < 0) {
-        *fault = QStringLiteral("cannot open the staging folder: %1").arg(reason(errno));
-        return false;
-    }
+    if (root < 0)
+        return Error::fromErrno(QStringLiteral("cannot open the staging folder"));
     QHash<QString, Found> found;
-    bool ok = walk(root, QString(), found, fault);
-    // A name that comes twice is the later copy: its figures count.
-    QHash<QString, const ListedMember *> expected;
-    for (const ListedMember &m : members)
-        if (!m.directory)
-            expected.insert(placeOf(m)->joined(), &m);
-    for (auto it = expected.cbegin(); ok && it != expected.cend(); ++it) {
-        const ListedMember &m = **it;
-        const auto f = found.constFind(it.key());
-        if (f == found.cend() || !f->regular) {
-            *fault = QStringLiteral("%1 was not extracted").arg(m.name);
-            ok = false;
-        } else if (f->size != m.size) {
-            *fault = QStringLiteral("%1 has %2 bytes instead of %3").arg(m.name).arg(f->size).arg(m.size);
-            ok = false;
-        } else if (m.crc && checkedCrc(root, it.key()) != m.crc) {
-            *fault = QStringLiteral("CRC error in %1").arg(m.name);
-            ok = false;
+    const auto checked = [&]() -> Result<void> {
+        if (auto listed = walk(root, QString(), found); !listed)
+            return listed;
+        // A name that comes twice is the later copy: its figures count.
+        QHash<QString, const SetMember *> expected;
+        for (const SetMember &m : members)
+            if (!m.directory)
+                expected.insert(placeOf(m)->joined(), &m);
+        for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+            const SetMember &m = **it;
+            const auto f = found.constFind(it.key());
+            if (f == found.cend() || !f->regular)
+                return Error(QStringLiteral("%1 was not extracted").arg(m.name));
+            if (f->size != m.size)
+                return Error(QStringLiteral("%1 has %2 bytes instead of %3").arg(m.name).arg(f->size).arg(m.size));
+            if (m.crc && checkedCrc(root, it.key()) != m.crc)
+                return Error(QStringLiteral("CRC error in %1").arg(m.name));
         }
-    }
-    for (auto it = found.cbegin(); ok && it != found.cend(); ++it) {
-        if (!expected.contains(it.key())) {
-            *fault = QStringLiteral("%1 is not in the archive's listing").arg(it.key());
-            ok = false;
-        }
-    }
+        for (auto it = found.cbegin(); it != found.cend(); ++it)
+            if (!expected.contains(it.key()))
+                return Error(QStringLiteral("%1 is not in the archive's listing").arg(it.key()));
+        return {};
+    }();
     close(root);
-    return ok;
+    return checked;
 }
 
-bool StagingFolder::deliver(const QList<ListedMember> &members, const QString &destination, QString *fault) const
+Result<void> StagingFolder::deliver(const QList<SetMember> &members, const QString &destination) const
 {
     const int from = open(QFile::encodeName(m_path).constData(), kFolderFlags);
-    const int to = open(QFile::encodeName(destination).constData(), kFolderFlags & ~O_NOFOLLOW);
-    bool ok = from >= 0 && to >= 0;
-    if (!ok)
-        *fault = QStringLiteral("cannot open %1: %2").arg(from < 0 ? m_path : destination, reason(errno));
-    for (const ListedMember &m : members) {
-        if (!ok)
+    const int to = from < 0 ? -1 : open(QFile::encodeName(destination).constData(), kFolderFlags & ~O_NOFOLLOW);
+    std::optional<Error> fault;
+    if (from < 0 || to < 0)
+        fault = Error::fromErrno(QStringLiteral("cannot open %1").arg(from < 0 ? m_path : destination));
+    for (const SetMember &m : members) {
+        if (fault)
             break;
         const MemberPath place = *placeOf(m);
         const int count = int(place.parts.size());
         if (m.directory) {
             const int fd = openFolder(to, place.parts, count, true);
-            ok = fd >= 0;
-            if (fd >= 0 && fd != to)
+            if (fd < 0)
+                fault = Error::fromErrno(QStringLiteral("cannot make the folder %1").arg(m.name));
+            else if (fd != to)
                 close(fd);
-            if (!ok)
-                *fault = QStringLiteral("cannot make the folder %1: %2").arg(m.name, reason(errno));
             continue;
         }
         const int source = openFolder(from, place.parts, count - 1, false);
@@ -365,9 +313,8 @@ bool StagingFolder::deliver(const QList<ListedMember> &members, const QString &d
         // A name that came twice was moved with its first listing; the later copies are done.
         struct stat st;
         const bool moved = source >= 0 && fstatat(source, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0;
-        ok = moved || (target >= 0 && renameat(source, name.constData(), target, name.constData()) == 0);
-        if (!ok)
-            *fault = QStringLiteral("cannot write %1: %2").arg(m.name, reason(errno));
+        if (!moved && (target < 0 || renameat(source, name.constData(), target, name.constData()) != 0))
+            fault = Error::fromErrno(QStringLiteral("cannot write %1").arg(m.name));
         if (source >= 0 && source != from)
             close(source);
         if (target >= 0 && target != to)
@@ -377,7 +324,9 @@ bool StagingFolder::deliver(const QList<ListedMember> &members, const QString &d
         close(from);
     if (to >= 0)
         close(to);
-    return ok;
+    if (fault)
+        return *fault;
+    return {};
 }
 
 } // namespace zelv

@@ -4,6 +4,8 @@
 // through a link. The staging folder goes on every outcome.
 #pragma once
 
+#include "archive/volumeset.h"
+
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -12,59 +14,39 @@
 
 namespace zelv {
 
-// One member of a set as its listing gives it.
-struct ListedMember {
-    QString name; // as stored, "/" or "\" between its parts
-    qint64 size = 0;
-    std::optional<quint32> crc; // CRC-32 of the data, when the listing gives one
-    bool directory = false;
-    bool link = false; // links and devices are never made
-    bool special = false;
-    bool encrypted = false;
-};
-
-// The first member that may not be extracted, with why, or nothing when all may be.
-std::optional<QString> refusedMember(const QList<ListedMember> &members, QString *why);
-
-// The CRC-32 of a file, never read through a link; nothing when it cannot be read.
-std::optional<quint32> crcOfFile(const QString &hostPath);
-
-// Bytes the files of the set take unpacked.
-qint64 unpackedSize(const QList<ListedMember> &members);
-
 // Free bytes of the file system that holds hostPath (or its nearest existing parent).
 std::optional<qint64> freeBytesAt(const QString &hostPath);
 
-class StagingFolder {
+class StagingFolder : public ExtractionFolder {
 public:
     // A new private folder inside destination (host path), made with its parents when missing,
     // so that it is on the destination's file system. A destination this made goes again at the
     // end when nothing was delivered into it.
     explicit StagingFolder(const QString &destination);
-    ~StagingFolder();
+    ~StagingFolder() override;
     StagingFolder(const StagingFolder &) = delete;
     StagingFolder &operator=(const StagingFolder &) = delete;
 
     bool isValid() const { return !m_path.isEmpty(); }
-    QString path() const { return m_path; }
+    QString path() const override { return m_path; }
 
     // For extraction done by this program itself: the file of a member, made with its folders
-    // and emptied (a descriptor open for writing, or -1), and a member that is a folder.
-    int createFile(const QString &member) const;
-    bool makeFolder(const QString &member) const;
+    // and emptied, and a member that is a folder; never through a link.
+    Result<int> createFile(const QString &member) const override;
+    Result<void> makeFolder(const QString &member) const override;
 
     // While the tool runs: reads the files it has finished (at their listed size and untouched
     // for a moment), at most about budget bytes a call, so that verify() need not read them
     // again unless they changed since.
-    void checkFinished(const QList<ListedMember> &members, qint64 budget);
+    void checkFinished(const QList<SetMember> &members, qint64 budget);
 
     // Every file member in the staging folder with its size and CRC, and nothing else there
-    // (no extra file, no link, no device). False with a message naming the first fault.
-    bool verify(const QList<ListedMember> &members, QString *fault) const;
+    // (no extra file, no link, no device); else the first fault.
+    Result<void> verify(const QList<SetMember> &members) const;
 
     // Moves every member into destination (made when missing), replacing what stands under
     // its name, except a folder, and never following a link that stands in destination.
-    bool deliver(const QList<ListedMember> &members, const QString &destination, QString *fault) const;
+    Result<void> deliver(const QList<SetMember> &members, const QString &destination) const;
 
     // What tells a file read early from a later one: any write changes its change time.
     struct FileMark {

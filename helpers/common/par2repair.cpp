@@ -1,7 +1,7 @@
 #include "par2repair.h"
 
+#include "platform/toolrun.h"
 #include "progress.h"
-#include "toolrun.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -15,7 +15,7 @@ QString releaseStem(const QString &volumeName)
     return dot > 0 ? volumeName.left(dot) : volumeName;
 }
 
-std::optional<Par2Outcome> repairWithPar2(const QString &folder, const QString &stem, const QString &setName)
+std::optional<Result<void>> repairWithPar2(const QString &folder, const QString &stem, const QString &setName)
 {
     QStringList par2s;
     qint64 bytes = 0;
@@ -48,35 +48,34 @@ std::optional<Par2Outcome> repairWithPar2(const QString &folder, const QString &
                                  int(last.toDouble()));
         });
 
+    const auto failed = [](const QString &why) { return std::optional<Result<void>>(Error(why)); };
     if (!run.started)
-        return Par2Outcome{false, QStringLiteral("par2 cannot be started; is it installed?")};
+        return failed(QStringLiteral("par2 cannot be started; is it installed?"));
     if (run.cancelled)
-        return Par2Outcome{false, QStringLiteral("Repair of %1 cancelled").arg(setName)};
+        return failed(QStringLiteral("Repair of %1 cancelled").arg(setName));
     if (run.timedOut)
-        return Par2Outcome{false,
-                           QStringLiteral("par2 did not finish repairing %1 in time and was stopped").arg(setName)};
+        return failed(QStringLiteral("par2 did not finish repairing %1 in time and was stopped").arg(setName));
     if (run.exitCode == 0)
-        return Par2Outcome{true, QString()};
+        return Result<void>();
     static const QRegularExpression need(QStringLiteral(R"(You need (\d+) more recovery blocks)"));
     const auto m = need.match(QString::fromLocal8Bit(run.output));
     if (m.hasMatch())
-        return Par2Outcome{
-            false,
-            QStringLiteral("%1 cannot be repaired: %2 more recovery blocks are needed").arg(setName, m.captured(1))};
-    return Par2Outcome{false, QStringLiteral("%1 cannot be repaired with its .par2 files").arg(setName)};
+        return failed(
+            QStringLiteral("%1 cannot be repaired: %2 more recovery blocks are needed").arg(setName, m.captured(1)));
+    return failed(QStringLiteral("%1 cannot be repaired with its .par2 files").arg(setName));
 }
 
-std::optional<QString> checkOrRepair(const QString &folder, const QString &stem, const QString &setName,
-                                     const std::function<std::optional<QString>()> &check)
+Result<void> checkOrRepair(const QString &folder, const QString &stem, const QString &setName,
+                           const std::function<Result<void>()> &check)
 {
     const auto problem = check();
-    if (!problem)
-        return std::nullopt;
+    if (problem)
+        return problem;
     const auto repair = repairWithPar2(folder, stem, setName);
     if (!repair)
         return problem;
-    if (!repair->repaired)
-        return repair->message;
+    if (!*repair)
+        return *repair;
     return check();
 }
 

@@ -3,27 +3,24 @@
 // damaged original as NAME.1 and writes the repaired or missing volumes under their own names.
 #pragma once
 
-#include "extraction.h"
+#include "platform/error.h"
+
+#include <QString>
 
 #include <functional>
 #include <optional>
 
 namespace zelv {
 
-struct Par2Outcome {
-    bool repaired = false;
-    QString message; // why not, in a person's words
-};
-
 // Nothing when the folder holds no .par2 file whose name starts with stem (case-insensitive);
-// else the outcome of par2's repair, run with its input closed and a time limit that grows
-// with the files' size, its percentage shown in the helper's window.
-std::optional<Par2Outcome> repairWithPar2(const QString &folder, const QString &stem, const QString &setName);
+// else the outcome of par2's repair (why not, in a person's words), run with its input closed
+// and a time limit that grows with the files' size, its percentage shown in the helper's window.
+std::optional<Result<void>> repairWithPar2(const QString &folder, const QString &stem, const QString &setName);
 
 // Runs check; when it names a problem and the folder holds the release's .par2 files, repairs
 // the set and checks again. The problem that remains, if any.
-std::optional<QString> checkOrRepair(const QString &folder, const QString &stem, const QString &setName,
-                                     const std::function<std::optional<QString>()> &check);
+Result<void> checkOrRepair(const QString &folder, const QString &stem, const QString &setName,
+                           const std::function<Result<void>()> &check);
 
 // The name a release's files share: "prog" for prog.rar, prog.r00 or prog.part01.rar.
 QString releaseStem(const QString &volumeName);

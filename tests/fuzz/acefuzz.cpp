@@ -4,7 +4,7 @@
 //
 //   cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DZELV_FUZZ=ON
 //   cmake --build build-fuzz --target acefuzz && build-fuzz/tests/acefuzz -max_total_time=300
-#include "archive/acereader.h"
+#include "archive/ace/acereader.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -26,7 +26,7 @@ void unpackRaw(const uint8_t *data, size_t size)
     size_t at = 4;
     qint64 got = 0;
     AceDecoder decoder;
-    const QString fault = decoder.unpack(
+    const auto unpacked = decoder.unpack(
         method, 0, wanted,
         [&](char *buffer, qsizetype n) {
             const size_t take = std::min(size_t(n), size - at);
@@ -38,7 +38,7 @@ void unpackRaw(const uint8_t *data, size_t size)
             got += n;
             return true;
         });
-    if (got > wanted || (fault.isEmpty() && got != wanted))
+    if (got > wanted || (unpacked && got != wanted))
         __builtin_trap();
 }
 
@@ -55,7 +55,7 @@ void unpackArchive(const uint8_t *data, size_t size)
     AceReader reader(set);
     for (int i = 0; i < set.members.size(); ++i) {
         qint64 got = 0;
-        reader.unpack(i, [&](const char *, qsizetype n) {
+        (void)reader.unpack(i, [&](const char *, qsizetype n) {
             got += n;
             return got <= set.members[i].size;
         });

@@ -1,6 +1,6 @@
 #include "aceblockwriter.h"
 
-#include "archive/acehuffman.h"
+#include "archive/ace/acehuffman.h"
 
 #include <QList>
 

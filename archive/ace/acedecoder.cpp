@@ -1013,11 +1013,11 @@ void unpackBlocked(const Engines &s, BitReader &bits, Output &out)
 
 } // namespace
 
-QString AceDecoder::unpack(int method, quint16 parameters, qint64 size, const Source &source, const Sink &sink)
+Result<void> AceDecoder::unpack(int method, quint16 parameters, qint64 size, const Source &source, const Sink &sink)
 {
     Q_UNUSED(parameters) // the dictionary is always the largest, 4 MB
     if (method > 2)
-        return QStringLiteral("unknown packing method %1").arg(method);
+        return Error(QStringLiteral("unknown packing method %1").arg(method));
     Output out(size, sink);
     try {
         if (method == 0) {
@@ -1030,13 +1030,13 @@ QString AceDecoder::unpack(int method, quint16 parameters, qint64 size, const So
                 unpackBlocked({d->lz, d->sound, d->picture}, bits, out);
         }
     } catch (const Damaged &) {
-        return QStringLiteral("damaged data");
+        return Error(QString::fromLatin1(kDamagedData));
     } catch (const Unreadable &) {
-        return QStringLiteral("cannot read the archive");
+        return Error(QStringLiteral("cannot read the archive"));
     } catch (const Refused &) {
-        return QStringLiteral("stopped");
+        return Error(QStringLiteral("stopped"));
     }
-    return QString();
+    return {};
 }
 
 } // namespace zelv

@@ -4,34 +4,33 @@ namespace zelv {
 
 AceReader::AceReader(const AceSet &set) : m_set(set), m_decoder(std::make_unique<AceDecoder>()) {}
 
-QString AceReader::unpack(int index, const AceDecoder::Sink &sink)
+Result<void> AceReader::unpack(int index, const AceDecoder::Sink &sink)
 {
     if (index < 0 || index >= m_set.members.size())
-        return QStringLiteral("No member %1").arg(index);
+        return Error(QStringLiteral("No member %1").arg(index));
     // A solid member needs the dictionary as the members before it left it.
     if (index < m_next && m_set.solid) {
         m_decoder = std::make_unique<AceDecoder>();
         m_next = 0;
     }
     while (m_set.solid && m_next < index) {
-        const QString fault = unpackOne(m_set.members[m_next], [](const char *, qsizetype) { return true; });
-        if (!fault.isEmpty())
-            return fault;
+        if (auto done = unpackOne(m_set.members[m_next], [](const char *, qsizetype) { return true; }); !done)
+            return done;
         ++m_next;
     }
-    const QString fault = unpackOne(m_set.members[index], sink);
+    auto done = unpackOne(m_set.members[index], sink);
     m_next = index + 1;
-    return fault;
+    return done;
 }
 
-QString AceReader::unpackOne(const AceMember &m, const AceDecoder::Sink &sink)
+Result<void> AceReader::unpackOne(const AceMember &m, const AceDecoder::Sink &sink)
 {
     if (m.directory)
-        return QString();
+        return {};
     if (m.encrypted)
-        return QStringLiteral("ACE archive is encrypted: %1").arg(m.name);
+        return Error(QStringLiteral("ACE archive is encrypted: %1").arg(m.name));
     if (m.method > quint8(AceMethod::Blocked))
-        return QStringLiteral("Unknown packing method %1 for %2").arg(m.method).arg(m.name);
+        return Error(QStringLiteral("Unknown packing method %1 for %2").arg(m.method).arg(m.name));
     qsizetype part = 0;
     qint64 leftInPart = m.parts.isEmpty() ? 0 : m.parts[0].size;
     bool positioned = false;
@@ -67,19 +66,19 @@ QString AceReader::unpackOne(const AceMember &m, const AceDecoder::Sink &sink)
         return 0;
     };
     quint32 crc = 0xFFFFFFFFu;
-    const QString fault = m_decoder->unpack(m.method, m.parameters, m.size, source, [&](const char *data, qsizetype n) {
+    const auto done = m_decoder->unpack(m.method, m.parameters, m.size, source, [&](const char *data, qsizetype n) {
         crc = aceCrc32(data, n, crc);
         return sink(data, n);
     });
     if (unreadable)
-        return QStringLiteral("Cannot read %1: %2").arg(m_volume.fileName(), m_volume.errorString());
-    if (fault == u"damaged data")
-        return QStringLiteral("Damaged data in %1").arg(m.name);
-    if (!fault.isEmpty())
-        return QStringLiteral("%1: %2").arg(m.name, fault);
+        return Error(QStringLiteral("Cannot read %1").arg(m_volume.fileName()), m_volume.errorString());
+    if (!done && done.error().message() == QLatin1String(AceDecoder::kDamagedData))
+        return Error(QStringLiteral("Damaged data in %1").arg(m.name));
+    if (!done)
+        return Error(QStringLiteral("%1: %2").arg(m.name, done.error().text()));
     if (~crc != m.crc)
-        return QStringLiteral("CRC error in %1").arg(m.name);
-    return QString();
+        return Error(QStringLiteral("CRC error in %1").arg(m.name));
+    return {};
 }
 
 } // namespace zelv

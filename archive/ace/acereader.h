@@ -16,12 +16,12 @@ class AceReader {
 public:
     explicit AceReader(const AceSet &set);
 
-    // Unpacks member index into sink. Empty on success, else a message a person understands:
-    // "CRC error in NAME", "Damaged data in NAME", "ACE archive is encrypted: NAME", ...
-    QString unpack(int index, const AceDecoder::Sink &sink);
+    // Unpacks member index into sink; else a message a person understands: "CRC error in
+    // NAME", "Damaged data in NAME", "ACE archive is encrypted: NAME", ...
+    Result<void> unpack(int index, const AceDecoder::Sink &sink);
 
 private:
-    QString unpackOne(const AceMember &m, const AceDecoder::Sink &sink);
+    Result<void> unpackOne(const AceMember &m, const AceDecoder::Sink &sink);
 
     const AceSet &m_set;
     std::unique_ptr<AceDecoder> m_decoder;

@@ -5,6 +5,8 @@
 // buffers, and a member never yields more than its declared size.
 #pragma once
 
+#include "platform/error.h"
+
 #include <QString>
 
 #include <functional>
@@ -19,15 +21,18 @@ public:
     // Unpacked bytes as they come; false stops the unpacking.
     using Sink = std::function<bool(const char *data, qsizetype size)>;
 
+    static constexpr const char *kDamagedData = "damaged data";
+
     AceDecoder();
     ~AceDecoder();
     AceDecoder(const AceDecoder &) = delete;
     AceDecoder &operator=(const AceDecoder &) = delete;
 
     // Unpacks one member of method (0 stored, 1 LZ77, 2 blocked) with the header's parameters
-    // (its low four bits give the dictionary size) into exactly size bytes. Empty on success,
-    // else what went wrong: "damaged data", "unknown packing method N", or the sink's refusal.
-    QString unpack(int method, quint16 parameters, qint64 size, const Source &source, const Sink &sink);
+    // (its low four bits give the dictionary size) into exactly size bytes; else what went
+    // wrong: kDamagedData, "unknown packing method N", or "stopped" when the sink refused.
+    // (Inside, a fault unwinds the decoding loops as an exception; none leaves this call.)
+    Result<void> unpack(int method, quint16 parameters, qint64 size, const Source &source, const Sink &sink);
 
 private:
     struct State;

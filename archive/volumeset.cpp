@@ -1,0 +1,131 @@
+#include "volumeset.h"
+
+#include "ace/acevolumeset.h"
+#include "arj/arjvolumeset.h"
+#include "platform/toolrun.h"
+#include "rar/rarvolumeset.h"
+#include "zipmembers.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+#include <vector>
+
+#include <libdeflate.h>
+
+namespace zelv {
+
+qint64 unpackedSize(const QList<SetMember> &members)
+{
+    qint64 total = 0;
+    for (const SetMember &m : members)
+        if (!m.directory)
+            total += m.size;
+    return total;
+}
+
+std::optional<quint32> crcOfOpenFile(int fd)
+{
+    quint32 crc = 0;
+    std::vector<unsigned char> buffer(1 << 20);
+    for (;;) {
+        const ssize_t n = read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            return crc;
+        crc = libdeflate_crc32(crc, buffer.data(), size_t(n));
+    }
+}
+
+std::optional<quint32> crcOfFile(const QString &hostPath)
+{
+    const int fd = open(QFile::encodeName(hostPath).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    const auto crc = crcOfOpenFile(fd);
+    close(fd);
+    return crc;
+}
+
+std::optional<Error> VolumeSet::refusal(const SetMember &m) const
+{
+    QString problem;
+    if (m.encrypted)
+        problem = QStringLiteral("Encrypted member %1");
+    else if (m.link || m.special)
+        problem = QStringLiteral("Link or device member %1");
+    else if (!safeMemberPath(m.name))
+        problem = QStringLiteral("Unsafe name %1");
+    if (problem.isEmpty())
+        return std::nullopt;
+    const QString archive = m_volumes.isEmpty() ? QString() : QFileInfo(m_volumes.first()).fileName();
+    return Error(QStringLiteral("%1 in %2").arg(problem.arg(m.name), archive));
+}
+
+bool VolumeSet::alreadyIn(const QString &, const QString &) const { return false; }
+
+const SetMember *VolumeSet::member(const QString &name) const
+{
+    for (const SetMember &m : m_members)
+        if (m.name == name)
+            return &m;
+    return nullptr;
+}
+
+QString VolumeSet::damagedVolume(const QString &name) const
+{
+    const SetMember *m = member(name);
+    if (!m)
+        return QString();
+    for (const MemberPart &part : m->parts) {
+        if (!part.storedCrc)
+            continue;
+        QFile f(m_volumes.value(part.volume));
+        if (!f.open(QIODevice::ReadOnly) || !f.seek(part.offset))
+            return QFileInfo(f.fileName()).fileName();
+        const QByteArray bytes = f.read(part.size);
+        if (bytes.size() != part.size ||
+            libdeflate_crc32(0, bytes.constData(), size_t(bytes.size())) != *part.storedCrc)
+            return QFileInfo(f.fileName()).fileName();
+    }
+    return QString();
+}
+
+std::unique_ptr<VolumeSet> openVolumeSet(ArchiveKind kind, const QString &hostPath)
+{
+    switch (kind) {
+    case ArchiveKind::Rar:
+        return std::make_unique<RarVolumeSet>(hostPath);
+    case ArchiveKind::Arj:
+        return std::make_unique<ArjVolumeSet>(hostPath);
+    case ArchiveKind::Ace:
+        return std::make_unique<AceVolumeSet>(hostPath);
+    case ArchiveKind::Zip:
+        break;
+    }
+    return nullptr;
+}
+
+Result<Extracted> extractWithTool(const ToolExtraction &call, const ExtractionRun &run)
+{
+    // A minute, and a second more for every 5 MB of the set.
+    const qint64 limit = 60000 + call.unpackedBytes / (5 << 20) * 1000;
+    const QString folder = run.folder.path();
+    const ToolRun tool = runTool(call.tool, call.arguments, call.runInFolder ? folder : QString(), limit,
+                                 [&run](const QByteArray &) { return !run.tick || run.tick(); });
+    if (!tool.started)
+        return Error(QStringLiteral("%1 cannot be started; is it installed?").arg(call.tool));
+    if (tool.cancelled)
+        return Error(QStringLiteral("Cancelled"));
+    if (tool.timedOut)
+        return Error(QStringLiteral("%1 did not finish %2 in time and was stopped").arg(call.tool, run.shownName));
+    return Extracted{tool.output.contains("CRC")};
+}
+
+} // namespace zelv

@@ -1,0 +1,126 @@
+// A RAR, ARJ or ACE archive as the files of one folder that make it: opened from any of its
+// volumes, it gives the volumes in order (or names the one that is missing), the members with
+// their sizes, CRCs and the parts of their data in each volume, and extracts itself into a
+// folder. Every format reads its own headers; where its data needs a tool, the format runs it.
+#pragma once
+
+#include "archivekind.h"
+#include "platform/error.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace zelv {
+
+// A piece of a member's packed data in one volume.
+struct MemberPart {
+    int volume = 0;    // index into the set's volumes
+    qint64 offset = 0; // where the piece starts in that volume
+    qint64 size = 0;   // its bytes there
+    // The CRC-32 of those bytes when they are the member's data as stored (no packing), so
+    // that a damaged volume can be named.
+    std::optional<quint32> storedCrc;
+};
+
+// One member of a set as its headers or its tool's listing give it.
+struct SetMember {
+    QString name; // as stored, "/" or "\" between its parts
+    qint64 size = 0;
+    std::optional<quint32> crc; // CRC-32 of the data, when the listing gives one
+    bool directory = false;
+    bool link = false; // links and devices are never made
+    bool special = false;
+    bool encrypted = false;
+    QList<MemberPart> parts;
+};
+
+// Bytes the files of the set take unpacked.
+qint64 unpackedSize(const QList<SetMember> &members);
+
+// The CRC-32 of what fd reads from where it stands to its end; nothing when it cannot be read.
+std::optional<quint32> crcOfOpenFile(int fd);
+// The CRC-32 of a file, never read through a link; nothing when it cannot be read.
+std::optional<quint32> crcOfFile(const QString &hostPath);
+
+// Where a set is extracted: a folder that only this extraction writes. A tool writes below
+// path(); the program's own readers make files through createFile(), which never follows a
+// link.
+class ExtractionFolder {
+public:
+    virtual ~ExtractionFolder() = default;
+    virtual QString path() const = 0;
+    // The file of a member, made with its folders and emptied: a descriptor open for writing.
+    virtual Result<int> createFile(const QString &member) const = 0;
+    virtual Result<void> makeFolder(const QString &member) const = 0;
+};
+
+struct ExtractionRun {
+    const ExtractionFolder &folder;
+    // Called now and then while the work goes on; false stops it.
+    std::function<bool()> tick;
+    // The archive as the person named it ("c:\Zelv001\prog.rar"), for messages.
+    QString shownName;
+};
+
+struct Extracted {
+    bool toolReportedCrcError = false; // the tool's own words mention a CRC
+};
+
+class VolumeSet {
+public:
+    virtual ~VolumeSet() = default;
+
+    // Host paths, first volume first.
+    const QStringList &volumes() const { return m_volumes; }
+    // Host path of the first volume that is not there; empty when none is missing.
+    const QString &missingVolume() const { return m_missingVolume; }
+    // A volume that is not of the format or whose headers are damaged, in the format's words.
+    const std::optional<Error> &damage() const { return m_damage; }
+    const QList<SetMember> &members() const { return m_members; }
+
+    // Reads the members where the volumes' own headers do not list them (a tool's listing).
+    virtual Result<void> readMembers() { return {}; }
+
+    // Why a member may not be extracted: encrypted, a link or device, a name that would leave
+    // the destination; a format adds what its engine cannot do.
+    virtual std::optional<Error> refusal(const SetMember &member) const;
+
+    // Whether destination already holds the whole set, for a format whose install extracts it
+    // once for each volume given: the first run extracts, the later ones only check.
+    virtual bool alreadyIn(const QString &destination, const QString &givenVolume) const;
+
+    // The whole set into run.folder, nothing checked yet; the caller checks every file.
+    virtual Result<Extracted> extract(const ExtractionRun &run) const = 0;
+
+    // The name of the volume holding a stored part of member whose bytes do not give their
+    // CRC; empty when none can be told.
+    QString damagedVolume(const QString &member) const;
+
+protected:
+    const SetMember *member(const QString &name) const;
+
+    QStringList m_volumes;
+    QString m_missingVolume;
+    std::optional<Error> m_damage;
+    QList<SetMember> m_members;
+};
+
+// The set that the file at hostPath belongs to, whichever of its volumes that is.
+std::unique_ptr<VolumeSet> openVolumeSet(ArchiveKind kind, const QString &hostPath);
+
+// A tool that extracts a set, run with its input closed, in a process group of its own, and
+// stopped after a minute and a second for every 5 MB of the set.
+struct ToolExtraction {
+    QString tool;
+    QStringList arguments;
+    bool runInFolder = false; // for a tool that takes no destination
+    qint64 unpackedBytes = 0;
+};
+Result<Extracted> extractWithTool(const ToolExtraction &call, const ExtractionRun &run);
+
+} // namespace zelv

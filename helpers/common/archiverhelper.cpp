@@ -1,0 +1,196 @@
+#include "archiverhelper.h"
+
+#include "archive/sfvcheck.h"
+#include "archive/volumeset.h"
+#include "delivery.h"
+#include "par2repair.h"
+#include "platform/drivetable.h"
+#include "progress.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace zelv {
+
+namespace {
+
+// The archive and the destination, as given (DOS paths) and on this host.
+struct HelperJob {
+    QString archiveDos;
+    QString destinationDos;
+    QString archive;
+    QString destination;
+    // The folder of the archive as given, for messages: "c:\Zelv001".
+    QString archiveFolderDos() const
+    {
+        return QFileInfo(QString(archiveDos).replace(u'\\', u'/')).path().replace(u'/', u'\\');
+    }
+};
+
+constexpr int kFailed = 1;
+constexpr int kBadArguments = 2;
+
+QString programName() { return QFileInfo(QCoreApplication::applicationFilePath()).fileName(); }
+
+// The helper's one line on standard error, "wrar.exe: message", under the name it was started
+// by; gives back code for main to return.
+int fail(const QString &message, int code = kFailed)
+{
+    fprintf(stderr, "%s: %s\n", qPrintable(programName()), qPrintable(message));
+    return code;
+}
+
+// x, then switches (-o+, -y and the like), then the archive and the destination; nothing when
+// the words are not a job.
+std::optional<QStringList> jobWords(const QStringList &arguments)
+{
+    QStringList words = arguments;
+    if (words.isEmpty() || words.takeFirst().compare(QStringLiteral("x"), Qt::CaseInsensitive) != 0)
+        return std::nullopt;
+    while (!words.isEmpty() && words.first().startsWith(u'-'))
+        words.removeFirst();
+    if (words.size() != 2)
+        return std::nullopt;
+    return words;
+}
+
+Result<HelperJob> readJob(const QStringList &words)
+{
+    HelperJob job{words[0], words[1], QString(), QString()};
+    const DriveTable drives(DriveTable::runningProgramFolder());
+    const auto host = [&drives](const QString &path) {
+        return path.startsWith(u'/') ? std::optional(path) : drives.toHost(path);
+    };
+    const auto archive = host(job.archiveDos);
+    const auto destination = host(job.destinationDos);
+    if (!archive || !QFileInfo(*archive).isFile())
+        return Error(QStringLiteral("No such archive %1").arg(job.archiveDos));
+    if (!destination)
+        return Error(QStringLiteral("%1 is on no drive").arg(job.destinationDos));
+    job.archive = *archive;
+    job.destination = *destination;
+    return job;
+}
+
+// The set's volumes checked against the .sfv files of their folder that name them.
+Result<void> checkVolumesAgainstSfv(const HelperJob &job, const QStringList &volumes)
+{
+    if (volumes.isEmpty())
+        return {};
+    // The names the volumes share ("prog.r" for prog.rar, prog.r00, ...; "prog." for one).
+    QStringList names;
+    for (const QString &v : volumes)
+        names << QFileInfo(v).fileName().toLower();
+    QString stem = names.size() == 1 ? QFileInfo(volumes.first()).completeBaseName().toLower() + u'.' : names.first();
+    for (const QString &n : names)
+        while (!n.startsWith(stem))
+            stem.chop(1);
+    const QString folder = QFileInfo(volumes.first()).absolutePath();
+    if (const auto fault = checkSfv(folder, sfvEntriesFor(folder, stem)))
+        return Error(describeSfvFault(*fault, job.archiveFolderDos()));
+    return {};
+}
+
+// Finds the set from the volume given, whole and matching its .sfv, repaired with the
+// release's .par2 files when it is not. Nothing more to do (the set stands in DEST already)
+// is said through *done.
+Result<std::unique_ptr<VolumeSet>> findWholeSet(const HelperJob &job, ArchiveKind kind, bool *done)
+{
+    std::unique_ptr<VolumeSet> set;
+    const QFileInfo given(job.archive);
+    const auto whole = [&]() -> Result<void> {
+        set = openVolumeSet(kind, job.archive);
+        if (!set->missingVolume().isEmpty())
+            return Error(QStringLiteral("Missing volume %1\\%2")
+                             .arg(job.archiveFolderDos(), QFileInfo(set->missingVolume()).fileName()));
+        if (set->damage())
+            return *set->damage();
+        *done = set->alreadyIn(job.destination, job.archive);
+        return *done ? Result<void>() : checkVolumesAgainstSfv(job, set->volumes());
+    };
+    if (auto checked = checkOrRepair(given.absolutePath(), releaseStem(given.fileName()), given.fileName(), whole);
+        !checked)
+        return checked.error();
+    return set;
+}
+
+// Extracts the set into a staging folder in DEST, checks every file against the listing and
+// delivers them.
+Result<void> extractChecked(const HelperJob &job, const VolumeSet &set)
+{
+    const QList<SetMember> &members = set.members();
+    const QString firstVolume = QFileInfo(set.volumes().first()).fileName();
+    const qint64 needed = unpackedSize(members);
+    const auto free = freeBytesAt(job.destination);
+    if (free && *free < needed)
+        return Error(QStringLiteral("Not enough free space for %1: %2 bytes needed, %3 free")
+                         .arg(job.destinationDos)
+                         .arg(needed)
+                         .arg(*free));
+
+    StagingFolder staging(job.destination);
+    if (!staging.isValid())
+        return Error(QStringLiteral("Cannot write to %1").arg(job.destinationDos));
+    ExtractionProgress progress(firstVolume, needed);
+    // Finished files are checked while the extraction goes on with the next ones.
+    bool cancelled = false;
+    const auto tick = [&]() {
+        staging.checkFinished(members, 256 << 20);
+        cancelled = cancelled || !progress.update(staging.path());
+        return !cancelled;
+    };
+    const auto extracted = set.extract({staging, tick, job.archiveDos});
+    if (cancelled)
+        return Error(QStringLiteral("Cancelled; %1 was left as it was").arg(job.destinationDos));
+    if (!extracted)
+        return extracted.error();
+    if (auto verified = staging.verify(members); !verified) {
+        // A tool may remove a file it found broken: say where the damage is.
+        const QString fault = verified.error().text();
+        const SetMember *culprit = nullptr;
+        for (const SetMember &m : members)
+            if (fault.contains(m.name) && (!culprit || m.name.size() > culprit->name.size()))
+                culprit = &m;
+        if (culprit) {
+            if (const QString bad = set.damagedVolume(culprit->name); !bad.isEmpty())
+                return Error(QStringLiteral("CRC error in %1 (%2)").arg(culprit->name, bad));
+            if (extracted->toolReportedCrcError)
+                return Error(QStringLiteral("CRC error in %1").arg(culprit->name));
+        }
+        return verified;
+    }
+    return staging.deliver(members, job.destination);
+}
+
+} // namespace
+
+int runArchiverHelper(int argc, char *argv[], const ArchiverHelper &helper)
+{
+    const auto app = helperApplication(argc, argv);
+    const auto words = jobWords(app->arguments().mid(1));
+    if (!words)
+        return fail(QStringLiteral("usage: %1 %2").arg(programName(), helper.arguments), kBadArguments);
+    const auto job = readJob(*words);
+    if (!job)
+        return fail(job.error().text());
+
+    bool done = false;
+    auto set = findWholeSet(*job, helper.kind, &done);
+    if (!set)
+        return fail(set.error().text());
+    VolumeSet &found = **set;
+    if (auto listed = found.readMembers(); !listed)
+        return fail(listed.error().text());
+    for (const SetMember &m : found.members())
+        if (const auto refused = found.refusal(m))
+            return fail(refused->text());
+    if (done)
+        return 0;
+    if (auto extracted = extractChecked(*job, found); !extracted)
+        return fail(extracted.error().text());
+    return 0;
+}
+
+} // namespace zelv
