@@ -1,7 +1,6 @@
 // wace.pif and ace.pif against ACE sets the tests write and against real archives of every
-// packing: whole sets from any volume, missing volumes named, damaged data with the destination
-// left as it was, names that may not be made, encrypted members refused by name, and a
-// destination drive too small.
+// packing: both names, archives marked 2.0, packing the reader does not know, and damaged data
+// in real packed archives. What every helper shares is in tst_archiverhelpers.
 #include "support/childrun.h"
 #include "support/setwriters.h"
 #include "support/testworld.h"
@@ -94,14 +93,10 @@ private slots:
     void initTestCase();
     void wholeSets_data();
     void wholeSets();
-    void missingVolume_data();
-    void missingVolume();
-    void damagedData();
     void refused_data();
     void refused();
     void realArchives_data();
     void realArchives();
-    void destinationDriveTooSmall();
 };
 
 void TestWace::initTestCase() {}
@@ -134,37 +129,6 @@ void TestWace::wholeSets()
     f.checkWhole();
 }
 
-void TestWace::missingVolume_data()
-{
-    QTest::addColumn<QString>("gone");
-    QTest::newRow("middle") << "prog.c00";
-    QTest::newRow("last") << "prog.c02";
-}
-
-void TestWace::missingVolume()
-{
-    QFETCH(QString, gone);
-    Fixture f;
-    QCOMPARE(f.write(30000).size(), 4);
-    QVERIFY(QFile::remove(f.source() + u'/' + gone));
-    const Run run = f.run(QStringLiteral("c:\\Zelv001\\prog.ace"));
-    QCOMPARE(run.exitCode, 1);
-    QCOMPARE(run.err, QStringLiteral("wace.pif: Missing volume c:\\Zelv001\\") + gone);
-    QVERIFY(!QFileInfo::exists(f.destination()));
-}
-
-void TestWace::damagedData()
-{
-    Fixture f;
-    QCOMPARE(f.write(0).size(), 1);
-    QVERIFY(test::flipByte(f.source() + QStringLiteral("/prog.ace"), 5000));
-    f.world().writeFile(f.destination() + QStringLiteral("/kept.txt"), "as it was");
-    const Run run = f.run(QStringLiteral("c:\\Zelv001\\prog.ace"));
-    QCOMPARE(run.exitCode, 1);
-    QCOMPARE(run.err, QStringLiteral("wace.pif: CRC error in setup.exe"));
-    QCOMPARE(test::entriesBelow(f.destination()), QStringList{"kept.txt"});
-}
-
 void TestWace::refused_data()
 {
     QTest::addColumn<QByteArray>("name");
@@ -172,11 +136,6 @@ void TestWace::refused_data()
     QTest::addColumn<int>("method");
     QTest::addColumn<QString>("message");
     // clang-format off
-    QTest::newRow("parent") << QByteArray("..\\x.txt") << 0 << 0 << "wace.pif: Unsafe name ..\\x.txt in prog.ace";
-    QTest::newRow("deeper parent") << QByteArray("a\\..\\..\\x.txt") << 0 << 0 << "wace.pif: Unsafe name a\\..\\..\\x.txt in prog.ace";
-    QTest::newRow("drive letter") << QByteArray("C:\\x.txt") << 0 << 0 << "wace.pif: Unsafe name C:\\x.txt in prog.ace";
-    QTest::newRow("absolute") << QByteArray("/abs/x.txt") << 0 << 0 << "wace.pif: Unsafe name /abs/x.txt in prog.ace";
-    QTest::newRow("encrypted") << QByteArray("x.txt") << 0x40 << 0 << "wace.pif: ACE archive is encrypted: x.txt";
     QTest::newRow("stored data said to be packed") << QByteArray("x.txt") << 0 << 2 << "wace.pif: Damaged data in x.txt";
     QTest::newRow("unknown packing") << QByteArray("x.txt") << 0 << 7 << "wace.pif: Unknown packing method 7 for x.txt in prog.ace";
     // clang-format on
@@ -257,32 +216,6 @@ void TestWace::realArchives()
                                    [](const QString &e) { return e.endsWith(u".txt") && e != u"kept.txt"; });
     QVERIFY(name != entries.end());
     QCOMPARE(test::readBytes(out + u'/' + *name), text);
-}
-
-void TestWace::destinationDriveTooSmall()
-{
-    Fixture f;
-    QCOMPARE(f.write(30000).size(), 4);
-    f.world().makeFolder(f.destination());
-    const QByteArray onto = QFile::encodeName(f.destination());
-    const test::ChildRun run = test::runInChild(
-        f.program(),
-        {QStringLiteral("x"), QStringLiteral("-y"), QStringLiteral("c:\\Zelv001\\prog.ace"),
-         QStringLiteral("c:\\Zelv002")},
-        [&] {
-            // A 64 KB drive in a mount namespace of the child's own, gone when it ends.
-            if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-                mount("tmpfs", onto.constData(), "tmpfs", 0, "size=64k") != 0)
-                _exit(77);
-        });
-    if (run.exitCode == 77)
-        QSKIP("cannot mount a small file system here (needs root and mount namespaces)");
-    QCOMPARE(run.exitCode, 1);
-    QVERIFY2(
-        run.err.startsWith(QStringLiteral("wace.pif: Not enough free space for c:\\Zelv002: 90005 bytes needed, ")) &&
-            run.err.endsWith(QStringLiteral(" free\n")),
-        qPrintable(run.err));
-    QCOMPARE(test::entriesBelow(f.destination()), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestWace)

@@ -3,8 +3,8 @@
 // CRC as it is written.
 #pragma once
 
-#include "archive/volumeset.h"
 #include "aceset.h"
+#include "archive/volumeset.h"
 
 namespace zelv {
 

@@ -142,7 +142,7 @@ Result<void> extractChecked(const HelperJob &job, const VolumeSet &set)
         return !cancelled;
     };
     const auto extracted = set.extract({staging, tick, job.archiveDos});
-    if (cancelled)
+    if (cancelled || stopAsked())
         return Error(QStringLiteral("Cancelled; %1 was left as it was").arg(job.destinationDos));
     if (!extracted)
         return extracted.error();
@@ -161,6 +161,8 @@ Result<void> extractChecked(const HelperJob &job, const VolumeSet &set)
         }
         return verified;
     }
+    if (stopAsked())
+        return Error(QStringLiteral("Cancelled; %1 was left as it was").arg(job.destinationDos));
     return staging.deliver(members, job.destination);
 }
 

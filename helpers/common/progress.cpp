@@ -1,5 +1,6 @@
 #include "progress.h"
 
+#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
@@ -10,6 +11,21 @@ namespace {
 int windowHint()
 {
     return qEnvironmentVariableIsSet("ZELV_WINDOW_HINT") ? qEnvironmentVariableIntValue("ZELV_WINDOW_HINT") : 1;
+}
+
+// Set when the helper is asked to stop (closed, killed politely, Ctrl+C): the work ends as on
+// Cancel, so that no tool keeps running and no staging folder is left.
+volatile sig_atomic_t g_stopAsked = 0;
+
+void askStop(int) { g_stopAsked = 1; }
+
+void stopOnSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = askStop;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(signal, &action, nullptr);
 }
 
 QLibrary &windowModule()
@@ -34,6 +50,7 @@ QString programFolder()
 
 std::unique_ptr<QCoreApplication> helperApplication(int &argc, char **argv)
 {
+    stopOnSignals();
     qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
         if (type == QtFatalMsg)
             fprintf(stderr, "%s\n", qPrintable(text));
@@ -69,11 +86,16 @@ ExtractionProgress::~ExtractionProgress()
         m_close(m_window);
 }
 
-bool ExtractionProgress::update(const QString &folder) { return !m_window || m_update(m_window, &folder) != 0; }
+bool ExtractionProgress::update(const QString &folder)
+{
+    return !g_stopAsked && (!m_window || m_update(m_window, &folder) != 0);
+}
 
 bool ExtractionProgress::report(const QString &text, int percent)
 {
-    return !m_window || m_report(m_window, &text, percent) != 0;
+    return !g_stopAsked && (!m_window || m_report(m_window, &text, percent) != 0);
 }
+
+bool stopAsked() { return g_stopAsked != 0; }
 
 } // namespace zelv

@@ -14,8 +14,12 @@
 namespace zelv {
 
 // A QApplication (from the window module) when a window may be shown, else a QCoreApplication.
-// Qt's own warnings are kept off standard error, which carries the helper's message.
+// Qt's own warnings are kept off standard error, which carries the helper's message. SIGTERM,
+// SIGINT and SIGHUP from then on ask the work to stop, as Cancel does.
 std::unique_ptr<QCoreApplication> helperApplication(int &argc, char **argv);
+
+// Whether a signal has asked the helper to stop.
+bool stopAsked();
 
 class ExtractionProgress {
 public:
@@ -30,7 +34,7 @@ public:
     bool isShown() const { return m_window != nullptr; }
 
     // Looks at what the tool has written into folder so far and lets the window answer;
-    // false once the person has pressed Cancel or closed the window.
+    // false once the person has pressed Cancel or closed the window, or a signal asked to stop.
     bool update(const QString &folder);
 
     // Shows a step before the tool writes ("Repairing", with a percentage); false once the

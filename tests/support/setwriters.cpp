@@ -184,7 +184,9 @@ Layout rar4Layout(bool multi, VolumeNaming naming)
     l.file = [](const Part &p) {
         const SetMember &m = *p.member;
         // 0x8000: the data size follows; 0xe0 in the dictionary bits marks a folder.
-        const quint16 flags = 0x8000 | (p.before ? 0x01 : 0) | (p.after ? 0x02 : 0) | (m.directory ? 0xe0 : 0);
+        // 0x04: a password, which is only marked; the data stays as it is.
+        const quint16 flags =
+            0x8000 | (p.before ? 0x01 : 0) | (p.after ? 0x02 : 0) | (m.directory ? 0xe0 : 0) | (m.encrypted ? 0x04 : 0);
         QByteArray f;
         put32(f, p.data.size());
         put32(f, m.directory ? 0 : m.data.size());
@@ -277,7 +279,8 @@ Layout aceLayout(bool multi, int versionNeeded)
         const SetMember &m = *p.member;
         QByteArray b;
         put8(b, 1);
-        put16(b, 0x0001 | (p.before ? 0x1000 : 0) | (p.after ? 0x2000 : 0)); // 1: a data size follows
+        // 1: a data size follows; 0x4000: a password, only marked.
+        put16(b, 0x0001 | (p.before ? 0x1000 : 0) | (p.after ? 0x2000 : 0) | (p.member->encrypted ? 0x4000 : 0));
         put32(b, p.data.size());
         put32(b, m.directory ? 0 : m.data.size());
         put32(b, dosTime(m.mtime));

@@ -1,6 +1,6 @@
 // Stored (uncompressed) RAR and ACE archives and volume sets, written byte by byte for test
-// fixtures: no free tool here writes either format. Every member is stored, never solid or
-// encrypted; a member's data is split across volumes where a volume fills up.
+// fixtures: no free tool here writes either format. Every member is stored, never solid; a
+// member's data is split across volumes where a volume fills up.
 #pragma once
 
 #include <QByteArray>
@@ -21,6 +21,8 @@ struct SetMember {
     // The name goes into the header exactly as given: no separator conversion, no trailing
     // '/' dropped. For hostile names such as "..\\x", "../x", "/abs" or "C:\\x".
     bool raw = false;
+    // Marked as encrypted (RAR 4 and ACE); the data is stored as it is.
+    bool encrypted = false;
 
     static SetMember file(const QByteArray &name, const QByteArray &data)
     {

@@ -1,0 +1,418 @@
+// What every archiver helper promises, whatever its format: wrar.exe, warj.pif and wace.pif run
+// through the same cases on sets of the same members. A whole set comes out from any of its
+// volumes; a missing volume, damaged data, a name that would leave the destination, an encrypted
+// member, a link in the destination, a drive too small and a stop asked by a signal each end the
+// run with its one line, the destination left as it was and no staging folder behind.
+#include "support/childrun.h"
+#include "support/setwriters.h"
+#include "support/testworld.h"
+#include "support/zipmaker.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+#include <QThread>
+
+#include <csignal>
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <zlib.h>
+
+using namespace zelv;
+using test::SetMember;
+
+namespace {
+
+using Run = test::ChildRun;
+
+const QList<SetMember> kMembers{SetMember::file("setup.exe", test::patternBytes(70000, 3)),
+                                SetMember::file("readme.txt", "hello"), SetMember::folder("data"),
+                                SetMember::file("data/game.dat", test::patternBytes(20000, 9))};
+constexpr qint64 kVolumeSize = 25000; // four volumes of every format
+
+// Changes the ARJ header of the member named name in volume and makes its CRC right again, as
+// a hostile packer would.
+bool patchArjHeader(const QString &volume, const QByteArray &name, const std::function<void(char *header)> &change)
+{
+    QFile f(volume);
+    if (!f.open(QIODevice::ReadWrite))
+        return false;
+    QByteArray b = f.readAll();
+    const qsizetype at = b.indexOf(name + '\0');
+    if (at < 0)
+        return false;
+    const qsizetype header = b.lastIndexOf(QByteArray("\x60\xea", 2), at);
+    const int size = uchar(b[header + 2]) | uchar(b[header + 3]) << 8;
+    change(b.data() + header + 4);
+    const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef *>(b.constData() + header + 4), uInt(size)));
+    for (int i = 0; i < 4; ++i)
+        b[header + 4 + size + i] = char(crc >> (8 * i));
+    return f.seek(0) && f.write(b) == b.size();
+}
+
+// ARJ volumes made by arj itself, stored. A raw name goes in under a stand-in of its length and
+// is written over in the header afterwards; an encrypted member is marked garbled.
+std::optional<QStringList> writeArjSet(const QString &folder, const QList<SetMember> &members, qint64 volumeSize)
+{
+    QTemporaryDir in;
+    QStringList names;
+    for (const SetMember &m : members) {
+        const QByteArray name = m.raw ? QByteArray(m.name.size(), 'z') : m.name;
+        if (m.directory)
+            continue;
+        QDir().mkpath(QFileInfo(in.filePath(QString::fromLatin1(name))).absolutePath());
+        QFile f(in.filePath(QString::fromLatin1(name)));
+        if (!f.open(QIODevice::WriteOnly) || f.write(m.data) != m.data.size())
+            return std::nullopt;
+        names << QString::fromLatin1(name);
+    }
+    QDir().mkpath(folder);
+    QProcess arj;
+    arj.setWorkingDirectory(in.path());
+    arj.setStandardInputFile(QProcess::nullDevice());
+    QStringList args{QStringLiteral("a"), QStringLiteral("-v%1k").arg(volumeSize / 1000), QStringLiteral("-y"),
+                     QStringLiteral("-m0"), folder + QStringLiteral("/prog.arj")};
+    arj.start(QStringLiteral("arj"), args + names);
+    if (!arj.waitForFinished(120000))
+        return std::nullopt;
+    QStringList volumes{folder + QStringLiteral("/prog.arj")};
+    for (int i = 1; QFileInfo::exists(folder + QStringLiteral("/prog.a%1").arg(i, 2, 10, QLatin1Char('0'))); ++i)
+        volumes << folder + QStringLiteral("/prog.a%1").arg(i, 2, 10, QLatin1Char('0'));
+    for (const SetMember &m : members) {
+        const QByteArray stand = m.raw ? QByteArray(m.name.size(), 'z') : m.name;
+        for (const QString &v : volumes)
+            patchArjHeader(v, stand, [&](char *h) {
+                if (m.encrypted)
+                    h[4] = char(h[4] | 0x01);
+                if (m.raw)
+                    memcpy(h + uchar(h[0]), m.name.constData(), size_t(m.name.size()));
+            });
+    }
+    return volumes;
+}
+
+struct Format {
+    QString helper;
+    QStringList switches;
+    std::function<std::optional<QStringList>(const QString &folder, const QList<SetMember> &, qint64 volumeSize)>
+        write;
+    QString tool; // what the helper needs on PATH, if anything
+};
+
+const QHash<QString, Format> &formats()
+{
+    static const QHash<QString, Format> all{
+        {QStringLiteral("RAR"),
+         {QStringLiteral("wrar.exe"),
+          {QStringLiteral("x"), QStringLiteral("-o+"), QStringLiteral("-y")},
+          [](const QString &folder, const QList<SetMember> &members, qint64 volumeSize) {
+              return test::writeRarSet(folder, QStringLiteral("prog"), test::RarFormat::Rar4, test::VolumeNaming::Old,
+                                       members, volumeSize);
+          },
+          QStringLiteral("unar")}},
+        {QStringLiteral("ARJ"),
+         {QStringLiteral("warj.pif"), {QStringLiteral("x"), QStringLiteral("-y")}, writeArjSet, QStringLiteral("arj")}},
+        {QStringLiteral("ACE"),
+         {QStringLiteral("wace.pif"),
+          {QStringLiteral("x"), QStringLiteral("-y")},
+          [](const QString &folder, const QList<SetMember> &members, qint64 volumeSize) {
+              return test::writeAceSet(folder, QStringLiteral("prog"), members, volumeSize);
+          },
+          QString()}},
+    };
+    return all;
+}
+
+class Fixture {
+public:
+    explicit Fixture(const QString &format) : m_format(formats().value(format))
+    {
+        m_world.installHelper(m_format.helper);
+        m_world.makeFolder(source());
+    }
+    test::TestWorld &world() { return m_world; }
+    const Format &format() const { return m_format; }
+    QString source() const { return m_world.onDrive(u'c', QStringLiteral("Zelv001")); }
+    QString destination() const { return m_world.onDrive(u'c', QStringLiteral("Zelv002")); }
+    QString program() const { return m_world.programFolder() + u'/' + m_format.helper; }
+
+    // The volumes' names, first first.
+    QStringList write(const QList<SetMember> &members = kMembers, qint64 volumeSize = kVolumeSize)
+    {
+        QStringList names;
+        for (const QString &v : m_format.write(source(), members, volumeSize).value_or(QStringList()))
+            names << QFileInfo(v).fileName();
+        return names;
+    }
+
+    QStringList arguments(const QString &volume, const QString &destinationDos = QStringLiteral("c:\\Zelv002")) const
+    {
+        return m_format.switches + QStringList{QStringLiteral("c:\\Zelv001\\") + volume, destinationDos};
+    }
+    Run run(const QString &volume) { return test::runProgram(program(), arguments(volume)); }
+
+    // The line a failed run writes.
+    QString said(const QString &message) const { return m_format.helper + QStringLiteral(": ") + message; }
+
+    void checkWhole(const QString &folder)
+    {
+        QCOMPARE(test::entriesBelow(folder), QStringList({"data", "data/game.dat", "readme.txt", "setup.exe"}));
+        QCOMPARE(test::readBytes(folder + QStringLiteral("/setup.exe")), test::patternBytes(70000, 3));
+        QCOMPARE(test::readBytes(folder + QStringLiteral("/data/game.dat")), test::patternBytes(20000, 9));
+    }
+
+    // The destination holds what it held before the run, and no staging folder.
+    void keepSomething() { m_world.writeFile(destination() + QStringLiteral("/kept.txt"), "as it was"); }
+    void checkAsItWas() { QCOMPARE(test::entriesBelow(destination()), QStringList{"kept.txt"}); }
+
+private:
+    Format m_format;
+    test::TestWorld m_world;
+};
+
+void addFormatRows()
+{
+    QTest::addColumn<QString>("format");
+    for (const char *format : {"RAR", "ARJ", "ACE"})
+        QTest::newRow(format) << QString::fromLatin1(format);
+}
+
+} // namespace
+
+class TestArchiverHelpers : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void wholeSet_data();
+    void wholeSet();
+    void missingVolume_data();
+    void missingVolume();
+    void damagedData_data();
+    void damagedData();
+    void refusedMembers_data();
+    void refusedMembers();
+    void linkInTheDestinationIsNotFollowed_data() { addFormatRows(); }
+    void linkInTheDestinationIsNotFollowed();
+    void destinationDriveTooSmall_data() { addFormatRows(); }
+    void destinationDriveTooSmall();
+    void stopAskedBySignal_data() { addFormatRows(); }
+    void stopAskedBySignal();
+};
+
+void TestArchiverHelpers::init()
+{
+    const QString format = QString::fromLatin1(QTest::currentDataTag());
+    const QString tool = formats().value(format.section(u',', 0, 0)).tool;
+    if (!tool.isEmpty() && QStandardPaths::findExecutable(tool).isEmpty())
+        QSKIP(qPrintable(tool + QStringLiteral(" is not installed (scripts/install-deps installs it)")));
+}
+
+void TestArchiverHelpers::wholeSet_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("given"); // which volume the install names
+    QTest::addColumn<bool>("blanks");
+    for (const char *format : {"RAR", "ARJ", "ACE"}) {
+        QTest::addRow("%s, the first volume", format) << QString::fromLatin1(format) << 0 << false;
+        QTest::addRow("%s, a later volume", format) << QString::fromLatin1(format) << 2 << false;
+        QTest::addRow("%s, paths with blanks", format) << QString::fromLatin1(format) << 0 << true;
+    }
+}
+
+void TestArchiverHelpers::wholeSet()
+{
+    QFETCH(QString, format);
+    QFETCH(int, given);
+    QFETCH(bool, blanks);
+    Fixture f(format);
+    const QStringList volumes = f.write();
+    QCOMPARE(volumes.size(), 4);
+    QString from = QStringLiteral("c:\\Zelv001\\");
+    QString to = QStringLiteral("c:\\Zelv002");
+    QString out = f.destination();
+    if (blanks) {
+        QVERIFY(QDir().rename(f.source(), f.world().onDrive(u'c', QStringLiteral("My Downloads"))));
+        from = QStringLiteral("c:\\My Downloads\\");
+        to = QStringLiteral("c:\\Zelv 002");
+        out = f.world().onDrive(u'c', QStringLiteral("Zelv 002"));
+    }
+    const Run run = test::runProgram(f.program(), f.format().switches + QStringList{from + volumes[given], to});
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    f.checkWhole(out);
+}
+
+void TestArchiverHelpers::missingVolume_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("gone");
+    for (const char *format : {"RAR", "ARJ", "ACE"}) {
+        QTest::addRow("%s, the middle", format) << QString::fromLatin1(format) << 1;
+        QTest::addRow("%s, the last", format) << QString::fromLatin1(format) << 3;
+    }
+}
+
+void TestArchiverHelpers::missingVolume()
+{
+    QFETCH(QString, format);
+    QFETCH(int, gone);
+    Fixture f(format);
+    const QStringList volumes = f.write();
+    QCOMPARE(volumes.size(), 4);
+    QVERIFY(QFile::remove(f.source() + u'/' + volumes[gone]));
+    const Run run = f.run(volumes[0]);
+    QCOMPARE(run.err, f.said(QStringLiteral("Missing volume c:\\Zelv001\\") + volumes[gone]));
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(!QFileInfo::exists(f.destination()));
+}
+
+void TestArchiverHelpers::damagedData_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("message");
+    // A byte of setup.exe's part in the second volume. Where the data is stored and its part
+    // has a CRC of its own, the volume is named.
+    QTest::newRow("RAR") << "RAR" << "CRC error in setup.exe (prog.r00)";
+    QTest::newRow("ARJ") << "ARJ" << "CRC error in setup.exe (prog.a01)";
+    QTest::newRow("ACE") << "ACE" << "CRC error in setup.exe";
+}
+
+void TestArchiverHelpers::damagedData()
+{
+    QFETCH(QString, format);
+    QFETCH(QString, message);
+    Fixture f(format);
+    const QStringList volumes = f.write();
+    QCOMPARE(volumes.size(), 4);
+    QVERIFY(test::flipByte(f.source() + u'/' + volumes[1], 5000));
+    f.keepSomething();
+    const Run run = f.run(volumes[0]);
+    QCOMPARE(run.err, f.said(message));
+    QCOMPARE(run.exitCode, 1);
+    f.checkAsItWas();
+}
+
+void TestArchiverHelpers::refusedMembers_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<bool>("encrypted");
+    QTest::addColumn<QString>("message");
+    const QHash<QString, QString> first{
+        {"RAR", "prog.rar"}, {"ARJ", "prog.arj"}, {"ACE", "prog.ace"}};
+    for (const char *format : {"RAR", "ARJ", "ACE"}) {
+        const QString f = QString::fromLatin1(format);
+        const QString in = QStringLiteral(" in ") + first.value(f);
+        for (const QByteArray &name : {QByteArray("..\\x.txt"), QByteArray("a/../../x.txt"), QByteArray("/abs/x.txt"),
+                                       QByteArray("C:\\x.txt")}) {
+            // lsar gives RAR names with "/" between their parts.
+            const QString shown = f == u"RAR" ? QString::fromLatin1(name).replace(u'\\', u'/') : QString::fromLatin1(name);
+            QTest::addRow("%s, %s", format, name.constData())
+                << f << name << false << QStringLiteral("Unsafe name ") + shown + in;
+        }
+        QTest::addRow("%s, encrypted", format)
+            << f << QByteArray("secret.txt") << true
+            << (f == u"ACE" ? QStringLiteral("ACE archive is encrypted: secret.txt")
+                            : QStringLiteral("Encrypted member secret.txt") + in);
+    }
+}
+
+void TestArchiverHelpers::refusedMembers()
+{
+    QFETCH(QString, format);
+    QFETCH(QByteArray, name);
+    QFETCH(bool, encrypted);
+    QFETCH(QString, message);
+    Fixture f(format);
+    SetMember odd = SetMember::rawFile(name, "payload");
+    odd.encrypted = encrypted;
+    const QStringList volumes = f.write(QList<SetMember>{odd} + kMembers);
+    QVERIFY(!volumes.isEmpty());
+    const QStringList before = test::entriesBelow(f.world().root());
+    const Run run = f.run(volumes.first());
+    QCOMPARE(run.err, f.said(message));
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(test::entriesBelow(f.world().root()), before);
+}
+
+void TestArchiverHelpers::linkInTheDestinationIsNotFollowed()
+{
+    QFETCH(QString, format);
+    Fixture f(format);
+    const QStringList volumes = f.write();
+    const QString outside = f.world().onDrive(u'c', QStringLiteral("outside"));
+    f.world().writeFile(outside + QStringLiteral("/game.dat"), "keep");
+    f.world().makeFolder(f.destination());
+    QVERIFY(QFile::link(outside, f.destination() + QStringLiteral("/data")));
+    const Run run = f.run(volumes.value(0));
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.startsWith(f.said(QStringLiteral("cannot make the folder data: "))) ||
+                 run.err.startsWith(f.said(QStringLiteral("cannot write data/game.dat: "))),
+             qPrintable(run.err));
+    QCOMPARE(test::readBytes(outside + QStringLiteral("/game.dat")), QByteArray("keep"));
+    QCOMPARE(test::entriesBelow(outside), QStringList{"game.dat"});
+}
+
+void TestArchiverHelpers::destinationDriveTooSmall()
+{
+    QFETCH(QString, format);
+    Fixture f(format);
+    const QStringList volumes = f.write();
+    f.world().makeFolder(f.destination());
+    const QByteArray onto = QFile::encodeName(f.destination());
+    const Run run = test::runInChild(f.program(), f.arguments(volumes.value(0)), [&] {
+        // A 64 KB drive in a mount namespace of the child's own, gone when it ends.
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", onto.constData(), "tmpfs", 0, "size=64k") != 0)
+            _exit(77);
+    });
+    if (run.exitCode == 77)
+        QSKIP("cannot mount a small file system here (needs root and mount namespaces)");
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.startsWith(
+                 f.said(QStringLiteral("Not enough free space for c:\\Zelv002: 90005 bytes needed, "))) &&
+                 run.err.trimmed().endsWith(QStringLiteral(" free")),
+             qPrintable(run.err));
+    QCOMPARE(test::entriesBelow(f.destination()), QStringList());
+}
+
+void TestArchiverHelpers::stopAskedBySignal()
+{
+    QFETCH(QString, format);
+    Fixture f(format);
+    // Big enough that the work is well under way when the signal comes.
+    const QStringList volumes =
+        f.write({SetMember::file("big.bin", test::patternBytes(48 << 20, 5)), SetMember::file("after.txt", "x")},
+                16 << 20);
+    QVERIFY(!volumes.isEmpty());
+    f.keepSomething();
+    QProcess helper;
+    helper.setStandardInputFile(QProcess::nullDevice());
+    helper.start(f.program(), f.arguments(volumes.first()));
+    QVERIFY(helper.waitForStarted());
+    // The staging folder stands once the checks are done and the extraction begins.
+    QElapsedTimer waited;
+    waited.start();
+    const auto staging = [&] {
+        return !QDir(f.destination()).entryList({QStringLiteral(".zelv-staging-*")}, QDir::Dirs | QDir::Hidden).isEmpty();
+    };
+    while (!staging() && helper.state() == QProcess::Running && waited.elapsed() < 60000)
+        QThread::msleep(2);
+    QVERIFY(staging());
+    QThread::msleep(20);
+    kill(pid_t(helper.processId()), SIGTERM);
+    QVERIFY(helper.waitForFinished(60000));
+    QCOMPARE(QString::fromLocal8Bit(helper.readAllStandardError()).trimmed(),
+             f.said(QStringLiteral("Cancelled; c:\\Zelv002 was left as it was")));
+    QCOMPARE(helper.exitCode(), 1);
+    f.checkAsItWas();
+}
+
+QTEST_GUILESS_MAIN(TestArchiverHelpers)
+#include "tst_archiverhelpers.moc"
