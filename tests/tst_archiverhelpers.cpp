@@ -100,8 +100,7 @@ std::optional<QStringList> writeArjSet(const QString &folder, const QList<SetMem
 struct Format {
     QString helper;
     QStringList switches;
-    std::function<std::optional<QStringList>(const QString &folder, const QList<SetMember> &, qint64 volumeSize)>
-        write;
+    std::function<std::optional<QStringList>(const QString &folder, const QList<SetMember> &, qint64 volumeSize)> write;
     QString tool; // what the helper needs on PATH, if anything
 };
 
@@ -278,9 +277,12 @@ void TestArchiverHelpers::damagedData_data()
     QTest::addColumn<QString>("message");
     // A byte of setup.exe's part in the second volume. Where the data is stored and its part
     // has a CRC of its own, the volume is named.
-    QTest::newRow("RAR") << "RAR" << "CRC error in setup.exe (prog.r00)";
-    QTest::newRow("ARJ") << "ARJ" << "CRC error in setup.exe (prog.a01)";
-    QTest::newRow("ACE") << "ACE" << "CRC error in setup.exe";
+    QTest::newRow("RAR") << "RAR"
+                         << "CRC error in setup.exe (prog.r00)";
+    QTest::newRow("ARJ") << "ARJ"
+                         << "CRC error in setup.exe (prog.a01)";
+    QTest::newRow("ACE") << "ACE"
+                         << "CRC error in setup.exe";
 }
 
 void TestArchiverHelpers::damagedData()
@@ -304,22 +306,21 @@ void TestArchiverHelpers::refusedMembers_data()
     QTest::addColumn<QByteArray>("name");
     QTest::addColumn<bool>("encrypted");
     QTest::addColumn<QString>("message");
-    const QHash<QString, QString> first{
-        {"RAR", "prog.rar"}, {"ARJ", "prog.arj"}, {"ACE", "prog.ace"}};
+    const QHash<QString, QString> first{{"RAR", "prog.rar"}, {"ARJ", "prog.arj"}, {"ACE", "prog.ace"}};
     for (const char *format : {"RAR", "ARJ", "ACE"}) {
         const QString f = QString::fromLatin1(format);
         const QString in = QStringLiteral(" in ") + first.value(f);
         for (const QByteArray &name : {QByteArray("..\\x.txt"), QByteArray("a/../../x.txt"), QByteArray("/abs/x.txt"),
                                        QByteArray("C:\\x.txt")}) {
             // lsar gives RAR names with "/" between their parts.
-            const QString shown = f == u"RAR" ? QString::fromLatin1(name).replace(u'\\', u'/') : QString::fromLatin1(name);
+            const QString shown =
+                f == u"RAR" ? QString::fromLatin1(name).replace(u'\\', u'/') : QString::fromLatin1(name);
             QTest::addRow("%s, %s", format, name.constData())
                 << f << name << false << QStringLiteral("Unsafe name ") + shown + in;
         }
-        QTest::addRow("%s, encrypted", format)
-            << f << QByteArray("secret.txt") << true
-            << (f == u"ACE" ? QStringLiteral("ACE archive is encrypted: secret.txt")
-                            : QStringLiteral("Encrypted member secret.txt") + in);
+        QTest::addRow("%s, encrypted", format) << f << QByteArray("secret.txt") << true
+                                               << (f == u"ACE" ? QStringLiteral("ACE archive is encrypted: secret.txt")
+                                                               : QStringLiteral("Encrypted member secret.txt") + in);
     }
 }
 
@@ -375,10 +376,10 @@ void TestArchiverHelpers::destinationDriveTooSmall()
     if (run.exitCode == 77)
         QSKIP("cannot mount a small file system here (needs root and mount namespaces)");
     QCOMPARE(run.exitCode, 1);
-    QVERIFY2(run.err.startsWith(
-                 f.said(QStringLiteral("Not enough free space for c:\\Zelv002: 90005 bytes needed, "))) &&
-                 run.err.trimmed().endsWith(QStringLiteral(" free")),
-             qPrintable(run.err));
+    QVERIFY2(
+        run.err.startsWith(f.said(QStringLiteral("Not enough free space for c:\\Zelv002: 90005 bytes needed, "))) &&
+            run.err.trimmed().endsWith(QStringLiteral(" free")),
+        qPrintable(run.err));
     QCOMPARE(test::entriesBelow(f.destination()), QStringList());
 }
 
@@ -387,9 +388,8 @@ void TestArchiverHelpers::stopAskedBySignal()
     QFETCH(QString, format);
     Fixture f(format);
     // Big enough that the work is well under way when the signal comes.
-    const QStringList volumes =
-        f.write({SetMember::file("big.bin", test::patternBytes(48 << 20, 5)), SetMember::file("after.txt", "x")},
-                16 << 20);
+    const QStringList volumes = f.write(
+        {SetMember::file("big.bin", test::patternBytes(48 << 20, 5)), SetMember::file("after.txt", "x")}, 16 << 20);
     QVERIFY(!volumes.isEmpty());
     f.keepSomething();
     QProcess helper;
@@ -400,7 +400,9 @@ void TestArchiverHelpers::stopAskedBySignal()
     QElapsedTimer waited;
     waited.start();
     const auto staging = [&] {
-        return !QDir(f.destination()).entryList({QStringLiteral(".zelv-staging-*")}, QDir::Dirs | QDir::Hidden).isEmpty();
+        return !QDir(f.destination())
+                    .entryList({QStringLiteral(".zelv-staging-*")}, QDir::Dirs | QDir::Hidden)
+                    .isEmpty();
     };
     while (!staging() && helper.state() == QProcess::Running && waited.elapsed() < 60000)
         QThread::msleep(2);

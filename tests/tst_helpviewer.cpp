@@ -33,9 +33,8 @@ const QByteArray kSample = "Zelvant32 help\r\n"
 
 HelpFile sample()
 {
-    QString why;
-    std::optional<HelpFile> file = HelpFile::parse(kSample, &why);
-    Q_ASSERT_X(file, "sample", qPrintable(why));
+    auto file = HelpFile::parse(kSample);
+    Q_ASSERT_X(file, "sample", qPrintable(file ? QString() : file.error().text()));
     return *file;
 }
 
@@ -82,9 +81,9 @@ void TestHelpViewer::refusedFiles()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, why);
-    QString said;
-    QVERIFY(!HelpFile::parse(bytes, &said));
-    QCOMPARE(said, why);
+    const auto parsed = HelpFile::parse(bytes);
+    QVERIFY(!parsed);
+    QCOMPARE(parsed.error().text(), why);
 }
 
 void TestHelpViewer::topicsKeywordsAndBodies()
@@ -204,10 +203,13 @@ void TestHelpViewer::typeToFind()
 void TestHelpViewer::unreadableFileSaysWhyInOneLine()
 {
     test::TestWorld world;
-    QString why;
-    QVERIFY(!HelpFile::load(world.root() + QStringLiteral("/none.hlp"), QStringLiteral("c:\\zv\\Zelv32.hlp"), &why));
-    QCOMPARE(why, QStringLiteral("The help file c:\\zv\\Zelv32.hlp cannot be opened: No such file or directory"));
-    QVERIFY(!HelpFile::load(world.root(), QStringLiteral("c:\\zv"), &why)); // a folder
+    const auto none = HelpFile::load(world.root() + QStringLiteral("/none.hlp"), QStringLiteral("c:\\zv\\Zelv32.hlp"));
+    QVERIFY(!none);
+    QCOMPARE(none.error().text(),
+             QStringLiteral("The help file c:\\zv\\Zelv32.hlp cannot be opened: No such file or directory"));
+    const auto folder = HelpFile::load(world.root(), QStringLiteral("c:\\zv"));
+    QVERIFY(!folder);
+    const QString why = folder.error().text();
     QVERIFY2(why.startsWith(QStringLiteral("The help file c:\\zv cannot be opened: ")), qPrintable(why));
 
     HelpViewer viewer(std::nullopt, why);
@@ -220,9 +222,8 @@ void TestHelpViewer::unreadableFileSaysWhyInOneLine()
 void TestHelpViewer::shippedHelpFile()
 {
     const QString path = test::TestWorld::builtProgramFolder() + QStringLiteral("/Zelv32.HLP");
-    QString why;
-    const std::optional<HelpFile> file = HelpFile::load(path, path, &why);
-    QVERIFY2(file, qPrintable(why));
+    const auto file = HelpFile::load(path, path);
+    QVERIFY2(file, qPrintable(file ? QString() : file.error().text()));
     QCOMPARE(file->topics().first().id, QStringLiteral("contents"));
     static const QRegularExpression link(QStringLiteral(R"(\]\(#([^)]*)\))"));
     for (const HelpTopic &topic : file->topics()) {

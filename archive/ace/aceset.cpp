@@ -57,17 +57,15 @@ class VolumeReader {
 public:
     explicit VolumeReader(QFile &f) : m_file(f), m_size(f.size()) {}
 
-    // The main header at `at`; nothing with a fault when there is none.
-    std::optional<Main> main(qint64 at, QString *fault)
+    // The main header at `at`, or why there is none.
+    Result<Main> main(qint64 at)
     {
-        const auto body = header(at, fault);
+        const auto body = header(at);
         if (!body)
-            return std::nullopt;
+            return body.error();
         const auto *b = reinterpret_cast<const uchar *>(body->constData());
-        if (b[0] != MainHeader || body->size() < 26 || QByteArrayView(body->constData() + 3, 7) != kSignature) {
-            *fault = QStringLiteral("no ACE main header");
-            return std::nullopt;
-        }
+        if (b[0] != MainHeader || body->size() < 26 || QByteArrayView(body->constData() + 3, 7) != kSignature)
+            return Error(QStringLiteral("no ACE main header"));
         Main m;
         m.flags = le16(b + 1);
         m.versionNeeded = b[10];
@@ -77,45 +75,37 @@ public:
     }
 
     // The file header at `at`, skipping any other kind (recovery records); nothing at the end
-    // of the volume, or with a fault when a header is damaged.
-    std::optional<FileHeader> next(qint64 *at, QString *fault)
+    // of the volume, or why a header is damaged.
+    Result<std::optional<FileHeader>> next(qint64 *at)
     {
         while (*at < m_size) {
-            const auto body = header(*at, fault);
+            const auto body = header(*at);
             if (!body)
-                return std::nullopt;
+                return body.error();
             const auto *b = reinterpret_cast<const uchar *>(body->constData());
             const qsizetype n = body->size();
             const quint16 flags = n >= 3 ? le16(b + 1) : 0;
             const qint64 data = *at + 4 + n;
-            if (n < 3 || b[0] == MainHeader) {
-                *fault = QStringLiteral("a damaged header");
-                return std::nullopt;
-            }
+            if (n < 3 || b[0] == MainHeader)
+                return Error(QStringLiteral("a damaged header"));
             if (b[0] != File32 && b[0] != File64) {
                 // Another kind of block: its data, if any, is skipped.
                 quint64 extra = 0;
                 if (flags & kAddSize) {
                     const int width = (flags & kWide) ? 8 : 4;
-                    if (n < 3 + width) {
-                        *fault = QStringLiteral("a damaged header");
-                        return std::nullopt;
-                    }
+                    if (n < 3 + width)
+                        return Error(QStringLiteral("a damaged header"));
                     extra = width == 8 ? le64(b + 3) : le32(b + 3);
                 }
-                if (extra > quint64(m_size - data)) {
-                    *fault = QStringLiteral("cut short");
-                    return std::nullopt;
-                }
+                if (extra > quint64(m_size - data))
+                    return Error(QStringLiteral("cut short"));
                 *at = data + qint64(extra);
                 continue;
             }
             const bool wide = b[0] == File64;
             const qsizetype fixed = 3 + (wide ? 16 : 8) + 20;
-            if (!(flags & kAddSize) || wide != bool(flags & kWide) || n < fixed) {
-                *fault = QStringLiteral("a damaged header");
-                return std::nullopt;
-            }
+            if (!(flags & kAddSize) || wide != bool(flags & kWide) || n < fixed)
+                return Error(QStringLiteral("a damaged header"));
             FileHeader h;
             h.flags = flags;
             const uchar *p = b + 3;
@@ -129,41 +119,31 @@ public:
             h.quality = p[13];
             h.parameters = le16(p + 14);
             const int nameSize = le16(p + 18);
-            if (fixed + nameSize > n) {
-                *fault = QStringLiteral("a damaged header");
-                return std::nullopt;
-            }
+            if (fixed + nameSize > n)
+                return Error(QStringLiteral("a damaged header"));
             h.name = body->mid(fixed, nameSize);
             h.data = data;
-            if (h.packed > quint64(m_size - data) || h.size > quint64(std::numeric_limits<qint64>::max())) {
-                *fault = QStringLiteral("cut short");
-                return std::nullopt;
-            }
+            if (h.packed > quint64(m_size - data) || h.size > quint64(std::numeric_limits<qint64>::max()))
+                return Error(QStringLiteral("cut short"));
             *at = data + qint64(h.packed);
-            return h;
+            return std::optional(h);
         }
-        return std::nullopt;
+        return std::optional<FileHeader>();
     }
 
 private:
     // The body of the header at `at` (from its type byte on), its CRC checked.
-    std::optional<QByteArray> header(qint64 at, QString *fault)
+    Result<QByteArray> header(qint64 at)
     {
         uchar lead[4];
-        if (!m_file.seek(at) || m_file.read(reinterpret_cast<char *>(lead), 4) != 4) {
-            *fault = QStringLiteral("cut short");
-            return std::nullopt;
-        }
+        if (!m_file.seek(at) || m_file.read(reinterpret_cast<char *>(lead), 4) != 4)
+            return Error(QStringLiteral("cut short"));
         const int size = le16(lead + 2);
         QByteArray body = m_file.read(size);
-        if (body.size() != size) {
-            *fault = QStringLiteral("cut short");
-            return std::nullopt;
-        }
-        if ((aceCrc32(body.constData(), body.size()) & 0xFFFF) != le16(lead)) {
-            *fault = QStringLiteral("a damaged header");
-            return std::nullopt;
-        }
+        if (body.size() != size)
+            return Error(QStringLiteral("cut short"));
+        if ((aceCrc32(body.constData(), body.size()) & 0xFFFF) != le16(lead))
+            return Error(QStringLiteral("a damaged header"));
         return body;
     }
 
@@ -171,24 +151,22 @@ private:
     qint64 m_size;
 };
 
+struct Start {
+    qint64 at = 0;
+    Main main;
+};
+
 // Where the archive starts: at 0, or behind a self-extracting stub.
-std::optional<qint64> findStart(QFile &f, VolumeReader &reader, Main *main, QString *fault)
+std::optional<Start> findStart(QFile &f, VolumeReader &reader)
 {
-    if (auto m = reader.main(0, fault)) {
-        *main = *m;
-        return 0;
-    }
+    if (auto m = reader.main(0))
+        return Start{0, *m};
     if (!f.seek(0))
         return std::nullopt;
     const QByteArray head = f.read(kStubSearch);
-    for (qsizetype at = head.indexOf(kSignature, 8); at >= 7; at = head.indexOf(kSignature, at + 1)) {
-        QString ignored;
-        if (auto m = reader.main(at - 7, &ignored)) {
-            *main = *m;
-            fault->clear();
-            return at - 7;
-        }
-    }
+    for (qsizetype at = head.indexOf(kSignature, 8); at >= 7; at = head.indexOf(kSignature, at + 1))
+        if (auto m = reader.main(at - 7))
+            return Start{at - 7, *m};
     return std::nullopt;
 }
 
@@ -250,46 +228,53 @@ AceSet readAceSet(const QString &hostPath)
         }
         QFile f(path);
         if (!f.open(QIODevice::ReadOnly)) {
-            set.fault = QStringLiteral("%1 cannot be read: %2").arg(QFileInfo(path).fileName(), f.errorString());
+            set.damage = Error(QStringLiteral("%1 cannot be read").arg(QFileInfo(path).fileName()), f.errorString());
             return set;
         }
         set.volumes << path;
         const QString shown = QFileInfo(path).fileName();
         VolumeReader reader(f);
-        QString fault;
-        Main main;
-        const auto start = index == 0 ? findStart(f, reader, &main, &fault) : std::optional<qint64>(0);
-        if (index > 0) {
-            const auto m = reader.main(0, &fault);
-            if (m)
-                main = *m;
-        }
-        if (!start || !fault.isEmpty()) {
-            set.fault = QStringLiteral("%1 is not an ACE archive").arg(shown);
+        std::optional<Start> start;
+        if (index == 0)
+            start = findStart(f, reader);
+        else if (const auto m = reader.main(0))
+            start = Start{0, *m};
+        if (!start) {
+            set.damage = Error(QStringLiteral("%1 is not an ACE archive").arg(shown));
             return set;
         }
+        const Main &main = start->main;
         if (index == 0) {
             set.versionNeeded = main.versionNeeded;
             set.versionMadeBy = main.versionMadeBy;
             set.multiVolume = main.flags & kMultiVolume;
             set.solid = main.flags & kSolid;
         } else if (!(main.flags & kMultiVolume) || main.volume != (index & 0xFF)) {
-            set.fault =
-                QStringLiteral("%1 is not the next volume of %2").arg(shown, QFileInfo(set.volumes[0]).fileName());
+            set.damage = Error(
+                QStringLiteral("%1 is not the next volume of %2").arg(shown, QFileInfo(set.volumes[0]).fileName()));
             return set;
         }
         // Skip the rest of the main header: its size is in its own lead.
         uchar lead[4];
-        if (!f.seek(*start) || f.read(reinterpret_cast<char *>(lead), 4) != 4) {
-            set.fault = QStringLiteral("%1 is cut short").arg(shown);
+        if (!f.seek(start->at) || f.read(reinterpret_cast<char *>(lead), 4) != 4) {
+            set.damage = Error(QStringLiteral("%1 is cut short").arg(shown));
             return set;
         }
-        qint64 at = *start + 4 + le16(lead + 2);
-        while (const auto h = reader.next(&at, &fault)) {
+        qint64 at = start->at + 4 + le16(lead + 2);
+        for (;;) {
+            const auto next = reader.next(&at);
+            if (!next) {
+                set.damage = Error(QStringLiteral("%1 in %2").arg(next.error().text(), shown));
+                return set;
+            }
+            if (!*next)
+                break;
+            const FileHeader *h = &**next;
             const AcePart part{index, h->data, qint64(h->packed)};
             if (h->flags & kStartedInPrevious) {
                 if (!open || open->storedName != h->name) {
-                    set.fault = QStringLiteral("%1 goes on from a volume that does not hold it").arg(nameOf(h->name));
+                    set.damage =
+                        Error(QStringLiteral("%1 goes on from a volume that does not hold it").arg(nameOf(h->name)));
                     return set;
                 }
                 open->parts << part;
@@ -300,7 +285,7 @@ AceSet readAceSet(const QString &hostPath)
                 continue;
             }
             if (open) {
-                set.fault = QStringLiteral("%1 stops in %2").arg(open->name, shown);
+                set.damage = Error(QStringLiteral("%1 stops in %2").arg(open->name, shown));
                 return set;
             }
             AceMember m;
@@ -321,10 +306,6 @@ AceSet readAceSet(const QString &hostPath)
             set.members << m;
             if (h->flags & kContinuesInNext)
                 open = &set.members.last();
-        }
-        if (!fault.isEmpty()) {
-            set.fault = QStringLiteral("%1 in %2").arg(fault, shown);
-            return set;
         }
         if (!set.multiVolume)
             return set;

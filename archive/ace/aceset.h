@@ -4,9 +4,13 @@
 // decompresses; this is the listing that extraction is checked against.
 #pragma once
 
+#include "platform/error.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 namespace zelv {
 
@@ -43,8 +47,8 @@ struct AceSet {
     bool multiVolume = false;
     bool solid = false;
     QList<AceMember> members;
-    QString missingVolume; // host path of the first volume that is not there
-    QString fault;         // a damaged or foreign file, in a few words
+    QString missingVolume;       // host path of the first volume that is not there
+    std::optional<Error> damage; // a damaged or foreign file, in a few words
 };
 
 // The set that the file at hostPath belongs to, whichever of its volumes that is. An archive

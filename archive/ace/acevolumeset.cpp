@@ -48,8 +48,8 @@ AceVolumeSet::AceVolumeSet(const QString &hostPath) : m_set(readAceSet(hostPath)
 {
     m_volumes = m_set.volumes;
     m_missingVolume = m_set.missingVolume;
-    if (!m_set.fault.isEmpty())
-        m_damage = Error(QStringLiteral("Damaged archive: %1").arg(m_set.fault));
+    if (m_set.damage)
+        m_damage = m_set.damage->reworded(QStringLiteral("Damaged archive: %1").arg(m_set.damage->message()));
     for (const AceMember &a : m_set.members) {
         SetMember m;
         m.name = a.name;

@@ -154,7 +154,8 @@ StagingFolder::~StagingFolder()
     const int parent = open(QFile::encodeName(info.absolutePath()).constData(), kFolderFlags);
     if (parent < 0)
         return;
-    TreeRemover(parent, m_path).remove(QFile::encodeName(info.fileName()).toStdString());
+    // What cannot be removed stays hidden in the destination; the run's outcome stands.
+    (void)TreeRemover(parent, m_path).remove(QFile::encodeName(info.fileName()).toStdString());
     close(parent);
     // Removing a folder that is not empty fails, which keeps what was delivered.
     if (!m_madeDestination.isEmpty())

@@ -82,7 +82,7 @@ public:
         return ok;
     }
 
-    const QString &firstFailure() const { return m_first; }
+    Error firstFailure() const { return m_first.value_or(Error(QStringLiteral("cannot remove %1").arg(m_dosPath))); }
 
 private:
     struct Frame {
@@ -238,8 +238,8 @@ private:
 
     bool fail(const QString &dosPath, const QString &why)
     {
-        if (m_first.isEmpty())
-            m_first = QStringLiteral("cannot remove %1: %2").arg(dosPath, why);
+        if (!m_first)
+            m_first = Error(QStringLiteral("cannot remove %1").arg(dosPath), why);
         return false;
     }
 
@@ -249,7 +249,7 @@ private:
     struct statx m_mount; // of DIR's parent: the one mount the walk stays on
     std::vector<Frame> m_frames;
     int m_open = 0; // frames with a descriptor
-    QString m_first;
+    std::optional<Error> m_first;
 };
 
 TreeRemover::TreeRemover(int parentFd, const QString &displayPath)
@@ -258,8 +258,11 @@ TreeRemover::TreeRemover(int parentFd, const QString &displayPath)
 
 TreeRemover::~TreeRemover() = default;
 
-bool TreeRemover::remove(const std::string &name) { return m_walk->remove(name); }
-
-const QString &TreeRemover::firstFailure() const { return m_walk->firstFailure(); }
+Result<void> TreeRemover::remove(const std::string &name)
+{
+    if (m_walk->remove(name))
+        return {};
+    return m_walk->firstFailure();
+}
 
 } // namespace zelv

@@ -6,6 +6,8 @@
 // few descriptors and memory linear in the depth.
 #pragma once
 
+#include "platform/error.h"
+
 #include <QString>
 
 #include <memory>
@@ -20,9 +22,8 @@ public:
     TreeRemover(int parentFd, const QString &displayPath);
     ~TreeRemover();
 
-    // True when name is gone with everything in it; otherwise firstFailure() says what stayed.
-    bool remove(const std::string &name);
-    const QString &firstFailure() const;
+    // Name gone with everything in it; else the first thing that stayed, and why.
+    Result<void> remove(const std::string &name);
 
 private:
     class Walk;

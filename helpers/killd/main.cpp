@@ -71,10 +71,10 @@ int main(int argc, char *argv[])
         return refuse(QStringLiteral("%1: %2").arg(dir, QString::fromLocal8Bit(strerror(errno))));
 
     zelv::TreeRemover remover(parentFd, *zelv::dospath::normalize(dir));
-    const bool ok = remover.remove(QFile::encodeName(info.fileName()).toStdString());
+    const auto removed = remover.remove(QFile::encodeName(info.fileName()).toStdString());
     close(parentFd);
-    if (!ok) {
-        fprintf(stderr, "%s: %s\n", kName, qPrintable(remover.firstFailure()));
+    if (!removed) {
+        fprintf(stderr, "%s: %s\n", kName, qPrintable(removed.error().text()));
         return 1;
     }
     return 0;

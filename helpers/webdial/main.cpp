@@ -4,6 +4,8 @@
 // error) with exit code 1; a missing argument gives exit code 2.
 //
 // ZELV_WINDOW_HINT: 0 shows no window.
+#include "platform/error.h"
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QGuiApplication>
@@ -12,6 +14,9 @@
 #include <QUrl>
 
 #include <cstdio>
+
+using zelv::Error;
+using zelv::Result;
 
 namespace {
 
@@ -28,25 +33,22 @@ int fail(const QString &message, int code)
 }
 
 // What the argument asks to open: a web page after '$', a mail after '>'.
-QUrl target(const QString &argument, QString *why)
+Result<QUrl> target(const QString &argument)
 {
     if (argument.startsWith(u'$')) {
         const QUrl url(argument.mid(1), QUrl::StrictMode);
         if (url.isValid() && (url.scheme() == u"http" || url.scheme() == u"https") && !url.host().isEmpty())
             return url;
-        *why = QStringLiteral("%1 is not a web address").arg(argument.mid(1));
-        return QUrl();
+        return Error(QStringLiteral("%1 is not a web address").arg(argument.mid(1)));
     }
     if (argument.startsWith(QStringLiteral(">mailto:"))) {
         static const QRegularExpression address(QStringLiteral(R"(^[^@\s<>"]+@[^@\s<>"]+\.[^@\s<>"]+$)"));
         const QString to = argument.mid(8);
         if (address.match(to).hasMatch())
             return QUrl(QStringLiteral("mailto:") + to);
-        *why = QStringLiteral("%1 is not an e-mail address").arg(to);
-        return QUrl();
+        return Error(QStringLiteral("%1 is not an e-mail address").arg(to));
     }
-    *why = QStringLiteral("%1 is neither $ADDRESS nor >mailto:ADDRESS").arg(argument);
-    return QUrl();
+    return Error(QStringLiteral("%1 is neither $ADDRESS nor >mailto:ADDRESS").arg(argument));
 }
 
 } // namespace
@@ -66,11 +68,10 @@ int main(int argc, char *argv[])
     const QStringList args = app->arguments();
     if (args.size() != 2)
         return fail(QStringLiteral("usage: webdial.exe $ADDRESS or webdial.exe >mailto:ADDRESS"), 2);
-    QString why;
-    const QUrl url = target(args[1], &why);
-    if (!url.isValid())
-        return fail(why, 1);
-    if (!QDesktopServices::openUrl(url))
-        return fail(QStringLiteral("No program on this desktop opens %1").arg(url.toString()), 1);
+    const auto url = target(args[1]);
+    if (!url)
+        return fail(url.error().text(), 1);
+    if (!QDesktopServices::openUrl(*url))
+        return fail(QStringLiteral("No program on this desktop opens %1").arg(url->toString()), 1);
     return 0;
 }

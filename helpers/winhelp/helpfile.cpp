@@ -29,20 +29,16 @@ QString HelpFile::pageMarkdown(const HelpTopic &topic)
     return QStringLiteral("# ") + topic.title + QStringLiteral("\n\n") + topic.markdown;
 }
 
-std::optional<HelpFile> HelpFile::parse(const QByteArray &bytes, QString *why)
+Result<HelpFile> HelpFile::parse(const QByteArray &bytes)
 {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = utf8.decode(bytes);
-    if (utf8.hasError()) {
-        *why = QStringLiteral("it is not UTF-8 text");
-        return std::nullopt;
-    }
+    if (utf8.hasError())
+        return Error(QStringLiteral("it is not UTF-8 text"));
     text.remove(u'\r');
     const QStringList lines = text.split(u'\n');
-    if (lines.isEmpty() || lines.first().trimmed() != kMagic) {
-        *why = QStringLiteral("it is not a Zelvant32 help file");
-        return std::nullopt;
-    }
+    if (lines.isEmpty() || lines.first().trimmed() != kMagic)
+        return Error(QStringLiteral("it is not a Zelvant32 help file"));
 
     static const QRegularExpression topicLine(QStringLiteral(R"(^(={2,3}) ([a-z0-9-]+) \| (.+)$)"));
     HelpFile file;
@@ -55,10 +51,8 @@ std::optional<HelpFile> HelpFile::parse(const QByteArray &bytes, QString *why)
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QRegularExpressionMatch m = topicLine.match(lines[i]);
         if (!m.hasMatch()) {
-            if (file.m_topics.isEmpty() && !lines[i].trimmed().isEmpty()) {
-                *why = QStringLiteral("line %1 comes before the first topic").arg(i + 1);
-                return std::nullopt;
-            }
+            if (file.m_topics.isEmpty() && !lines[i].trimmed().isEmpty())
+                return Error(QStringLiteral("line %1 comes before the first topic").arg(i + 1));
             body.append(lines[i]);
             continue;
         }
@@ -67,10 +61,8 @@ std::optional<HelpFile> HelpFile::parse(const QByteArray &bytes, QString *why)
         topic.level = int(m.capturedLength(1)) - 1;
         topic.id = m.captured(2);
         topic.title = m.captured(3).trimmed();
-        if (file.topicById(topic.id) >= 0) {
-            *why = QStringLiteral("topic %1 is named twice").arg(topic.id);
-            return std::nullopt;
-        }
+        if (file.topicById(topic.id) >= 0)
+            return Error(QStringLiteral("topic %1 is named twice").arg(topic.id));
         if (i + 1 < lines.size() && lines[i + 1].startsWith(QStringLiteral("keywords:"))) {
             ++i;
             for (const QString &k : lines[i].mid(9).split(u';')) {
@@ -81,10 +73,8 @@ std::optional<HelpFile> HelpFile::parse(const QByteArray &bytes, QString *why)
         file.m_topics.append(topic);
     }
     finishTopic();
-    if (file.m_topics.isEmpty()) {
-        *why = QStringLiteral("it has no topics");
-        return std::nullopt;
-    }
+    if (file.m_topics.isEmpty())
+        return Error(QStringLiteral("it has no topics"));
 
     for (int t = 0; t < file.m_topics.size(); ++t) {
         for (const QString &keyword : file.m_topics[t].keywords)
@@ -97,25 +87,23 @@ std::optional<HelpFile> HelpFile::parse(const QByteArray &bytes, QString *why)
     return file;
 }
 
-std::optional<HelpFile> HelpFile::load(const QString &hostPath, const QString &shownName, QString *why)
+Result<HelpFile> HelpFile::load(const QString &hostPath, const QString &shownName)
 {
+    const QString cannot = QStringLiteral("The help file %1 cannot be opened").arg(shownName);
     QFile file(hostPath);
-    QString reason;
     if (hostPath.isEmpty())
-        reason = QStringLiteral("it is on no drive");
-    else if (!file.open(QIODevice::ReadOnly))
-        reason = file.errorString();
-    else if (file.size() > kLargestFile)
-        reason = QStringLiteral("it is too large to be a help file");
-    if (reason.isEmpty()) {
-        const QByteArray bytes = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            reason = file.errorString();
-        else if (auto parsed = parse(bytes, &reason))
-            return parsed;
-    }
-    *why = QStringLiteral("The help file %1 cannot be opened: %2").arg(shownName, reason);
-    return std::nullopt;
+        return Error(cannot, QStringLiteral("it is on no drive"));
+    if (!file.open(QIODevice::ReadOnly))
+        return Error(cannot, file.errorString());
+    if (file.size() > kLargestFile)
+        return Error(cannot, QStringLiteral("it is too large to be a help file"));
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return Error(cannot, file.errorString());
+    auto parsed = parse(bytes);
+    if (!parsed)
+        return Error(cannot, parsed.error().text());
+    return parsed;
 }
 
 int HelpFile::topicById(const QString &id) const

@@ -5,6 +5,8 @@
 // written [text](#id).
 #pragma once
 
+#include "platform/error.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -28,10 +30,10 @@ struct HelpIndexEntry {
 
 class HelpFile {
 public:
-    // Nothing, with why set to one line, when the bytes are not a help file.
-    static std::optional<HelpFile> parse(const QByteArray &bytes, QString *why);
-    // Reads and parses a file; why names the file and the reason when it fails.
-    static std::optional<HelpFile> load(const QString &hostPath, const QString &shownName, QString *why);
+    // Else why the bytes are not a help file, in one line.
+    static Result<HelpFile> parse(const QByteArray &bytes);
+    // Reads and parses a file; else the error names the file and the reason.
+    static Result<HelpFile> load(const QString &hostPath, const QString &shownName);
 
     const QList<HelpTopic> &topics() const { return m_topics; }
     int topicById(const QString &id) const; // -1 when there is none

@@ -184,9 +184,9 @@ int main(int argc, char *argv[])
             QThread::msleep(50);
     }
 
-    QString failure;
-    std::optional<HelpFile> file = HelpFile::load(host, arguments->file, &failure);
-    auto *viewer = new HelpViewer(std::move(file), failure);
+    auto file = HelpFile::load(host, arguments->file);
+    auto *viewer =
+        file ? new HelpViewer(std::move(*file), QString()) : new HelpViewer(std::nullopt, file.error().text());
     session = new ViewerSession(viewer);
     session->carryOut(arguments->request);
     return app.exec();
