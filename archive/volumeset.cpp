@@ -83,17 +83,35 @@ QString VolumeSet::damagedVolume(const QString &name) const
     const SetMember *m = member(name);
     if (!m)
         return QString();
-    for (const MemberPart &part : m->parts) {
-        if (!part.storedCrc)
-            continue;
+    // The CRC of a piece's bytes; nothing when they cannot all be read.
+    const auto crcOf = [this](const MemberPart &part, quint32 running) -> std::optional<quint32> {
         QFile f(m_volumes.value(part.volume));
         if (!f.open(QIODevice::ReadOnly) || !f.seek(part.offset))
-            return QFileInfo(f.fileName()).fileName();
+            return std::nullopt;
         const QByteArray bytes = f.read(part.size);
-        if (bytes.size() != part.size ||
-            libdeflate_crc32(0, bytes.constData(), size_t(bytes.size())) != *part.storedCrc)
-            return QFileInfo(f.fileName()).fileName();
+        if (bytes.size() != part.size)
+            return std::nullopt;
+        return quint32(libdeflate_crc32(running, bytes.constData(), size_t(bytes.size())));
+    };
+    const auto volumeOf = [this](const MemberPart &part) { return QFileInfo(m_volumes.value(part.volume)).fileName(); };
+    bool allStored = !m->parts.isEmpty();
+    for (const MemberPart &part : m->parts) {
+        allStored = allStored && part.stored;
+        if (part.stored && part.crc && crcOf(part, 0) != part.crc)
+            return volumeOf(part);
     }
+    // The pieces that keep no CRC of their own (a RAR file's last piece keeps the whole
+    // file's): the whole data against the member's CRC.
+    if (!allStored || !m->crc)
+        return QString();
+    std::optional<quint32> whole = 0;
+    for (const MemberPart &part : m->parts)
+        whole = whole ? crcOf(part, *whole) : std::nullopt;
+    if (whole == m->crc)
+        return QString();
+    for (const MemberPart &part : m->parts)
+        if (!part.crc)
+            return volumeOf(part);
     return QString();
 }
 

@@ -19,12 +19,12 @@ namespace zelv {
 
 // A piece of a member's packed data in one volume.
 struct MemberPart {
-    int volume = 0;    // index into the set's volumes
-    qint64 offset = 0; // where the piece starts in that volume
-    qint64 size = 0;   // its bytes there
-    // The CRC-32 of those bytes when they are the member's data as stored (no packing), so
-    // that a damaged volume can be named.
-    std::optional<quint32> storedCrc;
+    int volume = 0;      // index into the set's volumes
+    qint64 offset = 0;   // where the piece starts in that volume
+    qint64 size = 0;     // its bytes there
+    bool stored = false; // the member's own bytes, not packed
+    // The CRC-32 of this piece's bytes, where the format keeps one for each piece.
+    std::optional<quint32> crc;
 };
 
 // One member of a set as its headers or its tool's listing give it.
@@ -65,6 +65,8 @@ struct ExtractionRun {
     std::function<bool()> tick;
     // The archive as the person named it ("c:\Zelv001\prog.rar"), for messages.
     QString shownName;
+    // The members to extract, by their place in members(); all of them when empty.
+    QList<int> only = {};
 };
 
 struct Extracted {
@@ -94,11 +96,12 @@ public:
     // once for each volume given: the first run extracts, the later ones only check.
     virtual bool alreadyIn(const QString &destination, const QString &givenVolume) const;
 
-    // The whole set into run.folder, nothing checked yet; the caller checks every file.
+    // The set, or the members run.only names, into run.folder, nothing checked yet; the caller
+    // checks every file.
     virtual Result<Extracted> extract(const ExtractionRun &run) const = 0;
 
-    // The name of the volume holding a stored part of member whose bytes do not give their
-    // CRC; empty when none can be told.
+    // The name of the volume holding damage in a stored member, told by the CRCs of its pieces
+    // or of its whole data; empty when none can be told.
     QString damagedVolume(const QString &member) const;
 
 protected:

@@ -3,6 +3,8 @@
 // volumes; a missing volume, damaged data, a name that would leave the destination, an encrypted
 // member, a link in the destination, a drive too small and a stop asked by a signal each end the
 // run with its one line, the destination left as it was and no staging folder behind.
+#include "archive/volumeset.h"
+#include "helpers/common/delivery.h"
 #include "support/childrun.h"
 #include "support/setwriters.h"
 #include "support/testworld.h"
@@ -25,15 +27,15 @@
 #include <zlib.h>
 
 using namespace zelv;
-using test::SetMember;
+using Written = test::SetMember; // a member as the tests write it
 
 namespace {
 
 using Run = test::ChildRun;
 
-const QList<SetMember> kMembers{SetMember::file("setup.exe", test::patternBytes(70000, 3)),
-                                SetMember::file("readme.txt", "hello"), SetMember::folder("data"),
-                                SetMember::file("data/game.dat", test::patternBytes(20000, 9))};
+const QList<Written> kMembers{Written::file("setup.exe", test::patternBytes(70000, 3)),
+                              Written::file("readme.txt", "hello"), Written::folder("data"),
+                              Written::file("data/game.dat", test::patternBytes(20000, 9))};
 constexpr qint64 kVolumeSize = 25000; // four volumes of every format
 
 // Changes the ARJ header of the member named name in volume and makes its CRC right again, as
@@ -58,11 +60,11 @@ bool patchArjHeader(const QString &volume, const QByteArray &name, const std::fu
 
 // ARJ volumes made by arj itself, stored. A raw name goes in under a stand-in of its length and
 // is written over in the header afterwards; an encrypted member is marked garbled.
-std::optional<QStringList> writeArjSet(const QString &folder, const QList<SetMember> &members, qint64 volumeSize)
+std::optional<QStringList> writeArjSet(const QString &folder, const QList<Written> &members, qint64 volumeSize)
 {
     QTemporaryDir in;
     QStringList names;
-    for (const SetMember &m : members) {
+    for (const Written &m : members) {
         const QByteArray name = m.raw ? QByteArray(m.name.size(), 'z') : m.name;
         if (m.directory)
             continue;
@@ -84,7 +86,7 @@ std::optional<QStringList> writeArjSet(const QString &folder, const QList<SetMem
     QStringList volumes{folder + QStringLiteral("/prog.arj")};
     for (int i = 1; QFileInfo::exists(folder + QStringLiteral("/prog.a%1").arg(i, 2, 10, QLatin1Char('0'))); ++i)
         volumes << folder + QStringLiteral("/prog.a%1").arg(i, 2, 10, QLatin1Char('0'));
-    for (const SetMember &m : members) {
+    for (const Written &m : members) {
         const QByteArray stand = m.raw ? QByteArray(m.name.size(), 'z') : m.name;
         for (const QString &v : volumes)
             patchArjHeader(v, stand, [&](char *h) {
@@ -98,9 +100,10 @@ std::optional<QStringList> writeArjSet(const QString &folder, const QList<SetMem
 }
 
 struct Format {
+    ArchiveKind kind;
     QString helper;
     QStringList switches;
-    std::function<std::optional<QStringList>(const QString &folder, const QList<SetMember> &, qint64 volumeSize)> write;
+    std::function<std::optional<QStringList>(const QString &folder, const QList<Written> &, qint64 volumeSize)> write;
     QString tool; // what the helper needs on PATH, if anything
 };
 
@@ -108,19 +111,25 @@ const QHash<QString, Format> &formats()
 {
     static const QHash<QString, Format> all{
         {QStringLiteral("RAR"),
-         {QStringLiteral("wrar.exe"),
+         {ArchiveKind::Rar,
+          QStringLiteral("wrar.exe"),
           {QStringLiteral("x"), QStringLiteral("-o+"), QStringLiteral("-y")},
-          [](const QString &folder, const QList<SetMember> &members, qint64 volumeSize) {
+          [](const QString &folder, const QList<Written> &members, qint64 volumeSize) {
               return test::writeRarSet(folder, QStringLiteral("prog"), test::RarFormat::Rar4, test::VolumeNaming::Old,
                                        members, volumeSize);
           },
           QStringLiteral("unar")}},
         {QStringLiteral("ARJ"),
-         {QStringLiteral("warj.pif"), {QStringLiteral("x"), QStringLiteral("-y")}, writeArjSet, QStringLiteral("arj")}},
-        {QStringLiteral("ACE"),
-         {QStringLiteral("wace.pif"),
+         {ArchiveKind::Arj,
+          QStringLiteral("warj.pif"),
           {QStringLiteral("x"), QStringLiteral("-y")},
-          [](const QString &folder, const QList<SetMember> &members, qint64 volumeSize) {
+          writeArjSet,
+          QStringLiteral("arj")}},
+        {QStringLiteral("ACE"),
+         {ArchiveKind::Ace,
+          QStringLiteral("wace.pif"),
+          {QStringLiteral("x"), QStringLiteral("-y")},
+          [](const QString &folder, const QList<Written> &members, qint64 volumeSize) {
               return test::writeAceSet(folder, QStringLiteral("prog"), members, volumeSize);
           },
           QString()}},
@@ -142,7 +151,7 @@ public:
     QString program() const { return m_world.programFolder() + u'/' + m_format.helper; }
 
     // The volumes' names, first first.
-    QStringList write(const QList<SetMember> &members = kMembers, qint64 volumeSize = kVolumeSize)
+    QStringList write(const QList<Written> &members = kMembers, qint64 volumeSize = kVolumeSize)
     {
         QStringList names;
         for (const QString &v : m_format.write(source(), members, volumeSize).value_or(QStringList()))
@@ -188,6 +197,8 @@ class TestArchiverHelpers : public QObject {
     Q_OBJECT
 private slots:
     void init();
+    void theSetThroughItsInterface_data() { addFormatRows(); }
+    void theSetThroughItsInterface();
     void wholeSet_data();
     void wholeSet();
     void missingVolume_data();
@@ -210,6 +221,48 @@ void TestArchiverHelpers::init()
     const QString tool = formats().value(format.section(u',', 0, 0)).tool;
     if (!tool.isEmpty() && QStandardPaths::findExecutable(tool).isEmpty())
         QSKIP(qPrintable(tool + QStringLiteral(" is not installed (scripts/install-deps installs it)")));
+}
+
+// What a format tells of a set, read from a later volume: every volume in order, the members
+// with the volumes their parts lie in, and one member extracted alone.
+void TestArchiverHelpers::theSetThroughItsInterface()
+{
+    QFETCH(QString, format);
+    Fixture f(format);
+    const QStringList volumes = f.write();
+    QCOMPARE(volumes.size(), 4);
+    const auto set = openVolumeSet(f.format().kind, f.source() + u'/' + volumes[2]);
+    QVERIFY(set);
+    QCOMPARE(set->missingVolume(), QString());
+    QVERIFY(!set->damage());
+    QVERIFY(set->readMembers());
+    QStringList names;
+    for (const QString &v : set->volumes())
+        names << QFileInfo(v).fileName();
+    QCOMPARE(names, volumes);
+
+    QHash<QString, int> at; // members by name, "/" between the parts
+    for (int i = 0; i < set->members().size(); ++i)
+        at.insert(QString(set->members()[i].name).replace(u'\\', u'/'), i);
+    QVERIFY(at.contains(QStringLiteral("setup.exe")) && at.contains(QStringLiteral("data/game.dat")));
+    const SetMember &setup = set->members()[at.value(QStringLiteral("setup.exe"))];
+    QCOMPARE(setup.size, 70000);
+    QCOMPARE(setup.crc,
+             quint32(crc32(0, reinterpret_cast<const Bytef *>(test::patternBytes(70000, 3).constData()), 70000)));
+    QList<int> partVolumes;
+    for (const MemberPart &p : setup.parts)
+        partVolumes << p.volume;
+    QCOMPARE(partVolumes, QList<int>({0, 1, 2})); // 70,000 bytes in volumes of 25,000
+    QCOMPARE(set->damagedVolume(setup.name), QString());
+
+    const int game = at.value(QStringLiteral("data/game.dat"));
+    StagingFolder staging(f.destination());
+    QVERIFY(staging.isValid());
+    const auto extracted = set->extract({staging, {}, QStringLiteral("c:\\Zelv001\\") + volumes[0], {game}});
+    QVERIFY2(extracted, qPrintable(extracted ? QString() : extracted.error().text()));
+    QVERIFY(staging.verify({set->members()[game]}));
+    QCOMPARE(test::entriesBelow(staging.path()), QStringList({"data", "data/game.dat"}));
+    QCOMPARE(test::readBytes(staging.path() + QStringLiteral("/data/game.dat")), test::patternBytes(20000, 9));
 }
 
 void TestArchiverHelpers::wholeSet_data()
@@ -274,25 +327,28 @@ void TestArchiverHelpers::missingVolume()
 void TestArchiverHelpers::damagedData_data()
 {
     QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("volume");
     QTest::addColumn<QString>("message");
-    // A byte of setup.exe's part in the second volume. Where the data is stored and its part
-    // has a CRC of its own, the volume is named.
-    QTest::newRow("RAR") << "RAR"
-                         << "CRC error in setup.exe (prog.r00)";
-    QTest::newRow("ARJ") << "ARJ"
-                         << "CRC error in setup.exe (prog.a01)";
-    QTest::newRow("ACE") << "ACE"
-                         << "CRC error in setup.exe";
+    // A byte of setup.exe, which spans the first three volumes. Where the data is stored, the
+    // CRCs of its pieces or of the whole file name the volume.
+    // clang-format off
+    QTest::newRow("RAR, a middle piece") << "RAR" << 1 << "CRC error in setup.exe (prog.r00)";
+    QTest::newRow("RAR, the last piece") << "RAR" << 2 << "CRC error in setup.exe (prog.r01)";
+    QTest::newRow("ARJ, a middle piece") << "ARJ" << 1 << "CRC error in setup.exe (prog.a01)";
+    QTest::newRow("ARJ, the last piece") << "ARJ" << 2 << "CRC error in setup.exe (prog.a02)";
+    QTest::newRow("ACE, a middle piece") << "ACE" << 1 << "CRC error in setup.exe";
+    // clang-format on
 }
 
 void TestArchiverHelpers::damagedData()
 {
     QFETCH(QString, format);
+    QFETCH(int, volume);
     QFETCH(QString, message);
     Fixture f(format);
     const QStringList volumes = f.write();
     QCOMPARE(volumes.size(), 4);
-    QVERIFY(test::flipByte(f.source() + u'/' + volumes[1], 5000));
+    QVERIFY(test::flipByte(f.source() + u'/' + volumes[volume], 5000));
     f.keepSomething();
     const Run run = f.run(volumes[0]);
     QCOMPARE(run.err, f.said(message));
@@ -331,9 +387,9 @@ void TestArchiverHelpers::refusedMembers()
     QFETCH(bool, encrypted);
     QFETCH(QString, message);
     Fixture f(format);
-    SetMember odd = SetMember::rawFile(name, "payload");
+    Written odd = Written::rawFile(name, "payload");
     odd.encrypted = encrypted;
-    const QStringList volumes = f.write(QList<SetMember>{odd} + kMembers);
+    const QStringList volumes = f.write(QList<Written>{odd} + kMembers);
     QVERIFY(!volumes.isEmpty());
     const QStringList before = test::entriesBelow(f.world().root());
     const Run run = f.run(volumes.first());
@@ -388,8 +444,8 @@ void TestArchiverHelpers::stopAskedBySignal()
     QFETCH(QString, format);
     Fixture f(format);
     // Big enough that the work is well under way when the signal comes.
-    const QStringList volumes = f.write(
-        {SetMember::file("big.bin", test::patternBytes(48 << 20, 5)), SetMember::file("after.txt", "x")}, 16 << 20);
+    const QStringList volumes =
+        f.write({Written::file("big.bin", test::patternBytes(48 << 20, 5)), Written::file("after.txt", "x")}, 16 << 20);
     QVERIFY(!volumes.isEmpty());
     f.keepSomething();
     QProcess helper;

@@ -74,6 +74,8 @@ private slots:
     void initTestCase();
     void wholeSets_data();
     void wholeSets();
+    void damagedRar5Pieces_data();
+    void damagedRar5Pieces();
 };
 
 void TestWrar::initTestCase()
@@ -124,6 +126,26 @@ void TestWrar::wholeSets()
     QCOMPARE(run.err, QString());
     QCOMPARE(run.exitCode, 0);
     f.checkWhole(f.destination());
+}
+
+void TestWrar::damagedRar5Pieces_data()
+{
+    QTest::addColumn<QString>("volume");
+    QTest::newRow("a middle piece") << "prog.part2.rar";
+    QTest::newRow("the last piece") << "prog.part3.rar";
+}
+
+void TestWrar::damagedRar5Pieces()
+{
+    QFETCH(QString, volume);
+    Fixture f;
+    QCOMPARE(f.write(test::RarFormat::Rar5, test::VolumeNaming::New).size(), 4);
+    // setup.exe spans the first three volumes.
+    QVERIFY(test::flipByte(f.source() + u'/' + volume, 5000));
+    const Run run = f.wrar(QStringLiteral("c:\\Zelv001\\prog.part1.rar"));
+    QCOMPARE(run.err, QStringLiteral("wrar.exe: CRC error in setup.exe (%1)").arg(volume));
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(!QFileInfo::exists(f.destination()));
 }
 
 QTEST_GUILESS_MAIN(TestWrar)

@@ -59,7 +59,7 @@ AceVolumeSet::AceVolumeSet(const QString &hostPath) : m_set(readAceSet(hostPath)
             m.crc = a.crc;
         m.encrypted = a.encrypted;
         for (const AcePart &p : a.parts)
-            m.parts << MemberPart{p.volume, p.offset, p.size, std::nullopt};
+            m.parts << MemberPart{p.volume, p.offset, p.size, a.method == quint8(AceMethod::Stored), std::nullopt};
         m_members << m;
     }
 }
@@ -84,6 +84,10 @@ Result<Extracted> AceVolumeSet::extract(const ExtractionRun &run) const
     AceReader reader(m_set);
     for (int i = 0; i < m_set.members.size(); ++i) {
         const AceMember &m = m_set.members[i];
+        // A solid member's dictionary comes from the ones before it: the reader goes through
+        // them when the member asked for is reached.
+        if (!run.only.isEmpty() && !run.only.contains(i))
+            continue;
         if (run.tick && !run.tick())
             return Error(QStringLiteral("Cancelled"));
         if (m.directory) {

@@ -139,9 +139,8 @@ ArjVolumeSet::ArjVolumeSet(const QString &hostPath)
             if (h.type == VolumeLabel || h.type == MainHeader)
                 continue;
             const QString member = nameOf(h.name);
-            MemberPart part{index, h.data, h.packed, std::nullopt};
-            if (h.method == 0)
-                part.storedCrc = h.crc;
+            // Each piece keeps the CRC of its own bytes.
+            const MemberPart part{index, h.data, h.packed, h.method == 0, h.crc};
             if ((h.flags & kStartedInPrevious) && !m_members.isEmpty() && m_members.last().name == member) {
                 SetMember &whole = m_members.last();
                 whole.crc = quint32(crc32_combine(*whole.crc, h.crc, z_off_t(h.size)));
@@ -203,6 +202,9 @@ Result<Extracted> ArjVolumeSet::extract(const ExtractionRun &run) const
     ToolExtraction call;
     call.tool = QStringLiteral("arj");
     call.arguments = {QStringLiteral("x"), QStringLiteral("-v"), QStringLiteral("-y"), m_volumes.first()};
+    // arj takes a name as a pattern: what else it matches is found when the files are checked.
+    for (const int i : run.only)
+        call.arguments << m_members.value(i).name;
     call.runInFolder = true; // arj extracts into its working folder
     call.unpackedBytes = unpackedSize(m_members);
     return extractWithTool(call, run);

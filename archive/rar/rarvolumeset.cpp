@@ -207,15 +207,15 @@ Found findVolumes(const QString &hostPath)
     }
 }
 
-// The volume and the place in it of a piece at offset in the volumes read one after another;
-// nothing when the piece does not lie in one volume.
-std::optional<MemberPart> partIn(const QStringList &volumes, qint64 offset, qint64 length, quint32 crc)
+// The volume and the place in it of a stored piece at offset in the volumes read one after
+// another; nothing when the piece does not lie in one volume.
+std::optional<MemberPart> partIn(const QStringList &volumes, qint64 offset, qint64 length, std::optional<quint32> crc)
 {
     qint64 start = 0;
     for (int i = 0; i < volumes.size(); ++i) {
         const qint64 size = QFileInfo(volumes[i]).size();
         if (offset >= start && offset + length <= start + size)
-            return MemberPart{i, offset - start, length, crc};
+            return MemberPart{i, offset - start, length, true, crc};
         if (offset < start + size)
             return std::nullopt;
         start += size;
@@ -271,11 +271,14 @@ Result<int> RarVolumeSet::list(const QString &firstVolume)
                         .toObject()
                         .value(QStringLiteral("Parts"))
                         .toArray();
+        // A piece that another follows keeps its own CRC; the last keeps the whole file's.
         if (e.value(QStringLiteral("XADCompressionName")).toString() == u"None")
-            for (const QJsonValue &p : parts)
-                if (const auto part = partIn(m_volumes, qint64(p[QStringLiteral("Offset")].toDouble()),
-                                             qint64(p[QStringLiteral("InputLength")].toDouble()),
-                                             quint32(p[QStringLiteral("CRC32")].toDouble())))
+            for (qsizetype i = 0; i < parts.size(); ++i)
+                if (const auto part = partIn(m_volumes, qint64(parts[i][QStringLiteral("Offset")].toDouble()),
+                                             qint64(parts[i][QStringLiteral("InputLength")].toDouble()),
+                                             i + 1 < parts.size()
+                                                 ? std::optional(quint32(parts[i][QStringLiteral("CRC32")].toDouble()))
+                                                 : std::nullopt))
                     m.parts << *part;
         m_members << m;
     }
@@ -315,8 +318,15 @@ Result<Extracted> RarVolumeSet::extract(const ExtractionRun &run) const
 {
     ToolExtraction call;
     call.tool = QStringLiteral("unar");
-    call.arguments = {QStringLiteral("-o"),  run.folder.path(),    QStringLiteral("-f"), QStringLiteral("-D"),
-                      QStringLiteral("-nr"), QStringLiteral("-q"), m_toolFirstVolume};
+    call.arguments = {QStringLiteral("-o"), run.folder.path(),     QStringLiteral("-f"),
+                      QStringLiteral("-D"), QStringLiteral("-nr"), QStringLiteral("-q")};
+    // Members by their place in lsar's listing, which is the members' order: no name is taken
+    // for a pattern.
+    if (!run.only.isEmpty())
+        call.arguments << QStringLiteral("-i");
+    call.arguments << m_toolFirstVolume;
+    for (const int i : run.only)
+        call.arguments << QString::number(i);
     call.unpackedBytes = unpackedSize(m_members);
     return extractWithTool(call, run);
 }
