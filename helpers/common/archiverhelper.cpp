@@ -93,27 +93,32 @@ Result<void> checkVolumesAgainstSfv(const HelperJob &job, const QStringList &vol
     return {};
 }
 
-// Finds the set from the volume given, whole and matching its .sfv, repaired with the
-// release's .par2 files when it is not. Nothing more to do (the set stands in DEST already)
-// is said through *done.
-Result<std::unique_ptr<VolumeSet>> findWholeSet(const HelperJob &job, ArchiveKind kind, bool *done)
-{
+struct FoundSet {
     std::unique_ptr<VolumeSet> set;
+    bool alreadyInDestination = false; // nothing more to do than check it
+};
+
+// Finds the set from the volume given, whole and matching its .sfv, repaired with the
+// release's .par2 files when it is not.
+Result<FoundSet> findWholeSet(const HelperJob &job, ArchiveKind kind)
+{
+    FoundSet found;
     const QFileInfo given(job.archive);
     const auto whole = [&]() -> Result<void> {
-        set = openVolumeSet(kind, job.archive);
-        if (!set->missingVolume().isEmpty())
+        found.set = openVolumeSet(kind, job.archive);
+        const VolumeSet &set = *found.set;
+        if (!set.missingVolume().isEmpty())
             return Error(QStringLiteral("Missing volume %1\\%2")
-                             .arg(job.archiveFolderDos(), QFileInfo(set->missingVolume()).fileName()));
-        if (set->damage())
-            return *set->damage();
-        *done = set->alreadyIn(job.destination, job.archive);
-        return *done ? Result<void>() : checkVolumesAgainstSfv(job, set->volumes());
+                             .arg(job.archiveFolderDos(), QFileInfo(set.missingVolume()).fileName()));
+        if (set.damage())
+            return *set.damage();
+        found.alreadyInDestination = set.alreadyIn(job.destination, job.archive);
+        return found.alreadyInDestination ? Result<void>() : checkVolumesAgainstSfv(job, set.volumes());
     };
     if (auto checked = checkOrRepair(given.absolutePath(), releaseStem(given.fileName()), given.fileName(), whole);
         !checked)
         return checked.error();
-    return set;
+    return found;
 }
 
 // Extracts the set into a staging folder in DEST, checks every file against the listing and
@@ -178,19 +183,18 @@ int runArchiverHelper(int argc, char *argv[], const ArchiverHelper &helper)
     if (!job)
         return fail(job.error().text());
 
-    bool done = false;
-    auto set = findWholeSet(*job, helper.kind, &done);
-    if (!set)
-        return fail(set.error().text());
-    VolumeSet &found = **set;
-    if (auto listed = found.readMembers(); !listed)
+    auto found = findWholeSet(*job, helper.kind);
+    if (!found)
+        return fail(found.error().text());
+    VolumeSet &set = *found->set;
+    if (auto listed = set.readMembers(); !listed)
         return fail(listed.error().text());
-    for (const SetMember &m : found.members())
-        if (const auto refused = found.refusal(m))
+    for (const SetMember &m : set.members())
+        if (const auto refused = set.refusal(m))
             return fail(refused->text());
-    if (done)
+    if (found->alreadyInDestination)
         return 0;
-    if (auto extracted = extractChecked(*job, found); !extracted)
+    if (auto extracted = extractChecked(*job, set); !extracted)
         return fail(extracted.error().text());
     return 0;
 }
