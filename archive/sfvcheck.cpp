@@ -2,6 +2,7 @@
 
 #include "platform/dospath.h"
 #include "platform/hostfs.h"
+#include "volumeset.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,29 +19,6 @@
 namespace zelv {
 
 namespace {
-
-std::optional<quint32> crcOfFile(const QString &path)
-{
-    const int fd = open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    std::vector<unsigned char> buffer(1 << 20);
-    quint32 crc = 0;
-    for (;;) {
-        const ssize_t n = read(fd, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            close(fd);
-            return std::nullopt;
-        }
-        if (n == 0)
-            break;
-        crc = libdeflate_crc32(crc, buffer.data(), size_t(n));
-    }
-    close(fd);
-    return crc;
-}
 
 QString hex(quint32 v) { return QStringLiteral("%1").arg(v, 8, 16, QLatin1Char('0')); }
 
@@ -85,15 +63,17 @@ std::optional<SfvFault> checkSfv(const QString &folder, const QHash<QString, qui
             const QString &wanted = names[i];
             const QString found = hostfs::findFileIgnoringCase(folder, wanted);
             if (found.isEmpty()) {
-                faults[size_t(i)] = SfvFault{SfvFault::Kind::Missing, wanted, 0, entries[wanted]};
+                faults[size_t(i)] = SfvFault{SfvFault::Kind::Missing, wanted, 0, entries[wanted], QString()};
                 continue;
             }
             const QString shown = found.mid(found.lastIndexOf(u'/') + 1);
-            const auto crc = crcOfFile(found);
+            // A volume may be a link the person made: it is read where it points.
+            const auto crc = crcOfFile(found, Links::Followed);
             if (!crc)
-                faults[size_t(i)] = SfvFault{SfvFault::Kind::Unreadable, shown, 0, entries[wanted]};
+                faults[size_t(i)] =
+                    SfvFault{SfvFault::Kind::Unreadable, shown, 0, entries[wanted], crc.error().cause()};
             else if (*crc != entries[wanted])
-                faults[size_t(i)] = SfvFault{SfvFault::Kind::Mismatch, shown, *crc, entries[wanted]};
+                faults[size_t(i)] = SfvFault{SfvFault::Kind::Mismatch, shown, *crc, entries[wanted], QString()};
         }
     };
     // Several volumes at once: one reader alone keeps neither the CRC nor the disk busy.
@@ -110,18 +90,19 @@ std::optional<SfvFault> checkSfv(const QString &folder, const QHash<QString, qui
     return std::nullopt;
 }
 
-QString describeSfvFault(const SfvFault &fault, const QString &dosFolder)
+Error describeSfvFault(const SfvFault &fault, const QString &dosFolder)
 {
     const QString path = dospath::join(dosFolder, fault.name);
     switch (fault.kind) {
     case SfvFault::Kind::Missing:
-        return QStringLiteral("Missing volume %1").arg(path);
+        return Error(QStringLiteral("Missing volume %1").arg(path));
     case SfvFault::Kind::Unreadable:
-        return QStringLiteral("Cannot read %1").arg(path);
+        return Error(QStringLiteral("Cannot read %1").arg(path), fault.cause);
     case SfvFault::Kind::Mismatch:
         break;
     }
-    return QStringLiteral("Bad volume %1 (CRC %2, SFV says %3)").arg(path, hex(fault.actual), hex(fault.expected));
+    return Error(
+        QStringLiteral("Bad volume %1 (CRC %2, SFV says %3)").arg(path, hex(fault.actual), hex(fault.expected)));
 }
 
 } // namespace zelv

@@ -3,6 +3,8 @@
 // breaking the extraction halfway.
 #pragma once
 
+#include "platform/error.h"
+
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -17,6 +19,7 @@ struct SfvFault {
     QString name; // the file's name as it stands in the folder, or as the .sfv spells it
     quint32 actual = 0;
     quint32 expected = 0;
+    QString cause; // why an unreadable file could not be read, in the system's words
 };
 
 // The CRCs that the .sfv files of folder (host path) give for the files whose names start with
@@ -28,7 +31,8 @@ QHash<QString, quint32> sfvEntriesFor(const QString &folder, const QString &stem
 // order, or nothing when all are there and whole (or no .sfv names the files).
 std::optional<SfvFault> checkSfv(const QString &folder, const QHash<QString, quint32> &entries);
 
-// "Bad volume c:\Zelv001\prog.r03 (CRC 1a2b3c4d, SFV says 5e6f7a8b)", "Missing volume ...".
-QString describeSfvFault(const SfvFault &fault, const QString &dosFolder);
+// "Bad volume c:\Zelv001\prog.r03 (CRC 1a2b3c4d, SFV says 5e6f7a8b)", "Missing volume ...",
+// "Cannot read ...: Permission denied".
+Error describeSfvFault(const SfvFault &fault, const QString &dosFolder);
 
 } // namespace zelv

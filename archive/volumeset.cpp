@@ -43,14 +43,18 @@ std::optional<quint32> crcOfOpenFile(int fd)
     }
 }
 
-std::optional<quint32> crcOfFile(const QString &hostPath)
+Result<quint32> crcOfFile(const QString &hostPath, Links links)
 {
-    const int fd = open(QFile::encodeName(hostPath).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = open(QFile::encodeName(hostPath).constData(),
+                        O_RDONLY | O_CLOEXEC | (links == Links::NotFollowed ? O_NOFOLLOW : 0));
     if (fd < 0)
-        return std::nullopt;
+        return Error::fromErrno(QStringLiteral("cannot read %1").arg(hostPath));
     const auto crc = crcOfOpenFile(fd);
+    const int error = errno;
     close(fd);
-    return crc;
+    if (!crc)
+        return Error::fromErrno(QStringLiteral("cannot read %1").arg(hostPath), error);
+    return *crc;
 }
 
 std::optional<Error> VolumeSet::refusal(const SetMember &m) const

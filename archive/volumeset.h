@@ -44,8 +44,9 @@ qint64 unpackedSize(const QList<SetMember> &members);
 
 // The CRC-32 of what fd reads from where it stands to its end; nothing when it cannot be read.
 std::optional<quint32> crcOfOpenFile(int fd);
-// The CRC-32 of a file, never read through a link; nothing when it cannot be read.
-std::optional<quint32> crcOfFile(const QString &hostPath);
+// The CRC-32 of a file, read through a link only when asked; else why it cannot be read.
+enum class Links { NotFollowed, Followed };
+Result<quint32> crcOfFile(const QString &hostPath, Links links = Links::NotFollowed);
 
 // Where a set is extracted: a folder that only this extraction writes. A tool writes below
 // path(); the program's own readers make files through createFile(), which never follows a

@@ -191,8 +191,11 @@ bool ArjVolumeSet::alreadyIn(const QString &destination, const QString &givenVol
             return false;
         const bool here = volume < 0 || std::any_of(m.parts.begin(), m.parts.end(),
                                                     [volume](const MemberPart &p) { return p.volume == volume; });
-        if (here && crcOfFile(path) != m.crc)
-            return false;
+        if (here) {
+            const auto crc = crcOfFile(path);
+            if (!crc || *crc != m.crc)
+                return false;
+        }
     }
     return true;
 }

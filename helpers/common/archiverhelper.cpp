@@ -89,7 +89,7 @@ Result<void> checkVolumesAgainstSfv(const HelperJob &job, const QStringList &vol
             stem.chop(1);
     const QString folder = QFileInfo(volumes.first()).absolutePath();
     if (const auto fault = checkSfv(folder, sfvEntriesFor(folder, stem)))
-        return Error(describeSfvFault(*fault, job.archiveFolderDos()));
+        return describeSfvFault(*fault, job.archiveFolderDos());
     return {};
 }
 
