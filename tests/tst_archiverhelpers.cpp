@@ -22,6 +22,7 @@
 #include <csignal>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <zlib.h>
@@ -211,6 +212,8 @@ private slots:
     void linkInTheDestinationIsNotFollowed();
     void destinationDriveTooSmall_data() { addFormatRows(); }
     void destinationDriveTooSmall();
+    void lowOpenFileLimit_data();
+    void lowOpenFileLimit();
     void stopAskedBySignal_data() { addFormatRows(); }
     void stopAskedBySignal();
 };
@@ -437,6 +440,41 @@ void TestArchiverHelpers::destinationDriveTooSmall()
             run.err.trimmed().endsWith(QStringLiteral(" free")),
         qPrintable(run.err));
     QCOMPARE(test::entriesBelow(f.destination()), QStringList());
+}
+
+void TestArchiverHelpers::lowOpenFileLimit_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("limit");
+    for (const char *format : {"RAR", "ARJ", "ACE"})
+        for (const int limit : {12, 24, 64})
+            QTest::addRow("%s, %d descriptors", format, limit) << QString::fromLatin1(format) << limit;
+}
+
+// However few descriptors the helper may hold, DEST ends whole or as it was, never between.
+void TestArchiverHelpers::lowOpenFileLimit()
+{
+    QFETCH(QString, format);
+    QFETCH(int, limit);
+    Fixture f(format);
+    const QStringList volumes = f.write();
+    f.keepSomething();
+    const Run run = test::runInChild(f.program(), f.arguments(volumes.value(0)), [limit] {
+        const rlimit few{rlim_t(limit), rlim_t(limit)};
+        if (setrlimit(RLIMIT_NOFILE, &few) != 0)
+            _exit(77);
+    });
+    if (run.exitCode == 77)
+        QSKIP("cannot lower the open-file limit here");
+    if (run.exitCode == 0) {
+        QCOMPARE(run.err.trimmed(), QString());
+        QStringList whole{"data", "data/game.dat", "kept.txt", "readme.txt", "setup.exe"};
+        QCOMPARE(test::entriesBelow(f.destination()), whole);
+        return;
+    }
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.startsWith(f.format().helper + u':'), qPrintable(run.err));
+    f.checkAsItWas();
 }
 
 void TestArchiverHelpers::stopAskedBySignal()
