@@ -16,9 +16,9 @@ class Error {
 public:
     Error() = default;
     explicit Error(QString message, QString cause = QString())
-        : m_message(std::move(message)), m_cause(std::move(cause))
-    {
-    }
+        : m_message(std::move(message))
+        , m_cause(std::move(cause))
+    {}
 
     // The sentence, with the cause of a failed system call (errno by default).
     static Error fromErrno(QString message, int error = errno) { return Error(std::move(message), describe(error)); }
