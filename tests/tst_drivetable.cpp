@@ -93,7 +93,10 @@ void TestDriveTable::ensureExistsLeavesTableAlone()
     QDir().mkpath(program);
     world.writeFile(program + QStringLiteral("/dosdevices"), "not a folder");
     const DriveTable blocked(program);
-    QVERIFY(!blocked.ensureExists(otherHome.path()));
+    const Result<void> made = blocked.ensureExists(otherHome.path());
+    QVERIFY(!made);
+    QCOMPARE(made.error().text(),
+             QStringLiteral("The drive table %1/dosdevices could not be made: Not a directory").arg(program));
     QCOMPARE(contents(program + QStringLiteral("/dosdevices")), QByteArray("not a folder"));
 }
 

@@ -40,8 +40,7 @@ StartupOutcome StartUp(CommandContext &c, StartupWindow &window)
 
     window.showAboutWindow();
     s.HelpFile = QStringLiteral("Zelv32.hlp");
-    const QString settingsHost =
-        c.files.hostPath(dospath::join(c.programFolder, u"Zelv32.ini")).value_or(QString());
+    const QString settingsHost = c.files.hostPath(dospath::join(c.programFolder, u"Zelv32.ini")).value_or(QString());
     // The version is taken from the About window only afterwards: a file written anew now
     // carries none, as it always has.
     const LoadOutcome settings = LoadSettings(settingsHost, window, s.VersionText);
