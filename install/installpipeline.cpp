@@ -216,7 +216,7 @@ void InstallFiles(CommandContext &c)
     w.setListPath(stage.installDir);
     w.setTreePath(w.listPath());
 
-    const QString innerInstallDir = AllocateInstallDir(c.files, s.TempDrive, counter).value_or(stage.installDir);
+    const QString innerInstallDir = AllocateInstallDir(c.files, s.TempDrive, counter).valueOr(stage.installDir);
     w.processEvents();
     w.setFolderPanelPercent(0);
     w.setBusyCursor(true);

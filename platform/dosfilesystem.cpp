@@ -50,7 +50,7 @@ Result<qint64> DosFileSystem::fileSize(QStringView dosPath) const
     return size;
 }
 
-Result<QStringList> DosFileSystem::read(QStringView dosFolder, QStringView patterns, hostfs::EntryKind kind) const
+Result<QStringList> DosFileSystem::readFolder(QStringView dosFolder, QStringView patterns, hostfs::EntryKind kind) const
 {
     const auto host = hostPath(dosFolder);
     if (!host)

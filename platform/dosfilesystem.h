@@ -24,11 +24,11 @@ public:
 
     // The names in a folder that match a ";"-joined filter; an error when the folder cannot be
     // opened.
-    Result<QStringList> read(QStringView dosFolder, QStringView patterns, hostfs::EntryKind kind) const;
+    Result<QStringList> readFolder(QStringView dosFolder, QStringView patterns, hostfs::EntryKind kind) const;
     // The same, with a folder that cannot be opened listing nothing.
     QStringList list(QStringView dosFolder, QStringView patterns, hostfs::EntryKind kind) const
     {
-        return read(dosFolder, patterns, kind).valueOr({});
+        return readFolder(dosFolder, patterns, kind).valueOr({});
     }
     // A folder and one filter in one text, as "c:\Zelv0??" or "c:\dir\*.R??".
     QStringList listMatching(QStringView dosPathWithPattern, hostfs::EntryKind kind) const;

@@ -67,7 +67,7 @@ bool FileList::setPath(const QString &dosFolder)
     const auto resolved = m_files.drives().resolveDos(dosFolder);
     if (!resolved)
         return false;
-    Result<QStringList> names = m_files.read(*resolved, m_pattern, hostfs::EntryKind::Files);
+    Result<QStringList> names = m_files.readFolder(*resolved, m_pattern, hostfs::EntryKind::Files);
     if (!names)
         return false;
     m_path = *resolved;
