@@ -1,6 +1,6 @@
 // The window's zip component, XceedZip, as the commands see it: each call sets the component's
-// properties as the original program set them before an operation, then runs it, so that its
-// progress event and abort request work as they always did.
+// properties and runs the operation on the component itself, so that its progress event and
+// the Escape key's abort request reach the same operation.
 #pragma once
 
 #include "archive/xceedzip.h"
