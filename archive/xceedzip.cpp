@@ -6,11 +6,11 @@ namespace zelv {
 
 XceedZip::XceedZip(const DriveTable &drives, QObject *parent) : QObject(parent), m_drives(drives) {}
 
-qint16 XceedZip::extract(int) { return run(true); }
+ZipCode XceedZip::extract(int) { return run(true); }
 
-qint16 XceedZip::test() { return run(false); }
+ZipCode XceedZip::test() { return run(false); }
 
-qint16 XceedZip::run(bool write)
+ZipCode XceedZip::run(bool write)
 {
     if (m_busy)
         return kBusy;
@@ -19,7 +19,7 @@ qint16 XceedZip::run(bool write)
     job.masks = m_masks;
     job.skipIfExisting = m_skipIfExisting;
     job.archive = m_drives.toHost(m_archive).value_or(QString());
-    qint16 code = ZipCannotOpen;
+    ZipCode code = ZipCannotOpen;
     if (!job.archive.isEmpty()) {
         int lastCompletion = -1;
         QString lastName;
@@ -38,7 +38,7 @@ qint16 XceedZip::run(bool write)
             const auto destination = m_drives.toHost(m_destination);
             code = destination ? ZipEngine::extract({job.archive, job.masks, *destination, job.skipIfExisting}, m_abort,
                                                     progress)
-                               : qint16(ZipCannotWrite);
+                               : ZipCannotWrite;
         } else {
             code = ZipEngine::test(job, m_abort, progress);
         }

@@ -17,15 +17,13 @@ class XceedZip : public QObject {
 public:
     // A second operation started while one runs (from a handler running in between) is
     // refused with this code; nothing is done.
-    static constexpr qint16 kBusy = 310;
+    static constexpr ZipCode kBusy = ZipBusy;
 
     explicit XceedZip(const DriveTable &drives, QObject *parent = nullptr);
 
     // Wildcard masks separated by carriage returns; empty selects every member.
     void setFilesToProcess(const QString &masks) { m_masks = masks; }
-    QString filesToProcess() const { return m_masks; }
     void setUnzipToFolder(const QString &dosFolder) { m_destination = dosFolder; }
-    QString unzipToFolder() const { return m_destination; }
     void setZipFilename(const QString &dosPath) { m_archive = dosPath; }
     QString zipFilename() const { return m_archive; }
 
@@ -41,8 +39,8 @@ public:
 
     // Extract (the argument is 0) and test, each returning the engine's code. While they run,
     // pending window events are let through, so that Escape can set the abort request.
-    qint16 extract(int options = 0);
-    qint16 test();
+    ZipCode extract(int options = 0);
+    ZipCode test();
     bool busy() const { return m_busy; }
 
 signals:
@@ -52,7 +50,7 @@ signals:
                 quint32 CRC, int Ratio, int Completion, int method, bool Encrypted, int ComLen, const QString &Comment);
 
 private:
-    qint16 run(bool write);
+    ZipCode run(bool write);
 
     const DriveTable &m_drives;
     QString m_masks;

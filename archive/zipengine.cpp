@@ -67,7 +67,7 @@ struct FileCloser {
 };
 using MemberFile = std::unique_ptr<zip_file_t, FileCloser>;
 
-qint16 codeForZipError(int ze)
+ZipCode codeForZipError(int ze)
 {
     switch (ze) {
     case ZIP_ER_COMPNOTSUPP:
@@ -85,7 +85,7 @@ qint16 codeForZipError(int ze)
     }
 }
 
-qint16 codeForOpenError(int ze)
+ZipCode codeForOpenError(int ze)
 {
     switch (ze) {
     case ZIP_ER_NOENT:
@@ -400,7 +400,7 @@ struct Shared {
     std::mutex mutex;
     std::condition_variable finished;
     int running = 0;
-    qint16 code = ZipDone;
+    ZipCode code = ZipDone;
     // The earliest failing member in archive order so far. Members after it need no work;
     // members before it still decide, so the code does not depend on the workers' timing.
     std::atomic<zip_uint64_t> failedIndex{std::numeric_limits<zip_uint64_t>::max()};
@@ -410,7 +410,7 @@ struct Shared {
     QString archive; // for libzip, which decodes the methods the engine does not
     int archiveFd = -1;
 
-    void fail(const Member &m, qint16 c)
+    void fail(const Member &m, ZipCode c)
     {
         std::lock_guard lock(mutex);
         if (m.index < failedIndex) {
@@ -441,14 +441,14 @@ public:
                 continue;
             m_s.current = int(i);
             m_writer = m.written ? writer.get() : nullptr;
-            const qint16 c = process(m);
+            const ZipCode c = process(m);
             if (c != ZipDone && c != ZipAborted)
                 m_s.fail(m, c);
         }
     }
 
 private:
-    qint16 process(const Member &m)
+    ZipCode process(const Member &m)
     {
         if (m.encrypted)
             return ZipUnsupported;
@@ -459,7 +459,7 @@ private:
             return ZipDone;
         }
         if (m.method == ZIP_CM_STORE)
-            return m.compSize == m.size ? stored(m) : qint16(ZipStructureError);
+            return m.compSize == m.size ? stored(m) : ZipStructureError;
         if (m.method == ZIP_CM_DEFLATE)
             return inflated(m);
         if (zip_compression_method_supported(m.method, 0))
@@ -469,7 +469,7 @@ private:
 
     // A stored member in pieces that stay in the cache from reading through checking to
     // writing.
-    qint16 stored(const Member &m)
+    ZipCode stored(const Member &m)
     {
         StreamOutput out(m_writer, m);
         if (!out.opened())
@@ -493,7 +493,7 @@ private:
         return out.finish(m.mtime) ? ZipDone : ZipCannotWrite;
     }
 
-    qint16 inflated(const Member &m)
+    ZipCode inflated(const Member &m)
     {
         StreamOutput out(m_writer, m);
         if (!out.opened())
@@ -548,7 +548,7 @@ private:
 
     // Methods this engine does not inflate itself (bzip2, xz, ...), through the library's own
     // decoders; the size is capped and the CRC checked here all the same.
-    qint16 decodedByLibrary(const Member &m)
+    ZipCode decodedByLibrary(const Member &m)
     {
         if (!m_archive) {
             int error = 0;
@@ -638,8 +638,8 @@ ZipProgress progressOf(const Shared &s, qint64 total)
 // The archive's members as libzip sees them, each checked against the engine's own reading
 // of the directory: a member the two disagree on is a structure error, so libzip's checks and
 // the engine's reads cover the same bytes.
-qint16 readMembers(zip_t *archive, const std::vector<CentralEntry> &entries, const ZipMask &mask, bool write,
-                   std::vector<Member> *members)
+ZipCode readMembers(zip_t *archive, const std::vector<CentralEntry> &entries, const ZipMask &mask, bool write,
+                    std::vector<Member> *members)
 {
     if (zip_get_num_entries(archive, 0) != zip_int64_t(entries.size()))
         return ZipStructureError;
@@ -687,7 +687,7 @@ qint16 readMembers(zip_t *archive, const std::vector<CentralEntry> &entries, con
     return ZipDone;
 }
 
-qint16 run(const ZipJob &job, bool write, std::atomic<bool> &abort, const ZipEngine::ProgressFn &progress)
+ZipCode run(const ZipJob &job, bool write, std::atomic<bool> &abort, const ZipEngine::ProgressFn &progress)
 {
     abort = false; // a request left from an earlier operation does not stop this one
     if (!QFileInfo(job.archive).isFile())
@@ -718,7 +718,7 @@ qint16 run(const ZipJob &job, bool write, std::atomic<bool> &abort, const ZipEng
     s.abort = &abort;
     s.skipIfExisting = job.skipIfExisting;
     const ZipMask mask(job.masks);
-    if (const qint16 c = readMembers(archive.get(), *entries, mask, write, &s.members))
+    if (const ZipCode c = readMembers(archive.get(), *entries, mask, write, &s.members); c != ZipDone)
         return c;
     archive.reset();
     if (s.members.empty())
@@ -764,7 +764,7 @@ qint16 run(const ZipJob &job, bool write, std::atomic<bool> &abort, const ZipEng
     if (s.destination >= 0)
         close(s.destination);
 
-    const qint16 code = abort.load() ? qint16(ZipAborted) : s.code;
+    const ZipCode code = abort.load() ? ZipAborted : s.code;
     if (progress) {
         ZipProgress p = progressOf(s, total);
         if (code == ZipDone) {
@@ -778,12 +778,12 @@ qint16 run(const ZipJob &job, bool write, std::atomic<bool> &abort, const ZipEng
 
 } // namespace
 
-qint16 ZipEngine::extract(const ZipJob &job, std::atomic<bool> &abort, const ProgressFn &progress)
+ZipCode ZipEngine::extract(const ZipJob &job, std::atomic<bool> &abort, const ProgressFn &progress)
 {
     return run(job, true, abort, progress);
 }
 
-qint16 ZipEngine::test(const ZipJob &job, std::atomic<bool> &abort, const ProgressFn &progress)
+ZipCode ZipEngine::test(const ZipJob &job, std::atomic<bool> &abort, const ProgressFn &progress)
 {
     return run(job, false, abort, progress);
 }

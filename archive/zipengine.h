@@ -15,6 +15,7 @@
 //   200   a member's compressed data is damaged and cannot be decompressed
 //   300   the destination cannot be written (no space, no permission, a link or a folder in
 //         the way of a member)
+//   310   (the zip component only) another operation is still running; nothing was done
 //   410   a member is encrypted or uses a compression method that cannot be read
 //
 // Extraction recreates the archive's folders under the destination, at any depth, overwrites
@@ -43,6 +44,8 @@ enum ZipCode : qint16 {
     ZipAborted = 190,
     ZipDataError = 200,
     ZipCannotWrite = 300,
+    // Not the engine's: the zip component refuses a second operation while one runs.
+    ZipBusy = 310,
     ZipUnsupported = 410,
 };
 
@@ -75,8 +78,8 @@ public:
     // not anything changed, and once more at the end (completion 100 when all went well).
     // Setting abort, from progress or another thread, stops the work within a tenth of a second
     // (code 190).
-    static qint16 extract(const ZipJob &job, std::atomic<bool> &abort, const ProgressFn &progress = {});
-    static qint16 test(const ZipJob &job, std::atomic<bool> &abort, const ProgressFn &progress = {});
+    static ZipCode extract(const ZipJob &job, std::atomic<bool> &abort, const ProgressFn &progress = {});
+    static ZipCode test(const ZipJob &job, std::atomic<bool> &abort, const ProgressFn &progress = {});
 
     static constexpr int kWorkers = 2;
 };

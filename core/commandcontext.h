@@ -4,10 +4,10 @@
 // builds one over a scripted surface and a world of its own.
 #pragma once
 
-#include "archive/xceedzip.h"
 #include "core/commandrunner.h"
 #include "core/programstate.h"
 #include "core/windowsurface.h"
+#include "core/zipcomponent.h"
 #include "platform/dialogs.h"
 #include "platform/dosfilesystem.h"
 
@@ -19,7 +19,7 @@ struct CommandContext {
     const DosFileSystem &files;
     const CommandRunner &runner;
     const DiskInfo &disks;
-    XceedZip &zip;
+    ZipComponent &zip;
     Dialogs &dialogs;
     QString programFolder; // DOS path of the program's own folder
 };

@@ -64,10 +64,9 @@ Prepared prepare(const CommandRunner &runner, const QString &commandLine)
         p.result.error = QStringLiteral("empty command line");
         return p;
     }
-    QString why;
-    const auto program = runner.resolveProgram(words.first(), &why);
+    const Result<ResolvedProgram> program = runner.resolveProgram(words.first());
     if (!program) {
-        p.result.error = why;
+        p.result.error = program.error().text();
         return p;
     }
     p.program = *program;
@@ -90,13 +89,9 @@ void configure(QProcess &process, const Prepared &p)
 
 } // namespace
 
-std::optional<ResolvedProgram> CommandRunner::resolveProgram(const QString &word, QString *why) const
+Result<ResolvedProgram> CommandRunner::resolveProgram(const QString &word) const
 {
-    const auto explain = [&](const QString &text) {
-        if (why)
-            *why = text;
-        return std::nullopt;
-    };
+    const auto explain = [](const QString &text) { return Error(text); };
 
     std::optional<QString> path;
     if (word.contains(u'\\') || word.contains(u':')) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/drivetable.h"
+#include "platform/error.h"
 
 #include <QString>
 #include <QStringList>
@@ -47,8 +48,8 @@ public:
 
     // A bare name is looked for in the program folder first, then on PATH, ignoring letter
     // case; a DOS path ("c:\Zelv002\setup.exe") goes through the drive table. A Windows
-    // program runs through wine when wine is installed.
-    std::optional<ResolvedProgram> resolveProgram(const QString &word, QString *why = nullptr) const;
+    // program runs through wine when wine is installed. The error says why it cannot start.
+    Result<ResolvedProgram> resolveProgram(const QString &word) const;
 
 private:
     const DriveTable &m_drives;

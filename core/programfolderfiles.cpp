@@ -6,20 +6,10 @@
 
 namespace zelv {
 
-namespace {
-
-bool resetAndDelete(const DosFileSystem &files, const QString &path)
-{
-    files.resetAttributes(path);
-    return files.removeFile(path);
-}
-
-} // namespace
-
 bool removeFirstDizCopy(const DosFileSystem &files, const QString &programFolder)
 {
     const QStringList names = files.list(programFolder, u"*.diz", hostfs::EntryKind::Files);
-    return !names.isEmpty() && resetAndDelete(files, dospath::join(programFolder, names.first()));
+    return !names.isEmpty() && files.removeWritable(dospath::join(programFolder, names.first())).ok();
 }
 
 int removeNfoCopies(const DosFileSystem &files, const QString &programFolder)
@@ -37,7 +27,7 @@ int removeNfoCopies(const DosFileSystem &files, const QString &programFolder)
         if (next.isEmpty())
             return removed;
         tried.insert(next);
-        if (resetAndDelete(files, dospath::join(programFolder, next)))
+        if (files.removeWritable(dospath::join(programFolder, next)))
             ++removed;
     }
 }
@@ -51,7 +41,7 @@ void RemoveNoteCopies(const DosFileSystem &files, const QString &programFolder)
 bool removeErrorReport(const DosFileSystem &files, const QString &programFolder)
 {
     const QString path = dospath::join(programFolder, u"errors.txt");
-    return files.exists(path) && files.removeFile(path);
+    return files.exists(path) && files.removeFile(path).ok();
 }
 
 } // namespace zelv

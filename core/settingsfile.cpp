@@ -6,6 +6,7 @@
 #include <QStringEncoder>
 
 #include <cmath>
+#include <tuple>
 
 namespace zelv {
 
@@ -93,6 +94,9 @@ std::optional<double> parseSettingsNumber(QStringView text)
     return negative ? -value : value;
 }
 
+namespace {
+
+// The file's bytes: eight lines ended by carriage return and line feed.
 QByteArray settingsFileBytes(const SettingsRecord &r)
 {
     const QStringList lines{
@@ -111,40 +115,38 @@ QByteArray settingsFileBytes(const SettingsRecord &r)
     return bytes;
 }
 
-namespace {
-
-bool writeWhole(const QString &hostPath, const QByteArray &bytes, QString *error)
+Result<void> writeWhole(const QString &hostPath, const QByteArray &bytes)
 {
     QSaveFile file(hostPath);
-    const bool ok = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
-    if (!ok && error)
-        *error = file.errorString();
-    return ok;
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+        return {};
+    return Error(QStringLiteral("%1 could not be written").arg(hostPath), file.errorString());
 }
 
 } // namespace
 
-bool writeSettingsFile(const QString &hostPath, const SettingsRecord &record, QString *error)
+Result<void> writeSettingsFile(const QString &hostPath, const SettingsRecord &record)
 {
-    return writeWhole(hostPath, settingsFileBytes(record), error);
+    return writeWhole(hostPath, settingsFileBytes(record));
 }
 
-bool writeTextLines(const QString &hostPath, const QStringList &lines, QString *error)
+Result<void> writeTextLines(const QString &hostPath, const QStringList &lines)
 {
     QByteArray bytes;
     for (const QString &line : lines)
         bytes += encode(line) + "\r\n";
-    return writeWhole(hostPath, bytes, error);
+    return writeWhole(hostPath, bytes);
 }
 
-std::optional<QStringList> readTextLines(const QString &hostPath)
+Result<QStringList> readTextLines(const QString &hostPath)
 {
     QFile file(hostPath);
+    const auto unread = [&] { return Error(QStringLiteral("%1 could not be read").arg(hostPath), file.errorString()); };
     if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
+        return unread();
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
+        return unread();
     QStringList lines;
     qsizetype start = 0;
     for (qsizetype i = 0; i < bytes.size(); ++i) {
@@ -160,10 +162,33 @@ std::optional<QStringList> readTextLines(const QString &hostPath)
     return lines;
 }
 
+namespace {
+
+// Places the window by default and writes a new file; returns the Dir line, "Dir=C:\\".
+QString WriteDefaultSettings(const QString &hostPath, SettingsWindow &window, const QString &versionText)
+{
+    SettingsRecord r;
+    r.version = versionText;
+    r.state = window.windowState();
+    r.top = (window.screenHeight() - window.windowHeight()) / 2 + 1300;
+    window.setWindowTop(r.top);
+    r.left = (window.screenWidth() - window.windowWidth()) / 2;
+    window.setWindowLeft(r.left);
+    r.height = window.windowHeight();
+    r.width = window.windowWidth();
+    r.paneWidth = window.paneWidth();
+    r.folder = QStringLiteral("C:\\");
+    // A folder that cannot be written to starts with the defaults every time.
+    std::ignore = writeSettingsFile(hostPath, r);
+    return QStringLiteral("Dir=C:\\");
+}
+
+} // namespace
+
 LoadOutcome LoadSettings(const QString &hostPath, SettingsWindow &window, const QString &versionText)
 {
     LoadOutcome outcome;
-    const auto lines = QFile::exists(hostPath) ? readTextLines(hostPath) : std::nullopt;
+    const auto lines = QFile::exists(hostPath) ? readTextLines(hostPath) : Result<QStringList>(Error());
     // A missing, unreadable or short file is replaced by a default one.
     if (!lines || lines->size() < kLineCount) {
         outcome.newlyWritten = true;
@@ -201,23 +226,6 @@ LoadOutcome LoadSettings(const QString &hostPath, SettingsWindow &window, const 
     return outcome;
 }
 
-QString WriteDefaultSettings(const QString &hostPath, SettingsWindow &window, const QString &versionText)
-{
-    SettingsRecord r;
-    r.version = versionText;
-    r.state = window.windowState();
-    r.top = (window.screenHeight() - window.windowHeight()) / 2 + 1300;
-    window.setWindowTop(r.top);
-    r.left = (window.screenWidth() - window.windowWidth()) / 2;
-    window.setWindowLeft(r.left);
-    r.height = window.windowHeight();
-    r.width = window.windowWidth();
-    r.paneWidth = window.paneWidth();
-    r.folder = QStringLiteral("C:\\");
-    writeSettingsFile(hostPath, r);
-    return QStringLiteral("Dir=C:\\");
-}
-
 SettingsRecord settingsFromWindow(const SettingsWindow &window, const QString &versionText)
 {
     SettingsRecord r;
@@ -232,9 +240,9 @@ SettingsRecord settingsFromWindow(const SettingsWindow &window, const QString &v
     return r;
 }
 
-bool SaveSettings(const QString &hostPath, const SettingsWindow &window, const QString &versionText, QString *error)
+Result<void> SaveSettings(const QString &hostPath, const SettingsWindow &window, const QString &versionText)
 {
-    return writeSettingsFile(hostPath, settingsFromWindow(window, versionText), error);
+    return writeSettingsFile(hostPath, settingsFromWindow(window, versionText));
 }
 
 } // namespace zelv

@@ -3,6 +3,8 @@
 // number and a fixed number of characters after the start of the line; the keys are labels.
 #pragma once
 
+#include "platform/error.h"
+
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -30,21 +32,18 @@ struct SettingsRecord {
     bool operator==(const SettingsRecord &) const = default;
 };
 
-// The file's bytes: eight lines ended by carriage return and line feed.
-QByteArray settingsFileBytes(const SettingsRecord &record);
-
 // Written to a temporary file that replaces the old one only when complete, so that a full
 // disk or a crash never leaves a cut settings file.
-bool writeSettingsFile(const QString &hostPath, const SettingsRecord &record, QString *error = nullptr);
+Result<void> writeSettingsFile(const QString &hostPath, const SettingsRecord &record);
 
 // A text file the program writes (settings, error report): each line in the system's single-byte
 // code page and ended by carriage return and line feed, written to a temporary file that replaces
 // the old one only when complete.
-bool writeTextLines(const QString &hostPath, const QStringList &lines, QString *error = nullptr);
+Result<void> writeTextLines(const QString &hostPath, const QStringList &lines);
 
 // The lines of a text file, whatever ends them (CR LF, LF or CR); a final line end starts no
-// further line. Nothing when the file cannot be read.
-std::optional<QStringList> readTextLines(const QString &hostPath);
+// further line.
+Result<QStringList> readTextLines(const QString &hostPath);
 
 // What the settings are read from and applied to: the main window, the folder tree and the
 // file list. Lengths are twips.
@@ -81,10 +80,7 @@ struct LoadOutcome {
 };
 
 LoadOutcome LoadSettings(const QString &hostPath, SettingsWindow &window, const QString &versionText);
-// Places the window by default and writes a new file; returns the Dir line, "Dir=C:\".
-QString WriteDefaultSettings(const QString &hostPath, SettingsWindow &window, const QString &versionText);
 SettingsRecord settingsFromWindow(const SettingsWindow &window, const QString &versionText);
-bool SaveSettings(const QString &hostPath, const SettingsWindow &window, const QString &versionText,
-                  QString *error = nullptr);
+Result<void> SaveSettings(const QString &hostPath, const SettingsWindow &window, const QString &versionText);
 
 } // namespace zelv

@@ -50,7 +50,6 @@ bool SingleInstance::handOverToRunningInstance()
         return false;
     delete m_server;
     m_server = nullptr;
-    m_anotherWasRunning = true;
     askRunningInstance();
     return true;
 }

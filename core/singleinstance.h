@@ -18,9 +18,6 @@ public:
     // When another instance runs: asks it to restore its window, waits until it has done so,
     // and returns true. Otherwise becomes the running instance and returns false.
     bool handOverToRunningInstance();
-    bool anotherWasRunning() const { return m_anotherWasRunning; }
-
-    QString channelName() const { return m_name; }
 
 signals:
     // A later start asked this instance to restore its window and come to the front.
@@ -31,7 +28,6 @@ private:
 
     QString m_name;
     LocalChannelServer *m_server = nullptr;
-    bool m_anotherWasRunning = false;
 };
 
 } // namespace zelv

@@ -2,6 +2,8 @@
 
 #include "platform/dospath.h"
 
+#include <tuple>
+
 namespace zelv {
 
 bool MarkArchiveBad(CommandContext &c, const QString &dosPath)
@@ -11,11 +13,10 @@ bool MarkArchiveBad(CommandContext &c, const QString &dosPath)
     if (!free || *free <= 2)
         return false;
     const QString bad = dosPath + QStringLiteral(".bad");
-    if (c.files.exists(bad)) {
-        c.files.resetAttributes(bad);
-        c.files.removeFile(bad);
-    }
-    return c.files.rename(dosPath, bad);
+    // An older copy that stays makes the rename fail, which the caller sees.
+    if (c.files.exists(bad))
+        std::ignore = c.files.removeWritable(bad);
+    return c.files.rename(dosPath, bad).ok();
 }
 
 } // namespace zelv

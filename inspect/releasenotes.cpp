@@ -10,6 +10,8 @@
 
 #include <QFile>
 
+#include <tuple>
+
 namespace zelv {
 
 namespace {
@@ -21,11 +23,10 @@ QStringList notesIn(CommandContext &c, const char *pattern)
     return c.files.list(c.programFolder, QString::fromLatin1(pattern), hostfs::EntryKind::Files);
 }
 
+// A note that stays is seen by the next listing; nothing more is done about it.
 void removeNote(CommandContext &c, const QString &name)
 {
-    const QString path = dospath::join(c.programFolder, name);
-    c.files.resetAttributes(path);
-    c.files.removeFile(path);
+    std::ignore = c.files.removeWritable(dospath::join(c.programFolder, name));
 }
 
 // The notes an earlier display left in the program folder: the first description, and every
@@ -94,11 +95,8 @@ void ShowArchiveDiz(CommandContext &c)
     }
     c.state.FirstArchivePath = listedFilePath(w.treePath(), c.state.NameList[1]);
 
-    c.zip.setFilesToProcess(QStringLiteral("*.diz\r*.nfo"));
-    c.zip.setUnzipToFolder(c.programFolder);
-    c.zip.setZipFilename(c.state.FirstArchivePath);
     w.setKindPanel(KindPanelAlignment::Left, c.state.NameList[1].toLower() + u' ');
-    const qint16 r = c.zip.extract(0);
+    const ZipCode r = c.zip.extract(c.state.FirstArchivePath, QStringLiteral("*.diz\r*.nfo"), c.programFolder);
 
     if (r == ZipStructureError || r == ZipDataError || r == ZipUnsupported) {
         showBanner(c);

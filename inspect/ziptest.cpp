@@ -6,6 +6,8 @@
 #include "platform/dospath.h"
 #include "releasenotes.h"
 
+#include <tuple>
+
 namespace zelv {
 
 namespace {
@@ -13,7 +15,7 @@ namespace {
 enum class Verdict { Good, Bad, Stop };
 
 // What the first stage's code says: the archive's descriptions could be taken, or not.
-Verdict afterFirstStage(qint16 r, bool *record)
+Verdict afterFirstStage(ZipCode r, bool *record)
 {
     *record = false;
     if (r == ZipAborted)
@@ -24,7 +26,7 @@ Verdict afterFirstStage(qint16 r, bool *record)
     return Verdict::Bad;
 }
 
-Verdict afterTest(qint16 t, bool *record)
+Verdict afterTest(ZipCode t, bool *record)
 {
     *record = false;
     if (t == ZipAborted)
@@ -57,8 +59,9 @@ void TestZipArchives(CommandContext &c)
     w.setBusyCursor(true);
     w.viewer().close();
     const QString report = dospath::join(c.programFolder, u"errors.txt");
+    // One that stays is replaced when the report is written.
     if (c.files.exists(report))
-        c.files.removeFile(report);
+        std::ignore = c.files.removeFile(report);
     w.viewer().setText(QString());
     w.viewer().setText(DizBanner());
     w.setCommandsEnabled({FileCommand::Diz, FileCommand::Nfo, FileCommand::Install, FileCommand::Test}, false);
@@ -70,7 +73,6 @@ void TestZipArchives(CommandContext &c)
     const QString folder = testFolder(w.treePath());
     w.setFolderPanelLook(FolderPanelLook::Progress);
     w.setFolderPanelPercent(0);
-    c.zip.setSkipIfExisting(false);
 
     QStringList errorLines;
     for (int i = 1; i <= c.state.NameCount; ++i) {
@@ -79,16 +81,11 @@ void TestZipArchives(CommandContext &c)
         w.setKindPanel(KindPanelAlignment::Left, testProgressCaption(name, i, c.state.NameCount));
         const QString path = folder + u'\\' + name;
 
-        c.zip.setFilesToProcess(QStringLiteral("*.diz"));
-        c.zip.setUnzipToFolder(c.programFolder);
-        c.zip.setZipFilename(path);
         bool record = false;
-        qint16 code = c.zip.extract(0);
+        ZipCode code = c.zip.extract(path, QStringLiteral("*.diz"), c.programFolder);
         Verdict verdict = afterFirstStage(code, &record);
         if (verdict == Verdict::Good) {
-            c.zip.setZipFilename(path);
-            c.zip.setFilesToProcess(QString());
-            code = c.zip.test();
+            code = c.zip.test(path);
             verdict = afterTest(code, &record);
         }
         if (verdict == Verdict::Stop)
@@ -106,9 +103,10 @@ void TestZipArchives(CommandContext &c)
     w.setKindPanel(KindPanelAlignment::Centred, QStringLiteral("*.zip"));
     if (!errorLines.isEmpty()) {
         const auto host = c.files.hostPath(report);
-        QString error;
-        if (!host || !writeTextLines(*host, errorLines, &error))
-            c.dialogs.showError(QStringLiteral("The error report %1 could not be written: %2").arg(report, error));
+        const Result<void> written = host ? writeTextLines(*host, errorLines) : Result<void>(Error());
+        if (!written)
+            c.dialogs.showError(
+                written.error().reworded(QStringLiteral("The error report %1 could not be written").arg(report)));
         if (c.files.exists(report)) {
             const ExecResult run = start(c.runner, helpercommands::showErrorReport(c.programFolder));
             if (!run.started)

@@ -5,7 +5,6 @@
 #include "platform/dosfilesystem.h"
 
 #include <QString>
-#include <optional>
 
 namespace zelv {
 
@@ -13,8 +12,8 @@ namespace zelv {
 QString InstallDirPath(const QString &tempDrive, int counter);
 
 // The first path from the counter on under which nothing exists, a file or a folder; the
-// counter is left at its number and nothing is created. Nothing when the drive cannot be
+// counter is left at its number and nothing is created. An error when the drive cannot be
 // searched (no such drive, or one that is not ready), so that no search goes on for ever.
-std::optional<QString> AllocateInstallDir(const DosFileSystem &files, const QString &tempDrive, int &counter);
+Result<QString> AllocateInstallDir(const DosFileSystem &files, const QString &tempDrive, int &counter);
 
 } // namespace zelv

@@ -1,11 +1,11 @@
 #include "installpipeline.h"
 
-#include "archive/volumesetselection.h"
 #include "core/helpercommands.h"
 #include "inspect/releasenotes.h"
 #include "installdirs.h"
 #include "platform/dospath.h"
 #include "setinstall.h"
+#include "volumesetselection.h"
 #include "zipextraction.h"
 
 namespace zelv {
@@ -43,23 +43,13 @@ const InnerKind kInnerKinds[] = {
      false},
 };
 
-bool anySetFound(const ProgramState &s)
-{
-    return s.SetFound[ArchiveKind::Rar] || s.SetFound[ArchiveKind::Arj] || s.SetFound[ArchiveKind::Ace];
-}
-
 enum class InnerResult { NoSet, Extracted, Failed };
 
 // Extracts the first kind of set found among the files of installDir into innerInstallDir.
 InnerResult ExtractInnerSet(CommandContext &c, const QString &installDir, const QString &innerInstallDir)
 {
     WindowSurface &w = c.window;
-    ProgramState &s = c.state;
     for (const InnerKind &k : kInnerKinds) {
-        if (k.kind == ArchiveKind::Arj && s.SetFound[ArchiveKind::Rar])
-            continue;
-        if (k.kind == ArchiveKind::Ace && (s.SetFound[ArchiveKind::Rar] || s.SetFound[ArchiveKind::Arj]))
-            continue;
         const bool present = std::any_of(k.entries.begin(), k.entries.end(), [&](const QString &pattern) {
             return !c.files.listMatching(dospath::join(installDir, pattern), hostfs::EntryKind::Files).isEmpty();
         });
@@ -68,11 +58,11 @@ InnerResult ExtractInnerSet(CommandContext &c, const QString &installDir, const 
         w.setListPattern(k.selectionPattern);
         w.setKindPanel(KindPanelAlignment::Centred, w.kindPanelCaption());
         w.pressOnly(k.kind);
-        selectVolumeSet(c, k.kind);
-        if (!s.SetFound[k.kind])
+        const VolumeSet set = selectVolumeSet(c, k.kind);
+        if (!set.found())
             continue;
-        if (!c.files.makeDirectory(innerInstallDir)) {
-            c.dialogs.showError(QStringLiteral("%1 could not be created").arg(innerInstallDir));
+        if (const Result<void> made = c.files.makeDirectory(innerInstallDir); !made) {
+            c.dialogs.showError(made.error().reworded(QStringLiteral("%1 could not be created").arg(innerInstallDir)));
             return InnerResult::Failed;
         }
         w.setKindPanel(KindPanelAlignment::Centred, k.caption);
@@ -88,13 +78,12 @@ InnerResult ExtractInnerSet(CommandContext &c, const QString &installDir, const 
         // An ARJ set runs once per volume; RAR and ACE sets once from their first volume.
         QStringList commands;
         if (k.kind == ArchiveKind::Arj) {
-            for (int i = 1; i <= s.VolumeCount[ArchiveKind::Arj]; ++i)
-                commands
-                    << helpercommands::innerArjExtract(installDir, s.NameList.value(i), innerInstallDir).commandLine;
+            for (const QString &volume : set.volumes)
+                commands << helpercommands::innerArjExtract(installDir, volume, innerInstallDir).commandLine;
         } else if (k.kind == ArchiveKind::Rar) {
-            commands << helpercommands::innerRarExtract(installDir, s.NameList.value(1), innerInstallDir).commandLine;
+            commands << helpercommands::innerRarExtract(installDir, set.volumes.first(), innerInstallDir).commandLine;
         } else {
-            commands << helpercommands::innerAceExtract(installDir, s.NameList.value(1), innerInstallDir).commandLine;
+            commands << helpercommands::innerAceExtract(installDir, set.volumes.first(), innerInstallDir).commandLine;
         }
         w.minimizeWindow();
         bool ok = true;
@@ -121,7 +110,7 @@ qint64 selectedArchivesSize(const CommandContext &c, const QString &sourceFolder
 {
     qint64 total = 0;
     for (int i = 1; i <= c.state.NameCount; ++i)
-        total += c.files.fileSize(dospath::join(sourceFolder, c.state.NameList.value(i))).value_or(0);
+        total += c.files.fileSize(dospath::join(sourceFolder, c.state.NameList.value(i))).valueOr(0);
     return total;
 }
 
@@ -129,15 +118,13 @@ void removeNfoCopies(CommandContext &c)
 {
     for (const QString &name :
          c.files.listMatching(dospath::join(c.programFolder, u"*.nfo"), hostfs::EntryKind::Files)) {
-        const QString path = dospath::join(c.programFolder, name);
-        c.files.resetAttributes(path);
-        if (!c.files.removeFile(path))
+        if (!c.files.removeWritable(dospath::join(c.programFolder, name)))
             return;
     }
 }
 
-} // namespace
-
+// Offers to start setup.exe when folder holds one. After a volume set was extracted the view
+// first moves to that folder.
 void OfferSetup(CommandContext &c, const QString &folder, bool showFolder)
 {
     WindowSurface &w = c.window;
@@ -160,6 +147,9 @@ void OfferSetup(CommandContext &c, const QString &folder, bool showFolder)
         reportCommandFailure(c.dialogs, result);
 }
 
+// The end of the zip path: back to the source folder (or, with none, where the tree is), the
+// zip kind and pattern, the commands that need a selection disabled, the .nfo copies in the
+// program folder removed, nothing selected.
 void FinishInstall(CommandContext &c, const std::optional<QString> &sourceFolder)
 {
     WindowSurface &w = c.window;
@@ -182,12 +172,13 @@ void FinishInstall(CommandContext &c, const std::optional<QString> &sourceFolder
     deselectAll(w);
 }
 
+} // namespace
+
 void InstallFiles(CommandContext &c)
 {
     WindowSurface &w = c.window;
     ProgramState &s = c.state;
     w.setCommandsEnabled({FileCommand::Install, FileCommand::Diz}, false);
-    s.SetFound.fill(false);
     w.setFolderPanelLook(FolderPanelLook::Progress);
     const auto kind = w.pressedKind();
     if (kind == ArchiveKind::Rar || kind == ArchiveKind::Ace) {
@@ -212,7 +203,6 @@ void InstallFiles(CommandContext &c)
         return;
     }
     stage.installDir = *installDir;
-    s.InstallDir = *installDir;
 
     if (ExtractZipArchives(c, stage) == StageOutcome::Stop) {
         FinishInstall(c, stage.sourceFolder);
@@ -226,14 +216,13 @@ void InstallFiles(CommandContext &c)
     w.setListPath(stage.installDir);
     w.setTreePath(w.listPath());
 
-    const QString innerInstallDir = AllocateInstallDir(c.files, s.TempDrive, counter).value_or(stage.installDir);
-    s.InnerInstallDir = innerInstallDir;
+    const QString innerInstallDir = AllocateInstallDir(c.files, s.TempDrive, counter).valueOr(stage.installDir);
     w.processEvents();
     w.setFolderPanelPercent(0);
     w.setBusyCursor(true);
 
     const InnerResult inner = ExtractInnerSet(c, stage.installDir, innerInstallDir);
-    if (inner == InnerResult::Extracted && anySetFound(s)) {
+    if (inner == InnerResult::Extracted) {
         CopyDescriptionFiles(c, innerInstallDir);
         w.repaintWindow();
         for (ArchiveKind k : {ArchiveKind::Rar, ArchiveKind::Arj, ArchiveKind::Ace})

@@ -14,13 +14,4 @@ void InstallFiles(CommandContext &c);
 // files among them that the list shows are selected, and the install runs on them.
 void InstallDroppedFiles(CommandContext &c, const QStringList &dosPaths);
 
-// Offers to start setup.exe when folder holds one. After a volume set was extracted the view
-// first moves to that folder.
-void OfferSetup(CommandContext &c, const QString &folder, bool showFolder);
-
-// The end of the zip path: back to the source folder (or, with none, where the tree is), the
-// zip kind and pattern, the commands that need a selection disabled, the .nfo copies in the
-// program folder removed, nothing selected.
-void FinishInstall(CommandContext &c, const std::optional<QString> &sourceFolder);
-
 } // namespace zelv

@@ -1,9 +1,9 @@
 #include "setinstall.h"
 
-#include "archive/volumesetselection.h"
 #include "core/helpercommands.h"
 #include "installdirs.h"
 #include "platform/dospath.h"
+#include "volumesetselection.h"
 
 namespace zelv {
 
@@ -18,7 +18,11 @@ void deselectAll(WindowSurface &w)
         w.setListSelected(i, false);
 }
 
-bool runMinimised(CommandContext &c, const QString &commandLine)
+namespace {
+
+// Runs a helper with the main window minimised, and restores the window afterwards. A helper
+// that cannot be started or fails is reported with its command line and its own message.
+void runMinimised(CommandContext &c, const QString &commandLine)
 {
     c.window.minimizeWindow();
     const ExecResult result = c.runner.ExecCmd(commandLine);
@@ -27,9 +31,10 @@ bool runMinimised(CommandContext &c, const QString &commandLine)
     c.window.repaintWindow();
     if (!result.succeeded())
         reportCommandFailure(c.dialogs, result);
-    return result.succeeded();
 }
 
+// The end of a set install: back to the source folder (or c:\), the commands that need a
+// selection disabled, nothing selected; the kind, its pattern and the delete item stay.
 void FinishSetInstall(CommandContext &c, const QString &sourceFolder)
 {
     WindowSurface &w = c.window;
@@ -44,6 +49,8 @@ void FinishSetInstall(CommandContext &c, const QString &sourceFolder)
                          Doors::Menu);
     deselectAll(w);
 }
+
+} // namespace
 
 void InstallVolumeSet(CommandContext &c, ArchiveKind kind)
 {
@@ -61,7 +68,6 @@ void InstallVolumeSet(CommandContext &c, ArchiveKind kind)
         FinishSetInstall(c, sourceFolder);
         return;
     }
-    c.state.InstallDir = *installDir;
 
     const QStringList patterns = rar ? QStringList{QStringLiteral("*.R??"), QStringLiteral("*.0??")}
                                      : QStringList{QStringLiteral("*.ACE"), QStringLiteral("*.C??")};
@@ -73,22 +79,22 @@ void InstallVolumeSet(CommandContext &c, ArchiveKind kind)
         return;
     }
     w.setKindPanel(KindPanelAlignment::Centred, w.kindPanelCaption());
-    selectVolumeSet(c, kind);
-    if (!c.state.SetFound[kind]) {
+    const VolumeSet set = selectVolumeSet(c, kind);
+    if (!set.found()) {
         c.dialogs.showError(rar ? QStringLiteral("Thats not a valid .Rar file")
                                 : QStringLiteral("Thats not a valid .Ace file"));
         FinishSetInstall(c, sourceFolder);
         return;
     }
-    if (!c.files.makeDirectory(*installDir)) {
-        c.dialogs.showError(QStringLiteral("%1 could not be created").arg(*installDir));
+    if (const Result<void> made = c.files.makeDirectory(*installDir); !made) {
+        c.dialogs.showError(made.error().reworded(QStringLiteral("%1 could not be created").arg(*installDir)));
         FinishSetInstall(c, sourceFolder);
         return;
     }
     w.setKindPanel(KindPanelAlignment::Centred, rar ? QStringLiteral("*.rar") : QStringLiteral("*.ace"));
     w.setFolderPanelLook(FolderPanelLook::Idle);
     w.setFolderPanelCaption(QStringLiteral("Installed to: ") + *installDir);
-    const QString firstVolume = c.state.NameList.value(1);
+    const QString &firstVolume = set.volumes.first();
     const HelperCommand command = rar ? helpercommands::rarSetInstall(sourceFolder, firstVolume, *installDir)
                                       : helpercommands::aceSetInstall(sourceFolder, firstVolume, *installDir);
     runMinimised(c, command.commandLine);

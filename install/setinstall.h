@@ -9,12 +9,6 @@ namespace zelv {
 
 // kind is ArchiveKind::Rar or ArchiveKind::Ace.
 void InstallVolumeSet(CommandContext &c, ArchiveKind kind);
-inline void InstallRarSet(CommandContext &c) { InstallVolumeSet(c, ArchiveKind::Rar); }
-inline void InstallAceSet(CommandContext &c) { InstallVolumeSet(c, ArchiveKind::Ace); }
-
-// The end of a set install: back to the source folder (or c:\), the commands that need a
-// selection disabled, nothing selected; the kind, its pattern and the delete item stay.
-void FinishSetInstall(CommandContext &c, const QString &sourceFolder);
 
 // The folder tree's folder as the install names its archives' folder: a drive root "c:\" is
 // cut to "c:".
@@ -22,9 +16,5 @@ QString installSourceFolder(const QString &treeFolder);
 
 // Deselects every entry of the file list.
 void deselectAll(WindowSurface &w);
-
-// Runs a helper with the main window minimised, and restores the window afterwards. A helper
-// that cannot be started or fails is reported with its command line and its own message.
-bool runMinimised(CommandContext &c, const QString &commandLine);
 
 } // namespace zelv

@@ -4,6 +4,8 @@
 #include "archive/zipengine.h"
 #include "platform/dospath.h"
 
+#include <tuple>
+
 namespace zelv {
 
 QString zipStageCaption(const QString &name, int index, int count)
@@ -53,10 +55,8 @@ StageOutcome ExtractZipArchives(CommandContext &c, ZipStage &stage)
     for (int i = 1; i <= c.state.NameCount; ++i) {
         const QString name = c.state.NameList.value(i);
         w.setKindPanel(KindPanelAlignment::Left, zipStageCaption(name, i, c.state.NameCount));
-        c.zip.setFilesToProcess(QStringLiteral("*.*\r"));
-        c.zip.setUnzipToFolder(stage.installDir);
-        c.zip.setZipFilename(dospath::join(stage.sourceFolder, name));
-        const qint16 code = c.zip.extract(0);
+        const ZipCode code =
+            c.zip.extract(dospath::join(stage.sourceFolder, name), QStringLiteral("*.*\r"), stage.installDir);
         if (code == ZipAborted)
             return StageOutcome::Stop;
         if (code != ZipDone) {
@@ -80,10 +80,8 @@ StageOutcome ExtractZipArchives(CommandContext &c, ZipStage &stage)
 
 void CopyDescriptionFiles(CommandContext &c, const QString &innerInstallDir)
 {
-    c.zip.setFilesToProcess(QStringLiteral("*.diz\r*.nfo"));
-    c.zip.setUnzipToFolder(innerInstallDir);
-    c.zip.setZipFilename(c.state.FirstArchivePath);
-    c.zip.extract(0);
+    // Nice to have beside the set: a description that could not be copied is passed over.
+    std::ignore = c.zip.extract(c.state.FirstArchivePath, QStringLiteral("*.diz\r*.nfo"), innerInstallDir);
 }
 
 } // namespace zelv

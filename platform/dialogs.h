@@ -2,6 +2,8 @@
 // window shows real boxes and tests can read the exact texts and give the answers.
 #pragma once
 
+#include "error.h"
+
 #include <functional>
 #include <optional>
 
@@ -55,6 +57,8 @@ public:
 
     // The program's error box: exclamation icon, OK, to the front, title "Zelvant32 Error".
     void showError(const QString &text);
+    // The same box for an error: its sentence, and the cause after it.
+    void showError(const Error &error) { showError(error.text()); }
 };
 
 } // namespace zelv

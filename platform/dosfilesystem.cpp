@@ -2,7 +2,24 @@
 
 #include "dospath.h"
 
+#include <cerrno>
+#include <tuple>
+
 namespace zelv {
+
+namespace {
+
+Error onNoDrive(QStringView dosPath) { return Error(QStringLiteral("%1 is on no drive").arg(dosPath)); }
+
+// The host operation's error under the DOS path's sentence.
+Result<void> asDos(Result<void> done, const QString &sentence)
+{
+    if (done)
+        return done;
+    return done.error().reworded(sentence);
+}
+
+} // namespace
 
 bool DosFileSystem::exists(QStringView dosPath) const
 {
@@ -22,21 +39,26 @@ bool DosFileSystem::isFile(QStringView dosPath) const
     return host && hostfs::isFile(*host);
 }
 
-std::optional<qint64> DosFileSystem::fileSize(QStringView dosPath) const
+Result<qint64> DosFileSystem::fileSize(QStringView dosPath) const
 {
     const auto host = hostPath(dosPath);
-    return host ? hostfs::fileSize(*host) : std::nullopt;
+    if (!host)
+        return onNoDrive(dosPath);
+    Result<qint64> size = hostfs::fileSize(*host);
+    if (!size)
+        return size.error().reworded(QStringLiteral("The size of %1 cannot be read").arg(dosPath));
+    return size;
 }
 
-QStringList DosFileSystem::list(QStringView dosFolder, QStringView patterns, hostfs::EntryKind kind, bool *ok) const
+Result<QStringList> DosFileSystem::readFolder(QStringView dosFolder, QStringView patterns, hostfs::EntryKind kind) const
 {
     const auto host = hostPath(dosFolder);
-    if (!host) {
-        if (ok)
-            *ok = false;
-        return {};
-    }
-    return hostfs::list(*host, WildcardFilter(patterns), kind, ok);
+    if (!host)
+        return onNoDrive(dosFolder);
+    Result<QStringList> names = hostfs::list(*host, WildcardFilter(patterns), kind);
+    if (!names)
+        return names.error().reworded(QStringLiteral("%1 cannot be listed").arg(dosFolder));
+    return names;
 }
 
 QStringList DosFileSystem::listMatching(QStringView dosPathWithPattern, hostfs::EntryKind kind) const
@@ -47,35 +69,51 @@ QStringList DosFileSystem::listMatching(QStringView dosPathWithPattern, hostfs::
     return list(dosPathWithPattern.left(cut + 1), dosPathWithPattern.mid(cut + 1), kind);
 }
 
-bool DosFileSystem::resetAttributes(QStringView dosPath) const
+Result<void> DosFileSystem::resetAttributes(QStringView dosPath) const
 {
     const auto host = hostPath(dosPath);
-    return host && hostfs::resetAttributes(*host);
+    if (!host)
+        return onNoDrive(dosPath);
+    return asDos(hostfs::resetAttributes(*host), QStringLiteral("The attributes of %1 cannot be reset").arg(dosPath));
 }
 
-bool DosFileSystem::removeFile(QStringView dosPath) const
+Result<void> DosFileSystem::removeFile(QStringView dosPath) const
 {
     const auto host = hostPath(dosPath);
-    return host && hostfs::removeFile(*host);
+    if (!host)
+        return onNoDrive(dosPath);
+    return asDos(hostfs::removeFile(*host), QStringLiteral("%1 could not be deleted").arg(dosPath));
 }
 
-bool DosFileSystem::rename(QStringView fromDos, QStringView toDos) const
+Result<void> DosFileSystem::removeWritable(QStringView dosPath) const
+{
+    // Only the folder's permission decides whether a name may go; a file whose attributes
+    // cannot be reset may still be removed.
+    std::ignore = resetAttributes(dosPath);
+    return removeFile(dosPath);
+}
+
+Result<void> DosFileSystem::rename(QStringView fromDos, QStringView toDos) const
 {
     const auto from = hostPath(fromDos);
+    if (!from)
+        return onNoDrive(fromDos);
     const auto to = hostPath(toDos);
-    return from && to && hostfs::rename(*from, *to);
+    if (!to)
+        return onNoDrive(toDos);
+    return asDos(hostfs::rename(*from, *to), QStringLiteral("%1 could not be renamed to %2").arg(fromDos, toDos));
 }
 
-bool DosFileSystem::makeDirectory(QStringView dosPath) const
+Result<void> DosFileSystem::makeDirectory(QStringView dosPath) const
 {
+    const QString sentence = QStringLiteral("%1 could not be created").arg(dosPath);
     const auto host = hostPath(dosPath);
-    return host && !dospath::isDriveRoot(dosPath) && hostfs::makeDirectory(*host);
-}
-
-bool DosFileSystem::makePath(QStringView dosPath) const
-{
-    const auto host = hostPath(dosPath);
-    return host && hostfs::makePath(*host);
+    if (!host)
+        return onNoDrive(dosPath);
+    // A drive's root always exists.
+    if (dospath::isDriveRoot(dosPath))
+        return Error::fromErrno(sentence, EEXIST);
+    return asDos(hostfs::makeDirectory(*host), sentence);
 }
 
 std::optional<qint64> DriveDiskInfo::freeBytes(QChar driveLetter) const
@@ -83,7 +121,8 @@ std::optional<qint64> DriveDiskInfo::freeBytes(QChar driveLetter) const
     const auto d = m_drives.drive(driveLetter);
     if (!d || !d->ready())
         return std::nullopt;
-    return hostfs::freeBytes(d->canonical);
+    const Result<qint64> free = hostfs::freeBytes(d->canonical);
+    return free ? std::optional(*free) : std::nullopt;
 }
 
 } // namespace zelv

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "drivetable.h"
+#include "error.h"
 #include "hostfs.h"
 
 #include <QStringList>
@@ -19,19 +20,28 @@ public:
     bool exists(QStringView dosPath) const;
     bool isDirectory(QStringView dosPath) const;
     bool isFile(QStringView dosPath) const;
-    std::optional<qint64> fileSize(QStringView dosPath) const;
+    Result<qint64> fileSize(QStringView dosPath) const;
 
-    // The names in a folder that match a ";"-joined filter; *ok false when the folder cannot
-    // be opened.
-    QStringList list(QStringView dosFolder, QStringView patterns, hostfs::EntryKind kind, bool *ok = nullptr) const;
+    // The names in a folder that match a ";"-joined filter; an error when the folder cannot be
+    // opened.
+    Result<QStringList> readFolder(QStringView dosFolder, QStringView patterns, hostfs::EntryKind kind) const;
+    // The same, with a folder that cannot be opened listing nothing.
+    QStringList list(QStringView dosFolder, QStringView patterns, hostfs::EntryKind kind) const
+    {
+        return readFolder(dosFolder, patterns, kind).valueOr({});
+    }
     // A folder and one filter in one text, as "c:\Zelv0??" or "c:\dir\*.R??".
     QStringList listMatching(QStringView dosPathWithPattern, hostfs::EntryKind kind) const;
 
-    bool resetAttributes(QStringView dosPath) const;
-    bool removeFile(QStringView dosPath) const;
-    bool rename(QStringView fromDos, QStringView toDos) const;
-    bool makeDirectory(QStringView dosPath) const;
-    bool makePath(QStringView dosPath) const;
+    // Each error names the DOS path in its sentence and the system's cause; a path on no
+    // drive has no cause.
+    Result<void> resetAttributes(QStringView dosPath) const;
+    Result<void> removeFile(QStringView dosPath) const;
+    // Made writable first, as a read-only copy must go too; the removal's error is the one
+    // that counts.
+    Result<void> removeWritable(QStringView dosPath) const;
+    Result<void> rename(QStringView fromDos, QStringView toDos) const;
+    Result<void> makeDirectory(QStringView dosPath) const;
 
 private:
     const DriveTable &m_drives;
@@ -41,6 +51,7 @@ private:
 class DiskInfo {
 public:
     virtual ~DiskInfo() = default;
+    // Nothing when the drive cannot tell: not in the table, not ready.
     virtual std::optional<qint64> freeBytes(QChar driveLetter) const = 0;
 };
 

@@ -8,13 +8,21 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace zelv {
 
 namespace {
 
 const char kDevices[] = "dosdevices";
+
+// 0, or the errno of the failed call.
+int makeLink(const QString &target, const QString &link)
+{
+    return symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()) == 0 ? 0 : errno;
+}
 
 bool hasPrefix(const QString &path, const QString &folder)
 {
@@ -37,17 +45,23 @@ DriveTable::DriveTable(QString programFolder) : m_programFolder(QDir::cleanPath(
 
 QString DriveTable::devicesFolder() const { return m_programFolder + u'/' + QLatin1String(kDevices); }
 
-bool DriveTable::ensureExists(const QString &homeFolder) const
+Result<void> DriveTable::ensureExists(const QString &homeFolder) const
 {
     const QString folder = devicesFolder();
+    const auto failed = [&](int error) {
+        return Error::fromErrno(QStringLiteral("The drive table %1 could not be made").arg(folder), error);
+    };
     QFileInfo info(folder);
     if (info.exists() || info.isSymLink())
-        return info.isDir();
+        return info.isDir() ? Result<void>() : failed(ENOTDIR);
     if (!QDir().mkpath(folder))
-        return false;
-    bool ok = QFile::link(QDir(homeFolder).absolutePath(), folder + QStringLiteral("/c:"));
-    ok = QFile::link(QStringLiteral("/"), folder + QStringLiteral("/z:")) && ok;
-    return ok;
+        return failed(errno ? errno : EIO);
+    // Both links are tried; the first that fails gives the cause.
+    const int c = makeLink(QDir(homeFolder).absolutePath(), folder + QStringLiteral("/c:"));
+    const int z = makeLink(QStringLiteral("/"), folder + QStringLiteral("/z:"));
+    if (c != 0 || z != 0)
+        return failed(c != 0 ? c : z);
+    return {};
 }
 
 namespace {

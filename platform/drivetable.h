@@ -3,6 +3,8 @@
 // host paths and back; names are found whatever their letter case.
 #pragma once
 
+#include "error.h"
+
 #include <QList>
 #include <QMutex>
 #include <QString>
@@ -25,8 +27,8 @@ public:
     QString devicesFolder() const;
 
     // Creates the table with "c:" -> homeFolder and "z:" -> "/" when the folder is missing.
-    // An existing table is left as the person made it. False when it could not be created.
-    bool ensureExists(const QString &homeFolder) const;
+    // An existing table is left as the person made it.
+    Result<void> ensureExists(const QString &homeFolder) const;
 
     // The drives of the table, by letter, read from the folder on every call: a person may add
     // a link at any time.

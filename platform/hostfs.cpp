@@ -1,6 +1,5 @@
 #include "hostfs.h"
 
-#include <QDir>
 #include <QFile>
 
 #include <algorithm>
@@ -19,12 +18,10 @@ namespace zelv::hostfs {
 
 namespace {
 
-thread_local int t_errno = 0;
-
-bool fail()
+// The error for a call that just failed: the sentence about path, and errno as its cause.
+Error failed(const char *sentence, const QString &path, int error = errno)
 {
-    t_errno = errno;
-    return false;
+    return Error::fromErrno(QString::fromLatin1(sentence).arg(path), error);
 }
 
 struct DirCloser {
@@ -90,16 +87,12 @@ void sortIgnoringCase(QStringList &names)
 }
 
 template <typename Accept>
-QStringList collect(const QString &folder, EntryKind kind, bool includeHidden, Accept accept, bool *ok = nullptr)
+Result<QStringList> collect(const QString &folder, EntryKind kind, bool includeHidden, Accept accept)
 {
     QStringList names;
     std::unique_ptr<DIR, DirCloser> dir(opendir(QFile::encodeName(folder).constData()));
-    if (ok)
-        *ok = bool(dir);
-    if (!dir) {
-        fail();
-        return names;
-    }
+    if (!dir)
+        return failed("%1 cannot be listed", folder);
     while (const dirent *e = readdir(dir.get())) {
         const char *n = e->d_name;
         if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))
@@ -118,15 +111,14 @@ QStringList collect(const QString &folder, EntryKind kind, bool includeHidden, A
 
 } // namespace
 
-QStringList list(const QString &folder, const WildcardFilter &filter, EntryKind kind, bool *ok)
+Result<QStringList> list(const QString &folder, const WildcardFilter &filter, EntryKind kind)
 {
-    return collect(
-        folder, kind, false, [&](const QString &n) { return filter.matches(n); }, ok);
+    return collect(folder, kind, false, [&](const QString &n) { return filter.matches(n); });
 }
 
 QStringList listNames(const QString &folder, EntryKind kind, bool includeHidden)
 {
-    return collect(folder, kind, includeHidden, [](const QString &) { return true; });
+    return collect(folder, kind, includeHidden, [](const QString &) { return true; }).valueOr({});
 }
 
 std::optional<QString> findNameIgnoringCase(const QString &folder, const QString &name)
@@ -134,8 +126,9 @@ std::optional<QString> findNameIgnoringCase(const QString &folder, const QString
     struct stat st;
     if (lstat(QFile::encodeName(folder + u'/' + name).constData(), &st) == 0)
         return name;
-    const QStringList found = collect(folder, EntryKind::Any, true,
-                                      [&](const QString &n) { return n.compare(name, Qt::CaseInsensitive) == 0; });
+    const QStringList found = collect(folder, EntryKind::Any, true, [&](const QString &n) {
+                                  return n.compare(name, Qt::CaseInsensitive) == 0;
+                              }).valueOr({});
     if (found.isEmpty())
         return std::nullopt;
     return found.first();
@@ -150,7 +143,7 @@ QString findFileIgnoringCase(const QString &folder, const QString &name)
 bool exists(const QString &path)
 {
     struct stat st;
-    return lstat(QFile::encodeName(path).constData(), &st) == 0 || fail();
+    return lstat(QFile::encodeName(path).constData(), &st) == 0;
 }
 
 bool isDirectory(const QString &path)
@@ -165,80 +158,78 @@ bool isFile(const QString &path)
     return stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-std::optional<qint64> fileSize(const QString &path)
+Result<qint64> fileSize(const QString &path)
 {
     struct stat st;
-    if (stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        fail();
-        return std::nullopt;
-    }
+    if (stat(QFile::encodeName(path).constData(), &st) != 0)
+        return failed("The size of %1 cannot be read", path);
+    if (!S_ISREG(st.st_mode))
+        return failed("The size of %1 cannot be read", path, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
     return qint64(st.st_size);
 }
 
-bool resetAttributes(const QString &path)
+Result<void> resetAttributes(const QString &path)
 {
     const QByteArray p = QFile::encodeName(path);
     struct stat st;
     if (lstat(p.constData(), &st) != 0)
-        return fail();
+        return failed("The attributes of %1 cannot be reset", path);
     if (S_ISLNK(st.st_mode))
-        return true;
+        return {};
     mode_t mode = st.st_mode & 07777;
     mode |= S_IRUSR | S_IWUSR;
     if (S_ISDIR(st.st_mode))
         mode |= S_IXUSR;
-    return chmod(p.constData(), mode) == 0 || fail();
+    if (chmod(p.constData(), mode) != 0)
+        return failed("The attributes of %1 cannot be reset", path);
+    return {};
 }
 
-bool removeFile(const QString &path)
+Result<void> removeFile(const QString &path)
 {
     const QByteArray p = QFile::encodeName(path);
     struct stat st;
     if (lstat(p.constData(), &st) != 0)
-        return fail();
-    if (S_ISDIR(st.st_mode)) {
-        errno = EISDIR;
-        return fail();
-    }
-    return unlink(p.constData()) == 0 || fail();
+        return failed("%1 could not be deleted", path);
+    if (S_ISDIR(st.st_mode))
+        return failed("%1 could not be deleted", path, EISDIR);
+    if (unlink(p.constData()) != 0)
+        return failed("%1 could not be deleted", path);
+    return {};
 }
 
-bool rename(const QString &from, const QString &to)
+Result<void> rename(const QString &from, const QString &to)
 {
     const QByteArray f = QFile::encodeName(from);
     const QByteArray t = QFile::encodeName(to);
+    const auto refused = [&](int error) {
+        return Error::fromErrno(QStringLiteral("%1 could not be renamed to %2").arg(from, to), error);
+    };
     if (renameat2(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), RENAME_NOREPLACE) == 0)
-        return true;
+        return {};
     if (errno != EINVAL && errno != ENOSYS)
-        return fail();
+        return refused(errno);
     // A file system without the no-replace flag: check, then rename.
     struct stat st;
-    if (lstat(t.constData(), &st) == 0) {
-        errno = EEXIST;
-        return fail();
-    }
-    return ::rename(f.constData(), t.constData()) == 0 || fail();
+    if (lstat(t.constData(), &st) == 0)
+        return refused(EEXIST);
+    if (::rename(f.constData(), t.constData()) != 0)
+        return refused(errno);
+    return {};
 }
 
-bool makeDirectory(const QString &path) { return mkdir(QFile::encodeName(path).constData(), 0777) == 0 || fail(); }
-
-bool makePath(const QString &path)
+Result<void> makeDirectory(const QString &path)
 {
-    if (isDirectory(path))
-        return true;
-    if (QDir().mkpath(path))
-        return true;
-    errno = errno ? errno : EIO;
-    return fail();
+    if (mkdir(QFile::encodeName(path).constData(), 0777) != 0)
+        return failed("%1 could not be created", path);
+    return {};
 }
 
-std::optional<qint64> freeBytes(const QString &path)
+Result<qint64> freeBytes(const QString &path)
 {
     struct statvfs vfs;
-    if (statvfs(QFile::encodeName(path).constData(), &vfs) != 0) {
-        fail();
-        return std::nullopt;
-    }
+    if (statvfs(QFile::encodeName(path).constData(), &vfs) != 0)
+        return failed("The free space of %1 cannot be read", path);
     const unsigned long long bytes =
         static_cast<unsigned long long>(vfs.f_bavail) * static_cast<unsigned long long>(vfs.f_frsize);
     return qint64(std::min<unsigned long long>(bytes, static_cast<unsigned long long>(INT64_MAX)));
@@ -256,15 +247,13 @@ bool hasSubfolder(const QString &folder)
     return false;
 }
 
-QString whyFolderCannotOpen(const QString &folder)
+Result<void> canOpenFolder(const QString &folder)
 {
     DIR *dir = opendir(QFile::encodeName(folder).constData());
     if (!dir)
-        return QString::fromLocal8Bit(strerror(errno));
+        return failed("%1 cannot be opened", folder);
     closedir(dir);
-    return QString();
+    return {};
 }
-
-QString lastError() { return QString::fromLocal8Bit(strerror(t_errno)); }
 
 } // namespace zelv::hostfs

@@ -2,6 +2,7 @@
 // hidden entries (a leading dot) are not seen, names are listed in name order ignoring case.
 #pragma once
 
+#include "error.h"
 #include "wildcard.h"
 
 #include <QString>
@@ -16,9 +17,10 @@ enum class EntryKind {
     Any,         // files and folders
 };
 
-// The names in folder that match the filter, sorted by name ignoring case. Hidden names are
-// left out unless includeHidden. An unreadable folder lists nothing and sets *ok to false.
-QStringList list(const QString &folder, const WildcardFilter &filter, EntryKind kind, bool *ok = nullptr);
+// The names in folder that match the filter, sorted by name ignoring case; hidden names are
+// left out. An unreadable folder is an error.
+Result<QStringList> list(const QString &folder, const WildcardFilter &filter, EntryKind kind);
+// Every name, hidden ones too when includeHidden; an unreadable folder lists nothing.
 QStringList listNames(const QString &folder, EntryKind kind, bool includeHidden = false);
 
 // The entry of folder whose name equals name ignoring case; the exact spelling wins.
@@ -30,26 +32,26 @@ QString findFileIgnoringCase(const QString &folder, const QString &name);
 // first one found.
 bool hasSubfolder(const QString &folder);
 
-// Why the folder cannot be opened for listing ("No such file or directory"); empty when it can.
-QString whyFolderCannotOpen(const QString &folder);
+// Whether the folder can be opened for listing; the error's cause says why not ("No such file
+// or directory").
+Result<void> canOpenFolder(const QString &folder);
 
-bool exists(const QString &path);      // any entry, a dangling link included
-bool isDirectory(const QString &path); // follows links
-bool isFile(const QString &path);      // follows links
-std::optional<qint64> fileSize(const QString &path);
+bool exists(const QString &path);             // any entry, a dangling link included
+bool isDirectory(const QString &path);        // follows links
+bool isFile(const QString &path);             // follows links
+Result<qint64> fileSize(const QString &path); // of a file, following links
+
+// Each operation's error names the host path in its sentence and the system's cause.
 
 // Makes the entry writable again (the original "normal attributes").
-bool resetAttributes(const QString &path);
-bool removeFile(const QString &path);
+Result<void> resetAttributes(const QString &path);
+// A file or a link; never a folder.
+Result<void> removeFile(const QString &path);
 // Never replaces an existing entry.
-bool rename(const QString &from, const QString &to);
-bool makeDirectory(const QString &path);
-bool makePath(const QString &path);
+Result<void> rename(const QString &from, const QString &to);
+Result<void> makeDirectory(const QString &path);
 
 // Free bytes for an unprivileged writer on the file system that holds path.
-std::optional<qint64> freeBytes(const QString &path);
-
-// The text of the last failing call of this thread, for messages.
-QString lastError();
+Result<qint64> freeBytes(const QString &path);
 
 } // namespace zelv::hostfs

@@ -1,11 +1,13 @@
 // Commands run against a scripted window: the steps a person would see, in their order, and
 // what each command leaves available.
 #include "core/commandcontext.h"
+#include "core/settingsfile.h"
 #include "housekeeping/tempdirs.h"
 #include "inspect/viewerplacement.h"
 #include "install/installdirs.h"
 #include "support/commandworld.h"
 #include "ui/shell/shellcommands.h"
+#include "ui/shell/startup.h"
 
 #include <QFileInfo>
 #include <QTest>
@@ -27,14 +29,60 @@ struct Commands : test::CommandWorld {
     QStringList enabledDoors() const { return window.enabledDoors(); }
 };
 
+// The main window's start-up side over the scripted surface: the settings go to plain values,
+// the folders to the surface, and what start-up does with the window is written to its log.
+class StartupSide : public StartupWindow {
+public:
+    explicit StartupSide(test::ScriptedSurface &surface) : m_surface(surface) {}
+
+    int windowState() const override { return 0; }
+    bool setWindowState(int) override { return true; }
+    double windowTop() const override { return rect.top; }
+    double windowLeft() const override { return rect.left; }
+    double windowHeight() const override { return rect.height; }
+    double windowWidth() const override { return rect.width; }
+    void setWindowTop(double twips) override { rect.top = twips; }
+    void setWindowLeft(double twips) override { rect.left = twips; }
+    void setWindowHeight(double twips) override { rect.height = twips; }
+    void setWindowWidth(double twips) override { rect.width = twips; }
+    double screenHeight() const override { return 9000; }
+    double screenWidth() const override { return 12000; }
+    void showWindowNow() override {}
+    int paneWidth() const override { return 2000; }
+    void setPaneWidth(int) override {}
+    QString listFolder() const override { return m_surface.listPath(); }
+    bool setListFolder(const QString &dosFolder) override { return m_surface.setListPath(dosFolder); }
+    bool setTreeFolder(const QString &dosFolder) override { return m_surface.setTreePath(dosFolder); }
+    std::optional<bool> folderExists(const QString &dosFolder) const override
+    {
+        return m_surface.folderExists(dosFolder);
+    }
+
+    bool handOverToRunningInstance() override { return anotherRuns; }
+    void showAboutWindow() override { m_surface.log(QStringLiteral("about shown")); }
+    QString aboutWindowVersion() const override { return QStringLiteral("v2.72"); }
+    void closeAboutWindow() override { m_surface.log(QStringLiteral("about closed")); }
+    void showMainWindow() override { m_surface.log(QStringLiteral("window shown")); }
+
+    bool anotherRuns = false;
+    TwipsRect rect{0, 0, 6000, 4005};
+
+private:
+    test::ScriptedSurface &m_surface;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(StartupOutcome)
 
 Q_DECLARE_METATYPE(ArchiveKind)
 
 class TestCommands : public QObject {
     Q_OBJECT
 private slots:
-    void leftoverScanStepsInOrder();
+    void startUp_data();
+    void startUp();
+    void leftoverScanOffersEachFolder();
     void kindSwitch_data();
     void kindSwitch();
     void clickAvailability_data();
@@ -48,24 +96,103 @@ private slots:
     void viewerPlacement();
 };
 
-void TestCommands::leftoverScanStepsInOrder()
+void TestCommands::startUp_data()
+{
+    // The rows read as a table.
+    // clang-format off
+    QTest::addColumn<QString>("programFolder"); // "as made": the world's; otherwise this DOS path
+    QTest::addColumn<bool>("anotherRuns");
+    QTest::addColumn<QString>("savedFolder");   // the Dir line of Zelv32.ini; empty: no file
+    QTest::addColumn<StartupOutcome>("outcome");
+    QTest::addColumn<QString>("box");           // the one box shown, if any
+    QTest::addColumn<QString>("listFolder");    // where the list ends; empty: never set
+
+    QTest::newRow("program folder on no drive") << "" << false << "" << StartupOutcome::Refused
+        << "Zelvant32 can NOT be run from a folder that is on no drive" << "";
+    QTest::newRow("program folder a drive's root") << "c:\\" << false << "" << StartupOutcome::Refused
+        << "Zelvant32 can NOT be run from a root directory" << "";
+    QTest::newRow("another instance runs") << "as made" << true << "" << StartupOutcome::HandedOver << "" << "";
+    QTest::newRow("first run: drive c") << "as made" << false << "" << StartupOutcome::Completed << "" << "C:\\";
+    QTest::newRow("the remembered folder") << "as made" << false << "C:\\Games" << StartupOutcome::Completed
+        << "" << "C:\\Games";
+    QTest::newRow("the remembered folder gone: drive c") << "as made" << false << "C:\\Gone"
+        << StartupOutcome::Completed << "" << "c:\\";
+    // clang-format on
+}
+
+void TestCommands::startUp()
+{
+    QFETCH(QString, programFolder);
+    QFETCH(bool, anotherRuns);
+    QFETCH(QString, savedFolder);
+    QFETCH(StartupOutcome, outcome);
+    QFETCH(QString, box);
+    QFETCH(QString, listFolder);
+
+    Commands c;
+    if (programFolder != u"as made")
+        c.context.programFolder = programFolder;
+    c.world.makeFolder(c.world.onDrive(u'c', QStringLiteral("Games")));
+    c.world.writeFile(c.world.onDrive(u'c', QStringLiteral("Games/a.zip")), "PK");
+    // What an earlier run left in the program folder.
+    for (const char *name : {"file_id.diz", "prog.nfo", "errors.txt"})
+        c.world.writeFile(c.inProgramFolder(QString::fromLatin1(name)), "x");
+    const QString ini = c.inProgramFolder(QStringLiteral("Zelv32.ini"));
+    if (!savedFolder.isEmpty()) {
+        SettingsRecord saved;
+        saved.version = QStringLiteral("v2.72");
+        saved.height = 4005;
+        saved.width = 6000;
+        saved.folder = savedFolder;
+        QVERIFY(writeSettingsFile(ini, saved));
+    }
+    StartupSide side(c.window);
+    side.anotherRuns = anotherRuns;
+
+    QCOMPARE(StartUp(c.context, side), outcome);
+
+    QCOMPARE(c.dialogs.shownTexts(), box.isEmpty() ? QStringList() : QStringList{box});
+    QCOMPARE(c.window.listPath(), listFolder);
+    const bool completed = outcome == StartupOutcome::Completed;
+    QCOMPARE(c.window.steps.contains(QStringLiteral("window shown")), completed);
+    QCOMPARE(QFileInfo::exists(ini), completed || !savedFolder.isEmpty());
+    for (const char *name : {"file_id.diz", "prog.nfo", "errors.txt"})
+        QCOMPARE(QFileInfo::exists(c.inProgramFolder(QString::fromLatin1(name))), !completed);
+    if (!completed)
+        return;
+    QCOMPARE(c.window.treePath(), listFolder);
+    QCOMPARE(c.window.listPattern(), QStringLiteral("*.zip"));
+    QCOMPARE(c.window.kindPanelCaption(), QStringLiteral("*.zip"));
+    QCOMPARE(c.window.pressedKind(), std::optional(ArchiveKind::Zip));
+    QCOMPARE(c.enabledDoors(), QStringList());
+    QCOMPARE(c.state.TempDrive, QStringLiteral("c"));
+    QCOMPARE(c.state.VersionText, QStringLiteral("v2.72"));
+    // The About window is gone before the window shows.
+    QVERIFY(c.window.steps.indexOf(QStringLiteral("about closed")) <
+            c.window.steps.indexOf(QStringLiteral("window shown")));
+}
+
+void TestCommands::leftoverScanOffersEachFolder()
 {
     Commands c;
     c.world.makeFolder(c.world.onDrive(u'c', QStringLiteral("Zelv001")));
     c.world.writeFile(c.world.onDrive(u'c', QStringLiteral("Zelv002/setup.exe")), "MZ");
-    c.dialogs.queueAnswers({MessageAnswer::Yes, MessageAnswer::No});
+    c.world.makeFolder(c.world.onDrive(u'c', QStringLiteral("Zelv003")));
+    c.dialogs.queueAnswers({MessageAnswer::Yes, MessageAnswer::No, MessageAnswer::Cancel});
 
-    QVERIFY(!ScanLeftoverTempDirs(c.context, QStringLiteral("c")));
-    const QStringList perFolder{"pattern *.*", "kind panel *.*", "process events"};
-    const QStringList expected = QStringList{"list c:\\Zelv001", "tree c:\\Zelv001"} + perFolder +
-                                 QStringList{"busy", "not busy", "list c:\\Zelv002", "tree c:\\Zelv002"} + perFolder;
-    QCOMPARE(c.window.steps, expected);
+    QVERIFY(ScanLeftoverTempDirs(c.context, QStringLiteral("c"))); // ended with Cancel
     const QStringList questions{"Found temporary directory\n\nc:\\Zelv001 . . . . .Delete?",
-                                "Found temporary directory\n\nc:\\Zelv002 . . . . .Delete?"};
+                                "Found temporary directory\n\nc:\\Zelv002 . . . . .Delete?",
+                                "Found temporary directory\n\nc:\\Zelv003 . . . . .Delete?"};
     QCOMPARE(c.dialogs.shownTexts(), questions);
     QVERIFY(!QFileInfo::exists(c.world.onDrive(u'c', QStringLiteral("Zelv001"))));
     QVERIFY(QFileInfo::exists(c.world.onDrive(u'c', QStringLiteral("Zelv002/setup.exe"))));
-    QCOMPARE(c.window.listCount(), 1); // the list shows the folder last offered, with "*.*"
+    QVERIFY(QFileInfo::exists(c.world.onDrive(u'c', QStringLiteral("Zelv003"))));
+    // The list shows the folder last offered, every file in it.
+    QCOMPARE(c.window.listPath(), QStringLiteral("c:\\Zelv003"));
+    QCOMPARE(c.window.treePath(), QStringLiteral("c:\\Zelv003"));
+    QCOMPARE(c.window.listPattern(), QStringLiteral("*.*"));
+    QCOMPARE(c.window.kindPanelCaption(), QStringLiteral("*.*"));
 }
 
 void TestCommands::kindSwitch_data()
@@ -161,10 +288,10 @@ void TestCommands::changedFolder()
     c.world.makeFolder(c.world.onDrive(u'c', QStringLiteral("Games/Old")));
     QVERIFY(c.window.setTreePath(QStringLiteral("c:\\Games\\Old")));
     QVERIFY(QDir(c.world.onDrive(u'c', QStringLiteral("Games/Old"))).removeRecursively());
-    c.window.steps.clear();
     ShowChangedFolder(c.context);
     QCOMPARE(c.window.listPath(), QStringLiteral("c:\\Games"));
-    QCOMPARE(c.window.steps, QStringList{"tree c:\\Games"});
+    QCOMPARE(c.window.treePath(), QStringLiteral("c:\\Games"));
+    QCOMPARE(c.window.listCount(), 1);
     QVERIFY(!c.window.closed);
 
     // With the list's folder gone as well, both go back to c:\.
@@ -209,7 +336,9 @@ void TestCommands::installDirs()
             c.world.makeFolder(c.world.onDrive(u'c', t));
     }
     int counter = from;
-    QCOMPARE(AllocateInstallDir(c.files, QStringLiteral("c"), counter), std::optional(expected));
+    const Result<QString> allocated = AllocateInstallDir(c.files, QStringLiteral("c"), counter);
+    QVERIFY(allocated);
+    QCOMPARE(*allocated, expected);
     QCOMPARE(InstallDirPath(QStringLiteral("c"), counter), expected);
     QVERIFY(!QFileInfo::exists(c.world.onDrive(u'c', expected.mid(3)))); // nothing made
 }
@@ -219,8 +348,8 @@ void TestCommands::installDirOnADriveThatIsNotReady()
     Commands c;
     c.world.linkDrive(u'e', c.world.root() + QStringLiteral("/no-medium"));
     int counter = 1;
-    QCOMPARE(AllocateInstallDir(c.files, QStringLiteral("e"), counter), std::nullopt);
-    QCOMPARE(AllocateInstallDir(c.files, QStringLiteral("q"), counter), std::nullopt);
+    QVERIFY(!AllocateInstallDir(c.files, QStringLiteral("e"), counter));
+    QVERIFY(!AllocateInstallDir(c.files, QStringLiteral("q"), counter));
 }
 
 void TestCommands::viewerPlacement_data()

@@ -93,7 +93,10 @@ void TestDriveTable::ensureExistsLeavesTableAlone()
     QDir().mkpath(program);
     world.writeFile(program + QStringLiteral("/dosdevices"), "not a folder");
     const DriveTable blocked(program);
-    QVERIFY(!blocked.ensureExists(otherHome.path()));
+    const Result<void> made = blocked.ensureExists(otherHome.path());
+    QVERIFY(!made);
+    QCOMPARE(made.error().text(),
+             QStringLiteral("The drive table %1/dosdevices could not be made: Not a directory").arg(program));
     QCOMPARE(contents(program + QStringLiteral("/dosdevices")), QByteArray("not a folder"));
 }
 
@@ -189,7 +192,7 @@ void TestDriveTable::toHost()
     const DosFileSystem fs(world.drives());
     if (relative == QStringLiteral("Zelv001/Sub/File.TXT")) {
         QVERIFY(fs.isFile(dos));
-        QCOMPARE(fs.fileSize(dos), std::optional<qint64>(5));
+        QCOMPARE(fs.fileSize(dos).valueOr(-1), 5);
     }
 }
 
@@ -368,7 +371,10 @@ void TestDriveTable::renameNeverReplaces()
         QCOMPARE(contents(world.onDrive(u'c', QStringLiteral("dl/a.txt"))), QByteArray("A"));
         QCOMPARE(contents(world.onDrive(u'c', QStringLiteral("dl/Report.txt"))), QByteArray("R"));
     }
-    QVERIFY(!fs.rename(u"c:\\dl\\missing.txt", u"c:\\dl\\b.txt"));
+    const Result<void> missing = fs.rename(u"c:\\dl\\missing.txt", u"c:\\dl\\b.txt");
+    QVERIFY(!missing);
+    QCOMPARE(missing.error().text(),
+             QStringLiteral("c:\\dl\\missing.txt could not be renamed to c:\\dl\\b.txt: No such file or directory"));
     QVERIFY(!fs.rename(u"c:\\dl\\a.txt", u"q:\\b.txt"));
 
     // A new name keeps the case it is given.
@@ -397,8 +403,13 @@ void TestDriveTable::resetAttributes()
     QVERIFY(fs.removeFile(u"c:\\RO\\LOCKED.TXT"));
     QVERIFY(!QFileInfo::exists(file));
 
-    QVERIFY(!fs.resetAttributes(u"c:\\ro\\missing.txt"));
-    QVERIFY(!fs.removeFile(u"c:\\ro\\closed"));
+    const Result<void> reset = fs.resetAttributes(u"c:\\ro\\missing.txt");
+    QVERIFY(!reset);
+    QCOMPARE(reset.error().text(),
+             QStringLiteral("The attributes of c:\\ro\\missing.txt cannot be reset: No such file or directory"));
+    const Result<void> removed = fs.removeFile(u"c:\\ro\\closed");
+    QVERIFY(!removed);
+    QCOMPARE(removed.error().text(), QStringLiteral("c:\\ro\\closed could not be deleted: Is a directory"));
     QVERIFY(QFileInfo(folder).isDir());
 }
 
@@ -407,17 +418,21 @@ void TestDriveTable::makeDirectory_data()
     // The rows read as a table.
     // clang-format off
     QTest::addColumn<QString>("dos");
-    QTest::addColumn<QString>("made"); // the new folder as the table shows it; empty: refused
+    QTest::addColumn<QString>("made");  // the new folder as the table shows it; empty: refused
+    QTest::addColumn<QString>("error"); // what a person would read when refused
 
-    QTest::newRow("c:") << "c:" << "";
-    QTest::newRow("c:\\") << "c:\\" << "";
-    QTest::newRow("C:\\.") << "C:\\." << "";
-    QTest::newRow("c:\\sub\\..") << "c:\\sub\\.." << "";
-    QTest::newRow("existing") << "c:\\EXISTING" << "";
-    QTest::newRow("no drive") << "q:\\New" << "";
-    QTest::newRow("parent missing") << "c:\\missing\\New" << "";
-    QTest::newRow("new") << "c:\\New Folder" << "C:\\New Folder";
-    QTest::newRow("new in existing, other case") << "c:\\EXISTING\\Zelv001" << "C:\\existing\\Zelv001";
+    QTest::newRow("c:") << "c:" << "" << "c: could not be created: File exists";
+    QTest::newRow("c:\\") << "c:\\" << "" << "c:\\ could not be created: File exists";
+    QTest::newRow("C:\\.") << "C:\\." << "" << "C:\\. could not be created: File exists";
+    QTest::newRow("c:\\sub\\..") << "c:\\sub\\.." << "" << "c:\\sub\\.. could not be created: File exists";
+    QTest::newRow("existing") << "c:\\EXISTING" << "" << "c:\\EXISTING could not be created: File exists";
+    QTest::newRow("no drive") << "q:\\New" << "" << "q:\\New is on no drive";
+    QTest::newRow("parent missing") << "c:\\missing\\New" << ""
+                                    << "c:\\missing\\New could not be created: No such file or directory";
+    QTest::newRow("a file where the parent should be") << "c:\\plain.txt\\New" << ""
+                                    << "c:\\plain.txt\\New could not be created: Not a directory";
+    QTest::newRow("new") << "c:\\New Folder" << "C:\\New Folder" << "";
+    QTest::newRow("new in existing, other case") << "c:\\EXISTING\\Zelv001" << "C:\\existing\\Zelv001" << "";
     // clang-format on
 }
 
@@ -425,13 +440,18 @@ void TestDriveTable::makeDirectory()
 {
     QFETCH(QString, dos);
     QFETCH(QString, made);
+    QFETCH(QString, error);
     test::TestWorld world;
     world.makeFolder(world.onDrive(u'c', QStringLiteral("existing")));
+    world.writeFile(world.onDrive(u'c', QStringLiteral("plain.txt")), "x");
     const DosFileSystem fs(world.drives());
-    QCOMPARE(fs.makeDirectory(dos), !made.isEmpty());
+    const Result<void> result = fs.makeDirectory(dos);
+    QCOMPARE(result.ok(), !made.isEmpty());
     if (!made.isEmpty()) {
         QVERIFY(fs.isDirectory(dos));
         QCOMPARE(world.drives().toDos(*fs.hostPath(dos)), std::optional<QString>(made));
+    } else {
+        QCOMPARE(result.error().text(), error);
     }
 }
 

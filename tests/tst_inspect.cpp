@@ -76,6 +76,7 @@ private slots:
     void nfoFilesOnePerClick();
     void nfoViewerMissingKeepsTheFile();
     void twoBadOfThree();
+    void reportThatCannotBeWrittenSaysWhy();
     void olderBadFileIsReplaced();
     void nothingSelected();
     void otherKindTestsNothing();
@@ -275,6 +276,27 @@ void TestInspect::twoBadOfThree()
     QTRY_COMPARE(test::readBytes(log), "run " + QFile::encodeName(t.inProgramFolder(QStringLiteral("notepad.exe"))) +
                                            " hint=1\n" + QFile::encodeName(t.context.programFolder) +
                                            "\\errors.txt\nend\n");
+}
+
+void TestInspect::reportThatCannotBeWrittenSaysWhy()
+{
+    Inspect t;
+    const QString log = t.useArgdumpAsNotepad();
+    // A folder where the report belongs stops the write for every user, root included.
+    t.world.makeFolder(t.inProgramFolder(QStringLiteral("errors.txt")));
+    t.world.writeFile(t.archive(QStringLiteral("B.ZIP")), "not a zip");
+    t.select({QStringLiteral("B.ZIP")});
+
+    TestZipArchives(t.context);
+
+    QVERIFY(!t.dialogs.shownTexts().isEmpty());
+    const QString text = t.dialogs.shownTexts().first();
+    const QString sentence = QStringLiteral("The error report %1 could not be written: ")
+                                 .arg(t.context.programFolder + QStringLiteral("\\errors.txt"));
+    QVERIFY2(text.startsWith(sentence) && text.size() > sentence.size(), qPrintable(text));
+    QVERIFY(QFileInfo(t.inProgramFolder(QStringLiteral("errors.txt"))).isDir());
+    // The viewer is still started on what stands there; it is let finish before the world goes.
+    QTRY_VERIFY(QFileInfo::exists(log));
 }
 
 void TestInspect::olderBadFileIsReplaced()

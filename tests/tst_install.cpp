@@ -97,6 +97,8 @@ private slots:
     void directSets_data();
     void directSets();
     void takenNamesAreSkipped();
+    void folderThatCannotBeMade_data();
+    void folderThatCannotBeMade();
     void droppedFiles();
     void setupAnsweredYes();
     void zipStageCaptions();
@@ -172,7 +174,6 @@ void TestInstall::innerSets()
         QCOMPARE(test::readBytes(final + QStringLiteral("/FILE_ID.DIZ")), QByteArray("Prog 1.0 release"));
         QVERIFY(QFileInfo::exists(final + QStringLiteral("/prog.nfo")));
     }
-    QCOMPARE(t.state.InstallDir, QStringLiteral("c:\\Zelv001"));
     t.checkEndState();
 }
 
@@ -323,6 +324,47 @@ void TestInstall::directSets()
     QCOMPARE(t.window.treePath(), QStringLiteral("C:\\Rel"));
 }
 
+void TestInstall::folderThatCannotBeMade_data()
+{
+    QTest::addColumn<bool>("inner"); // the set comes inside zip disks, else straight from its folder
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("a set straight from its folder") << false << "Zelv001";
+    QTest::newRow("a set inside zip disks") << true << "Zelv002";
+}
+
+void TestInstall::folderThatCannotBeMade()
+{
+    QFETCH(bool, inner);
+    QFETCH(QString, folder);
+    Install t;
+    QTemporaryDir scratch;
+    const auto v = test::writeRarSet(inner ? scratch.path() : t.source(), QStringLiteral("prog"), test::RarFormat::Rar4,
+                                     test::VolumeNaming::Old, setMembers(), 30000);
+    QVERIFY(v);
+    if (inner) {
+        t.makeDisks(Install::volumes(*v));
+    } else {
+        t.window.pressOnly(ArchiveKind::Rar);
+        t.window.setListPattern(archiveKindInfo(ArchiveKind::Rar).listingFilter);
+    }
+    // Another program takes the name once the install has chosen it, before the folder is made;
+    // a cause that holds for every user, root included.
+    const QString taken = t.onC(folder);
+    t.window.onProcessEvents = [&] {
+        if (!QFileInfo::exists(taken))
+            t.world.writeFile(taken, "taken meanwhile");
+    };
+
+    InstallFiles(t.context);
+
+    QCOMPARE(t.dialogs.shownTexts(),
+             QStringList{QStringLiteral("c:\\%1 could not be created: File exists").arg(folder)});
+    QCOMPARE(test::readBytes(taken), QByteArray("taken meanwhile"));
+    QVERIFY(!QFileInfo::exists(t.onC(QStringLiteral("Zelv002/setup.exe"))));
+    QVERIFY(!QFileInfo::exists(t.onC(QStringLiteral("Zelv003"))));
+    QCOMPARE(t.window.treePath(), QStringLiteral("C:\\Rel"));
+}
+
 void TestInstall::takenNamesAreSkipped()
 {
     Install t;
@@ -337,8 +379,9 @@ void TestInstall::takenNamesAreSkipped()
 
     InstallFiles(t.context);
 
-    QCOMPARE(t.state.InstallDir, QStringLiteral("c:\\Zelv002"));
-    QCOMPARE(t.state.InnerInstallDir, QStringLiteral("c:\\Zelv004"));
+    // Zelv002 took the zip contents and went; the set went into Zelv004.
+    QCOMPARE(t.window.folderPanelCaption(), QStringLiteral("Found c:\\Zelv004\\Setup.exe"));
+    QCOMPARE(test::readBytes(t.onC(QStringLiteral("Zelv001"))), QByteArray("a plain file takes the name"));
     QCOMPARE(test::readBytes(t.onC(QStringLiteral("Zelv004/data.bin"))), kData);
     QVERIFY(!QFileInfo::exists(t.onC(QStringLiteral("Zelv002"))));
 }

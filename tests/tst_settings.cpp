@@ -174,7 +174,9 @@ void TestSettings::lineCounting()
     QFETCH(QByteArray, bytes);
     QFETCH(QStringList, lines);
     m_world->writeFile(m_path, bytes);
-    QCOMPARE(readTextLines(m_path), std::optional<QStringList>(lines));
+    const Result<QStringList> read = readTextLines(m_path);
+    QVERIFY(read);
+    QCOMPARE(*read, lines);
 }
 
 void TestSettings::firstRunWritesTheDefaultFile()

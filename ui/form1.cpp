@@ -3,6 +3,7 @@
 #include "aboutwindow.h"
 #include "archive/xceedzip.h"
 #include "core/singleinstance.h"
+#include "install/xceedzipcomponent.h"
 #include "messageboxdialogs.h"
 #include "platform/dospath.h"
 #include "widgets/artwork.h"
@@ -107,8 +108,9 @@ Form1::Form1(const Form1Context &context, QWidget *parent)
     XceedZip1->setObjectName(QStringLiteral("XceedZip1"));
     connect(XceedZip1, &XceedZip::Status, this, &Form1::XceedZip1_Status);
 
+    m_zip = std::make_unique<XceedZipComponent>(*XceedZip1);
     m_commands.emplace(
-        CommandContext{*this, m_state, m_files, m_runner, *m_diskInfo, *XceedZip1, *m_dialogs, m_programFolderDos});
+        CommandContext{*this, m_state, m_files, m_runner, *m_diskInfo, *m_zip, *m_dialogs, m_programFolderDos});
 
     buildMenus();
 

@@ -10,6 +10,7 @@
 #include "platform/dialogs.h"
 #include "platform/dosfilesystem.h"
 #include "ui/layoutrules.h"
+#include "ui/shell/startup.h"
 
 #include <QHash>
 #include <QMainWindow>
@@ -26,6 +27,7 @@ namespace zelv {
 class AboutThunder;
 class AboutWindow;
 class XceedZip;
+class XceedZipComponent;
 class DragCorner;
 class FileList;
 class FolderTree;
@@ -46,26 +48,21 @@ struct Form1Context {
     const DiskInfo *diskInfo = nullptr; // nothing: the drives' real free space
 };
 
-enum class StartupOutcome { Completed, Refused, HandedOver };
-
-class Form1 : public QMainWindow, public WindowSurface, public SettingsWindow {
+class Form1 : public QMainWindow, public WindowSurface, public StartupWindow {
     Q_OBJECT
 public:
     explicit Form1(const Form1Context &context, QWidget *parent = nullptr);
     ~Form1() override;
 
-    // Start-up: runs once before the window is first shown.
+    // Start-up: runs once before the window is first shown; a start that does not complete
+    // closes the window.
     StartupOutcome Form_Load();
-    StartupOutcome startupOutcome() const { return m_outcome; }
 
     // The program folder as a DOS path ("C:\Tools\Zelv").
     QString programFolder() const { return m_programFolderDos; }
     ProgramState &state() { return m_state; }
     // What every command works through, for the window's whole life.
     CommandContext &context() { return *m_commands; }
-
-    // The layout last applied, in twips, and the window size it was computed for.
-    const WindowLayout &currentLayout() const { return m_layout; }
 
     // WindowSurface
     bool setListPath(const QString &dosFolder) override;
@@ -127,6 +124,13 @@ public:
     QString listFolder() const override;
     bool setListFolder(const QString &dosFolder) override { return setListPath(dosFolder); }
     bool setTreeFolder(const QString &dosFolder) override { return setTreePath(dosFolder); }
+
+    // StartupWindow
+    bool handOverToRunningInstance() override;
+    void showAboutWindow() override;
+    QString aboutWindowVersion() const override;
+    void closeAboutWindow() override;
+    void showMainWindow() override;
 
 public slots:
     // Menu items
@@ -198,7 +202,6 @@ private:
     void Form_Unload();
     void restoreFromHandOver();
     bool startedFromRoot() const;
-    void fallBackToDriveC();
     void applyOuterSize();
 
     Form1Context m_context;
@@ -211,6 +214,7 @@ private:
     CommandRunner m_runner;
     QString m_programFolderDos;
     ProgramState m_state;
+    std::unique_ptr<XceedZipComponent> m_zip; // XceedZip1 as the commands see it
     std::optional<CommandContext> m_commands; // made once the window's parts exist
     SingleInstance *m_instance = nullptr;
 

@@ -19,7 +19,9 @@ int runProgram(int argc, char *argv[], bool exitWhenShown)
     // The drive table lives beside the program; a first start makes c: the home folder.
     const QString programFolder = DriveTable::runningProgramFolder();
     const DriveTable drives(programFolder);
-    drives.ensureExists(QDir::homePath());
+    // Without a table the start-up refuses, saying the program is on no drive; this says why.
+    if (const Result<void> table = drives.ensureExists(QDir::homePath()); !table)
+        qWarning("Zelvant32: %s", qPrintable(table.error().text()));
 
     Form1 window({programFolder, &drives, nullptr, nullptr});
     // A window that had to close during start-up (drive c: broken) leaves nothing to run.

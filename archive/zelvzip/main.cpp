@@ -14,7 +14,7 @@ int main(int argc, char *argv[])
 {
     const QString command = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     std::atomic<bool> abort{false};
-    qint16 code = 0;
+    zelv::ZipCode code = zelv::ZipDone;
     if (command == u"extract" && argc == 5) {
         QString masks = QString::fromLocal8Bit(argv[3]);
         masks.replace(u';', u'\r');

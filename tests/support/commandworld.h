@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/commandcontext.h"
+#include "install/xceedzipcomponent.h"
 #include "support/scripteddialogs.h"
 #include "support/scriptedsurface.h"
 #include "support/testworld.h"
@@ -26,11 +27,13 @@ struct CommandWorld {
     CommandRunner runner{world.drives()};
     FixedDiskInfo disks;
     XceedZip zip{world.drives()};
+    XceedZipComponent zipComponent{zip};
     ScriptedDialogs dialogs;
     ProgramState state;
     ScriptedSurface window{files};
-    CommandContext context{window, state, files,   runner,
-                           disks,  zip,   dialogs, world.drives().toDos(world.programFolder()).value_or(QString())};
+    CommandContext context{
+        window, state,        files,   runner,
+        disks,  zipComponent, dialogs, world.drives().toDos(world.programFolder()).value_or(QString())};
 
     // Host path of a file in the program folder.
     QString inProgramFolder(const QString &name) const { return world.programFolder() + u'/' + name; }

@@ -8,6 +8,7 @@
 
 #include <QMap>
 #include <QStringList>
+#include <functional>
 
 namespace zelv::test {
 
@@ -79,7 +80,12 @@ public:
     TwipsRect windowRect() const override { return rect; }
     void repaintWindow() override { log(QStringLiteral("repaint window")); }
     void closeWindow() override;
-    void processEvents() override { log(QStringLiteral("process events")); }
+    void processEvents() override
+    {
+        log(QStringLiteral("process events"));
+        if (onProcessEvents)
+            onProcessEvents();
+    }
     void setBusyCursor(bool busy) override { log(busy ? QStringLiteral("busy") : QStringLiteral("not busy")); }
     TextViewer &viewer() override { return m_viewer; }
     ScriptedViewer &scriptedViewer() { return m_viewer; }
@@ -87,6 +93,8 @@ public:
     bool maximized = false;
     TwipsRect rect{1500, 3000, 6000, 4005};
     bool closed = false;
+    // What else happens while the window lets events through: another program at work.
+    std::function<void()> onProcessEvents;
     QStringList steps; // in the order taken
     void log(const QString &step) { steps << step; }
 

@@ -101,9 +101,8 @@ QString whyDriveCannotOpen(const DriveTable &drives, QChar letter)
     if (!drive)
         return QStringLiteral("Drive %1: cannot be opened: it is not in the drive table (%2)")
             .arg(letter, drives.devicesFolder());
-    QString why = hostfs::whyFolderCannotOpen(drive->target);
-    if (why.isEmpty())
-        why = QStringLiteral("its folder cannot be listed");
+    const Result<void> opens = hostfs::canOpenFolder(drive->target);
+    const QString why = opens ? QStringLiteral("its folder cannot be listed") : opens.error().cause();
     return QStringLiteral("Drive %1: (%2) cannot be opened: %3").arg(letter, drive->target, why);
 }
 

@@ -17,7 +17,6 @@ public:
     // The frames in the order they play, each shown for intervalMs; a frame may come back
     // more than once to hold or repeat it.
     void setFrames(const QList<QIcon> &frames, int intervalMs);
-    int frameCount() const { return int(m_frames.size()); }
     int currentFrame() const { return m_current; }
 
 signals:

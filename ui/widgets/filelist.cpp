@@ -67,12 +67,11 @@ bool FileList::setPath(const QString &dosFolder)
     const auto resolved = m_files.drives().resolveDos(dosFolder);
     if (!resolved)
         return false;
-    bool ok = false;
-    QStringList names = m_files.list(*resolved, m_pattern, hostfs::EntryKind::Files, &ok);
-    if (!ok)
+    Result<QStringList> names = m_files.readFolder(*resolved, m_pattern, hostfs::EntryKind::Files);
+    if (!names)
         return false;
     m_path = *resolved;
-    m_model->setNames(std::move(names));
+    m_model->setNames(std::move(*names));
     return true;
 }
 

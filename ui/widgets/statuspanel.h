@@ -22,13 +22,11 @@ public:
     int alignmentCode() const { return m_alignment; }
 
     void setForeColor(const QColor &color);
-    QColor foreColor() const { return m_foreColor; }
 
     // Progress fill style: 0 no bar, 1 a bar filling from left to right behind the caption.
     static constexpr int kNoBar = 0;
     static constexpr int kBarFromLeft = 1;
     void setFloodType(int type);
-    int floodType() const { return m_floodType; }
     // 0 to 100; values outside are clamped.
     void setFloodPercent(int percent);
     int floodPercent() const { return m_floodPercent; }
@@ -37,7 +35,6 @@ public:
     static constexpr int kPlain = 0;
     static constexpr int kInset = 4;
     void setFont3D(int style);
-    int font3D() const { return m_font3D; }
 
 signals:
     void mousePressed(Qt::MouseButton button, const QPoint &globalPos);
