@@ -1,8 +1,8 @@
 #include "sfvcheck.h"
 
+#include "archiveset.h"
 #include "platform/dospath.h"
 #include "platform/hostfs.h"
-#include "volumeset.h"
 
 #include <QDir>
 #include <QFile>

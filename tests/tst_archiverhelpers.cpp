@@ -3,7 +3,7 @@
 // volumes; a missing volume, damaged data, a name that would leave the destination, an encrypted
 // member, a link in the destination, a drive too small and a stop asked by a signal each end the
 // run with its one line, the destination left as it was and no staging folder behind.
-#include "archive/volumeset.h"
+#include "archive/archiveset.h"
 #include "helpers/common/delivery.h"
 #include "support/childrun.h"
 #include "support/setwriters.h"
@@ -234,7 +234,7 @@ void TestArchiverHelpers::theSetThroughItsInterface()
     Fixture f(format);
     const QStringList volumes = f.write();
     QCOMPARE(volumes.size(), 4);
-    const auto set = openVolumeSet(f.format().kind, f.source() + u'/' + volumes[2]);
+    const auto set = openArchiveSet(f.format().kind, f.source() + u'/' + volumes[2]);
     QVERIFY(set);
     QCOMPARE(set->missingVolume(), QString());
     QVERIFY(!set->damage());

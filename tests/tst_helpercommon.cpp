@@ -30,7 +30,7 @@ SetMember file(const QString &name, const QByteArray &data)
 }
 
 // A set of the given members, to ask the rules every format shares about them.
-class ListedSet : public VolumeSet {
+class ListedSet : public ArchiveSet {
 public:
     explicit ListedSet(const QList<SetMember> &members)
     {

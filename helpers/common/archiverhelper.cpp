@@ -1,7 +1,7 @@
 #include "archiverhelper.h"
 
+#include "archive/archiveset.h"
 #include "archive/sfvcheck.h"
-#include "archive/volumeset.h"
 #include "delivery.h"
 #include "par2repair.h"
 #include "platform/drivetable.h"
@@ -94,7 +94,7 @@ Result<void> checkVolumesAgainstSfv(const HelperJob &job, const QStringList &vol
 }
 
 struct FoundSet {
-    std::unique_ptr<VolumeSet> set;
+    std::unique_ptr<ArchiveSet> set;
     bool alreadyInDestination = false; // nothing more to do than check it
 };
 
@@ -105,8 +105,8 @@ Result<FoundSet> findWholeSet(const HelperJob &job, ArchiveKind kind)
     FoundSet found;
     const QFileInfo given(job.archive);
     const auto whole = [&]() -> Result<void> {
-        found.set = openVolumeSet(kind, job.archive);
-        const VolumeSet &set = *found.set;
+        found.set = openArchiveSet(kind, job.archive);
+        const ArchiveSet &set = *found.set;
         if (!set.missingVolume().isEmpty())
             return Error(QStringLiteral("Missing volume %1\\%2")
                              .arg(job.archiveFolderDos(), QFileInfo(set.missingVolume()).fileName()));
@@ -123,7 +123,7 @@ Result<FoundSet> findWholeSet(const HelperJob &job, ArchiveKind kind)
 
 // Extracts the set into a staging folder in DEST, checks every file against the listing and
 // delivers them.
-Result<void> extractChecked(const HelperJob &job, const VolumeSet &set)
+Result<void> extractChecked(const HelperJob &job, const ArchiveSet &set)
 {
     const QList<SetMember> &members = set.members();
     const QString firstVolume = QFileInfo(set.volumes().first()).fileName();
@@ -186,7 +186,7 @@ int runArchiverHelper(int argc, char *argv[], const ArchiverHelper &helper)
     auto found = findWholeSet(*job, helper.kind);
     if (!found)
         return fail(found.error().text());
-    VolumeSet &set = *found->set;
+    ArchiveSet &set = *found->set;
     if (auto listed = set.readMembers(); !listed)
         return fail(listed.error().text());
     for (const SetMember &m : set.members())

@@ -4,7 +4,7 @@
 // through a link. The staging folder goes on every outcome.
 #pragma once
 
-#include "archive/volumeset.h"
+#include "archive/archiveset.h"
 
 #include <QHash>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "rarvolumeset.h"
+#include "rararchiveset.h"
 
 #include "platform/hostfs.h"
 
@@ -227,7 +227,7 @@ QString propertyName(const char *key) { return QString::fromLatin1(key); }
 
 } // namespace
 
-RarVolumeSet::RarVolumeSet(const QString &hostPath)
+RarArchiveSet::RarArchiveSet(const QString &hostPath)
 {
     Found found = findVolumes(hostPath);
     m_volumes = found.volumes;
@@ -235,9 +235,9 @@ RarVolumeSet::RarVolumeSet(const QString &hostPath)
     m_damage = found.damage;
 }
 
-RarVolumeSet::~RarVolumeSet() = default;
+RarArchiveSet::~RarArchiveSet() = default;
 
-Result<int> RarVolumeSet::list(const QString &firstVolume)
+Result<int> RarArchiveSet::list(const QString &firstVolume)
 {
     m_members.clear();
     const ToolRun run = runTool(QStringLiteral("lsar"), {QStringLiteral("-j"), firstVolume}, QString(), 60000);
@@ -287,7 +287,7 @@ Result<int> RarVolumeSet::list(const QString &firstVolume)
     return int(std::max<qsizetype>(1, properties.value(QStringLiteral("XADVolumes")).toArray().size()));
 }
 
-Result<void> RarVolumeSet::readMembers()
+Result<void> RarArchiveSet::readMembers()
 {
     // unar follows a RAR 5 set only under the new volume names (name.part1.rar, ...): a set
     // named the old way is handed to it through links named the new way.
@@ -314,7 +314,7 @@ Result<void> RarVolumeSet::readMembers()
     return {};
 }
 
-Result<Extracted> RarVolumeSet::extract(const ExtractionRun &run) const
+Result<Extracted> RarArchiveSet::extract(const ExtractionRun &run) const
 {
     ToolExtraction call;
     call.tool = QStringLiteral("unar");

@@ -5,7 +5,7 @@
 // sizes and CRCs; unar extracts them.
 #pragma once
 
-#include "archive/volumeset.h"
+#include "archive/archiveset.h"
 
 #include <memory>
 
@@ -13,10 +13,10 @@ class QTemporaryDir;
 
 namespace zelv {
 
-class RarVolumeSet : public VolumeSet {
+class RarArchiveSet : public ArchiveSet {
 public:
-    explicit RarVolumeSet(const QString &hostPath);
-    ~RarVolumeSet() override;
+    explicit RarArchiveSet(const QString &hostPath);
+    ~RarArchiveSet() override;
 
     Result<void> readMembers() override;
     Result<Extracted> extract(const ExtractionRun &run) const override;

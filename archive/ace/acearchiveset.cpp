@@ -1,4 +1,4 @@
-#include "acevolumeset.h"
+#include "acearchiveset.h"
 
 #include "acereader.h"
 
@@ -44,7 +44,7 @@ constexpr qint64 kTickBytes = 4 << 20;
 
 } // namespace
 
-AceVolumeSet::AceVolumeSet(const QString &hostPath) : m_set(readAceSet(hostPath))
+AceArchiveSet::AceArchiveSet(const QString &hostPath) : m_set(readAceSet(hostPath))
 {
     m_volumes = m_set.volumes;
     m_missingVolume = m_set.missingVolume;
@@ -64,11 +64,11 @@ AceVolumeSet::AceVolumeSet(const QString &hostPath) : m_set(readAceSet(hostPath)
     }
 }
 
-std::optional<Error> AceVolumeSet::refusal(const SetMember &member) const
+std::optional<Error> AceArchiveSet::refusal(const SetMember &member) const
 {
     const qsizetype index = &member - m_members.constData();
     if (index < 0 || index >= m_set.members.size())
-        return VolumeSet::refusal(member);
+        return ArchiveSet::refusal(member);
     const AceMember &a = m_set.members[index];
     if (a.encrypted)
         return Error(QStringLiteral("ACE archive is encrypted: %1").arg(a.name));
@@ -76,10 +76,10 @@ std::optional<Error> AceVolumeSet::refusal(const SetMember &member) const
         return Error(QStringLiteral("Unknown packing method %1 for %2 in %3")
                          .arg(a.method)
                          .arg(a.name, QFileInfo(m_volumes.first()).fileName()));
-    return VolumeSet::refusal(member);
+    return ArchiveSet::refusal(member);
 }
 
-Result<Extracted> AceVolumeSet::extract(const ExtractionRun &run) const
+Result<Extracted> AceArchiveSet::extract(const ExtractionRun &run) const
 {
     AceReader reader(m_set);
     for (int i = 0; i < m_set.members.size(); ++i) {

@@ -1,9 +1,9 @@
-#include "volumeset.h"
+#include "archiveset.h"
 
-#include "ace/acevolumeset.h"
-#include "arj/arjvolumeset.h"
+#include "ace/acearchiveset.h"
+#include "arj/arjarchiveset.h"
 #include "platform/toolrun.h"
-#include "rar/rarvolumeset.h"
+#include "rar/rararchiveset.h"
 #include "zipmembers.h"
 
 #include <QFile>
@@ -57,7 +57,7 @@ Result<quint32> crcOfFile(const QString &hostPath, Links links)
     return *crc;
 }
 
-std::optional<Error> VolumeSet::refusal(const SetMember &m) const
+std::optional<Error> ArchiveSet::refusal(const SetMember &m) const
 {
     QString problem;
     if (m.encrypted)
@@ -72,9 +72,9 @@ std::optional<Error> VolumeSet::refusal(const SetMember &m) const
     return Error(QStringLiteral("%1 in %2").arg(problem.arg(m.name), archive));
 }
 
-bool VolumeSet::alreadyIn(const QString &, const QString &) const { return false; }
+bool ArchiveSet::alreadyIn(const QString &, const QString &) const { return false; }
 
-const SetMember *VolumeSet::member(const QString &name) const
+const SetMember *ArchiveSet::member(const QString &name) const
 {
     for (const SetMember &m : m_members)
         if (m.name == name)
@@ -82,7 +82,7 @@ const SetMember *VolumeSet::member(const QString &name) const
     return nullptr;
 }
 
-QString VolumeSet::damagedVolume(const QString &name) const
+QString ArchiveSet::damagedVolume(const QString &name) const
 {
     const SetMember *m = member(name);
     if (!m)
@@ -119,15 +119,15 @@ QString VolumeSet::damagedVolume(const QString &name) const
     return QString();
 }
 
-std::unique_ptr<VolumeSet> openVolumeSet(ArchiveKind kind, const QString &hostPath)
+std::unique_ptr<ArchiveSet> openArchiveSet(ArchiveKind kind, const QString &hostPath)
 {
     switch (kind) {
     case ArchiveKind::Rar:
-        return std::make_unique<RarVolumeSet>(hostPath);
+        return std::make_unique<RarArchiveSet>(hostPath);
     case ArchiveKind::Arj:
-        return std::make_unique<ArjVolumeSet>(hostPath);
+        return std::make_unique<ArjArchiveSet>(hostPath);
     case ArchiveKind::Ace:
-        return std::make_unique<AceVolumeSet>(hostPath);
+        return std::make_unique<AceArchiveSet>(hostPath);
     case ArchiveKind::Zip:
         break;
     }

@@ -74,9 +74,9 @@ struct Extracted {
     bool toolReportedCrcError = false; // the tool's own words mention a CRC
 };
 
-class VolumeSet {
+class ArchiveSet {
 public:
-    virtual ~VolumeSet() = default;
+    virtual ~ArchiveSet() = default;
 
     // Host paths, first volume first.
     const QStringList &volumes() const { return m_volumes; }
@@ -115,7 +115,7 @@ protected:
 };
 
 // The set that the file at hostPath belongs to, whichever of its volumes that is.
-std::unique_ptr<VolumeSet> openVolumeSet(ArchiveKind kind, const QString &hostPath);
+std::unique_ptr<ArchiveSet> openArchiveSet(ArchiveKind kind, const QString &hostPath);
 
 // A tool that extracts a set, run with its input closed, in a process group of its own, and
 // stopped after a minute and a second for every 5 MB of the set.

@@ -1,4 +1,4 @@
-#include "arjvolumeset.h"
+#include "arjarchiveset.h"
 
 #include "platform/cp437.h"
 #include "platform/hostfs.h"
@@ -101,7 +101,7 @@ QString volumeName(const QString &stem, int index)
 
 } // namespace
 
-ArjVolumeSet::ArjVolumeSet(const QString &hostPath)
+ArjArchiveSet::ArjArchiveSet(const QString &hostPath)
 {
     const QFileInfo given(hostPath);
     const QString folder = given.absolutePath();
@@ -163,9 +163,9 @@ ArjVolumeSet::ArjVolumeSet(const QString &hostPath)
     }
 }
 
-std::optional<Error> ArjVolumeSet::refusal(const SetMember &member) const
+std::optional<Error> ArjArchiveSet::refusal(const SetMember &member) const
 {
-    if (auto usual = VolumeSet::refusal(member))
+    if (auto usual = ArchiveSet::refusal(member))
         return usual;
     // arj never finishes a name that starts with a dot: refused rather than waited for.
     for (const QString &part : QString(member.name).replace(u'\\', u'/').split(u'/'))
@@ -179,7 +179,7 @@ std::optional<Error> ArjVolumeSet::refusal(const SetMember &member) const
 // given volume (every file when the volume is not one of the set) also with their CRC: each
 // per-volume run checks its own volume's files, so that the runs of a whole set read every file
 // about once (links are not files).
-bool ArjVolumeSet::alreadyIn(const QString &destination, const QString &givenVolume) const
+bool ArjArchiveSet::alreadyIn(const QString &destination, const QString &givenVolume) const
 {
     const int volume = int(m_volumes.indexOf(QFileInfo(givenVolume).absoluteFilePath()));
     for (const SetMember &m : m_members) {
@@ -200,7 +200,7 @@ bool ArjVolumeSet::alreadyIn(const QString &destination, const QString &givenVol
     return true;
 }
 
-Result<Extracted> ArjVolumeSet::extract(const ExtractionRun &run) const
+Result<Extracted> ArjArchiveSet::extract(const ExtractionRun &run) const
 {
     ToolExtraction call;
     call.tool = QStringLiteral("arj");

@@ -4,13 +4,13 @@
 #pragma once
 
 #include "aceset.h"
-#include "archive/volumeset.h"
+#include "archive/archiveset.h"
 
 namespace zelv {
 
-class AceVolumeSet : public VolumeSet {
+class AceArchiveSet : public ArchiveSet {
 public:
-    explicit AceVolumeSet(const QString &hostPath);
+    explicit AceArchiveSet(const QString &hostPath);
 
     // Encrypted members and packing methods the reader does not know, besides the usual.
     std::optional<Error> refusal(const SetMember &member) const override;

@@ -4,13 +4,13 @@
 // volumes come out whole.
 #pragma once
 
-#include "archive/volumeset.h"
+#include "archive/archiveset.h"
 
 namespace zelv {
 
-class ArjVolumeSet : public VolumeSet {
+class ArjArchiveSet : public ArchiveSet {
 public:
-    explicit ArjVolumeSet(const QString &hostPath);
+    explicit ArjArchiveSet(const QString &hostPath);
 
     // Names arj never finishes, besides the usual.
     std::optional<Error> refusal(const SetMember &member) const override;
