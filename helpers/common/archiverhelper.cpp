@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace zelv {
@@ -74,11 +75,12 @@ Result<HelperJob> readJob(const QStringList &words)
     return job;
 }
 
-// The set's volumes checked against the .sfv files of their folder that name them.
-Result<void> checkVolumesAgainstSfv(const HelperJob &job, const QStringList &volumes)
+// The set's volumes checked against the .sfv files of their folder that name them; true when
+// those name every volume.
+Result<bool> checkVolumesAgainstSfv(const HelperJob &job, const QStringList &volumes)
 {
     if (volumes.isEmpty())
-        return {};
+        return false;
     // The names the volumes share ("prog.r" for prog.rar, prog.r00, ...; "prog." for one).
     QStringList names;
     for (const QString &v : volumes)
@@ -88,9 +90,10 @@ Result<void> checkVolumesAgainstSfv(const HelperJob &job, const QStringList &vol
         while (!n.startsWith(stem))
             stem.chop(1);
     const QString folder = QFileInfo(volumes.first()).absolutePath();
-    if (const auto fault = checkSfv(folder, sfvEntriesFor(folder, stem)))
+    const auto entries = sfvEntriesFor(folder, stem);
+    if (const auto fault = checkSfv(folder, entries))
         return describeSfvFault(*fault, job.archiveFolderDos());
-    return {};
+    return std::all_of(names.begin(), names.end(), [&](const QString &n) { return entries.contains(n); });
 }
 
 struct FoundSet {
@@ -98,13 +101,14 @@ struct FoundSet {
     bool alreadyInDestination = false; // nothing more to do than check it
 };
 
-// Finds the set from the volume given, whole and matching its .sfv, repaired with the
-// release's .par2 files when it is not.
+// Finds the set from the volume given, whole and matching its .sfv; checked with the .par2
+// files that protect it when no .sfv vouched for it, and repaired with them when it is not
+// whole.
 Result<FoundSet> findWholeSet(const HelperJob &job, ArchiveKind kind)
 {
     FoundSet found;
     const QFileInfo given(job.archive);
-    const auto whole = [&]() -> Result<void> {
+    const auto whole = [&]() -> Result<bool> {
         found.set = openArchiveSet(kind, job.archive);
         const ArchiveSet &set = *found.set;
         if (!set.missingVolume().isEmpty())
@@ -113,10 +117,12 @@ Result<FoundSet> findWholeSet(const HelperJob &job, ArchiveKind kind)
         if (set.damage())
             return *set.damage();
         found.alreadyInDestination = set.alreadyIn(job.destination, job.archive);
-        return found.alreadyInDestination ? Result<void>() : checkVolumesAgainstSfv(job, set.volumes());
+        return found.alreadyInDestination ? Result<bool>(true) : checkVolumesAgainstSfv(job, set.volumes());
     };
-    if (auto checked = checkOrRepair(given.absolutePath(), releaseStem(given.fileName()), given.fileName(), whole);
-        !checked)
+    const RepairScope scope{
+        given.absolutePath(), job.archiveFolderDos(), given.fileName(),
+        [kind, name = given.fileName()](const QString &candidate) { return isVolumeName(kind, name, candidate); }};
+    if (auto checked = checkOrRepair(scope, whole); !checked)
         return checked.error();
     return found;
 }

@@ -1,82 +1,227 @@
 #include "par2repair.h"
 
+#include "archive/par2set.h"
 #include "platform/toolrun.h"
 #include "progress.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace zelv {
 
-QString releaseStem(const QString &volumeName)
+namespace {
+
+// The bytes a file takes on the disk: a sparse file counts only what it holds.
+qint64 bytesOnDisk(const QString &hostPath)
 {
-    const qsizetype dot = volumeName.indexOf(u'.');
-    return dot > 0 ? volumeName.left(dot) : volumeName;
+    struct stat st {};
+    if (::lstat(QFile::encodeName(hostPath).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return 0;
+    return std::min<qint64>(st.st_size, qint64(st.st_blocks) * 512);
 }
 
-std::optional<Result<void>> repairWithPar2(const QString &folder, const QString &stem, const QString &setName)
+// "prog.r01 (damaged), prog.r02 (missing)"
+QString listed(const QList<std::pair<QString, QString>> &volumes)
 {
-    QStringList par2s;
-    qint64 bytes = 0;
-    for (const QFileInfo &f : QDir(folder).entryInfoList(QDir::Files, QDir::Name)) {
-        if (f.fileName().startsWith(stem, Qt::CaseInsensitive) && f.suffix().compare(u"par2", Qt::CaseInsensitive) == 0)
-            par2s << f.fileName();
-        bytes += f.size();
+    QStringList words;
+    for (const auto &[name, state] : volumes)
+        words << QStringLiteral("%1 (%2)").arg(name, state);
+    return words.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+bool isVolumeName(ArchiveKind kind, const QString &givenName, const QString &name)
+{
+    static const QRegularExpression newStyle(QStringLiteral(R"(^(.*)\.part\d+\.rar$)"),
+                                             QRegularExpression::CaseInsensitiveOption);
+    const QString stem = QRegularExpression::escape(QFileInfo(givenName).completeBaseName());
+    QString pattern;
+    switch (kind) {
+    case ArchiveKind::Rar:
+        if (const auto m = newStyle.match(givenName); m.hasMatch())
+            pattern = QRegularExpression::escape(m.captured(1)) + QStringLiteral(R"(\.part\d+\.rar)");
+        else
+            pattern = stem + QStringLiteral(R"(\.(rar|[r-z]\d\d|\d\d\d))");
+        break;
+    case ArchiveKind::Arj:
+        pattern = stem + QStringLiteral(R"(\.(arj|a\d\d|\d\d\d))");
+        break;
+    case ArchiveKind::Ace:
+        pattern = stem + QStringLiteral(R"(\.(ace|c\d\d))");
+        break;
+    case ArchiveKind::Zip:
+        return false;
     }
-    if (par2s.isEmpty())
-        return std::nullopt;
-    // The index file is the one without ".vol" in its name; any of them will do otherwise.
-    QString index = par2s.first();
-    for (const QString &p : par2s)
-        if (!p.contains(QStringLiteral(".vol"), Qt::CaseInsensitive))
-            index = p;
-
-    ExtractionProgress window(setName, 0, QStringLiteral("Repairing"));
-    window.report(QStringLiteral("Repairing"), 0);
-    static const QRegularExpression percent(QStringLiteral(R"((\d+(?:\.\d+)?)%)"));
-    // A minute, and a second more for every 2 MB of the folder: a repair reads everything.
-    const qint64 limit = 60000 + bytes / (2 << 20) * 1000;
-    // par2 prints its percentage as it goes; the window shows the last one.
-    const ToolRun run = runTool(
-        QStringLiteral("par2"), {QStringLiteral("repair"), index}, folder, limit, [&window](const QByteArray &output) {
-            const QString tail = QString::fromLocal8Bit(output.right(200));
-            QString last;
-            for (const auto &m : percent.globalMatch(tail))
-                last = m.captured(1);
-            return window.report(QStringLiteral("Repairing %1%").arg(last.isEmpty() ? QStringLiteral("0") : last),
-                                 int(last.toDouble()));
-        });
-
-    const auto failed = [](const QString &why) { return std::optional<Result<void>>(Error(why)); };
-    if (!run.started)
-        return failed(QStringLiteral("par2 cannot be started; is it installed?"));
-    if (run.cancelled)
-        return failed(QStringLiteral("Repair of %1 cancelled").arg(setName));
-    if (run.timedOut)
-        return failed(QStringLiteral("par2 did not finish repairing %1 in time and was stopped").arg(setName));
-    if (run.exitCode == 0)
-        return Result<void>();
-    static const QRegularExpression need(QStringLiteral(R"(You need (\d+) more recovery blocks)"));
-    const auto m = need.match(QString::fromLocal8Bit(run.output));
-    if (m.hasMatch())
-        return failed(
-            QStringLiteral("%1 cannot be repaired: %2 more recovery blocks are needed").arg(setName, m.captured(1)));
-    return failed(QStringLiteral("%1 cannot be repaired with its .par2 files").arg(setName));
+    const QRegularExpression volume(QRegularExpression::anchoredPattern(pattern),
+                                    QRegularExpression::CaseInsensitiveOption);
+    return volume.match(name).hasMatch();
 }
 
-Result<void> checkOrRepair(const QString &folder, const QString &stem, const QString &setName,
-                           const std::function<Result<void>()> &check)
+std::optional<Par2Choice> choosePar2Files(const RepairScope &scope)
 {
-    const auto problem = check();
-    if (problem)
-        return problem;
-    const auto repair = repairWithPar2(folder, stem, setName);
-    if (!repair)
-        return problem;
-    if (!*repair)
-        return *repair;
-    return check();
+    struct Candidate {
+        QString path;
+        qint64 size = 0;
+        QList<Par2Description> files;
+    };
+    QList<Candidate> usable;
+    for (const QFileInfo &f : QDir(scope.folder).entryInfoList(QDir::Files | QDir::Hidden, QDir::Name)) {
+        if (f.suffix().compare(u"par2", Qt::CaseInsensitive) != 0)
+            continue;
+        // A file naming anything but a volume is not read on: it is not used at all.
+        const auto protectsVolume = [&](const Par2Description &d) {
+            return !d.name.isEmpty() && scope.isVolume(d.name);
+        };
+        const auto contents = readPar2Descriptions(f.absoluteFilePath(), protectsVolume);
+        if (!contents || !contents->whole || contents->files.isEmpty())
+            continue;
+        usable << Candidate{f.absoluteFilePath(), f.size(), contents->files};
+    }
+
+    // The recovery set that protects the most volumes.
+    QHash<QByteArray, QStringList> namesOfSet;
+    QList<QByteArray> order;
+    for (const Candidate &c : usable)
+        for (const Par2Description &d : c.files) {
+            if (!namesOfSet.contains(d.setId))
+                order << d.setId;
+            if (!namesOfSet[d.setId].contains(d.name))
+                namesOfSet[d.setId] << d.name;
+        }
+    if (order.isEmpty())
+        return std::nullopt;
+    QByteArray best = order.first();
+    for (const QByteArray &id : order)
+        if (namesOfSet[id].size() > namesOfSet[best].size())
+            best = id;
+
+    QList<Candidate> chosen;
+    for (const Candidate &c : usable)
+        if (std::any_of(c.files.begin(), c.files.end(), [&](const Par2Description &d) { return d.setId == best; }))
+            chosen << c;
+    std::stable_sort(chosen.begin(), chosen.end(),
+                     [](const Candidate &a, const Candidate &b) { return a.size < b.size; });
+    Par2Choice choice;
+    for (const Candidate &c : chosen)
+        choice.par2Files << c.path;
+    choice.protectedNames = namesOfSet[best];
+    choice.protectedNames.sort();
+    return choice;
+}
+
+qint64 par2TimeLimitMs(qint64 bytesOnDisk)
+{
+    constexpr qint64 ceiling = 12LL * 3600 * 1000;
+    return std::min(ceiling, 60000 + bytesOnDisk / (2 << 20) * 1000);
+}
+
+Result<Par2Verdict> verifyOrRepair(const RepairScope &scope, const Par2Choice &choice, bool knownDamaged)
+{
+    // par2 reads the .par2 files named like the one it is given from that one's folder: a
+    // folder of its own, holding links to the chosen files alone, keeps it from the others.
+    QTemporaryDir links;
+    if (!links.isValid())
+        return Error(QStringLiteral("No temporary folder for par2"), links.errorString());
+    qint64 bytes = 0;
+    for (qsizetype i = 0; i < choice.par2Files.size(); ++i) {
+        const QString name = i == 0 ? QStringLiteral("set.par2") : QStringLiteral("set.%1.par2").arg(i);
+        if (!QFile::link(choice.par2Files[i], links.filePath(name)))
+            return Error(QStringLiteral("No temporary folder for par2"));
+        bytes += bytesOnDisk(choice.par2Files[i]);
+    }
+    for (const QFileInfo &f : QDir(scope.folder).entryInfoList(QDir::Files | QDir::Hidden))
+        if (scope.isVolume(f.fileName()))
+            bytes += bytesOnDisk(f.absoluteFilePath());
+
+    const QByteArray folderPath = QFile::encodeName(scope.folder);
+    const bool writable = ::access(folderPath.constData(), W_OK) == 0;
+    const QString notWritable = writable ? QString() : Error::describe(errno);
+
+    const QString verb = knownDamaged ? QStringLiteral("Repairing") : QStringLiteral("Checking");
+    ExtractionProgress window(scope.setName, 0, verb);
+    window.report(verb, 0);
+    static const QRegularExpression step(QStringLiteral(R"((Loading|Scanning|Repairing): (\d+(?:\.\d+)?)%)"));
+    // The volumes are named by the .par2 files alone (-B): par2 is handed no other file.
+    const ToolRun run =
+        runTool(QStringLiteral("par2"),
+                {writable ? QStringLiteral("r") : QStringLiteral("v"), QStringLiteral("-B") + scope.folder + u'/',
+                 links.filePath(QStringLiteral("set.par2"))},
+                links.path(), par2TimeLimitMs(bytes), [&window](const QByteArray &output) {
+                    const QString tail = QString::fromLocal8Bit(output.right(200));
+                    QString last = QStringLiteral("Checking 0%");
+                    int percent = 0;
+                    for (const auto &m : step.globalMatch(tail)) {
+                        const QString doing =
+                            m.captured(1) == u"Repairing" ? QStringLiteral("Repairing") : QStringLiteral("Checking");
+                        last = QStringLiteral("%1 %2%").arg(doing, m.captured(2));
+                        percent = int(m.captured(2).toDouble());
+                    }
+                    return window.report(last, percent);
+                });
+
+    if (!run.started)
+        return Error(QStringLiteral("par2 cannot be started; is it installed?"));
+    if (run.cancelled)
+        return Error(QStringLiteral("%1 of %2 cancelled")
+                         .arg(knownDamaged ? QStringLiteral("Repair") : QStringLiteral("Check"), scope.setName));
+    if (run.timedOut)
+        return Error(QStringLiteral("par2 did not finish %1 %2 in time and was stopped")
+                         .arg(knownDamaged ? QStringLiteral("repairing") : QStringLiteral("checking"), scope.setName));
+
+    // The volumes par2 found damaged or missing, before any repair.
+    const QString output = QString::fromLocal8Bit(run.output);
+    QList<std::pair<QString, QString>> damaged;
+    static const QRegularExpression target(QStringLiteral(R"re(Target: "(.+?)" - (damaged|missing)\b)re"));
+    for (const auto &m : target.globalMatch(output.left(output.indexOf(QStringLiteral("Verifying repaired files")))))
+        if (choice.protectedNames.contains(m.captured(1)) &&
+            !std::any_of(damaged.begin(), damaged.end(), [&](const auto &d) { return d.first == m.captured(1); }))
+            damaged.append({m.captured(1), m.captured(2)});
+    std::sort(damaged.begin(), damaged.end());
+
+    if (run.exitCode == 0)
+        return output.contains(QStringLiteral("Repair complete")) ? Par2Verdict::Repaired : Par2Verdict::Whole;
+    // par2 could not judge the set (its .par2 files are damaged, say): the set's own checks,
+    // which it passed, stand. 1 and 2: a repair is needed, and possible or not.
+    if (!knownDamaged && damaged.isEmpty() && run.exitCode != 1 && run.exitCode != 2)
+        return Par2Verdict::Whole;
+    static const QRegularExpression need(QStringLiteral(R"(You need (\d+) more recovery blocks)"));
+    if (const auto m = need.match(output); m.hasMatch())
+        return Error(QStringLiteral("%1 cannot be repaired: %2 more recovery blocks are needed%3")
+                         .arg(scope.setName, m.captured(1),
+                              damaged.isEmpty() ? QString() : QStringLiteral(" for ") + listed(damaged)));
+    if (!writable)
+        return Error(QStringLiteral("%1 cannot be written to repair %2")
+                         .arg(scope.dosFolder, damaged.isEmpty() ? scope.setName : listed(damaged)),
+                     notWritable);
+    return Error(QStringLiteral("%1 cannot be repaired with its .par2 files%2")
+                     .arg(scope.setName, damaged.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(listed(damaged))));
+}
+
+Result<void> checkOrRepair(const RepairScope &scope, const std::function<Result<bool>()> &check)
+{
+    const Result<bool> checked = check();
+    if (checked && *checked)
+        return {};
+    const auto choice = choosePar2Files(scope);
+    if (!choice)
+        return checked ? Result<void>() : Result<void>(checked.error());
+    const auto verdict = verifyOrRepair(scope, *choice, !checked);
+    if (!verdict)
+        return verdict.error();
+    if (checked && *verdict == Par2Verdict::Whole)
+        return {};
+    const Result<bool> again = check();
+    return again ? Result<void>() : Result<void>(again.error());
 }
 
 } // namespace zelv

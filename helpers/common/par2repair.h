@@ -1,28 +1,59 @@
-// Repairing a damaged or incomplete volume set with the .par2 recovery files of its folder,
-// through par2 (the reference implementation), before anything is extracted. par2 keeps each
-// damaged original as NAME.1 and writes the repaired or missing volumes under their own names.
+// Checking and repairing a volume set with the .par2 recovery files of its folder, through par2
+// (the reference implementation), before anything is extracted. The .par2 files are chosen by
+// the files they protect, never by their names, and only those that protect nothing but
+// volumes of the set are used: a .par2 file that comes with a download could otherwise have
+// par2 rewrite any file of the folder. par2 keeps each damaged original as NAME.1 and writes
+// the repaired or missing volumes under their own names.
 #pragma once
 
+#include "archive/archivekind.h"
 #include "platform/error.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
 
 namespace zelv {
 
-// Nothing when the folder holds no .par2 file whose name starts with stem (case-insensitive);
-// else the outcome of par2's repair (why not, in a person's words), run with its input closed
-// and a time limit that grows with the files' size, its percentage shown in the helper's window.
-std::optional<Result<void>> repairWithPar2(const QString &folder, const QString &stem, const QString &setName);
+// Whether name is the name of a volume of the set that the volume named givenName belongs to:
+// prog.rar, prog.r00, prog.s01 or prog.001 for prog.rar; prog.part03.rar for prog.part01.rar;
+// prog.arj, prog.a01; prog.ace, prog.c01. Letter case is ignored.
+bool isVolumeName(ArchiveKind kind, const QString &givenName, const QString &name);
 
-// Runs check; when it names a problem and the folder holds the release's .par2 files, repairs
-// the set and checks again. The problem that remains, if any.
-Result<void> checkOrRepair(const QString &folder, const QString &stem, const QString &setName,
-                           const std::function<Result<void>()> &check);
+// The set a repair is for.
+struct RepairScope {
+    QString folder;    // host path of the set's folder
+    QString dosFolder; // the folder as the person knows it, "c:\Zelv001"
+    QString setName;   // the volume given, "prog.rar"
+    std::function<bool(const QString &name)> isVolume;
+};
 
-// The name a release's files share: "prog" for prog.rar, prog.r00 or prog.part01.rar.
-QString releaseStem(const QString &volumeName);
+// The .par2 files of a folder that protect volumes of the set and nothing else, all of one
+// recovery set: the one among them that protects the most volumes.
+struct Par2Choice {
+    QStringList par2Files; // host paths, the smallest (the index file) first
+    QStringList protectedNames;
+};
+std::optional<Par2Choice> choosePar2Files(const RepairScope &scope);
+
+// The time par2 is given for the set: a minute, and a second more for every 2 MB that the
+// chosen files take on the disk, at most twelve hours.
+qint64 par2TimeLimitMs(qint64 bytesOnDisk);
+
+// What a look at the set with its .par2 files found.
+enum class Par2Verdict { Whole, Repaired };
+
+// Has par2 verify the set with the chosen files alone and repair it when it needs that. A
+// folder that cannot be written is only verified. knownDamaged: the set's own checks already
+// found a fault, so that par2 failing to judge the set is a failure too.
+Result<Par2Verdict> verifyOrRepair(const RepairScope &scope, const Par2Choice &choice, bool knownDamaged);
+
+// Runs check, which gives true when the set passed and a .sfv vouched for every volume (or
+// there is nothing to extract), false when it passed without one. When it names a problem, or
+// passed without a .sfv, and .par2 files protect the set, par2 verifies it, repairs it when it
+// can, and the set is checked again. The problem that remains, if any.
+Result<void> checkOrRepair(const RepairScope &scope, const std::function<Result<bool>()> &check);
 
 } // namespace zelv
