@@ -18,8 +18,8 @@ namespace {
 const QByteArray kMagic("PAR2\0PKT", 8);
 const QByteArray kFileDescription("PAR 2.0\0FileDesc", 16);
 const QByteArray kUnicodeName("PAR 2.0\0UniFileN", 16);
-constexpr qint64 kHeaderSize = 64;   // magic, length, MD5, set id, type
-constexpr qint64 kHashedFrom = 32;   // the MD5 covers the packet from the set id on
+constexpr qint64 kHeaderSize = 64;       // magic, length, MD5, set id, type
+constexpr qint64 kHashedFrom = 32;       // the MD5 covers the packet from the set id on
 constexpr qint64 kDescriptionFixed = 56; // file id, MD5, MD5 of the first 16k, length
 constexpr qint64 kUnicodeFixed = 16;     // file id
 constexpr qint64 kLongestName = 4096;    // bytes; longer is no volume's name
@@ -109,7 +109,7 @@ Result<Par2Contents> readPar2Descriptions(const QString &hostPath,
     file.fd = ::open(QFile::encodeName(hostPath).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (file.fd < 0)
         return Error::fromErrno(QStringLiteral("%1 cannot be read").arg(hostPath));
-    struct stat st{};
+    struct stat st {};
     if (::fstat(file.fd, &st) != 0)
         return Error::fromErrno(QStringLiteral("%1 cannot be read").arg(hostPath));
     if (!S_ISREG(st.st_mode))

@@ -138,6 +138,8 @@ private slots:
     void damagedPar2FilesPassedOver_data();
     void damagedPar2FilesPassedOver();
     void folderThatCannotBeWritten();
+    void linkUnderAVolumeName_data();
+    void linkUnderAVolumeName();
 };
 
 void TestSetRepair::initTestCase()
@@ -487,6 +489,42 @@ void TestSetRepair::folderThatCannotBeWritten()
                                                "Read-only file system"));
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(test::entriesBelow(r.source), before);
+    QVERIFY(!QFileInfo::exists(r.world.onDrive(u'c', QStringLiteral("Zelv002"))));
+}
+
+void TestSetRepair::linkUnderAVolumeName_data()
+{
+    QTest::addColumn<bool>("dangling");
+    QTest::newRow("a link to nowhere for a missing volume") << true;
+    QTest::newRow("a link to a file elsewhere for a damaged volume") << false;
+}
+
+// par2 would make a missing volume through a link standing in its place: the set is not
+// repaired then, and the place the link names stays as it was.
+void TestSetRepair::linkUnderAVolumeName()
+{
+    QFETCH(bool, dangling);
+    if (!havePar2())
+        QSKIP("par2 is not installed (scripts/install-deps installs it)");
+    Release r;
+    QVERIFY(r.make(false));
+    QVERIFY(makePar2(r.source, QStringLiteral("prog.par2"), r.volumeNames(), 50));
+    const QString outside = r.world.root() + QStringLiteral("/outside.dat");
+    if (!dangling) {
+        QVERIFY(QFile::rename(r.volumes[2], outside));
+        QVERIFY(test::flipByte(outside, 100));
+    } else {
+        QVERIFY(QFile::remove(r.volumes[2]));
+    }
+    const QByteArray before = test::readBytes(outside);
+    QVERIFY(QFile::link(outside, r.volumes[2]));
+
+    const test::ChildRun run = test::runProgram(r.world.programFolder() + QStringLiteral("/wrar.exe"), wrarArguments());
+    QCOMPARE(run.err, QStringLiteral("wrar.exe: prog.rar is not repaired: c:\\Zelv001\\prog.r01 is a link"));
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(QFileInfo::exists(outside), !dangling);
+    QCOMPARE(test::readBytes(outside), before);
+    QVERIFY(QFileInfo(r.volumes[2]).isSymLink());
     QVERIFY(!QFileInfo::exists(r.world.onDrive(u'c', QStringLiteral("Zelv002"))));
 }
 

@@ -146,6 +146,15 @@ Result<Par2Verdict> verifyOrRepair(const RepairScope &scope, const Par2Choice &c
     const QByteArray folderPath = QFile::encodeName(scope.folder);
     const bool writable = ::access(folderPath.constData(), W_OK) == 0;
     const QString notWritable = writable ? QString() : Error::describe(errno);
+    // par2 makes a missing file through whatever link stands in its place: with a link among
+    // the protected names, the set is only verified.
+    QString link;
+    for (const QString &name : choice.protectedNames) {
+        struct stat st {};
+        if (link.isEmpty() && ::lstat(QFile::encodeName(scope.folder + u'/' + name).constData(), &st) == 0 &&
+            S_ISLNK(st.st_mode))
+            link = name;
+    }
 
     const QString verb = knownDamaged ? QStringLiteral("Repairing") : QStringLiteral("Checking");
     ExtractionProgress window(scope.setName, 0, verb);
@@ -154,8 +163,8 @@ Result<Par2Verdict> verifyOrRepair(const RepairScope &scope, const Par2Choice &c
     // The volumes are named by the .par2 files alone (-B): par2 is handed no other file.
     const ToolRun run =
         runTool(QStringLiteral("par2"),
-                {writable ? QStringLiteral("r") : QStringLiteral("v"), QStringLiteral("-B") + scope.folder + u'/',
-                 links.filePath(QStringLiteral("set.par2"))},
+                {writable && link.isEmpty() ? QStringLiteral("r") : QStringLiteral("v"),
+                 QStringLiteral("-B") + scope.folder + u'/', links.filePath(QStringLiteral("set.par2"))},
                 links.path(), par2TimeLimitMs(bytes), [&window](const QByteArray &output) {
                     const QString tail = QString::fromLocal8Bit(output.right(200));
                     QString last = QStringLiteral("Checking 0%");
@@ -169,6 +178,8 @@ Result<Par2Verdict> verifyOrRepair(const RepairScope &scope, const Par2Choice &c
                     return window.report(last, percent);
                 });
 
+    if (!run.started && !knownDamaged)
+        return Par2Verdict::Whole; // the set's own checks, which it passed, stand
     if (!run.started)
         return Error(QStringLiteral("par2 cannot be started; is it installed?"));
     if (run.cancelled)
@@ -199,6 +210,8 @@ Result<Par2Verdict> verifyOrRepair(const RepairScope &scope, const Par2Choice &c
         return Error(QStringLiteral("%1 cannot be repaired: %2 more recovery blocks are needed%3")
                          .arg(scope.setName, m.captured(1),
                               damaged.isEmpty() ? QString() : QStringLiteral(" for ") + listed(damaged)));
+    if (!link.isEmpty())
+        return Error(QStringLiteral("%1 is not repaired: %2\\%3 is a link").arg(scope.setName, scope.dosFolder, link));
     if (!writable)
         return Error(QStringLiteral("%1 cannot be written to repair %2")
                          .arg(scope.dosFolder, damaged.isEmpty() ? scope.setName : listed(damaged)),

@@ -46,7 +46,8 @@ qint64 par2TimeLimitMs(qint64 bytesOnDisk);
 enum class Par2Verdict { Whole, Repaired };
 
 // Has par2 verify the set with the chosen files alone and repair it when it needs that. A
-// folder that cannot be written is only verified. knownDamaged: the set's own checks already
+// folder that cannot be written, or where a link stands under a protected name, is only
+// verified. knownDamaged: the set's own checks already
 // found a fault, so that par2 failing to judge the set is a failure too.
 Result<Par2Verdict> verifyOrRepair(const RepairScope &scope, const Par2Choice &choice, bool knownDamaged);
 
