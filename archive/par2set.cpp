@@ -42,6 +42,8 @@ bool readAt(int fd, qint64 offset, char *into, qint64 size)
         const ssize_t n = ::pread(fd, into, size_t(size), off_t(offset));
         if (n < 0 && errno == EINTR)
             continue;
+        if (n == 0)
+            errno = EIO; // the file ended sooner than it said
         if (n <= 0)
             return false;
         into += n;

@@ -221,6 +221,10 @@ void TestSetRepair::repairedWithPar2_data()
     QTest::newRow("no .sfv, a cut volume") << "cut" << 30 << "prog.par2" << false << "";
     QTest::newRow("no .sfv, too little recovery data") << "cut" << 5 << "release.par2" << false
         << needed.arg(R"(prog\.r00 \(damaged\))");
+    QTest::newRow("a volume of noise") << "noise" << 5 << "prog.par2" << true
+        << needed.arg(R"(prog\.r01 \(damaged\))");
+    QTest::newRow("an empty volume") << "empty" << 5 << "prog.par2" << true
+        << needed.arg(R"(prog\.r01 \(empty\))");
     // clang-format on
 }
 
@@ -241,6 +245,10 @@ void TestSetRepair::repairedWithPar2()
         QVERIFY(test::flipByte(r.volumes[1], 500));
     if (damage == u"cut")
         QVERIFY(QFile::resize(r.volumes[1], 20000));
+    if (damage == u"noise")
+        r.world.writeFile(r.volumes[2], test::patternBytes(int(QFileInfo(r.volumes[2]).size()), 99));
+    if (damage == u"empty")
+        QVERIFY(QFile::resize(r.volumes[2], 0));
     if (damage.contains(u"missing"))
         QVERIFY(QFile::remove(r.volumes[1]));
     if (damage == u"two missing")

@@ -192,11 +192,16 @@ Result<Par2Verdict> verifyOrRepair(const RepairScope &scope, const Par2Choice &c
     // The volumes par2 found damaged or missing, before any repair.
     const QString output = QString::fromLocal8Bit(run.output);
     QList<std::pair<QString, QString>> damaged;
-    static const QRegularExpression target(QStringLiteral(R"re(Target: "(.+?)" - (damaged|missing)\b)re"));
-    for (const auto &m : target.globalMatch(output.left(output.indexOf(QStringLiteral("Verifying repaired files")))))
-        if (choice.protectedNames.contains(m.captured(1)) &&
-            !std::any_of(damaged.begin(), damaged.end(), [&](const auto &d) { return d.first == m.captured(1); }))
-            damaged.append({m.captured(1), m.captured(2)});
+    static const QRegularExpression target(
+        QStringLiteral(R"re((?:Target|File): "(.+?)" - (damaged|missing|empty|no data found)\b)re"));
+    for (const auto &m : target.globalMatch(output.left(output.indexOf(QStringLiteral("Verifying repaired files"))))) {
+        const QString name = m.captured(1);
+        if (choice.protectedNames.contains(name) &&
+            !std::any_of(damaged.begin(), damaged.end(), [&](const auto &d) { return d.first == name; }))
+            damaged.append({name, m.captured(2) == u"empty" || m.captured(2) == u"missing"
+                                      ? m.captured(2)
+                                      : QStringLiteral("damaged")});
+    }
     std::sort(damaged.begin(), damaged.end());
 
     if (run.exitCode == 0)
