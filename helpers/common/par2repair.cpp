@@ -236,8 +236,9 @@ Result<void> checkOrRepair(const RepairScope &scope, const std::function<Result<
     const auto verdict = verifyOrRepair(scope, *choice, !checked);
     if (!verdict)
         return verdict.error();
-    if (checked && *verdict == Par2Verdict::Whole)
-        return {};
+    // Nothing was written: the check would find what it found.
+    if (*verdict == Par2Verdict::Whole)
+        return checked ? Result<void>() : Result<void>(checked.error());
     const Result<bool> again = check();
     return again ? Result<void>() : Result<void>(again.error());
 }
