@@ -14,6 +14,7 @@
 #include <QThread>
 
 #include <csignal>
+#include <unistd.h>
 #include <zlib.h>
 
 using namespace zelv;
@@ -63,6 +64,8 @@ private slots:
     void verify();
     void deliverIntoTheDestination();
     void linksInTheDestinationAreNotFollowed();
+    void linkMembersMadeCheckedAndDelivered();
+    void stagingFolderSwappedWhileWritten();
 };
 
 void TestHelperCommon::toolOutputAndExitCode()
@@ -119,19 +122,29 @@ void TestHelperCommon::cancelStopsTheTool()
 void TestHelperCommon::refusedMembers_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("kind"); // 0 plain, 1 encrypted, 2 link, 3 device
+    QTest::addColumn<int>("kind");       // 0 plain, 1 encrypted, 2 link, 3 device, 4 symbolic link
+    QTest::addColumn<QString>("target"); // a symbolic link's
     QTest::addColumn<QString>("why");
 
     // The rows read as a table.
     // clang-format off
-    QTest::newRow("parent, backslash") << "..\\x" << 0 << "Unsafe name ..\\x in prog.rar";
-    QTest::newRow("parent, slash") << "a/../../x" << 0 << "Unsafe name a/../../x in prog.rar";
-    QTest::newRow("absolute") << "/abs" << 0 << "Unsafe name /abs in prog.rar";
-    QTest::newRow("drive letter") << "C:\\x" << 0 << "Unsafe name C:\\x in prog.rar";
-    QTest::newRow("encrypted") << "setup.exe" << 1 << "Encrypted member setup.exe in prog.rar";
-    QTest::newRow("link") << "lib.so" << 2 << "Link or device member lib.so in prog.rar";
-    QTest::newRow("device") << "null" << 3 << "Link or device member null in prog.rar";
-    QTest::newRow("fine") << "dir\\setup.exe" << 0 << "";
+    QTest::newRow("parent, backslash") << "..\\x" << 0 << "" << "Unsafe name ..\\x in prog.rar";
+    QTest::newRow("parent, slash") << "a/../../x" << 0 << "" << "Unsafe name a/../../x in prog.rar";
+    QTest::newRow("absolute") << "/abs" << 0 << "" << "Unsafe name /abs in prog.rar";
+    QTest::newRow("drive letter") << "C:\\x" << 0 << "" << "Unsafe name C:\\x in prog.rar";
+    QTest::newRow("encrypted") << "setup.exe" << 1 << "" << "Encrypted member setup.exe in prog.rar";
+    QTest::newRow("link") << "lib.so" << 2 << "" << "Link or device member lib.so in prog.rar";
+    QTest::newRow("device") << "null" << 3 << "" << "Link or device member null in prog.rar";
+    QTest::newRow("fine") << "dir\\setup.exe" << 0 << "" << "";
+    QTest::newRow("symbolic link inside") << "dir\\l" << 4 << "..\\readme.txt" << "";
+    QTest::newRow("symbolic link to its own folder") << "dir/l" << 4 << "." << "";
+    QTest::newRow("symbolic link outside") << "dir/l" << 4 << "../../x" << "Link or device member dir/l in prog.rar";
+    QTest::newRow("symbolic link, absolute") << "l" << 4 << "/etc/passwd" << "Link or device member l in prog.rar";
+    QTest::newRow("symbolic link, drive letter") << "l" << 4 << "C:\\x" << "Link or device member l in prog.rar";
+    QTest::newRow("symbolic link, empty") << "l" << 4 << "" << "Link or device member l in prog.rar";
+    QTest::newRow("symbolic link through a link") << "l" << 4 << "up/x" << "Link or device member l in prog.rar";
+    QTest::newRow("symbolic link ending on a link") << "l" << 4 << "up" << "";
+    QTest::newRow("a file below a link") << "up/x" << 0 << "" << "Unsafe name up/x in prog.rar";
     // clang-format on
 }
 
@@ -139,14 +152,22 @@ void TestHelperCommon::refusedMembers()
 {
     QFETCH(QString, name);
     QFETCH(int, kind);
+    QFETCH(QString, target);
     QFETCH(QString, why);
 
     SetMember m = file(name, "x");
     m.encrypted = kind == 1;
     m.link = kind == 2;
     m.special = kind == 3;
-    const ListedSet set({file(QStringLiteral("readme.txt"), "r"), m});
+    m.symlink = kind == 4;
+    m.linkTarget = target;
+    // A link inside, which other links may end on but not pass through.
+    SetMember up = file(QStringLiteral("up"), "");
+    up.symlink = true;
+    up.linkTarget = QStringLiteral(".");
+    const ListedSet set({file(QStringLiteral("readme.txt"), "r"), up, m});
     QVERIFY(!set.refusal(set.members().first()));
+    QVERIFY(!set.refusal(set.members()[1]));
     const auto refused = set.refusal(set.members().last());
     QCOMPARE(refused ? refused->text() : QString(), why);
 }
@@ -255,6 +276,62 @@ void TestHelperCommon::linksInTheDestinationAreNotFollowed()
     QFile keep(outside + QStringLiteral("/keep.txt"));
     QVERIFY(keep.open(QIODevice::ReadOnly));
     QCOMPARE(keep.readAll(), QByteArray("outside"));
+}
+
+// A link member is made below the staging folder, never over what stands there, checked by its
+// target and moved into the destination as a link.
+void TestHelperCommon::linkMembersMadeCheckedAndDelivered()
+{
+    QTemporaryDir dir;
+    const QString destination = dir.path() + QStringLiteral("/dest");
+    {
+        StagingFolder staging(destination);
+        QVERIFY(staging.isValid());
+        put(staging.path() + QStringLiteral("/a.txt"), "alpha");
+        SetMember link;
+        link.name = QStringLiteral("sub\\l");
+        link.symlink = true;
+        link.linkTarget = QStringLiteral("..\\a.txt");
+        QVERIFY(staging.makeLink(link.name, link.linkTarget));
+        const auto again = staging.makeLink(link.name, QStringLiteral("../b"));
+        QVERIFY(!again);
+        QCOMPARE(again.error().cause(), Error::describe(EEXIST));
+        QVERIFY(!staging.makeLink(QStringLiteral("../l"), QStringLiteral("a.txt")));
+        const QList<SetMember> members{file(QStringLiteral("a.txt"), "alpha"), link};
+        QVERIFY(staging.verify(members));
+        SetMember other = link;
+        other.linkTarget = QStringLiteral("a.txt");
+        const QList<SetMember> lying{members.first(), other};
+        const auto wrong = staging.verify(lying);
+        QCOMPARE(wrong ? QString() : wrong.error().text(), QStringLiteral("sub\\l was not extracted"));
+        QVERIFY(staging.deliver(members, destination));
+    }
+    QCOMPARE(QFileInfo(destination + QStringLiteral("/sub/l")).symLinkTarget(), destination + QStringLiteral("/a.txt"));
+    QCOMPARE(test::entriesBelow(destination), QStringList({"a.txt", "sub", "sub/l"}));
+}
+
+// The staging folder is held from its making: a folder or link put under its name later
+// receives nothing.
+void TestHelperCommon::stagingFolderSwappedWhileWritten()
+{
+    QTemporaryDir dir;
+    const QString destination = dir.path() + QStringLiteral("/dest");
+    const QString outside = dir.path() + QStringLiteral("/outside");
+    QDir().mkpath(outside);
+    StagingFolder staging(destination);
+    QVERIFY(staging.isValid());
+    const QString moved = dir.path() + QStringLiteral("/moved");
+    QVERIFY(QDir().rename(staging.path(), moved));
+    QVERIFY(QFile::link(outside, staging.path()));
+    const auto fd = staging.createFile(QStringLiteral("sub/a.txt"));
+    QVERIFY(fd);
+    QCOMPARE(write(*fd, "alpha", 5), 5);
+    close(*fd);
+    QVERIFY(staging.makeFolder(QStringLiteral("empty")));
+    QVERIFY(staging.makeLink(QStringLiteral("l"), QStringLiteral("sub/a.txt")));
+    QCOMPARE(test::entriesBelow(outside), QStringList());
+    QCOMPARE(test::entriesBelow(moved), QStringList({"empty", "l", "sub", "sub/a.txt"}));
+    QFile::remove(staging.path());
 }
 
 QTEST_GUILESS_MAIN(TestHelperCommon)
