@@ -41,6 +41,9 @@ struct SetMember {
     // those of its target text where the format stores that as data.
     bool symlink = false;
     QString linkTarget; // as stored, "/" or "\" between its parts
+    // A hard link or a file copy of an earlier file member: made as a copy of that member's
+    // file once every file is in place; size and crc are that file's.
+    QString copyOf;
     bool encrypted = false;
     QList<MemberPart> parts;
 };
@@ -66,6 +69,8 @@ public:
     virtual Result<void> makeFolder(const QString &member) const = 0;
     // A symbolic link, made once every file is in place; never through a link.
     virtual Result<void> makeLink(const QString &member, const QString &target) const = 0;
+    // The file of member made as a copy of the file of member from, read without following a link.
+    virtual Result<void> copyFile(const QString &member, const QString &from) const = 0;
 };
 
 // Whether a symbolic link at member's place pointing at target stays inside the folder it is

@@ -4,6 +4,7 @@
 #include "helpers/common/delivery.h"
 #include "platform/toolrun.h"
 #include "support/testworld.h"
+#include "support/zipmaker.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -297,6 +298,13 @@ void TestHelperCommon::linkMembersMadeCheckedAndDelivered()
         QVERIFY(!again);
         QCOMPARE(again.error().cause(), Error::describe(EEXIST));
         QVERIFY(!staging.makeLink(QStringLiteral("../l"), QStringLiteral("a.txt")));
+        // A copy is read from a file, never through a link.
+        QVERIFY(staging.copyFile(QStringLiteral("c.txt"), QStringLiteral("a.txt")));
+        QCOMPARE(test::readBytes(staging.path() + QStringLiteral("/c.txt")), QByteArray("alpha"));
+        const auto throughLink = staging.copyFile(QStringLiteral("d.txt"), QStringLiteral("sub/l"));
+        QVERIFY(!throughLink);
+        QCOMPARE(throughLink.error().cause(), Error::describe(ELOOP));
+        QFile::remove(staging.path() + QStringLiteral("/c.txt"));
         const QList<SetMember> members{file(QStringLiteral("a.txt"), "alpha"), link};
         QVERIFY(staging.verify(members));
         SetMember other = link;

@@ -79,6 +79,8 @@ private slots:
     void bothReaders_data();
     void bothReaders();
     void warningsStayOutOfTheListing();
+    void copiesAndHardLinks_data();
+    void copiesAndHardLinks();
 };
 
 void TestWrar::initTestCase()
@@ -219,6 +221,54 @@ void TestWrar::warningsStayOutOfTheListing()
     QCOMPARE(run.err, QString());
     QCOMPARE(run.exitCode, 0);
     f.checkWhole(f.destination());
+}
+
+// A RAR 5 file copy or hard link of a member comes out as a copy of its file; one naming no
+// file of the set is refused by name.
+void TestWrar::copiesAndHardLinks_data()
+{
+    QTest::addColumn<bool>("unarOnly");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QString>("message");
+    using L = SetMember::Link;
+    for (const bool unarOnly : {false, true}) {
+        const char *reader = unarOnly ? "unar" : "in-process";
+        QTest::addRow("%s, a file copy", reader)
+            << unarOnly << int(L::FileCopy) << QByteArray("setup.exe") << QString();
+        QTest::addRow("%s, a hard link", reader)
+            << unarOnly << int(L::HardLink) << QByteArray("setup.exe") << QString();
+        QTest::addRow("%s, a copy of nothing", reader) << unarOnly << int(L::FileCopy) << QByteArray("../../etc/passwd")
+                                                       << "Link or device member data/copy in prog.part1.rar";
+        QTest::addRow("%s, a copy of a folder", reader) << unarOnly << int(L::HardLink) << QByteArray("data")
+                                                        << "Link or device member data/copy in prog.part1.rar";
+    }
+}
+
+void TestWrar::copiesAndHardLinks()
+{
+    QFETCH(bool, unarOnly);
+    QFETCH(int, kind);
+    QFETCH(QByteArray, target);
+    QFETCH(QString, message);
+    Fixture f;
+    QList<SetMember> members = kMembers;
+    members[2].bareFolder = unarOnly;
+    members << SetMember::symlink("data/copy", target, SetMember::Link(kind));
+    QCOMPARE(f.write(test::RarFormat::Rar5, test::VolumeNaming::New, 1, members).size(), 4);
+    const Run run = f.wrar(QStringLiteral("c:\\Zelv001\\prog.part1.rar"));
+    if (!message.isEmpty()) {
+        QCOMPARE(run.err, QStringLiteral("wrar.exe: ") + message);
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY(!QFileInfo::exists(f.destination()));
+        return;
+    }
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    const QString copy = f.destination() + QStringLiteral("/data/copy");
+    QVERIFY(!QFileInfo(copy).isSymLink());
+    QCOMPARE(test::readBytes(copy), test::patternBytes(70000, 3));
+    QCOMPARE(test::readBytes(f.destination() + QStringLiteral("/setup.exe")), test::patternBytes(70000, 3));
 }
 
 QTEST_GUILESS_MAIN(TestWrar)

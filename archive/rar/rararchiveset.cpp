@@ -384,10 +384,18 @@ Result<int> RarArchiveSet::list(const QString &firstVolume)
         m.name = e.value(QStringLiteral("XADFileName")).toString();
         m.size = qint64(e.value(QStringLiteral("XADFileSize")).toDouble());
         m.directory = flag("XADIsDirectory");
-        // A symbolic link is made when it stays inside; a hard link or a copy never is.
-        m.symlink = flag("XADIsLink") && !flag("XADIsHardLink");
-        m.link = flag("XADIsHardLink");
-        m.linkTarget = e.value(QStringLiteral("XADLinkDestination")).toString();
+        // A symbolic link is made when it stays inside; a RAR 5 hard link or file copy (kinds 4
+        // and 5) is made as a copy of the file it names.
+        const int redirection = e.value(QStringLiteral("RAR5RedirectionType")).toInt();
+        const QString target = e.value(QStringLiteral("XADLinkDestination")).toString();
+        if (redirection == 4 || redirection == 5)
+            m.copyOf = target;
+        else if (flag("XADIsHardLink"))
+            m.link = true;
+        else if (flag("XADIsLink")) {
+            m.symlink = true;
+            m.linkTarget = target;
+        }
         m.special = flag("XADIsCharacterDevice") || flag("XADIsBlockDevice") || flag("XADIsFIFO");
         m.encrypted = flag("XADIsEncrypted");
         for (const char *key : {"RARCRC32", "RAR5CRC32"})
@@ -428,6 +436,19 @@ Result<int> RarArchiveSet::list(const QString &firstVolume)
             }
         }
         m_members << m;
+    }
+    // A copy takes the size and CRC of the earlier file it copies; one that names none is
+    // never made.
+    QHash<QString, const SetMember *> files;
+    for (SetMember &m : m_members) {
+        if (!m.copyOf.isEmpty()) {
+            const SetMember *source = files.value(placeKey(m.copyOf));
+            m.link = !source;
+            m.size = source ? source->size : 0;
+            m.crc = source ? source->crc : std::nullopt;
+        } else if (!m.directory && !m.symlink && !m.link && !m.special) {
+            files.insert(placeKey(m.name), &m);
+        }
     }
     // The volumes lsar read (its own "scanning failed" mark also stands on whole one-volume
     // archives); one when it names none.
@@ -513,8 +534,8 @@ std::optional<Result<Extracted>> RarArchiveSet::extractInProcess(const Extractio
                 return Result<Extracted>(made.error());
             continue;
         }
-        if (m.symlink || m.link || m.special)
-            continue; // links are made once every file is in place
+        if (m.symlink || m.link || m.special || !m.copyOf.isEmpty())
+            continue; // links and copies are made once every file is in place
         const auto fd = run.folder.createFile(m.name);
         if (!fd)
             return Result<Extracted>(fd.error());
@@ -569,6 +590,10 @@ Result<void> RarArchiveSet::makeLinks(const ExtractionRun &run) const
 {
     const QSet<int> only(run.only.cbegin(), run.only.cend());
     for (int i = 0; i < m_members.size(); ++i)
+        if (!m_members[i].copyOf.isEmpty() && (only.isEmpty() || only.contains(i)))
+            if (auto made = run.folder.copyFile(m_members[i].name, m_members[i].copyOf); !made)
+                return made;
+    for (int i = 0; i < m_members.size(); ++i)
         if (m_members[i].symlink && (only.isEmpty() || only.contains(i)))
             if (auto made = run.folder.makeLink(m_members[i].name, m_members[i].linkTarget); !made)
                 return made;
@@ -584,14 +609,15 @@ Result<Extracted> RarArchiveSet::extractWithUnar(const ExtractionRun &run) const
     // Members by their place in lsar's listing, which is the members' order: no name is taken
     // for a pattern. Links are left to be made once every file is in place.
     QList<int> wanted = run.only;
+    const auto madeHere = [this](int i) { return m_members.value(i).symlink || !m_members.value(i).copyOf.isEmpty(); };
     bool anyLink = false;
-    for (const SetMember &m : m_members)
-        anyLink = anyLink || m.symlink;
+    for (int i = 0; i < m_members.size(); ++i)
+        anyLink = anyLink || madeHere(i);
     if (anyLink && wanted.isEmpty())
         for (int i = 0; i < m_members.size(); ++i)
             wanted << i;
     if (anyLink) {
-        wanted.removeIf([this](int i) { return m_members.value(i).symlink; });
+        wanted.removeIf(madeHere);
         if (wanted.isEmpty()) {
             if (auto links = makeLinks(run); !links)
                 return links.error();

@@ -74,7 +74,8 @@ std::optional<QString> linkTargetAt(int folder, const char *name)
 // Everything below a folder, by relative path; links and devices are reported as such.
 Result<void> walk(int folder, const QString &prefix, QHash<QString, Found> &files)
 {
-    const int listFd = dup(folder);
+    // Opened anew: a duplicate would share the held folder's place in its listing.
+    const int listFd = openat(folder, ".", kFolderFlags);
     DIR *dir = listFd >= 0 ? fdopendir(listFd) : nullptr;
     if (!dir) {
         if (listFd >= 0)
@@ -239,6 +240,58 @@ Result<void> StagingFolder::makeLink(const QString &member, const QString &targe
     return {};
 }
 
+Result<void> StagingFolder::copyFile(const QString &member, const QString &from) const
+{
+    const QString what = QStringLiteral("cannot copy %1 to %2").arg(from, member);
+    const auto source = safeMemberPath(from);
+    if (!source)
+        return Error(what, Error::describe(EINVAL));
+    const int in = openMember(m_fd, source->joined());
+    struct stat st;
+    if (in < 0 || fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int error = in < 0 ? errno : EINVAL;
+        if (in >= 0)
+            close(in);
+        return Error::fromErrno(what, error);
+    }
+    const auto out = createFile(member);
+    if (!out) {
+        close(in);
+        return out.error();
+    }
+    std::optional<int> error;
+    for (;;) {
+        const ssize_t n = copy_file_range(in, nullptr, *out, nullptr, 1 << 30, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            error = errno;
+        if (n <= 0)
+            break;
+    }
+    // Where the file system cannot copy a range, the bytes go through this process.
+    if (error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP) {
+        error.reset();
+        std::vector<char> buffer(1 << 20);
+        ftruncate(*out, 0);
+        lseek(*out, 0, SEEK_SET);
+        lseek(in, 0, SEEK_SET);
+        for (ssize_t n; (n = read(in, buffer.data(), buffer.size())) != 0;) {
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 || write(*out, buffer.data(), size_t(n)) != n) {
+                error = errno;
+                break;
+            }
+        }
+    }
+    close(in);
+    close(*out);
+    if (error)
+        return Error::fromErrno(what, *error);
+    return {};
+}
+
 std::optional<quint32> StagingFolder::checkedCrc(int root, const QString &path) const
 {
     const int fd = openMember(root, path);
@@ -270,7 +323,7 @@ void StagingFolder::checkFinished(const QList<SetMember> &members, qint64 budget
     for (; m_nextToCheck < members.size() && budget > 0; ++m_nextToCheck) {
         const SetMember &m = members[m_nextToCheck];
         const auto place = placeOf(m);
-        if (m.directory || m.symlink || !m.crc || !place)
+        if (m.directory || m.symlink || !m.copyOf.isEmpty() || !m.crc || !place)
             continue;
         const int fd = openMember(root, place->joined());
         struct stat before {
