@@ -65,6 +65,8 @@ private slots:
     void verify();
     void deliverIntoTheDestination();
     void linksInTheDestinationAreNotFollowed();
+    void damagedPackedPiece_data();
+    void damagedPackedPiece();
     void linkMembersMadeCheckedAndDelivered();
     void stagingFolderSwappedWhileWritten();
 };
@@ -277,6 +279,41 @@ void TestHelperCommon::linksInTheDestinationAreNotFollowed()
     QFile keep(outside + QStringLiteral("/keep.txt"));
     QVERIFY(keep.open(QIODevice::ReadOnly));
     QCOMPARE(keep.readAll(), QByteArray("outside"));
+}
+
+// Packed data split over volumes: a piece that keeps the CRC of its bytes as they lie is
+// checked; when those are whole, the damage is in the last piece, which keeps none.
+void TestHelperCommon::damagedPackedPiece_data()
+{
+    QTest::addColumn<bool>("firstDamaged");
+    QTest::addColumn<QString>("volume");
+    QTest::newRow("the first piece") << true << "prog.rar";
+    QTest::newRow("the last piece") << false << "prog.r00";
+}
+
+void TestHelperCommon::damagedPackedPiece()
+{
+    QFETCH(bool, firstDamaged);
+    QFETCH(QString, volume);
+    QTemporaryDir dir;
+    const QByteArray first = "packed bytes, first piece", last = "the rest";
+    put(dir.filePath(QStringLiteral("prog.rar")),
+        "head" + (firstDamaged ? QByteArray(first).replace('f', 'F') : first));
+    put(dir.filePath(QStringLiteral("prog.r00")), "head" + last);
+    SetMember m = file(QStringLiteral("setup.exe"), "unpacked");
+    const auto crcOf = [](const QByteArray &b) {
+        return quint32(crc32(0, reinterpret_cast<const Bytef *>(b.constData()), uInt(b.size())));
+    };
+    m.parts = {MemberPart{0, 4, first.size(), false, crcOf(first), true},
+               MemberPart{1, 4, last.size(), false, std::nullopt, true}};
+    class TwoVolumes : public ListedSet {
+    public:
+        TwoVolumes(const SetMember &m, const QString &folder) : ListedSet({m})
+        {
+            m_volumes = {folder + QStringLiteral("/prog.rar"), folder + QStringLiteral("/prog.r00")};
+        }
+    } set(m, dir.path());
+    QCOMPARE(set.damagedVolume(m.name), volume);
 }
 
 // A link member is made below the staging folder, never over what stands there, checked by its
