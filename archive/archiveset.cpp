@@ -119,7 +119,7 @@ const SetMember *ArchiveSet::member(const QString &name) const
     return nullptr;
 }
 
-QString ArchiveSet::damagedVolume(const QString &name) const
+QString ArchiveSet::damagedVolume(const QString &name, bool crcErrorKnown) const
 {
     const SetMember *m = member(name);
     if (!m)
@@ -143,7 +143,7 @@ QString ArchiveSet::damagedVolume(const QString &name) const
     }
     // Packed data whose other pieces are whole: the damage is in the piece that keeps no CRC
     // of its own.
-    if (!allStored && !m->parts.isEmpty() && m->parts.last().crcOfPackedBytes)
+    if (crcErrorKnown && !allStored && !m->parts.isEmpty() && m->parts.last().crcOfPackedBytes)
         for (const MemberPart &part : m->parts)
             if (!part.crc)
                 return volumeOf(part);

@@ -119,9 +119,10 @@ public:
     // checks every file.
     virtual Result<Extracted> extract(const ExtractionRun &run) const = 0;
 
-    // The name of the volume holding damage in a stored member, told by the CRCs of its pieces
-    // or of its whole data; empty when none can be told.
-    QString damagedVolume(const QString &member) const;
+    // The name of the volume holding damage in a member, told by the CRCs of its pieces or of
+    // its whole (stored) data; empty when none can be told. When a CRC error in packed data is
+    // known (crcErrorKnown) and the pieces that keep a CRC are whole, the last piece holds it.
+    QString damagedVolume(const QString &member, bool crcErrorKnown = false) const;
 
 protected:
     const SetMember *member(const QString &name) const;

@@ -286,14 +286,18 @@ void TestHelperCommon::linksInTheDestinationAreNotFollowed()
 void TestHelperCommon::damagedPackedPiece_data()
 {
     QTest::addColumn<bool>("firstDamaged");
+    QTest::addColumn<bool>("crcErrorKnown"); // the tool said so
     QTest::addColumn<QString>("volume");
-    QTest::newRow("the first piece") << true << "prog.rar";
-    QTest::newRow("the last piece") << false << "prog.r00";
+    QTest::newRow("the first piece") << true << false << "prog.rar";
+    QTest::newRow("the last piece") << false << true << "prog.r00";
+    // A tool that failed for another reason: nothing says the data is damaged.
+    QTest::newRow("no CRC error told") << false << false << "";
 }
 
 void TestHelperCommon::damagedPackedPiece()
 {
     QFETCH(bool, firstDamaged);
+    QFETCH(bool, crcErrorKnown);
     QFETCH(QString, volume);
     QTemporaryDir dir;
     const QByteArray first = "packed bytes, first piece", last = "the rest";
@@ -313,7 +317,7 @@ void TestHelperCommon::damagedPackedPiece()
             m_volumes = {folder + QStringLiteral("/prog.rar"), folder + QStringLiteral("/prog.r00")};
         }
     } set(m, dir.path());
-    QCOMPARE(set.damagedVolume(m.name), volume);
+    QCOMPARE(set.damagedVolume(m.name, crcErrorKnown), volume);
 }
 
 // A link member is made below the staging folder, never over what stands there, checked by its

@@ -549,7 +549,7 @@ std::optional<Result<Extracted>> RarArchiveSet::extractInProcess(const Extractio
                 const QByteArray why = archive_error_string(a);
                 // Damaged data is told as such; anything else libarchive cannot do, unar may.
                 if (why == "File CRC error" || why.startsWith("Checksum error: ")) {
-                    const QString volume = damagedVolume(m.name);
+                    const QString volume = damagedVolume(m.name, true);
                     fault = Error(volume.isEmpty() ? QStringLiteral("CRC error in %1").arg(m.name)
                                                    : QStringLiteral("CRC error in %1 (%2)").arg(m.name, volume));
                     break;
