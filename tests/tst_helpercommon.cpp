@@ -1,8 +1,10 @@
 // What the archiver helpers share: running a tool that cannot be trusted, refusing members that
 // may not be made, and a staging folder checked against the listing before anything reaches the
 // destination.
+#include "archive/rar/rararchiveset.h"
 #include "helpers/common/delivery.h"
 #include "platform/toolrun.h"
+#include "support/setwriters.h"
 #include "support/testworld.h"
 #include "support/zipmaker.h"
 
@@ -65,6 +67,8 @@ private slots:
     void verify();
     void deliverIntoTheDestination();
     void linksInTheDestinationAreNotFollowed();
+    void rarReadInProcess_data();
+    void rarReadInProcess();
     void damagedPackedPiece_data();
     void damagedPackedPiece();
     void linkMembersMadeCheckedAndDelivered();
@@ -279,6 +283,51 @@ void TestHelperCommon::linksInTheDestinationAreNotFollowed()
     QFile keep(outside + QStringLiteral("/keep.txt"));
     QVERIFY(keep.open(QIODevice::ReadOnly));
     QCOMPARE(keep.readAll(), QByteArray("outside"));
+}
+
+// A stored RAR set is read in this process, whatever the size of its last volume; one
+// libarchive refuses is left to unar (nothing comes back).
+void TestHelperCommon::rarReadInProcess_data()
+{
+    QTest::addColumn<bool>("rar5");
+    QTest::addColumn<qint64>("volumeSize");
+    QTest::addColumn<bool>("bareFolder");
+    QTest::addColumn<bool>("inProcess");
+    QTest::newRow("RAR 4, a short last volume") << false << qint64(30000) << false << true;
+    QTest::newRow("RAR 5, a short last volume") << true << qint64(30000) << false << true;
+    QTest::newRow("RAR 5, one volume") << true << qint64(0) << false << true;
+    QTest::newRow("RAR 5, a folder without a data area") << true << qint64(30000) << true << false;
+}
+
+void TestHelperCommon::rarReadInProcess()
+{
+    QFETCH(bool, rar5);
+    QFETCH(qint64, volumeSize);
+    QFETCH(bool, bareFolder);
+    QFETCH(bool, inProcess);
+    QTemporaryDir dir;
+    test::SetMember folder = test::SetMember::folder("data");
+    folder.bareFolder = bareFolder;
+    const QList<test::SetMember> written{test::SetMember::file("setup.exe", test::patternBytes(70000, 3)), folder,
+                                         test::SetMember::file("data/game.dat", test::patternBytes(20000, 9)),
+                                         test::SetMember::symlink("data/l", "game.dat")};
+    const auto volumes = test::writeRarSet(dir.filePath(QStringLiteral("in")), QStringLiteral("prog"),
+                                           rar5 ? test::RarFormat::Rar5 : test::RarFormat::Rar4,
+                                           test::VolumeNaming::New, written, volumeSize);
+    QVERIFY(volumes);
+    RarArchiveSet set(volumes->first());
+    QCOMPARE(set.volumes(), *volumes);
+    const auto listed = set.readMembers();
+    QVERIFY2(listed, qPrintable(listed ? QString() : listed.error().text()));
+    StagingFolder staging(dir.filePath(QStringLiteral("dest")));
+    const auto done = set.extractInProcess({staging, {}, QStringLiteral("prog.rar")});
+    QCOMPARE(done.has_value(), inProcess);
+    if (!inProcess)
+        return;
+    QVERIFY(*done);
+    const auto verified = staging.verify(set.members());
+    QVERIFY2(verified, qPrintable(verified ? QString() : verified.error().text()));
+    QCOMPARE(test::readBytes(staging.path() + QStringLiteral("/data/l")), test::patternBytes(20000, 9));
 }
 
 // Packed data split over volumes: a piece that keeps the CRC of its bytes as they lie is
