@@ -57,14 +57,51 @@ Result<quint32> crcOfFile(const QString &hostPath, Links links)
     return *crc;
 }
 
+bool linkStaysInside(const QString &member, const QString &target, const QStringList &links)
+{
+    const auto place = safeMemberPath(member);
+    if (!place || target.isEmpty() || target.startsWith(u'/') || target.startsWith(u'\\') ||
+        (target.size() > 1 && target[1] == u':'))
+        return false;
+    // Walked part by part from the link's folder: a part that is another link could lead
+    // anywhere, so the target may only end on one.
+    QStringList at = place->parts.mid(0, place->parts.size() - 1);
+    const QStringList parts = QString(target).replace(u'\\', u'/').split(u'/', Qt::SkipEmptyParts);
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        if (parts[i] == u"..") {
+            if (at.isEmpty())
+                return false;
+            at.removeLast();
+        } else if (parts[i] != u".") {
+            at << parts[i];
+            if (i + 1 < parts.size() && links.contains(at.join(u'/')))
+                return false;
+        }
+    }
+    return true;
+}
+
 std::optional<Error> ArchiveSet::refusal(const SetMember &m) const
 {
+    QStringList links;
+    for (const SetMember &other : m_members)
+        if (other.symlink)
+            if (const auto place = safeMemberPath(other.name))
+                links << place->joined();
+    // A name below a link would be written through it.
+    const auto throughLink = [&links](const MemberPath &place) {
+        for (qsizetype i = 1; i < place.parts.size(); ++i)
+            if (links.contains(QStringList(place.parts.mid(0, i)).join(u'/')))
+                return true;
+        return false;
+    };
     QString problem;
+    const auto place = safeMemberPath(m.name);
     if (m.encrypted)
         problem = QStringLiteral("Encrypted member %1");
-    else if (m.link || m.special)
+    else if (m.link || m.special || (m.symlink && !linkStaysInside(m.name, m.linkTarget, links)))
         problem = QStringLiteral("Link or device member %1");
-    else if (!safeMemberPath(m.name))
+    else if (!place || throughLink(*place))
         problem = QStringLiteral("Unsafe name %1");
     if (problem.isEmpty())
         return std::nullopt;
@@ -82,7 +119,7 @@ const SetMember *ArchiveSet::member(const QString &name) const
     return nullptr;
 }
 
-QString ArchiveSet::damagedVolume(const QString &name) const
+QString ArchiveSet::damagedVolume(const QString &name, bool crcErrorKnown) const
 {
     const SetMember *m = member(name);
     if (!m)
@@ -101,9 +138,15 @@ QString ArchiveSet::damagedVolume(const QString &name) const
     bool allStored = !m->parts.isEmpty();
     for (const MemberPart &part : m->parts) {
         allStored = allStored && part.stored;
-        if (part.stored && part.crc && crcOf(part, 0) != part.crc)
+        if ((part.stored || part.crcOfPackedBytes) && part.crc && crcOf(part, 0) != part.crc)
             return volumeOf(part);
     }
+    // Packed data whose other pieces are whole: the damage is in the piece that keeps no CRC
+    // of its own.
+    if (crcErrorKnown && !allStored && !m->parts.isEmpty() && m->parts.last().crcOfPackedBytes)
+        for (const MemberPart &part : m->parts)
+            if (!part.crc)
+                return volumeOf(part);
     // The pieces that keep no CRC of their own (a RAR file's last piece keeps the whole
     // file's): the whole data against the member's CRC.
     if (!allStored || !m->crc)
@@ -147,7 +190,8 @@ Result<Extracted> extractWithTool(const ToolExtraction &call, const ExtractionRu
         return Error(QStringLiteral("Cancelled"));
     if (tool.timedOut)
         return Error(QStringLiteral("%1 did not finish %2 in time and was stopped").arg(call.tool, run.shownName));
-    return Extracted{tool.output.contains("CRC")};
+    // unar says "Wrong checksum" where others say "CRC".
+    return Extracted{tool.output.contains("CRC") || tool.output.contains("checksum")};
 }
 
 } // namespace zelv

@@ -25,6 +25,8 @@ struct MemberPart {
     bool stored = false; // the member's own bytes, not packed
     // The CRC-32 of this piece's bytes, where the format keeps one for each piece.
     std::optional<quint32> crc;
+    // crc is of the bytes as they lie in the volume even when packed (RAR keeps it so).
+    bool crcOfPackedBytes = false;
 };
 
 // One member of a set as its headers or its tool's listing give it.
@@ -33,8 +35,15 @@ struct SetMember {
     qint64 size = 0;
     std::optional<quint32> crc; // CRC-32 of the data, when the listing gives one
     bool directory = false;
-    bool link = false; // links and devices are never made
+    bool link = false; // a link that is never made (a hard link, one whose target is unknown)
     bool special = false;
+    // A symbolic link, made when its target stays inside the destination; size and crc are
+    // those of its target text where the format stores that as data.
+    bool symlink = false;
+    QString linkTarget; // as stored, "/" or "\" between its parts
+    // A hard link or a file copy of an earlier file member: made as a copy of that member's
+    // file once every file is in place; size and crc are that file's.
+    QString copyOf;
     bool encrypted = false;
     QList<MemberPart> parts;
 };
@@ -58,7 +67,15 @@ public:
     // The file of a member, made with its folders and emptied: a descriptor open for writing.
     virtual Result<int> createFile(const QString &member) const = 0;
     virtual Result<void> makeFolder(const QString &member) const = 0;
+    // A symbolic link, made once every file is in place; never through a link.
+    virtual Result<void> makeLink(const QString &member, const QString &target) const = 0;
+    // The file of member made as a copy of the file of member from, read without following a link.
+    virtual Result<void> copyFile(const QString &member, const QString &from) const = 0;
 };
+
+// Whether a symbolic link at member's place pointing at target stays inside the folder it is
+// extracted into, passing through none of the set's other links (links holds their places).
+bool linkStaysInside(const QString &member, const QString &target, const QStringList &links);
 
 struct ExtractionRun {
     const ExtractionFolder &folder;
@@ -89,8 +106,9 @@ public:
     // Reads the members where the volumes' own headers do not list them (a tool's listing).
     virtual Result<void> readMembers() { return {}; }
 
-    // Why a member may not be extracted: encrypted, a link or device, a name that would leave
-    // the destination; a format adds what its engine cannot do.
+    // Why a member may not be extracted: encrypted, a device, a link reaching outside, a name
+    // that would leave the destination or pass through a link; a format adds what its engine
+    // cannot do.
     virtual std::optional<Error> refusal(const SetMember &member) const;
 
     // Whether destination already holds the whole set, for a format whose install extracts it
@@ -101,9 +119,10 @@ public:
     // checks every file.
     virtual Result<Extracted> extract(const ExtractionRun &run) const = 0;
 
-    // The name of the volume holding damage in a stored member, told by the CRCs of its pieces
-    // or of its whole data; empty when none can be told.
-    QString damagedVolume(const QString &member) const;
+    // The name of the volume holding damage in a member, told by the CRCs of its pieces or of
+    // its whole (stored) data; empty when none can be told. When a CRC error in packed data is
+    // known (crcErrorKnown) and the pieces that keep a CRC are whole, the last piece holds it.
+    QString damagedVolume(const QString &member, bool crcErrorKnown = false) const;
 
 protected:
     const SetMember *member(const QString &name) const;

@@ -27,9 +27,14 @@ ToolRun runTool(const QString &program, const QStringList &args, const QString &
                 const std::function<bool(const QByteArray &output)> &onTick)
 {
     ToolRun run;
-    int out[2];
+    int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0)
         return run;
+    if (pipe2(err, O_CLOEXEC) != 0) {
+        close(out[0]);
+        close(out[1]);
+        return run;
+    }
 
     std::vector<QByteArray> storage{QFile::encodeName(program)};
     for (const QString &a : args)
@@ -43,7 +48,7 @@ ToolRun runTool(const QString &program, const QStringList &args, const QString &
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
     const QByteArray folder = QFile::encodeName(workingFolder);
     if (!workingFolder.isEmpty())
         posix_spawn_file_actions_addchdir_np(&actions, folder.constData());
@@ -60,8 +65,10 @@ ToolRun runTool(const QString &program, const QStringList &args, const QString &
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     close(out[1]);
+    close(err[1]);
     if (spawned != 0) {
         close(out[0]);
+        close(err[0]);
         return run;
     }
     run.started = true;
@@ -70,23 +77,34 @@ ToolRun runTool(const QString &program, const QStringList &args, const QString &
     // The output is taken between looks at the tool, not as it comes: a tool that writes a
     // progress figure thousands of times would otherwise wake this process as often. The pipe
     // is made large enough for all a tool usually says.
-    fcntl(out[0], F_SETPIPE_SZ, 1 << 20);
-    fcntl(out[0], F_SETFL, O_NONBLOCK);
+    for (const int fd : {out[0], err[0]}) {
+        fcntl(fd, F_SETPIPE_SZ, 1 << 20);
+        fcntl(fd, F_SETFL, O_NONBLOCK);
+    }
     const int ended = int(syscall(SYS_pidfd_open, pid, 0));
     bool stop = false;
     int status = 0;
-    // Takes what the pipe holds now.
-    const auto drain = [&] {
+    // Takes what the pipes hold now.
+    const auto keep = [](QByteArray &into, const char *bytes, ssize_t n) {
+        if (into.size() < kOutputKept)
+            into.append(bytes, std::min<qsizetype>(n, kOutputKept - into.size()));
+    };
+    const auto drainOne = [&](int fd, bool standardOutput) {
         char buffer[65536];
         for (;;) {
-            const ssize_t n = read(out[0], buffer, sizeof buffer);
+            const ssize_t n = read(fd, buffer, sizeof buffer);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
                 return; // nothing more for now, or the pipe's end
-            if (run.output.size() < kOutputKept)
-                run.output.append(buffer, std::min<qsizetype>(n, kOutputKept - run.output.size()));
+            keep(run.output, buffer, n);
+            if (standardOutput)
+                keep(run.standardOutput, buffer, n);
         }
+    };
+    const auto drain = [&] {
+        drainOne(out[0], true);
+        drainOne(err[0], false);
     };
     for (;;) {
         if (ended >= 0) {
@@ -115,6 +133,7 @@ ToolRun runTool(const QString &program, const QStringList &args, const QString &
     kill(-pid, SIGKILL);
     drain();
     close(out[0]);
+    close(err[0]);
     if (!stop && WIFEXITED(status))
         run.exitCode = WEXITSTATUS(status);
     return run;

@@ -15,7 +15,10 @@ struct ToolRun {
     bool timedOut = false;
     bool cancelled = false; // onTick asked it to stop
     int exitCode = -1;      // -1 when it did not end by itself
-    QByteArray output;      // standard output and error, the first megabyte
+    QByteArray output;      // standard output and error as they came, the first megabyte
+    // Standard output alone, the first megabyte: what a tool prints as its result (a listing),
+    // never mixed with the warnings it prints on standard error.
+    QByteArray standardOutput;
 };
 
 // Runs program (a path or a name on PATH) with args in workingFolder, waiting at most

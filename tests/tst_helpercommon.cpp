@@ -1,9 +1,12 @@
 // What the archiver helpers share: running a tool that cannot be trusted, refusing members that
 // may not be made, and a staging folder checked against the listing before anything reaches the
 // destination.
+#include "archive/rar/rararchiveset.h"
 #include "helpers/common/delivery.h"
 #include "platform/toolrun.h"
+#include "support/setwriters.h"
 #include "support/testworld.h"
+#include "support/zipmaker.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -14,6 +17,7 @@
 #include <QThread>
 
 #include <csignal>
+#include <unistd.h>
 #include <zlib.h>
 
 using namespace zelv;
@@ -63,6 +67,12 @@ private slots:
     void verify();
     void deliverIntoTheDestination();
     void linksInTheDestinationAreNotFollowed();
+    void rarReadInProcess_data();
+    void rarReadInProcess();
+    void damagedPackedPiece_data();
+    void damagedPackedPiece();
+    void linkMembersMadeCheckedAndDelivered();
+    void stagingFolderSwappedWhileWritten();
 };
 
 void TestHelperCommon::toolOutputAndExitCode()
@@ -73,7 +83,9 @@ void TestHelperCommon::toolOutputAndExitCode()
     QVERIFY(run.started);
     QCOMPARE(run.exitCode, 3);
     QVERIFY(!run.timedOut);
-    QCOMPARE(run.output, QByteArray("out\nerr\n"));
+    QVERIFY(run.output.contains("out\n") && run.output.contains("err\n"));
+    // A listing is read from standard output alone: no warning lands in it.
+    QCOMPARE(run.standardOutput, QByteArray("out\n"));
     QVERIFY(!runTool(QStringLiteral("/no/such/tool"), {}, QString(), 1000).started);
 }
 
@@ -117,19 +129,29 @@ void TestHelperCommon::cancelStopsTheTool()
 void TestHelperCommon::refusedMembers_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("kind"); // 0 plain, 1 encrypted, 2 link, 3 device
+    QTest::addColumn<int>("kind");       // 0 plain, 1 encrypted, 2 link, 3 device, 4 symbolic link
+    QTest::addColumn<QString>("target"); // a symbolic link's
     QTest::addColumn<QString>("why");
 
     // The rows read as a table.
     // clang-format off
-    QTest::newRow("parent, backslash") << "..\\x" << 0 << "Unsafe name ..\\x in prog.rar";
-    QTest::newRow("parent, slash") << "a/../../x" << 0 << "Unsafe name a/../../x in prog.rar";
-    QTest::newRow("absolute") << "/abs" << 0 << "Unsafe name /abs in prog.rar";
-    QTest::newRow("drive letter") << "C:\\x" << 0 << "Unsafe name C:\\x in prog.rar";
-    QTest::newRow("encrypted") << "setup.exe" << 1 << "Encrypted member setup.exe in prog.rar";
-    QTest::newRow("link") << "lib.so" << 2 << "Link or device member lib.so in prog.rar";
-    QTest::newRow("device") << "null" << 3 << "Link or device member null in prog.rar";
-    QTest::newRow("fine") << "dir\\setup.exe" << 0 << "";
+    QTest::newRow("parent, backslash") << "..\\x" << 0 << "" << "Unsafe name ..\\x in prog.rar";
+    QTest::newRow("parent, slash") << "a/../../x" << 0 << "" << "Unsafe name a/../../x in prog.rar";
+    QTest::newRow("absolute") << "/abs" << 0 << "" << "Unsafe name /abs in prog.rar";
+    QTest::newRow("drive letter") << "C:\\x" << 0 << "" << "Unsafe name C:\\x in prog.rar";
+    QTest::newRow("encrypted") << "setup.exe" << 1 << "" << "Encrypted member setup.exe in prog.rar";
+    QTest::newRow("link") << "lib.so" << 2 << "" << "Link or device member lib.so in prog.rar";
+    QTest::newRow("device") << "null" << 3 << "" << "Link or device member null in prog.rar";
+    QTest::newRow("fine") << "dir\\setup.exe" << 0 << "" << "";
+    QTest::newRow("symbolic link inside") << "dir\\l" << 4 << "..\\readme.txt" << "";
+    QTest::newRow("symbolic link to its own folder") << "dir/l" << 4 << "." << "";
+    QTest::newRow("symbolic link outside") << "dir/l" << 4 << "../../x" << "Link or device member dir/l in prog.rar";
+    QTest::newRow("symbolic link, absolute") << "l" << 4 << "/etc/passwd" << "Link or device member l in prog.rar";
+    QTest::newRow("symbolic link, drive letter") << "l" << 4 << "C:\\x" << "Link or device member l in prog.rar";
+    QTest::newRow("symbolic link, empty") << "l" << 4 << "" << "Link or device member l in prog.rar";
+    QTest::newRow("symbolic link through a link") << "l" << 4 << "up/x" << "Link or device member l in prog.rar";
+    QTest::newRow("symbolic link ending on a link") << "l" << 4 << "up" << "";
+    QTest::newRow("a file below a link") << "up/x" << 0 << "" << "Unsafe name up/x in prog.rar";
     // clang-format on
 }
 
@@ -137,14 +159,22 @@ void TestHelperCommon::refusedMembers()
 {
     QFETCH(QString, name);
     QFETCH(int, kind);
+    QFETCH(QString, target);
     QFETCH(QString, why);
 
     SetMember m = file(name, "x");
     m.encrypted = kind == 1;
     m.link = kind == 2;
     m.special = kind == 3;
-    const ListedSet set({file(QStringLiteral("readme.txt"), "r"), m});
+    m.symlink = kind == 4;
+    m.linkTarget = target;
+    // A link inside, which other links may end on but not pass through.
+    SetMember up = file(QStringLiteral("up"), "");
+    up.symlink = true;
+    up.linkTarget = QStringLiteral(".");
+    const ListedSet set({file(QStringLiteral("readme.txt"), "r"), up, m});
     QVERIFY(!set.refusal(set.members().first()));
+    QVERIFY(!set.refusal(set.members()[1]));
     const auto refused = set.refusal(set.members().last());
     QCOMPARE(refused ? refused->text() : QString(), why);
 }
@@ -253,6 +283,153 @@ void TestHelperCommon::linksInTheDestinationAreNotFollowed()
     QFile keep(outside + QStringLiteral("/keep.txt"));
     QVERIFY(keep.open(QIODevice::ReadOnly));
     QCOMPARE(keep.readAll(), QByteArray("outside"));
+}
+
+// A stored RAR set is read in this process, whatever the size of its last volume; one
+// libarchive refuses is left to unar (nothing comes back).
+void TestHelperCommon::rarReadInProcess_data()
+{
+    QTest::addColumn<bool>("rar5");
+    QTest::addColumn<qint64>("volumeSize");
+    QTest::addColumn<bool>("bareFolder");
+    QTest::addColumn<bool>("inProcess");
+    QTest::newRow("RAR 4, a short last volume") << false << qint64(30000) << false << true;
+    QTest::newRow("RAR 5, a short last volume") << true << qint64(30000) << false << true;
+    QTest::newRow("RAR 5, one volume") << true << qint64(0) << false << true;
+    QTest::newRow("RAR 5, a folder without a data area") << true << qint64(30000) << true << false;
+}
+
+void TestHelperCommon::rarReadInProcess()
+{
+    QFETCH(bool, rar5);
+    QFETCH(qint64, volumeSize);
+    QFETCH(bool, bareFolder);
+    QFETCH(bool, inProcess);
+    QTemporaryDir dir;
+    test::SetMember folder = test::SetMember::folder("data");
+    folder.bareFolder = bareFolder;
+    const QList<test::SetMember> written{test::SetMember::file("setup.exe", test::patternBytes(70000, 3)), folder,
+                                         test::SetMember::file("data/game.dat", test::patternBytes(20000, 9)),
+                                         test::SetMember::symlink("data/l", "game.dat")};
+    const auto volumes = test::writeRarSet(dir.filePath(QStringLiteral("in")), QStringLiteral("prog"),
+                                           rar5 ? test::RarFormat::Rar5 : test::RarFormat::Rar4,
+                                           test::VolumeNaming::New, written, volumeSize);
+    QVERIFY(volumes);
+    RarArchiveSet set(volumes->first());
+    QCOMPARE(set.volumes(), *volumes);
+    const auto listed = set.readMembers();
+    QVERIFY2(listed, qPrintable(listed ? QString() : listed.error().text()));
+    StagingFolder staging(dir.filePath(QStringLiteral("dest")));
+    const auto done = set.extractInProcess({staging, {}, QStringLiteral("prog.rar")});
+    QCOMPARE(done.has_value(), inProcess);
+    if (!inProcess)
+        return;
+    QVERIFY(*done);
+    const auto verified = staging.verify(set.members());
+    QVERIFY2(verified, qPrintable(verified ? QString() : verified.error().text()));
+    QCOMPARE(test::readBytes(staging.path() + QStringLiteral("/data/l")), test::patternBytes(20000, 9));
+}
+
+// Packed data split over volumes: a piece that keeps the CRC of its bytes as they lie is
+// checked; when those are whole, the damage is in the last piece, which keeps none.
+void TestHelperCommon::damagedPackedPiece_data()
+{
+    QTest::addColumn<bool>("firstDamaged");
+    QTest::addColumn<bool>("crcErrorKnown"); // the tool said so
+    QTest::addColumn<QString>("volume");
+    QTest::newRow("the first piece") << true << false << "prog.rar";
+    QTest::newRow("the last piece") << false << true << "prog.r00";
+    // A tool that failed for another reason: nothing says the data is damaged.
+    QTest::newRow("no CRC error told") << false << false << "";
+}
+
+void TestHelperCommon::damagedPackedPiece()
+{
+    QFETCH(bool, firstDamaged);
+    QFETCH(bool, crcErrorKnown);
+    QFETCH(QString, volume);
+    QTemporaryDir dir;
+    const QByteArray first = "packed bytes, first piece", last = "the rest";
+    put(dir.filePath(QStringLiteral("prog.rar")),
+        "head" + (firstDamaged ? QByteArray(first).replace('f', 'F') : first));
+    put(dir.filePath(QStringLiteral("prog.r00")), "head" + last);
+    SetMember m = file(QStringLiteral("setup.exe"), "unpacked");
+    const auto crcOf = [](const QByteArray &b) {
+        return quint32(crc32(0, reinterpret_cast<const Bytef *>(b.constData()), uInt(b.size())));
+    };
+    m.parts = {MemberPart{0, 4, first.size(), false, crcOf(first), true},
+               MemberPart{1, 4, last.size(), false, std::nullopt, true}};
+    class TwoVolumes : public ListedSet {
+    public:
+        TwoVolumes(const SetMember &m, const QString &folder) : ListedSet({m})
+        {
+            m_volumes = {folder + QStringLiteral("/prog.rar"), folder + QStringLiteral("/prog.r00")};
+        }
+    } set(m, dir.path());
+    QCOMPARE(set.damagedVolume(m.name, crcErrorKnown), volume);
+}
+
+// A link member is made below the staging folder, never over what stands there, checked by its
+// target and moved into the destination as a link.
+void TestHelperCommon::linkMembersMadeCheckedAndDelivered()
+{
+    QTemporaryDir dir;
+    const QString destination = dir.path() + QStringLiteral("/dest");
+    {
+        StagingFolder staging(destination);
+        QVERIFY(staging.isValid());
+        put(staging.path() + QStringLiteral("/a.txt"), "alpha");
+        SetMember link;
+        link.name = QStringLiteral("sub\\l");
+        link.symlink = true;
+        link.linkTarget = QStringLiteral("..\\a.txt");
+        QVERIFY(staging.makeLink(link.name, link.linkTarget));
+        const auto again = staging.makeLink(link.name, QStringLiteral("../b"));
+        QVERIFY(!again);
+        QCOMPARE(again.error().cause(), Error::describe(EEXIST));
+        QVERIFY(!staging.makeLink(QStringLiteral("../l"), QStringLiteral("a.txt")));
+        // A copy is read from a file, never through a link.
+        QVERIFY(staging.copyFile(QStringLiteral("c.txt"), QStringLiteral("a.txt")));
+        QCOMPARE(test::readBytes(staging.path() + QStringLiteral("/c.txt")), QByteArray("alpha"));
+        const auto throughLink = staging.copyFile(QStringLiteral("d.txt"), QStringLiteral("sub/l"));
+        QVERIFY(!throughLink);
+        QCOMPARE(throughLink.error().cause(), Error::describe(ELOOP));
+        QFile::remove(staging.path() + QStringLiteral("/c.txt"));
+        const QList<SetMember> members{file(QStringLiteral("a.txt"), "alpha"), link};
+        QVERIFY(staging.verify(members));
+        SetMember other = link;
+        other.linkTarget = QStringLiteral("a.txt");
+        const QList<SetMember> lying{members.first(), other};
+        const auto wrong = staging.verify(lying);
+        QCOMPARE(wrong ? QString() : wrong.error().text(), QStringLiteral("sub\\l was not extracted"));
+        QVERIFY(staging.deliver(members, destination));
+    }
+    QCOMPARE(QFileInfo(destination + QStringLiteral("/sub/l")).symLinkTarget(), destination + QStringLiteral("/a.txt"));
+    QCOMPARE(test::entriesBelow(destination), QStringList({"a.txt", "sub", "sub/l"}));
+}
+
+// The staging folder is held from its making: a folder or link put under its name later
+// receives nothing.
+void TestHelperCommon::stagingFolderSwappedWhileWritten()
+{
+    QTemporaryDir dir;
+    const QString destination = dir.path() + QStringLiteral("/dest");
+    const QString outside = dir.path() + QStringLiteral("/outside");
+    QDir().mkpath(outside);
+    StagingFolder staging(destination);
+    QVERIFY(staging.isValid());
+    const QString moved = dir.path() + QStringLiteral("/moved");
+    QVERIFY(QDir().rename(staging.path(), moved));
+    QVERIFY(QFile::link(outside, staging.path()));
+    const auto fd = staging.createFile(QStringLiteral("sub/a.txt"));
+    QVERIFY(fd);
+    QCOMPARE(write(*fd, "alpha", 5), 5);
+    close(*fd);
+    QVERIFY(staging.makeFolder(QStringLiteral("empty")));
+    QVERIFY(staging.makeLink(QStringLiteral("l"), QStringLiteral("sub/a.txt")));
+    QCOMPARE(test::entriesBelow(outside), QStringList());
+    QCOMPARE(test::entriesBelow(moved), QStringList({"empty", "l", "sub", "sub/a.txt"}));
+    QFile::remove(staging.path());
 }
 
 QTEST_GUILESS_MAIN(TestHelperCommon)

@@ -76,6 +76,11 @@ private slots:
     void wholeSets();
     void damagedRar5Pieces_data();
     void damagedRar5Pieces();
+    void bothReaders_data();
+    void bothReaders();
+    void warningsStayOutOfTheListing();
+    void copiesAndHardLinks_data();
+    void copiesAndHardLinks();
 };
 
 void TestWrar::initTestCase()
@@ -146,6 +151,124 @@ void TestWrar::damagedRar5Pieces()
     QCOMPARE(run.err, QStringLiteral("wrar.exe: CRC error in setup.exe (%1)").arg(volume));
     QCOMPARE(run.exitCode, 1);
     QVERIFY(!QFileInfo::exists(f.destination()));
+}
+
+// A stored set is read in this process; one libarchive refuses (here a RAR 5 folder header
+// without a data area) goes to unar. Either way the set comes out whole, a damaged piece is
+// named, and a link is made when it stays inside and refused when it does not.
+void TestWrar::bothReaders_data()
+{
+    QTest::addColumn<bool>("unarOnly");
+    QTest::addColumn<QString>("damaged");   // the volume with a byte changed
+    QTest::addColumn<QByteArray>("target"); // of a link data/l, when there is one
+    QTest::addColumn<QString>("message");
+    for (const bool unarOnly : {false, true}) {
+        const char *reader = unarOnly ? "unar" : "in-process";
+        QTest::addRow("%s, whole", reader) << unarOnly << QString() << QByteArray() << QString();
+        QTest::addRow("%s, a middle piece damaged", reader)
+            << unarOnly << "prog.part2.rar" << QByteArray() << "CRC error in setup.exe (prog.part2.rar)";
+        QTest::addRow("%s, the last piece damaged", reader)
+            << unarOnly << "prog.part3.rar" << QByteArray() << "CRC error in setup.exe (prog.part3.rar)";
+        QTest::addRow("%s, a link inside", reader) << unarOnly << QString() << QByteArray("../readme.txt") << QString();
+        QTest::addRow("%s, a link outside", reader)
+            << unarOnly << QString() << QByteArray("../../Zelv001/prog.part1.rar")
+            << "Link or device member data/l in prog.part1.rar";
+        QTest::addRow("%s, an absolute link", reader)
+            << unarOnly << QString() << QByteArray("/etc/passwd") << "Link or device member data/l in prog.part1.rar";
+    }
+}
+
+void TestWrar::bothReaders()
+{
+    QFETCH(bool, unarOnly);
+    QFETCH(QString, damaged);
+    QFETCH(QByteArray, target);
+    QFETCH(QString, message);
+    Fixture f;
+    QList<SetMember> members = kMembers;
+    members[2].bareFolder = unarOnly;
+    if (!target.isEmpty())
+        members << SetMember::symlink("data/l", target);
+    QCOMPARE(f.write(test::RarFormat::Rar5, test::VolumeNaming::New, 1, members).size(), 4);
+    if (!damaged.isEmpty())
+        QVERIFY(test::flipByte(f.source() + u'/' + damaged, 5000));
+    const Run run = f.wrar(QStringLiteral("c:\\Zelv001\\prog.part1.rar"));
+    if (!message.isEmpty()) {
+        QCOMPARE(run.err, QStringLiteral("wrar.exe: ") + message);
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY(!QFileInfo::exists(f.destination()));
+        return;
+    }
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    if (target.isEmpty()) {
+        f.checkWhole(f.destination());
+        return;
+    }
+    const QString link = f.destination() + QStringLiteral("/data/l");
+    QCOMPARE(QFile::encodeName(QFile(link).symLinkTarget()), QFile::encodeName(f.destination() + "/readme.txt"));
+    QCOMPARE(test::readBytes(link), QByteArray("hello"));
+}
+
+// A member dated 0 (as DOS made many) makes lsar warn; the warning is no part of the listing.
+void TestWrar::warningsStayOutOfTheListing()
+{
+    Fixture f;
+    QList<SetMember> members = kMembers;
+    members[1].zeroDosTime = true;
+    QCOMPARE(f.write(test::RarFormat::Rar4, test::VolumeNaming::Old, 1, members).size(), 4);
+    const Run run = f.wrar(QStringLiteral("c:\\Zelv001\\prog.rar"));
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    f.checkWhole(f.destination());
+}
+
+// A RAR 5 file copy or hard link of a member comes out as a copy of its file; one naming no
+// file of the set is refused by name.
+void TestWrar::copiesAndHardLinks_data()
+{
+    QTest::addColumn<bool>("unarOnly");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QString>("message");
+    using L = SetMember::Link;
+    for (const bool unarOnly : {false, true}) {
+        const char *reader = unarOnly ? "unar" : "in-process";
+        QTest::addRow("%s, a file copy", reader)
+            << unarOnly << int(L::FileCopy) << QByteArray("setup.exe") << QString();
+        QTest::addRow("%s, a hard link", reader)
+            << unarOnly << int(L::HardLink) << QByteArray("setup.exe") << QString();
+        QTest::addRow("%s, a copy of nothing", reader) << unarOnly << int(L::FileCopy) << QByteArray("../../etc/passwd")
+                                                       << "Link or device member data/copy in prog.part1.rar";
+        QTest::addRow("%s, a copy of a folder", reader) << unarOnly << int(L::HardLink) << QByteArray("data")
+                                                        << "Link or device member data/copy in prog.part1.rar";
+    }
+}
+
+void TestWrar::copiesAndHardLinks()
+{
+    QFETCH(bool, unarOnly);
+    QFETCH(int, kind);
+    QFETCH(QByteArray, target);
+    QFETCH(QString, message);
+    Fixture f;
+    QList<SetMember> members = kMembers;
+    members[2].bareFolder = unarOnly;
+    members << SetMember::symlink("data/copy", target, SetMember::Link(kind));
+    QCOMPARE(f.write(test::RarFormat::Rar5, test::VolumeNaming::New, 1, members).size(), 4);
+    const Run run = f.wrar(QStringLiteral("c:\\Zelv001\\prog.part1.rar"));
+    if (!message.isEmpty()) {
+        QCOMPARE(run.err, QStringLiteral("wrar.exe: ") + message);
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY(!QFileInfo::exists(f.destination()));
+        return;
+    }
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    const QString copy = f.destination() + QStringLiteral("/data/copy");
+    QVERIFY(!QFileInfo(copy).isSymLink());
+    QCOMPARE(test::readBytes(copy), test::patternBytes(70000, 3));
+    QCOMPARE(test::readBytes(f.destination() + QStringLiteral("/setup.exe")), test::patternBytes(70000, 3));
 }
 
 QTEST_GUILESS_MAIN(TestWrar)

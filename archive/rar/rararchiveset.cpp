@@ -1,19 +1,33 @@
 #include "rararchiveset.h"
 
+#include "archive/zipmembers.h"
 #include "platform/hostfs.h"
 
 #include "platform/toolrun.h"
 
+#include <archive.h>
+#include <archive_entry.h>
+#include <libdeflate.h>
+
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <cerrno>
+#include <clocale>
+#include <fcntl.h>
 #include <functional>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace zelv {
 
@@ -225,6 +239,107 @@ std::optional<MemberPart> partIn(const QStringList &volumes, qint64 offset, qint
 
 QString propertyName(const char *key) { return QString::fromLatin1(key); }
 
+constexpr qint64 kLongestTarget = 4096;
+
+quint32 crc32Of(const QByteArray &bytes) { return libdeflate_crc32(0, bytes.constData(), size_t(bytes.size())); }
+
+// A member's place, to match libarchive's names with the listing's.
+QString placeKey(const QString &name)
+{
+    const auto place = safeMemberPath(name);
+    return place ? place->joined() : QString();
+}
+
+// libarchive converts names through the C library's character set: UTF-8 while it reads.
+class Utf8Names {
+public:
+    Utf8Names()
+    {
+        if (const char *now = setlocale(LC_CTYPE, nullptr))
+            m_before = now;
+        if (!setlocale(LC_CTYPE, "C.UTF-8"))
+            setlocale(LC_CTYPE, "C.utf8");
+    }
+    ~Utf8Names() { setlocale(LC_CTYPE, m_before.c_str()); }
+
+private:
+    std::string m_before = "C";
+};
+
+// The volumes as one stream, as libarchive reads a set, then zeros: its RAR 5 reader looks
+// past the end of a short last volume, and what lies after the end block is never read as the
+// archive.
+class VolumeStream {
+public:
+    explicit VolumeStream(const QStringList &volumes) : m_volumes(volumes), m_buffer(1 << 20) {}
+    ~VolumeStream()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+
+    static la_ssize_t read(archive *a, void *self, const void **bytes)
+    {
+        return static_cast<VolumeStream *>(self)->next(a, bytes);
+    }
+
+private:
+    la_ssize_t next(archive *a, const void **bytes)
+    {
+        for (;;) {
+            if (m_fd < 0) {
+                if (m_next == m_volumes.size()) {
+                    if (m_padded)
+                        return 0;
+                    m_padded = true;
+                    std::fill(m_buffer.begin(), m_buffer.begin() + kPadding, 0);
+                    *bytes = m_buffer.data();
+                    return kPadding;
+                }
+                m_fd = open(QFile::encodeName(m_volumes[m_next++]).constData(), O_RDONLY | O_CLOEXEC);
+                if (m_fd < 0) {
+                    archive_set_error(a, errno, "cannot open a volume");
+                    return -1;
+                }
+            }
+            const ssize_t n = ::read(m_fd, m_buffer.data(), m_buffer.size());
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                archive_set_error(a, errno, "cannot read a volume");
+                return -1;
+            }
+            if (n > 0) {
+                *bytes = m_buffer.data();
+                return n;
+            }
+            close(m_fd);
+            m_fd = -1;
+        }
+    }
+
+    static constexpr la_ssize_t kPadding = 65536;
+    QStringList m_volumes;
+    std::vector<char> m_buffer;
+    qsizetype m_next = 0;
+    int m_fd = -1;
+    bool m_padded = false;
+};
+
+bool writeAll(int fd, const char *bytes, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = write(fd, bytes, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
 } // namespace
 
 RarArchiveSet::RarArchiveSet(const QString &hostPath)
@@ -237,13 +352,28 @@ RarArchiveSet::RarArchiveSet(const QString &hostPath)
 
 RarArchiveSet::~RarArchiveSet() = default;
 
+QString RarArchiveSet::storedText(const SetMember &m) const
+{
+    QByteArray bytes;
+    for (const MemberPart &part : m.parts) {
+        QFile f(m_volumes.value(part.volume));
+        if (!f.open(QIODevice::ReadOnly) || !f.seek(part.offset))
+            return QString();
+        bytes += f.read(part.size);
+    }
+    if (bytes.size() != m.size || (m.crc && quint32(crc32Of(bytes)) != *m.crc))
+        return QString();
+    return QString::fromUtf8(bytes);
+}
+
 Result<int> RarArchiveSet::list(const QString &firstVolume)
 {
     m_members.clear();
+    m_storedOnly = true;
     const ToolRun run = runTool(QStringLiteral("lsar"), {QStringLiteral("-j"), firstVolume}, QString(), 60000);
     if (!run.started)
         return Error(QStringLiteral("lsar cannot be started; is unar installed?"));
-    const QJsonObject root = QJsonDocument::fromJson(run.output).object();
+    const QJsonObject root = QJsonDocument::fromJson(run.standardOutput).object();
     if (run.timedOut || !root.contains(QStringLiteral("lsarContents")) || root.contains(QStringLiteral("lsarError")))
         return Error(QStringLiteral("%1 cannot be read as a RAR archive").arg(QFileInfo(firstVolume).fileName()));
     const QJsonObject properties = root.value(QStringLiteral("lsarProperties")).toObject();
@@ -254,7 +384,18 @@ Result<int> RarArchiveSet::list(const QString &firstVolume)
         m.name = e.value(QStringLiteral("XADFileName")).toString();
         m.size = qint64(e.value(QStringLiteral("XADFileSize")).toDouble());
         m.directory = flag("XADIsDirectory");
-        m.link = flag("XADIsLink") || flag("XADIsHardLink");
+        // A symbolic link is made when it stays inside; a RAR 5 hard link or file copy (kinds 4
+        // and 5) is made as a copy of the file it names.
+        const int redirection = e.value(QStringLiteral("RAR5RedirectionType")).toInt();
+        const QString target = e.value(QStringLiteral("XADLinkDestination")).toString();
+        if (redirection == 4 || redirection == 5)
+            m.copyOf = target;
+        else if (flag("XADIsHardLink"))
+            m.link = true;
+        else if (flag("XADIsLink")) {
+            m.symlink = true;
+            m.linkTarget = target;
+        }
         m.special = flag("XADIsCharacterDevice") || flag("XADIsBlockDevice") || flag("XADIsFIFO");
         m.encrypted = flag("XADIsEncrypted");
         for (const char *key : {"RARCRC32", "RAR5CRC32"})
@@ -271,16 +412,43 @@ Result<int> RarArchiveSet::list(const QString &firstVolume)
                         .toObject()
                         .value(QStringLiteral("Parts"))
                         .toArray();
-        // A piece that another follows keeps its own CRC; the last keeps the whole file's.
-        if (e.value(QStringLiteral("XADCompressionName")).toString() == u"None")
-            for (qsizetype i = 0; i < parts.size(); ++i)
-                if (const auto part = partIn(m_volumes, qint64(parts[i][QStringLiteral("Offset")].toDouble()),
-                                             qint64(parts[i][QStringLiteral("InputLength")].toDouble()),
-                                             i + 1 < parts.size()
-                                                 ? std::optional(quint32(parts[i][QStringLiteral("CRC32")].toDouble()))
-                                                 : std::nullopt))
-                    m.parts << *part;
+        // A piece that another follows keeps the CRC of its bytes as they lie there, packed or
+        // not; the last keeps the whole file's.
+        const bool stored = e.value(QStringLiteral("XADCompressionName")).toString() == u"None";
+        m_storedOnly = m_storedOnly && (stored || m.directory);
+        for (qsizetype i = 0; i < parts.size(); ++i)
+            if (auto part =
+                    partIn(m_volumes, qint64(parts[i][QStringLiteral("Offset")].toDouble()),
+                           qint64(parts[i][QStringLiteral("InputLength")].toDouble()),
+                           i + 1 < parts.size() ? std::optional(quint32(parts[i][QStringLiteral("CRC32")].toDouble()))
+                                                : std::nullopt)) {
+                part->stored = stored;
+                part->crcOfPackedBytes = true;
+                m.parts << *part;
+            }
+        // RAR 4 keeps a link's target as its data.
+        if (m.symlink && m.linkTarget.isEmpty()) {
+            if (stored && m.size <= kLongestTarget)
+                m.linkTarget = storedText(m);
+            if (m.linkTarget.isEmpty()) {
+                m.symlink = false;
+                m.link = true;
+            }
+        }
         m_members << m;
+    }
+    // A copy takes the size and CRC of the earlier file it copies; one that names none is
+    // never made.
+    QHash<QString, const SetMember *> files;
+    for (SetMember &m : m_members) {
+        if (!m.copyOf.isEmpty()) {
+            const SetMember *source = files.value(placeKey(m.copyOf));
+            m.link = !source;
+            m.size = source ? source->size : 0;
+            m.crc = source ? source->crc : std::nullopt;
+        } else if (!m.directory && !m.symlink && !m.link && !m.special) {
+            files.insert(placeKey(m.name), &m);
+        }
     }
     // The volumes lsar read (its own "scanning failed" mark also stands on whole one-volume
     // archives); one when it names none.
@@ -316,19 +484,158 @@ Result<void> RarArchiveSet::readMembers()
 
 Result<Extracted> RarArchiveSet::extract(const ExtractionRun &run) const
 {
+    // Stored sets are read here, several times faster than unar; packed ones unar decodes
+    // faster than libarchive, and reads the old packings libarchive cannot.
+    if (m_storedOnly)
+        if (auto done = extractInProcess(run))
+            return *done;
+    return extractWithUnar(run);
+}
+
+std::optional<Result<Extracted>> RarArchiveSet::extractInProcess(const ExtractionRun &run) const
+{
+    const Utf8Names names;
+    archive *a = archive_read_new();
+    archive_read_support_format_rar(a);
+    archive_read_support_format_rar5(a);
+    VolumeStream stream(m_volumes);
+    struct Closer {
+        archive *a;
+        ~Closer() { archive_read_free(a); }
+    } closer{a};
+    if (archive_read_open(a, &stream, nullptr, &VolumeStream::read, nullptr) != ARCHIVE_OK)
+        return std::nullopt;
+
+    // The listing's members by place, in order, for the entries libarchive gives.
+    QHash<QString, QList<int>> byPlace;
+    for (int i = 0; i < m_members.size(); ++i)
+        byPlace[placeKey(m_members[i].name)] << i;
+    const QSet<int> only(run.only.cbegin(), run.only.cend());
+    std::vector<char> buffer(1 << 20);
+    qint64 sinceTick = 0;
+    archive_entry *entry = nullptr;
+    for (;;) {
+        const int header = archive_read_next_header(a, &entry);
+        if (header == ARCHIVE_EOF)
+            break;
+        if (header < ARCHIVE_WARN)
+            return std::nullopt;
+        const char *utf8 = archive_entry_pathname_utf8(entry);
+        const QString name = utf8 ? QString::fromUtf8(utf8) : QFile::decodeName(archive_entry_pathname(entry));
+        QList<int> &matches = byPlace[placeKey(name)];
+        if (matches.isEmpty())
+            return std::nullopt; // not the listing lsar gave: let unar read it
+        const int index = matches.takeFirst();
+        const SetMember &m = m_members[index];
+        if (!only.isEmpty() && !only.contains(index))
+            continue;
+        if (m.directory) {
+            if (auto made = run.folder.makeFolder(m.name); !made)
+                return Result<Extracted>(made.error());
+            continue;
+        }
+        if (m.symlink || m.link || m.special || !m.copyOf.isEmpty())
+            continue; // links and copies are made once every file is in place
+        const auto fd = run.folder.createFile(m.name);
+        if (!fd)
+            return Result<Extracted>(fd.error());
+        std::optional<Error> fault;
+        qint64 written = 0;
+        for (;;) {
+            const la_ssize_t n = archive_read_data(a, buffer.data(), buffer.size());
+            if (n == 0)
+                break;
+            if (n < 0) {
+                const QByteArray why = archive_error_string(a);
+                // Damaged data is told as such; anything else libarchive cannot do, unar may.
+                if (why == "File CRC error" || why.startsWith("Checksum error: ")) {
+                    const QString volume = damagedVolume(m.name, true);
+                    fault = Error(volume.isEmpty() ? QStringLiteral("CRC error in %1").arg(m.name)
+                                                   : QStringLiteral("CRC error in %1 (%2)").arg(m.name, volume));
+                    break;
+                }
+                close(*fd);
+                return std::nullopt;
+            }
+            if (!writeAll(*fd, buffer.data(), size_t(n))) {
+                fault = Error::fromErrno(QStringLiteral("cannot write %1").arg(m.name));
+                break;
+            }
+            written += n;
+            sinceTick += n;
+            if (sinceTick >= (8 << 20)) {
+                sinceTick = 0;
+                if (run.tick && !run.tick()) {
+                    fault = Error(QStringLiteral("Cancelled"));
+                    break;
+                }
+            }
+        }
+        if (!fault && archive_entry_mtime_is_set(entry)) {
+            const timespec times[2] = {{0, UTIME_OMIT}, {archive_entry_mtime(entry), archive_entry_mtime_nsec(entry)}};
+            futimens(*fd, times);
+        }
+        close(*fd);
+        if (fault)
+            return Result<Extracted>(*fault);
+        if (run.tick && !run.tick())
+            return Result<Extracted>(Error(QStringLiteral("Cancelled")));
+    }
+    if (auto links = makeLinks(run); !links)
+        return Result<Extracted>(links.error());
+    return Result<Extracted>(Extracted{});
+}
+
+Result<void> RarArchiveSet::makeLinks(const ExtractionRun &run) const
+{
+    const QSet<int> only(run.only.cbegin(), run.only.cend());
+    for (int i = 0; i < m_members.size(); ++i)
+        if (!m_members[i].copyOf.isEmpty() && (only.isEmpty() || only.contains(i)))
+            if (auto made = run.folder.copyFile(m_members[i].name, m_members[i].copyOf); !made)
+                return made;
+    for (int i = 0; i < m_members.size(); ++i)
+        if (m_members[i].symlink && (only.isEmpty() || only.contains(i)))
+            if (auto made = run.folder.makeLink(m_members[i].name, m_members[i].linkTarget); !made)
+                return made;
+    return {};
+}
+
+Result<Extracted> RarArchiveSet::extractWithUnar(const ExtractionRun &run) const
+{
     ToolExtraction call;
     call.tool = QStringLiteral("unar");
     call.arguments = {QStringLiteral("-o"), run.folder.path(),     QStringLiteral("-f"),
                       QStringLiteral("-D"), QStringLiteral("-nr"), QStringLiteral("-q")};
     // Members by their place in lsar's listing, which is the members' order: no name is taken
-    // for a pattern.
-    if (!run.only.isEmpty())
+    // for a pattern. Links are left to be made once every file is in place.
+    QList<int> wanted = run.only;
+    const auto madeHere = [this](int i) { return m_members.value(i).symlink || !m_members.value(i).copyOf.isEmpty(); };
+    bool anyLink = false;
+    for (int i = 0; i < m_members.size(); ++i)
+        anyLink = anyLink || madeHere(i);
+    if (anyLink && wanted.isEmpty())
+        for (int i = 0; i < m_members.size(); ++i)
+            wanted << i;
+    if (anyLink) {
+        wanted.removeIf(madeHere);
+        if (wanted.isEmpty()) {
+            if (auto links = makeLinks(run); !links)
+                return links.error();
+            return Extracted{};
+        }
+    }
+    if (!wanted.isEmpty())
         call.arguments << QStringLiteral("-i");
     call.arguments << m_toolFirstVolume;
-    for (const int i : run.only)
+    for (const int i : wanted)
         call.arguments << QString::number(i);
     call.unpackedBytes = unpackedSize(m_members);
-    return extractWithTool(call, run);
+    auto done = extractWithTool(call, run);
+    if (!done)
+        return done;
+    if (auto links = makeLinks(run); !links)
+        return links.error();
+    return done;
 }
 
 } // namespace zelv

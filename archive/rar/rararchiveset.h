@@ -2,7 +2,9 @@
 // ..., name.s00) or new ones (name.part1.rar, name.part01.rar, ...), RAR 1.5 to 4 and RAR 5.
 // Each volume's own blocks say whether another volume follows, so a set that lacks its last
 // volume is told as surely as one that lacks a middle one. lsar lists the members with their
-// sizes and CRCs; unar extracts them.
+// sizes and CRCs. A set of stored members is read in this process through libarchive, every
+// volume handed to it in order; a packed one, which unar decodes faster, and whatever
+// libarchive cannot read (RAR 1.5 and 2.0 packing, some filters) is extracted by unar.
 #pragma once
 
 #include "archive/archiveset.h"
@@ -21,9 +23,18 @@ public:
     Result<void> readMembers() override;
     Result<Extracted> extract(const ExtractionRun &run) const override;
 
+    // Extracts through libarchive in this process whatever the set holds; nothing when
+    // libarchive cannot read it (for a caller to try unar).
+    std::optional<Result<Extracted>> extractInProcess(const ExtractionRun &run) const;
+    Result<Extracted> extractWithUnar(const ExtractionRun &run) const;
+
 private:
     // Lists the set through firstVolume; how many volumes lsar followed.
     Result<int> list(const QString &firstVolume);
+    // A stored member's bytes as text, read from its pieces; empty when they do not check out.
+    QString storedText(const SetMember &m) const;
+    Result<void> makeLinks(const ExtractionRun &run) const;
+    bool m_storedOnly = true; // no member is packed
 
     QString m_toolFirstVolume; // the first volume as the tool is handed it
     std::unique_ptr<QTemporaryDir> m_links;

@@ -165,7 +165,7 @@ Result<void> extractChecked(const HelperJob &job, const ArchiveSet &set)
             if (fault.contains(m.name) && (!culprit || m.name.size() > culprit->name.size()))
                 culprit = &m;
         if (culprit) {
-            if (const QString bad = set.damagedVolume(culprit->name); !bad.isEmpty())
+            if (const QString bad = set.damagedVolume(culprit->name, extracted->toolReportedCrcError); !bad.isEmpty())
                 return Error(QStringLiteral("CRC error in %1 (%2)").arg(culprit->name, bad));
             if (extracted->toolReportedCrcError)
                 return Error(QStringLiteral("CRC error in %1").arg(culprit->name));

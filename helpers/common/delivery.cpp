@@ -58,12 +58,24 @@ int openFolder(int base, const QStringList &parts, int count, bool make)
 struct Found {
     qint64 size = 0;
     bool regular = false;
+    std::optional<QString> linkTarget; // what a symbolic link holds
 };
+
+std::optional<QString> linkTargetAt(int folder, const char *name)
+{
+    QByteArray target(4097, '\0');
+    const ssize_t n = readlinkat(folder, name, target.data(), size_t(target.size()));
+    if (n < 0 || n >= target.size())
+        return std::nullopt;
+    target.truncate(n);
+    return QFile::decodeName(target);
+}
 
 // Everything below a folder, by relative path; links and devices are reported as such.
 Result<void> walk(int folder, const QString &prefix, QHash<QString, Found> &files)
 {
-    const int listFd = dup(folder);
+    // Opened anew: a duplicate would share the held folder's place in its listing.
+    const int listFd = openat(folder, ".", kFolderFlags);
     DIR *dir = listFd >= 0 ? fdopendir(listFd) : nullptr;
     if (!dir) {
         if (listFd >= 0)
@@ -89,7 +101,8 @@ Result<void> walk(int folder, const QString &prefix, QHash<QString, Found> &file
             if (!below)
                 return below;
         } else {
-            files.insert(path, {qint64(st.st_size), S_ISREG(st.st_mode)});
+            files.insert(path, {qint64(st.st_size), S_ISREG(st.st_mode),
+                                S_ISLNK(st.st_mode) ? linkTargetAt(folder, name.c_str()) : std::nullopt});
         }
     }
     return {};
@@ -141,22 +154,34 @@ StagingFolder::StagingFolder(const QString &destination)
         m_madeDestination = destination;
     if (!QDir().mkpath(destination))
         return;
+    m_destination = destination;
+    m_parentFd = open(QFile::encodeName(destination).constData(), kFolderFlags & ~O_NOFOLLOW);
+    if (m_parentFd < 0)
+        return;
+    // Made by name, then held open: the folder opened must be the one just made, private.
     QByteArray pattern = QFile::encodeName(destination + QStringLiteral("/.zelv-staging-XXXXXX"));
-    if (mkdtemp(pattern.data()))
-        m_path = QFile::decodeName(pattern);
+    if (!mkdtemp(pattern.data()))
+        return;
+    m_path = QFile::decodeName(pattern);
+    const QByteArray name = QFile::encodeName(QFileInfo(m_path).fileName());
+    m_fd = openat(m_parentFd, name.constData(), kFolderFlags);
+    struct stat st;
+    if (m_fd >= 0 && (fstat(m_fd, &st) != 0 || st.st_uid != geteuid() || (st.st_mode & 077) != 0)) {
+        close(m_fd);
+        m_fd = -1;
+    }
 }
 
 StagingFolder::~StagingFolder()
 {
-    if (m_path.isEmpty())
-        return;
-    const QFileInfo info(m_path);
-    const int parent = open(QFile::encodeName(info.absolutePath()).constData(), kFolderFlags);
-    if (parent < 0)
+    if (m_fd >= 0)
+        close(m_fd);
+    if (m_parentFd < 0)
         return;
     // What cannot be removed stays hidden in the destination; the run's outcome stands.
-    (void)TreeRemover(parent, m_path).remove(QFile::encodeName(info.fileName()).toStdString());
-    close(parent);
+    if (!m_path.isEmpty())
+        (void)TreeRemover(m_parentFd, m_path).remove(QFile::encodeName(QFileInfo(m_path).fileName()).toStdString());
+    close(m_parentFd);
     // Removing a folder that is not empty fails, which keeps what was delivered.
     if (!m_madeDestination.isEmpty())
         rmdir(QFile::encodeName(m_madeDestination).constData());
@@ -167,9 +192,7 @@ Result<int> StagingFolder::createFile(const QString &member) const
     const auto place = safeMemberPath(member);
     if (!place)
         return Error(QStringLiteral("cannot write %1").arg(member), Error::describe(EINVAL));
-    const int root = open(QFile::encodeName(m_path).constData(), kFolderFlags);
-    if (root < 0)
-        return Error::fromErrno(QStringLiteral("cannot write %1").arg(member));
+    const int root = m_fd;
     const QStringList &parts = place->parts;
     const int dir = openFolder(root, parts, int(parts.size()) - 1, true);
     const int fd = dir < 0 ? -1
@@ -178,7 +201,6 @@ Result<int> StagingFolder::createFile(const QString &member) const
     const int error = errno;
     if (dir >= 0 && dir != root)
         close(dir);
-    close(root);
     if (fd < 0)
         return Error::fromErrno(QStringLiteral("cannot write %1").arg(member), error);
     return fd;
@@ -190,16 +212,83 @@ Result<void> StagingFolder::makeFolder(const QString &member) const
     const auto place = safeMemberPath(member);
     if (!place)
         return Error(what, Error::describe(EINVAL));
-    const int root = open(QFile::encodeName(m_path).constData(), kFolderFlags);
-    if (root < 0)
-        return Error::fromErrno(what);
-    const int dir = openFolder(root, place->parts, int(place->parts.size()), true);
+    const int dir = openFolder(m_fd, place->parts, int(place->parts.size()), true);
     const int error = errno;
-    if (dir >= 0 && dir != root)
+    if (dir >= 0 && dir != m_fd)
         close(dir);
-    close(root);
     if (dir < 0)
         return Error::fromErrno(what, error);
+    return {};
+}
+
+Result<void> StagingFolder::makeLink(const QString &member, const QString &target) const
+{
+    const QString what = QStringLiteral("cannot make the link %1").arg(member);
+    const auto place = safeMemberPath(member);
+    if (!place)
+        return Error(what, Error::describe(EINVAL));
+    const QStringList &parts = place->parts;
+    const int dir = openFolder(m_fd, parts, int(parts.size()) - 1, true);
+    // Made with "/" between its parts, as this host reads it.
+    const QByteArray text = QFile::encodeName(QString(target).replace(u'\\', u'/'));
+    const bool made = dir >= 0 && symlinkat(text.constData(), dir, QFile::encodeName(parts.last()).constData()) == 0;
+    const int error = errno;
+    if (dir >= 0 && dir != m_fd)
+        close(dir);
+    if (!made)
+        return Error::fromErrno(what, error);
+    return {};
+}
+
+Result<void> StagingFolder::copyFile(const QString &member, const QString &from) const
+{
+    const QString what = QStringLiteral("cannot copy %1 to %2").arg(from, member);
+    const auto source = safeMemberPath(from);
+    if (!source)
+        return Error(what, Error::describe(EINVAL));
+    const int in = openMember(m_fd, source->joined());
+    struct stat st;
+    if (in < 0 || fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int error = in < 0 ? errno : EINVAL;
+        if (in >= 0)
+            close(in);
+        return Error::fromErrno(what, error);
+    }
+    const auto out = createFile(member);
+    if (!out) {
+        close(in);
+        return out.error();
+    }
+    std::optional<int> error;
+    for (;;) {
+        const ssize_t n = copy_file_range(in, nullptr, *out, nullptr, 1 << 30, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            error = errno;
+        if (n <= 0)
+            break;
+    }
+    // Where the file system cannot copy a range, the bytes go through this process.
+    if (error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP) {
+        error.reset();
+        std::vector<char> buffer(1 << 20);
+        ftruncate(*out, 0);
+        lseek(*out, 0, SEEK_SET);
+        lseek(in, 0, SEEK_SET);
+        for (ssize_t n; (n = read(in, buffer.data(), buffer.size())) != 0;) {
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 || write(*out, buffer.data(), size_t(n)) != n) {
+                error = errno;
+                break;
+            }
+        }
+    }
+    close(in);
+    close(*out);
+    if (error)
+        return Error::fromErrno(what, *error);
     return {};
 }
 
@@ -224,7 +313,7 @@ std::optional<quint32> StagingFolder::checkedCrc(int root, const QString &path) 
 
 void StagingFolder::checkFinished(const QList<SetMember> &members, qint64 budget)
 {
-    const int root = open(QFile::encodeName(m_path).constData(), kFolderFlags);
+    const int root = m_fd;
     if (root < 0)
         return;
     timespec now{};
@@ -234,7 +323,7 @@ void StagingFolder::checkFinished(const QList<SetMember> &members, qint64 budget
     for (; m_nextToCheck < members.size() && budget > 0; ++m_nextToCheck) {
         const SetMember &m = members[m_nextToCheck];
         const auto place = placeOf(m);
-        if (m.directory || !m.crc || !place)
+        if (m.directory || m.symlink || !m.copyOf.isEmpty() || !m.crc || !place)
             continue;
         const int fd = openMember(root, place->joined());
         struct stat before {
@@ -252,14 +341,13 @@ void StagingFolder::checkFinished(const QList<SetMember> &members, qint64 budget
         m_checked.insert(place->joined(), {markOf(before), *crc});
         budget -= m.size;
     }
-    close(root);
 }
 
 Result<void> StagingFolder::verify(const QList<SetMember> &members) const
 {
-    const int root = open(QFile::encodeName(m_path).constData(), kFolderFlags);
+    const int root = m_fd;
     if (root < 0)
-        return Error::fromErrno(QStringLiteral("cannot open the staging folder"));
+        return Error::fromErrno(QStringLiteral("cannot open the staging folder"), EBADF);
     QHash<QString, Found> found;
     const auto checked = [&]() -> Result<void> {
         if (auto listed = walk(root, QString(), found); !listed)
@@ -272,6 +360,12 @@ Result<void> StagingFolder::verify(const QList<SetMember> &members) const
         for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
             const SetMember &m = **it;
             const auto f = found.constFind(it.key());
+            if (m.symlink) {
+                // The link made, holding the target the listing gives.
+                if (f == found.cend() || f->linkTarget != QString(m.linkTarget).replace(u'\\', u'/'))
+                    return Error(QStringLiteral("%1 was not extracted").arg(m.name));
+                continue;
+            }
             if (f == found.cend() || !f->regular)
                 return Error(QStringLiteral("%1 was not extracted").arg(m.name));
             if (f->size != m.size)
@@ -284,17 +378,29 @@ Result<void> StagingFolder::verify(const QList<SetMember> &members) const
                 return Error(QStringLiteral("%1 is not in the archive's listing").arg(it.key()));
         return {};
     }();
-    close(root);
     return checked;
 }
 
 Result<void> StagingFolder::deliver(const QList<SetMember> &members, const QString &destination) const
 {
-    const int from = open(QFile::encodeName(m_path).constData(), kFolderFlags);
-    const int to = from < 0 ? -1 : open(QFile::encodeName(destination).constData(), kFolderFlags & ~O_NOFOLLOW);
+    const int from = m_fd;
+    // The destination the staging folder was made in is the one held since.
+    const bool held = destination == m_destination;
+    const int to = from < 0 ? -1
+                   : held   ? m_parentFd
+                            : open(QFile::encodeName(destination).constData(), kFolderFlags & ~O_NOFOLLOW);
     std::optional<Error> fault;
     if (from < 0 || to < 0)
         fault = Error::fromErrno(QStringLiteral("cannot open %1").arg(from < 0 ? m_path : destination));
+    // Moving a file holds at most four descriptors more: had before the first move, so that
+    // the destination does not end half delivered for want of one.
+    int spare[4] = {-1, -1, -1, -1};
+    for (int &fd : spare)
+        if (!fault && (fd = dup(from)) < 0)
+            fault = Error::fromErrno(QStringLiteral("cannot write %1").arg(destination));
+    for (const int fd : spare)
+        if (fd >= 0)
+            close(fd);
     for (const SetMember &m : members) {
         if (fault)
             break;
@@ -321,9 +427,7 @@ Result<void> StagingFolder::deliver(const QList<SetMember> &members, const QStri
         if (target >= 0 && target != to)
             close(target);
     }
-    if (from >= 0)
-        close(from);
-    if (to >= 0)
+    if (to >= 0 && !held)
         close(to);
     if (fault)
         return *fault;

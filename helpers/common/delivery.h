@@ -27,21 +27,25 @@ public:
     StagingFolder(const StagingFolder &) = delete;
     StagingFolder &operator=(const StagingFolder &) = delete;
 
-    bool isValid() const { return !m_path.isEmpty(); }
+    bool isValid() const { return m_fd >= 0; }
     QString path() const override { return m_path; }
 
     // For extraction done by this program itself: the file of a member, made with its folders
     // and emptied, and a member that is a folder; never through a link.
     Result<int> createFile(const QString &member) const override;
     Result<void> makeFolder(const QString &member) const override;
+    // A symbolic link, its folders made, never replacing what stands there.
+    Result<void> makeLink(const QString &member, const QString &target) const override;
+    Result<void> copyFile(const QString &member, const QString &from) const override;
 
     // While the tool runs: reads the files it has finished (at their listed size and untouched
     // for a moment), at most about budget bytes a call, so that verify() need not read them
     // again unless they changed since.
     void checkFinished(const QList<SetMember> &members, qint64 budget);
 
-    // Every file member in the staging folder with its size and CRC, and nothing else there
-    // (no extra file, no link, no device); else the first fault.
+    // Every file member in the staging folder with its size and CRC, every link member a link
+    // with its target, and nothing else there (no extra file, no other link, no device); else
+    // the first fault.
     Result<void> verify(const QList<SetMember> &members) const;
 
     // Moves every member into destination (made when missing), replacing what stands under
@@ -64,6 +68,11 @@ private:
     };
     std::optional<quint32> checkedCrc(int root, const QString &path) const;
 
+    // Held from creation on: everything below the staging folder is reached from it, so a
+    // folder swapped in under its name while the helper runs is never written.
+    int m_fd = -1;
+    int m_parentFd = -1; // the destination the staging folder was made in
+    QString m_destination;
     QString m_path;
     QString m_madeDestination;
     QHash<QString, Checked> m_checked; // by place below the staging folder

@@ -53,6 +53,7 @@ quint32 dosTime(const QDateTime &when)
 
 constexpr quint32 kAttrDirectory = 0x10;
 constexpr quint32 kAttrArchive = 0x20;
+constexpr quint32 kUnixSymlinkMode = 0120777;
 
 // A member's share of one volume.
 struct Part {
@@ -187,17 +188,18 @@ Layout rar4Layout(bool multi, VolumeNaming naming)
         // 0x04: a password, which is only marked; the data stays as it is.
         const quint16 flags =
             0x8000 | (p.before ? 0x01 : 0) | (p.after ? 0x02 : 0) | (m.directory ? 0xe0 : 0) | (m.encrypted ? 0x04 : 0);
+        const bool link = m.link != SetMember::Link::None;
         QByteArray f;
         put32(f, p.data.size());
         put32(f, m.directory ? 0 : m.data.size());
-        put8(f, 2); // Win32
+        put8(f, link ? 3 : 2); // Unix for a link, else Win32
         // A part that goes on holds the checksum of its own bytes, the last one the whole file's.
         put32(f, m.directory ? 0 : crc32Of(p.after ? p.data : m.data));
-        put32(f, dosTime(m.mtime));
+        put32(f, m.zeroDosTime ? 0 : dosTime(m.mtime));
         put8(f, 20);   // version needed: 2.0 reads stored members
         put8(f, 0x30); // stored
         put16(f, p.name.size());
-        put32(f, m.directory ? kAttrDirectory : kAttrArchive);
+        put32(f, link ? kUnixSymlinkMode : m.directory ? kAttrDirectory : kAttrArchive);
         return rar4Block(0x74, flags, f + p.name);
     };
     l.tail = [=](int volume, bool more) {
@@ -231,20 +233,34 @@ Layout rar5Layout(bool multi)
     };
     l.file = [](const Part &p) {
         const SetMember &m = *p.member;
-        const quint64 headerFlags = (m.directory ? 0 : 0x0002) | (p.before ? 0x0008 : 0) | (p.after ? 0x0010 : 0);
+        // A link keeps its target in a redirection record (type 5) of the extra area.
+        QByteArray extra;
+        if (m.link != SetMember::Link::None) {
+            const int kind = m.link == SetMember::Link::Symbolic ? 1 : m.link == SetMember::Link::HardLink ? 4 : 5;
+            const QByteArray record = vint(5) + vint(kind) + vint(0) + vint(m.target.size()) + m.target;
+            extra = vint(record.size()) + record;
+        }
+        // A folder too has a data area, of no bytes, as rar writes it.
+        const bool data = !(m.directory && m.bareFolder);
+        const quint64 headerFlags =
+            (extra.isEmpty() ? 0 : 0x0001) | (data ? 0x0002 : 0) | (p.before ? 0x0008 : 0) | (p.after ? 0x0010 : 0);
         QByteArray f;
-        if (!m.directory)
+        if (!extra.isEmpty())
+            putVint(f, extra.size());
+        if (data)
             putVint(f, p.data.size());
         putVint(f, (m.directory ? 0x0001 : 0x0004) | 0x0002); // folder or checksum; Unix time
         putVint(f, m.directory ? 0 : m.data.size());
-        putVint(f, m.directory ? kAttrDirectory : kAttrArchive);
+        putVint(f, m.link == SetMember::Link::Symbolic ? kUnixSymlinkMode
+                   : m.directory                       ? kAttrDirectory
+                                                       : kAttrArchive);
         put32(f, quint64(qMax<qint64>(m.mtime.toSecsSinceEpoch(), 0)));
         if (!m.directory)
             put32(f, crc32Of(p.after ? p.data : m.data));
-        putVint(f, 0); // algorithm 0, method 0: stored
-        putVint(f, 0); // Windows
+        putVint(f, 0);                                           // algorithm 0, method 0: stored
+        putVint(f, m.link == SetMember::Link::Symbolic ? 1 : 0); // Unix for a link, else Windows
         putVint(f, p.name.size());
-        return rar5Block(2, headerFlags, f + p.name);
+        return rar5Block(2, headerFlags, f + p.name + extra);
     };
     l.tail = [](int, bool more) { return rar5Block(5, 0, vint(more ? 0x0001 : 0)); };
     return l;
@@ -317,7 +333,12 @@ std::optional<QStringList> writeRarSet(const QString &folder, const QString &bas
     const bool multi = volumeSize > 0;
     const bool rar4 = format == RarFormat::Rar4;
     const Layout layout = rar4 ? rar4Layout(multi, naming) : rar5Layout(multi);
-    const auto volumes = layOut(layout, members, rar4 ? '\\' : '/', volumeSize, error);
+    // RAR 4 keeps a link's target as its data; RAR 5 in the header, with no data.
+    QList<SetMember> stored = members;
+    for (SetMember &m : stored)
+        if (m.link != SetMember::Link::None)
+            m.data = rar4 ? m.target : QByteArray();
+    const auto volumes = layOut(layout, stored, rar4 ? '\\' : '/', volumeSize, error);
     if (!volumes)
         return std::nullopt;
     return writeVolumes(

@@ -23,6 +23,15 @@ struct SetMember {
     bool raw = false;
     // Marked as encrypted (RAR 4 and ACE); the data is stored as it is.
     bool encrypted = false;
+    // A link (RAR only): RAR 4 stores a symbolic link from a Unix host with its target as the
+    // data; RAR 5 keeps the target in a redirection record, of the kind given.
+    enum class Link { None, Symbolic, HardLink, FileCopy };
+    Link link = Link::None;
+    QByteArray target;
+    // A DOS date and time of 0, as many archives made on DOS have (RAR 4).
+    bool zeroDosTime = false;
+    // RAR 5: a folder's header without a data area, which unar reads and libarchive refuses.
+    bool bareFolder = false;
 
     static SetMember file(const QByteArray &name, const QByteArray &data)
     {
@@ -36,6 +45,14 @@ struct SetMember {
         SetMember m;
         m.name = name;
         m.directory = true;
+        return m;
+    }
+    static SetMember symlink(const QByteArray &name, const QByteArray &target, Link kind = Link::Symbolic)
+    {
+        SetMember m;
+        m.name = name;
+        m.link = kind;
+        m.target = target;
         return m;
     }
     static SetMember rawFile(const QByteArray &name, const QByteArray &data)
