@@ -75,22 +75,22 @@ QByteArray centralHeader(const RawMember &m, quint64 compressedSize, quint64 loc
 {
     QByteArray b;
     put32(b, 0x02014b50);
-    put16(b, 20);
-    put16(b, 20);
+    put16(b, m.versionMadeBy);
+    put16(b, m.centralVersionNeeded);
     put16(b, m.flags);
     put16(b, m.method);
-    put32(b, kDosTime);
+    put32(b, m.centralDosTime);
     put32(b, m.crc);
     put32(b, compressedSize);
     put32(b, m.size);
     put16(b, quint64(m.name.size()));
-    put16(b, 0); // extra
+    put16(b, quint64(m.centralExtra.size()));
     put16(b, 0); // comment
     put16(b, 0); // disk
     put16(b, 0); // internal attributes
-    put32(b, 0); // external attributes
+    put32(b, m.externalAttributes);
     put32(b, localOffset);
-    return b + m.name;
+    return b + m.name + m.centralExtra;
 }
 
 QByteArray endRecord(quint64 count, quint64 directorySize, quint64 directoryOffset, quint16 commentLength)

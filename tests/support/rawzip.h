@@ -18,6 +18,12 @@ struct RawMember {
     quint32 crc = 0;    // of the uncompressed bytes
     quint64 size = 0;   // uncompressed
     quint16 flags = 0;
+    // Directory entry fields beyond the ones the local header shares.
+    quint16 versionMadeBy = 20;
+    quint16 centralVersionNeeded = 20;
+    quint32 centralDosTime = 0x5a2b6000; // some day in 2025, as the local header has it
+    quint32 externalAttributes = 0;
+    QByteArray centralExtra;
 
     // A stored member whose record fields match data.
     static RawMember stored(const QByteArray &name, const QByteArray &data);
