@@ -304,7 +304,7 @@ bool CentralEntry::isDirectory() const
 {
     if (rawName.endsWith('/') || rawName.endsWith('\\'))
         return true;
-    if (size != 0 || compressedSize != 0)
+    if (size != 0)
         return false;
     // A Unix maker's mode in the high half says it; else the DOS attribute in the low byte.
     constexpr quint16 kUnixHost = 3;

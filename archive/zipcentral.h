@@ -30,7 +30,7 @@ struct CentralEntry {
     // The name as text: UTF-8 when the flag says so, else the Unicode path field when its CRC
     // matches the stored bytes (as Info-ZIP writes it), else code page 437.
     QString name;
-    // A folder: its name ends in a slash, or it is empty and carries the DOS folder attribute.
+    // A folder: its name ends in a slash, or it unpacks to nothing and its attributes say so.
     bool isDirectory() const;
     // Its modification time as seconds since the epoch, the DOS time taken as local time.
     qint64 modificationTime() const;

@@ -29,9 +29,9 @@ constexpr std::array<quint16, 29> kLengthBase = {3,  4,  5,  6,  7,  8,  9,  10,
                                                  31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 3};
 constexpr std::array<quint8, 29> kLengthExtra = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                                  2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 16};
-constexpr std::array<quint32, 32> kDistanceBase = {
-    1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,   193,
-    257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
+constexpr std::array<quint32, 32> kDistanceBase = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,   33,
+                                                   49,   65,   97,   129,  193,  257,   385,   513,   769,   1025, 1537,
+                                                   2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
 constexpr std::array<quint8, 32> kDistanceExtra = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,  4,  4,  5,  5,  6,  6,
                                                    7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
 
@@ -229,7 +229,7 @@ private:
         ncode += 4;
         if (nlen > 286)
             return false;
-        static constexpr std::array<quint8, 19> order = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5,
+        static constexpr std::array<quint8, 19> order = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                                          11, 4,  12, 3, 13, 2, 14, 1, 15};
         std::array<quint8, 320> lengths{};
         for (quint32 i = 0; i < ncode; ++i) {

@@ -17,13 +17,13 @@
 namespace zelv {
 
 struct PackedMember {
-    int fd = -1;         // the archive
-    quint64 offset = 0;  // where its packed data starts
-    quint64 packed = 0;  // the packed data's length
-    quint64 size = 0;    // the unpacked size the directory declares
-    quint32 crc = 0;     // the unpacked data's CRC-32 the directory declares
+    int fd = -1;        // the archive
+    quint64 offset = 0; // where its packed data starts
+    quint64 packed = 0; // the packed data's length
+    quint64 size = 0;   // the unpacked size the directory declares
+    quint32 crc = 0;    // the unpacked data's CRC-32 the directory declares
     quint16 method = 0;
-    quint16 flags = 0;   // general-purpose flags (LZMA's end marker, PPMd's options)
+    quint16 flags = 0; // general-purpose flags (LZMA's end marker, PPMd's options)
 };
 
 enum class DecodeResult {

@@ -833,6 +833,9 @@ void TestZipEngine::peersArchives()
     w.writeFile(folder + QStringLiteral("/src/big.txt"), test::textBytes(3 << 20));
     w.writeFile(folder + QStringLiteral("/src/sub/noise.bin"), test::noiseBytes(300000));
     w.writeFile(folder + QStringLiteral("/src/sub/empty.txt"), QByteArray());
+    // Repeats further back than deflate reaches and longer than its longest match: Deflate64's
+    // own distance and length codes.
+    w.writeFile(folder + QStringLiteral("/src/sub/repeats.bin"), test::noiseBytes(40000, 7).repeated(40));
     w.makeFolder(folder + QStringLiteral("/src/sub/nothing"));
     QCOMPARE(shell(folder, make), 0);
     const QString archive = folder + QStringLiteral("/a.zip");
