@@ -83,6 +83,7 @@ struct Location {
     quint64 directoryOffset = 0;
     quint64 directorySize = 0;
     quint64 shift = 0; // bytes before the archive that its offsets do not count (a stub)
+    bool wide = false; // found through a zip64 record
 };
 
 // The one end record, and the zip64 record it may lead to.
@@ -166,6 +167,7 @@ std::optional<Location> locateDirectory(int fd, quint64 size, const char *&why)
             return std::nullopt;
         }
         at = wide;
+        at.wide = true;
         directoryEnd = recordOffset;
     } else if (disk != 0 || directoryDisk != 0 || countHere != count) {
         why = "spans several disks";
@@ -181,8 +183,8 @@ std::optional<Location> locateDirectory(int fd, quint64 size, const char *&why)
     at.shift = directoryEnd - at.directorySize - at.directoryOffset;
     if (at.shift != 0) {
         unsigned char signature[4];
-        if (at.count == 0 || !readAt(fd, signature, 4, at.directoryOffset + at.shift) ||
-            le32(signature) != kCentralSignature) {
+        if (at.count != 0 &&
+            (!readAt(fd, signature, 4, at.directoryOffset + at.shift) || le32(signature) != kCentralSignature)) {
             why = "directory is not where the end record says";
             return std::nullopt;
         }
@@ -353,7 +355,9 @@ std::optional<std::vector<CentralEntry>> readCentralDirectory(int fd, const char
     std::vector<CentralEntry> entries;
     entries.reserve(size_t(at->count));
     size_t used = 0;
-    for (quint64 i = 0; i < at->count; ++i) {
+    // Writers without zip64 count past 65535 members modulo 65536 in the end record: the
+    // directory's own entries, filling its size exactly, are the count then.
+    for (quint64 i = 0; i < at->count || (!at->wide && used < directory.size()); ++i) {
         if (directory.size() - used < kCentralSize || le32(&directory[used]) != kCentralSignature)
             return refuse("directory entry missing");
         size_t length = 0;
@@ -364,7 +368,8 @@ std::optional<std::vector<CentralEntry>> readCentralDirectory(int fd, const char
         entries.push_back(std::move(*e));
         used += length;
     }
-    if (used != directory.size())
+    const bool counted = entries.size() == at->count || (!at->wide && entries.size() % 0x10000 == at->count);
+    if (used != directory.size() || !counted)
         return refuse("directory size disagrees with its entries");
 
     // Each member's header and data in a range of its own, all of them before the directory.

@@ -162,6 +162,7 @@ private slots:
     void zstandard();
     void unreadableMethods_data();
     void unreadableMethods();
+    void countBeyond16Bits();
 
 private:
     // The places every test uses: the archive in c:\dl, the destination two folders down, so
@@ -1018,6 +1019,26 @@ void TestZipEngine::unreadableMethods()
     const QString destination = destinationIn(w);
     QCOMPARE(int(extract(archive, destination)), int(ZipUnsupported));
     QVERIFY(!QFileInfo::exists(destination + QStringLiteral("/odd.bin")));
+}
+
+// More members than the end record's 16 bits count, without zip64: the count wraps, as some
+// writers leave it, and the directory itself says how many there are.
+void TestZipEngine::countBeyond16Bits()
+{
+    RawZip zip;
+    constexpr int kMembers = 0x10000 + 2;
+    for (int i = 0; i < kMembers; ++i)
+        zip.addMember(RawMember::stored("f" + QByteArray::number(i) + ".txt", QByteArray::number(i)));
+    zip.addEntriesForMembers();
+    test::TestWorld w;
+    prepare(w);
+    const QString archive = archiveIn(w);
+    QVERIFY(test::writeFileBytes(archive, zip.finish()));
+    QCOMPARE(int(testArchive(archive)), int(ZipDone));
+    const QString destination = destinationIn(w);
+    QCOMPARE(int(extract(archive, destination, QStringLiteral("f65537.txt"))), int(ZipDone));
+    QCOMPARE(tree(destination), QStringList{"f65537.txt"});
+    QCOMPARE(contents(destination + QStringLiteral("/f65537.txt")), QByteArray("65537"));
 }
 
 QTEST_GUILESS_MAIN(TestZipEngine)
