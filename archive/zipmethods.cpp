@@ -66,12 +66,71 @@ struct Huffman {
     }
 };
 
+// A member's packed bytes as bits, lowest first, read from the archive a piece at a time.
+class BitInput {
+public:
+    explicit BitInput(const PackedMember &m)
+        : m_member(m)
+        , m_in(std::make_unique_for_overwrite<unsigned char[]>(kInputPiece))
+    {}
+
+    // False when the member's bytes run out or cannot be read.
+    bool bits(int n, quint32 &value)
+    {
+        while (m_bitCount < n) {
+            quint32 byte = 0;
+            if (!nextByte(byte))
+                return false;
+            m_bitBuffer |= quint64(byte) << m_bitCount;
+            m_bitCount += 8;
+        }
+        value = quint32(m_bitBuffer & ((quint64(1) << n) - 1));
+        m_bitBuffer >>= n;
+        m_bitCount -= n;
+        return true;
+    }
+
+    void toByteBoundary()
+    {
+        m_bitBuffer >>= m_bitCount % 8;
+        m_bitCount -= m_bitCount % 8;
+    }
+
+    bool readFailed() const { return m_readFailed; }
+
+private:
+    bool nextByte(quint32 &byte)
+    {
+        if (m_inPos == m_inLength) {
+            const quint64 left = m_member.packed - m_consumed;
+            if (left == 0)
+                return false; // the stream needs more than the member holds
+            m_inLength = size_t(std::min<quint64>(left, kInputPiece));
+            if (!readAt(m_member.fd, m_in.get(), m_inLength, m_member.offset + m_consumed)) {
+                m_readFailed = true;
+                return false;
+            }
+            m_consumed += m_inLength;
+            m_inPos = 0;
+        }
+        byte = m_in[m_inPos++];
+        return true;
+    }
+
+    const PackedMember &m_member;
+    std::unique_ptr<unsigned char[]> m_in;
+    size_t m_inPos = 0, m_inLength = 0;
+    quint64 m_consumed = 0;
+    quint64 m_bitBuffer = 0;
+    int m_bitCount = 0;
+    bool m_readFailed = false;
+};
+
 class Inflater64 {
 public:
     Inflater64(const PackedMember &m, const DecodeSink &sink)
-        : m_member(m)
+        : m_input(m)
         , m_sink(sink)
-        , m_in(std::make_unique_for_overwrite<unsigned char[]>(kInputPiece))
         , m_out(std::make_unique_for_overwrite<unsigned char[]>(kCapacity))
     {}
 
@@ -113,41 +172,10 @@ private:
     {
         if (m_stopped)
             return DecodeResult::Stopped;
-        return m_readFailed ? DecodeResult::ReadError : DecodeResult::DataError;
+        return m_input.readFailed() ? DecodeResult::ReadError : DecodeResult::DataError;
     }
 
-    bool nextByte(quint32 &byte)
-    {
-        if (m_inPos == m_inLength) {
-            const quint64 left = m_member.packed - m_consumed;
-            if (left == 0)
-                return false; // the stream needs more than the member holds
-            m_inLength = size_t(std::min<quint64>(left, kInputPiece));
-            if (!readAt(m_member.fd, m_in.get(), m_inLength, m_member.offset + m_consumed)) {
-                m_readFailed = true;
-                return false;
-            }
-            m_consumed += m_inLength;
-            m_inPos = 0;
-        }
-        byte = m_in[m_inPos++];
-        return true;
-    }
-
-    bool bits(int n, quint32 &value)
-    {
-        while (m_bitCount < n) {
-            quint32 byte = 0;
-            if (!nextByte(byte))
-                return false;
-            m_bitBuffer |= quint64(byte) << m_bitCount;
-            m_bitCount += 8;
-        }
-        value = quint32(m_bitBuffer & ((quint64(1) << n) - 1));
-        m_bitBuffer >>= n;
-        m_bitCount -= n;
-        return true;
-    }
+    bool bits(int n, quint32 &value) { return m_input.bits(n, value); }
 
     bool decode(const Huffman &h, int &symbol)
     {
@@ -189,8 +217,7 @@ private:
 
     bool stored()
     {
-        m_bitBuffer >>= m_bitCount % 8;
-        m_bitCount -= m_bitCount % 8;
+        m_input.toByteBoundary();
         quint32 length = 0, complement = 0;
         if (!bits(16, length) || !bits(16, complement) || (length ^ 0xffff) != complement)
             return false;
@@ -317,17 +344,167 @@ private:
         }
     }
 
-    const PackedMember &m_member;
+    BitInput m_input;
     const DecodeSink &m_sink;
-    std::unique_ptr<unsigned char[]> m_in;
-    size_t m_inPos = 0, m_inLength = 0;
-    quint64 m_consumed = 0;
-    quint64 m_bitBuffer = 0;
-    int m_bitCount = 0;
     std::unique_ptr<unsigned char[]> m_out;
     size_t m_pos = 0, m_flushed = 0;
     quint64 m_total = 0;
-    bool m_readFailed = false;
+    bool m_stopped = false;
+};
+
+// ---- Shrink (method 1): LZW of 9 to 13 bits, where the writer says when the codes grow
+// (256, 1) and when the codes no other code continues are given up for reuse (256, 2). It has
+// no end mark: the member's declared size ends it.
+
+class Unshrinker {
+public:
+    Unshrinker(const PackedMember &m, const DecodeSink &sink)
+        : m_input(m)
+        , m_member(m)
+        , m_sink(sink)
+        , m_out(std::make_unique_for_overwrite<unsigned char[]>(kOutputPiece))
+    {}
+
+    DecodeResult run()
+    {
+        for (int c = 0; c < kCodes; ++c) {
+            m_parent[size_t(c)] = kLiteral;
+            m_suffix[size_t(c)] = quint8(c);
+            m_free[size_t(c)] = c > 256; // the control code is never given out
+        }
+        int codeSize = 9;
+        int previous = -1;
+        int nextFree = 257;
+        while (m_total < m_member.size) {
+            quint32 code = 0;
+            if (!m_input.bits(codeSize, code))
+                return failure();
+            if (code == 256) {
+                quint32 control = 0;
+                if (!m_input.bits(codeSize, control))
+                    return failure();
+                if (control == 1 && codeSize < 13) {
+                    ++codeSize;
+                } else if (control == 2) {
+                    partialClear();
+                    nextFree = findFree(257);
+                } else {
+                    return DecodeResult::DataError;
+                }
+                continue;
+            }
+            if (previous < 0) {
+                if (code > 255)
+                    return DecodeResult::DataError;
+                if (!put(quint8(code)))
+                    return DecodeResult::Stopped;
+                previous = int(code);
+                continue;
+            }
+            // A code not yet defined can only be the one this very step defines.
+            const bool defining = m_free[code];
+            if (defining && int(code) != nextFree)
+                return DecodeResult::DataError;
+            if (nextFree < kCodes) {
+                const int first = firstOf(defining ? previous : int(code));
+                if (first < 0)
+                    return DecodeResult::DataError;
+                m_parent[size_t(nextFree)] = quint16(previous);
+                m_suffix[size_t(nextFree)] = quint8(first);
+                m_free[size_t(nextFree)] = false;
+                nextFree = findFree(nextFree + 1);
+            }
+            if (!writeString(int(code)))
+                return m_stopped ? DecodeResult::Stopped : DecodeResult::DataError;
+            previous = int(code);
+        }
+        if (m_length > 0 && !m_sink(m_out.get(), m_length))
+            return DecodeResult::Stopped;
+        return DecodeResult::Done;
+    }
+
+private:
+    static constexpr int kCodes = 1 << 13;
+    static constexpr quint16 kLiteral = 0xffff;
+
+    DecodeResult failure() const { return m_input.readFailed() ? DecodeResult::ReadError : DecodeResult::DataError; }
+
+    int findFree(int from) const
+    {
+        while (from < kCodes && !m_free[size_t(from)])
+            ++from;
+        return from;
+    }
+
+    // Every code that no other code continues becomes free again; its string stays readable
+    // until the code is given out anew, as the writer's last code may be among them.
+    void partialClear()
+    {
+        std::array<bool, kCodes> continued{};
+        for (int c = 257; c < kCodes; ++c)
+            if (!m_free[size_t(c)] && m_parent[size_t(c)] != kLiteral)
+                continued[m_parent[size_t(c)]] = true;
+        for (int c = 257; c < kCodes; ++c)
+            if (!continued[size_t(c)])
+                m_free[size_t(c)] = true;
+    }
+
+    // The first byte of a code's string; -1 for a broken chain.
+    int firstOf(int code) const
+    {
+        for (int steps = 0; steps < kCodes; ++steps) {
+            const quint16 parent = m_parent[size_t(code)];
+            if (parent == kLiteral)
+                return m_suffix[size_t(code)];
+            code = parent;
+        }
+        return -1;
+    }
+
+    bool writeString(int code)
+    {
+        size_t depth = 0;
+        for (;;) {
+            if (depth == m_stack.size())
+                return false; // a chain that loops
+            const quint16 parent = m_parent[size_t(code)];
+            m_stack[depth++] = m_suffix[size_t(code)];
+            if (parent == kLiteral)
+                break;
+            code = parent;
+        }
+        while (depth > 0)
+            if (!put(m_stack[--depth]))
+                return false;
+        return true;
+    }
+
+    bool put(quint8 byte)
+    {
+        if (m_total == m_member.size)
+            return false; // more than the declared size
+        m_out[m_length++] = byte;
+        ++m_total;
+        if (m_length == kOutputPiece) {
+            if (!m_sink(m_out.get(), m_length)) {
+                m_stopped = true;
+                return false;
+            }
+            m_length = 0;
+        }
+        return true;
+    }
+
+    BitInput m_input;
+    const PackedMember &m_member;
+    const DecodeSink &m_sink;
+    std::array<quint16, kCodes> m_parent{};
+    std::array<quint8, kCodes> m_suffix{};
+    std::array<quint8, kCodes> m_stack{};
+    std::array<bool, kCodes> m_free{};
+    std::unique_ptr<unsigned char[]> m_out;
+    size_t m_length = 0;
+    quint64 m_total = 0;
     bool m_stopped = false;
 };
 
@@ -488,6 +665,7 @@ DecodeResult decodeZstandard(const PackedMember &m, const DecodeSink &sink)
 bool methodIsDecoded(quint16 method)
 {
     switch (method) {
+    case 1:
     case 9:
     case 12:
     case 14:
@@ -503,6 +681,8 @@ bool methodIsDecoded(quint16 method)
 
 DecodeResult decodeMember(const PackedMember &member, const DecodeSink &sink)
 {
+    if (member.method == 1)
+        return Unshrinker(member, sink).run();
     if (member.method == 9)
         return Inflater64(member, sink).run();
     if (member.method == 20 || member.method == 93)

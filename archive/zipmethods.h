@@ -3,6 +3,7 @@
 // so a member of any size costs a bounded amount of memory.
 //
 //   method              decoded by
+//    1 Shrink           our own LZW decoder
 //    9 Deflate64        our own inflater (64 KiB window, the longer lengths and distances)
 //   12 BZip2            libarchive (libbz2)
 //   14 LZMA             libarchive (liblzma)

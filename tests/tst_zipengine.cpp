@@ -163,6 +163,8 @@ private slots:
     void unreadableMethods_data();
     void unreadableMethods();
     void countBeyond16Bits();
+    void shrunk_data();
+    void shrunk();
 
 private:
     // The places every test uses: the archive in c:\dl, the destination two folders down, so
@@ -1001,9 +1003,9 @@ void TestZipEngine::zstandard()
 
 void TestZipEngine::unreadableMethods_data()
 {
-    // The methods nothing here reads: the old Shrink, Reduce and Implode, and the rare ones.
+    // The methods nothing here reads: the old Reduce and Implode, and the rare ones.
     QTest::addColumn<int>("method");
-    for (int method : {1, 2, 3, 4, 5, 6, 7, 10, 16, 18, 19, 94, 96, 97})
+    for (int method : {2, 3, 4, 5, 6, 7, 10, 16, 18, 19, 94, 96, 97})
         QTest::addRow("%d", method) << method;
 }
 
@@ -1039,6 +1041,38 @@ void TestZipEngine::countBeyond16Bits()
     QCOMPARE(int(extract(archive, destination, QStringLiteral("f65537.txt"))), int(ZipDone));
     QCOMPARE(tree(destination), QStringList{"f65537.txt"});
     QCOMPARE(contents(destination + QStringLiteral("/f65537.txt")), QByteArray("65537"));
+}
+
+void TestZipEngine::shrunk_data()
+{
+    // The rows read as a table.
+    // clang-format off
+    QTest::addColumn<QByteArray>("plain");
+    QTest::newRow("a few bytes") << QByteArray("abababababab");
+    // Every code size up to 13 bits, then full tables partly cleared again and again.
+    QTest::newRow("text past a full table") << test::textBytes(400000);
+    QTest::newRow("noise") << test::noiseBytes(60000);
+    // clang-format on
+}
+
+// Shrink as PKZIP 1 wrote it, checked against unzip's own unshrinking.
+void TestZipEngine::shrunk()
+{
+    QFETCH(QByteArray, plain);
+    RawZip zip;
+    zip.addMember(RawMember::shrunk("old.txt", plain));
+    zip.addEntriesForMembers();
+    test::TestWorld w;
+    prepare(w);
+    const QString archive = archiveIn(w);
+    QVERIFY(test::writeFileBytes(archive, zip.finish()));
+    QByteArray peer;
+    QCOMPARE(shell(QFileInfo(archive).absolutePath(), QStringLiteral("unzip -p a.zip"), QByteArray(), &peer), 0);
+    QCOMPARE(peer, plain);
+    QCOMPARE(int(testArchive(archive)), int(ZipDone));
+    const QString destination = destinationIn(w);
+    QCOMPARE(int(extract(archive, destination)), int(ZipDone));
+    QCOMPARE(contents(destination + QStringLiteral("/old.txt")), plain);
 }
 
 QTEST_GUILESS_MAIN(TestZipEngine)

@@ -142,6 +142,10 @@ QList<QByteArray> TestZipFuzz::seeds(const test::TestWorld &w)
     zstdZip.addEntriesForMembers();
     if (!zstd.data.isEmpty())
         out << zstdZip.finish();
+    RawZip shrunk;
+    shrunk.addMember(RawMember::shrunk("s.txt", test::textBytes(30000)));
+    shrunk.addEntriesForMembers();
+    out << shrunk.finish();
     return out;
 }
 
@@ -161,7 +165,7 @@ void TestZipFuzz::mutatedArchives()
 {
     test::TestWorld w;
     const QList<QByteArray> seedList = seeds(w);
-    QVERIFY(seedList.size() >= 14);
+    QVERIFY(seedList.size() >= 15);
     const QString archive = w.onDrive(u'c', QStringLiteral("dl/mutant.zip"));
     const QString destination = w.onDrive(u'c', QStringLiteral("work/dest"));
     QVERIFY(test::writeFileBytes(archive, seedList.first()));

@@ -3,8 +3,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QList>
 
+#include <vector>
 #include <zlib.h>
 
 namespace zelv::test {
@@ -51,6 +53,80 @@ RawMember RawMember::deflated(const QByteArray &name, const QByteArray &plain)
     deflate(&z, Z_FINISH);
     out.truncate(qsizetype(z.total_out));
     deflateEnd(&z);
+    m.data = out;
+    return m;
+}
+
+RawMember RawMember::shrunk(const QByteArray &name, const QByteArray &plain)
+{
+    RawMember m = stored(name, plain);
+    m.method = 1;
+    QByteArray out;
+    quint64 bits = 0;
+    int count = 0;
+    int codeSize = 9;
+    const auto raw = [&](int code) {
+        bits |= quint64(code) << count;
+        count += codeSize;
+        for (; count >= 8; count -= 8, bits >>= 8)
+            out += char(bits & 0xff);
+    };
+    // A code wider than the code size is announced first, as PKZIP does.
+    const auto put = [&](int code) {
+        while (code > (1 << codeSize) - 1) {
+            raw(256);
+            raw(1);
+            ++codeSize;
+        }
+        raw(code);
+    };
+    constexpr int kCodes = 1 << 13;
+    QHash<quint32, int> table; // (prefix code << 8 | byte) to code
+    std::vector<int> parent(kCodes, -1);
+    std::vector<uchar> last(kCodes, 0);
+    const auto nextFree = [&](int from) {
+        while (from < kCodes && parent[size_t(from)] >= 0)
+            ++from;
+        return from;
+    };
+    int next = 257;
+    int prefix = plain.isEmpty() ? -1 : uchar(plain[0]);
+    for (qsizetype i = 1; i < plain.size(); ++i) {
+        const uchar c = uchar(plain[i]);
+        const quint32 key = quint32(prefix) << 8 | c;
+        if (const auto it = table.constFind(key); it != table.cend()) {
+            prefix = *it;
+            continue;
+        }
+        put(prefix);
+        if (next == kCodes) {
+            // A full table: the codes no other code continues are given up.
+            std::vector<bool> continued(kCodes, false);
+            for (int code = 257; code < kCodes; ++code)
+                if (parent[size_t(code)] >= 0)
+                    continued[size_t(parent[size_t(code)])] = true;
+            for (int code = 257; code < kCodes; ++code) {
+                if (parent[size_t(code)] >= 0 && !continued[size_t(code)]) {
+                    table.remove(quint32(parent[size_t(code)]) << 8 | last[size_t(code)]);
+                    parent[size_t(code)] = -1;
+                }
+            }
+            raw(256);
+            raw(2);
+            next = nextFree(257);
+        }
+        if (next < kCodes) {
+            table.insert(key, next);
+            parent[size_t(next)] = prefix;
+            last[size_t(next)] = c;
+            next = nextFree(next + 1);
+        }
+        prefix = c;
+    }
+    if (prefix >= 0)
+        put(prefix);
+    if (count > 0)
+        out += char(bits & 0xff);
     m.data = out;
     return m;
 }

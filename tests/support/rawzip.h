@@ -29,6 +29,9 @@ struct RawMember {
     static RawMember stored(const QByteArray &name, const QByteArray &data);
     // A deflated member (zlib's raw deflate at level 9).
     static RawMember deflated(const QByteArray &name, const QByteArray &plain);
+    // A shrunk member (method 1, PKZIP 1's LZW): codes grow from 9 to 13 bits, announced as
+    // the method wants, and a full table is partly cleared as PKZIP clears it.
+    static RawMember shrunk(const QByteArray &name, const QByteArray &plain);
 };
 
 QByteArray localHeader(const RawMember &m, quint64 compressedSize);
