@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 
+#include <algorithm>
 #include <archive.h>
 #include <archive_entry.h>
 #include <array>
@@ -508,6 +509,154 @@ private:
     bool m_stopped = false;
 };
 
+// ---- Implode (method 6): LZ77 over a 4 or 8 KiB window whose literals, lengths and distances
+// are Shannon-Fano codes, the code lengths stored at the start. A distance reaching before
+// the start of the output reads zeros, as PKZIP wrote and read it.
+
+class ShannonFano {
+public:
+    // Reads a stored tree of n symbols: a count of bytes, each a run of equal code lengths.
+    bool read(BitInput &in, int n)
+    {
+        quint32 bytes = 0;
+        if (!in.bits(8, bytes))
+            return false;
+        std::vector<quint8> lengths;
+        lengths.reserve(size_t(n));
+        for (quint32 i = 0; i <= bytes; ++i) {
+            quint32 run = 0;
+            if (!in.bits(8, run))
+                return false;
+            for (quint32 k = 0; k <= run >> 4; ++k)
+                lengths.push_back(quint8((run & 0x0f) + 1));
+        }
+        if (lengths.size() != size_t(n))
+            return false;
+        // Codes go out from the longest lengths up, the highest symbol of a length first.
+        std::vector<int> order(static_cast<size_t>(n));
+        for (int sym = 0; sym < n; ++sym)
+            order[size_t(sym)] = sym;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](int a, int b) { return lengths[size_t(a)] < lengths[size_t(b)]; });
+        quint32 code = 0, increment = 0;
+        int last = 0;
+        for (int i = n - 1; i >= 0; --i) {
+            const int sym = order[size_t(i)];
+            const int length = lengths[size_t(sym)];
+            code += increment;
+            if (length != last) {
+                last = length;
+                increment = 1u << (16 - length);
+            }
+            if (code > 0xffff)
+                return false; // more codes than the lengths leave room for
+            const quint32 value = code >> (16 - length);
+            if (m_symbols[size_t(length)].empty())
+                m_first[size_t(length)] = value;
+            m_symbols[size_t(length)].push_back(quint16(sym));
+        }
+        return true;
+    }
+
+    // The first bit read is a code's highest.
+    bool decode(BitInput &in, int &symbol) const
+    {
+        quint32 code = 0;
+        for (size_t length = 1; length <= 16; ++length) {
+            quint32 bit = 0;
+            if (!in.bits(1, bit))
+                return false;
+            code = code << 1 | bit;
+            const std::vector<quint16> &symbols = m_symbols[length];
+            if (!symbols.empty() && code >= m_first[length] && code - m_first[length] < symbols.size()) {
+                symbol = symbols[code - m_first[length]];
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    std::array<quint32, 17> m_first{};
+    std::array<std::vector<quint16>, 17> m_symbols;
+};
+
+class Exploder {
+public:
+    Exploder(const PackedMember &m, const DecodeSink &sink)
+        : m_input(m)
+        , m_member(m)
+        , m_sink(sink)
+        , m_out(std::make_unique_for_overwrite<unsigned char[]>(kCapacity))
+    {}
+
+    DecodeResult run()
+    {
+        const bool literalTree = m_member.flags & 4;
+        const int lowBits = (m_member.flags & 2) ? 7 : 6;
+        const quint32 shortest = literalTree ? 3 : 2;
+        ShannonFano literals, lengths, distances;
+        if ((literalTree && !literals.read(m_input, 256)) || !lengths.read(m_input, 64) || !distances.read(m_input, 64))
+            return failure();
+        while (m_total < m_member.size) {
+            quint32 isLiteral = 0;
+            if (!m_input.bits(1, isLiteral))
+                return failure();
+            if (isLiteral) {
+                int symbol = 0;
+                quint32 byte = 0;
+                if (literalTree ? !literals.decode(m_input, symbol) : !m_input.bits(8, byte))
+                    return failure();
+                if (!put(literalTree ? quint8(symbol) : quint8(byte)))
+                    return DecodeResult::Stopped;
+                continue;
+            }
+            quint32 low = 0, extra = 0;
+            int upper = 0, length = 0;
+            if (!m_input.bits(lowBits, low) || !distances.decode(m_input, upper) || !lengths.decode(m_input, length))
+                return failure();
+            if (length == 63 && !m_input.bits(8, extra))
+                return failure();
+            const quint64 distance = (quint64(upper) << lowBits | low) + 1;
+            // The last match may reach past the declared size: only the size is written.
+            for (quint32 n = quint32(length) + extra + shortest; n > 0 && m_total < m_member.size; --n) {
+                const quint8 byte = distance > m_total ? 0 : m_out[m_pos - distance];
+                if (!put(byte))
+                    return DecodeResult::Stopped;
+            }
+        }
+        if (m_pos > m_flushed && !m_sink(m_out.get() + m_flushed, m_pos - m_flushed))
+            return DecodeResult::Stopped;
+        return DecodeResult::Done;
+    }
+
+private:
+    static constexpr size_t kHistory = 8 << 10;
+    static constexpr size_t kCapacity = kHistory + kOutputPiece;
+
+    DecodeResult failure() const { return m_input.readFailed() ? DecodeResult::ReadError : DecodeResult::DataError; }
+
+    bool put(quint8 byte)
+    {
+        if (m_pos == kCapacity) {
+            if (!m_sink(m_out.get() + m_flushed, m_pos - m_flushed))
+                return false;
+            memmove(m_out.get(), m_out.get() + m_pos - kHistory, kHistory);
+            m_pos = m_flushed = kHistory;
+        }
+        m_out[m_pos++] = byte;
+        ++m_total;
+        return true;
+    }
+
+    BitInput m_input;
+    const PackedMember &m_member;
+    const DecodeSink &m_sink;
+    std::unique_ptr<unsigned char[]> m_out;
+    size_t m_pos = 0, m_flushed = 0;
+    quint64 m_total = 0;
+};
+
 // ---- The methods libarchive decodes. It is handed a local header of our own making that
 // describes the member with the directory's values, followed by the member's packed bytes as
 // they stand in the archive: so it reads exactly the bytes the engine's checks covered, and a
@@ -666,6 +815,7 @@ bool methodIsDecoded(quint16 method)
 {
     switch (method) {
     case 1:
+    case 6:
     case 9:
     case 12:
     case 14:
@@ -683,6 +833,8 @@ DecodeResult decodeMember(const PackedMember &member, const DecodeSink &sink)
 {
     if (member.method == 1)
         return Unshrinker(member, sink).run();
+    if (member.method == 6)
+        return Exploder(member, sink).run();
     if (member.method == 9)
         return Inflater64(member, sink).run();
     if (member.method == 20 || member.method == 93)

@@ -4,6 +4,7 @@
 //
 //   method              decoded by
 //    1 Shrink           our own LZW decoder
+//    6 Implode          our own decoder (Shannon-Fano codes, 4 or 8 KiB window)
 //    9 Deflate64        our own inflater (64 KiB window, the longer lengths and distances)
 //   12 BZip2            libarchive (libbz2)
 //   14 LZMA             libarchive (liblzma)

@@ -165,6 +165,8 @@ private slots:
     void countBeyond16Bits();
     void shrunk_data();
     void shrunk();
+    void imploded_data();
+    void imploded();
 
 private:
     // The places every test uses: the archive in c:\dl, the destination two folders down, so
@@ -1003,9 +1005,9 @@ void TestZipEngine::zstandard()
 
 void TestZipEngine::unreadableMethods_data()
 {
-    // The methods nothing here reads: the old Reduce and Implode, and the rare ones.
+    // The methods nothing here reads: the old Reduce, and the rare ones.
     QTest::addColumn<int>("method");
-    for (int method : {2, 3, 4, 5, 6, 7, 10, 16, 18, 19, 94, 96, 97})
+    for (int method : {2, 3, 4, 5, 7, 10, 16, 18, 19, 94, 96, 97})
         QTest::addRow("%d", method) << method;
 }
 
@@ -1061,6 +1063,42 @@ void TestZipEngine::shrunk()
     QFETCH(QByteArray, plain);
     RawZip zip;
     zip.addMember(RawMember::shrunk("old.txt", plain));
+    zip.addEntriesForMembers();
+    test::TestWorld w;
+    prepare(w);
+    const QString archive = archiveIn(w);
+    QVERIFY(test::writeFileBytes(archive, zip.finish()));
+    QByteArray peer;
+    QCOMPARE(shell(QFileInfo(archive).absolutePath(), QStringLiteral("unzip -p a.zip"), QByteArray(), &peer), 0);
+    QCOMPARE(peer, plain);
+    QCOMPARE(int(testArchive(archive)), int(ZipDone));
+    const QString destination = destinationIn(w);
+    QCOMPARE(int(extract(archive, destination)), int(ZipDone));
+    QCOMPARE(contents(destination + QStringLiteral("/old.txt")), plain);
+}
+
+void TestZipEngine::imploded_data()
+{
+    // The rows read as a table.
+    // clang-format off
+    QTest::addColumn<bool>("literalTree");
+    QTest::addColumn<bool>("bigWindow");
+    QTest::newRow("three trees, 8 KiB") << true << true;
+    QTest::newRow("three trees, 4 KiB") << true << false;
+    QTest::newRow("two trees, 8 KiB") << false << true;
+    QTest::newRow("two trees, 4 KiB") << false << false;
+    // clang-format on
+}
+
+// Implode as PKZIP 1 wrote it, checked against unzip's own exploding: text for matches of
+// every length, noise for literals, past a megabyte for the window's reuse.
+void TestZipEngine::imploded()
+{
+    QFETCH(bool, literalTree);
+    QFETCH(bool, bigWindow);
+    const QByteArray plain = test::textBytes(1200000) + test::noiseBytes(5000) + QByteArray(2000, 'z');
+    RawZip zip;
+    zip.addMember(RawMember::imploded("old.txt", plain, literalTree, bigWindow));
     zip.addEntriesForMembers();
     test::TestWorld w;
     prepare(w);

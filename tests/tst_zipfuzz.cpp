@@ -142,10 +142,12 @@ QList<QByteArray> TestZipFuzz::seeds(const test::TestWorld &w)
     zstdZip.addEntriesForMembers();
     if (!zstd.data.isEmpty())
         out << zstdZip.finish();
-    RawZip shrunk;
-    shrunk.addMember(RawMember::shrunk("s.txt", test::textBytes(30000)));
-    shrunk.addEntriesForMembers();
-    out << shrunk.finish();
+    RawZip old;
+    old.addMember(RawMember::shrunk("s.txt", test::textBytes(30000)));
+    old.addMember(RawMember::imploded("i.txt", test::textBytes(20000), true, true));
+    old.addMember(RawMember::imploded("j.txt", test::textBytes(9000), false, false));
+    old.addEntriesForMembers();
+    out << old.finish();
     return out;
 }
 

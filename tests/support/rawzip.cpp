@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QList>
 
+#include <algorithm>
 #include <vector>
 #include <zlib.h>
 
@@ -125,6 +126,128 @@ RawMember RawMember::shrunk(const QByteArray &name, const QByteArray &plain)
     }
     if (prefix >= 0)
         put(prefix);
+    if (count > 0)
+        out += char(bits & 0xff);
+    m.data = out;
+    return m;
+}
+
+namespace {
+
+// Shannon-Fano codes as Implode assigns them: from the longest lengths up, the highest symbol
+// of a length first, counting down from the top of 16 bits.
+std::vector<quint32> shannonCodes(const std::vector<int> &lengths)
+{
+    const int n = int(lengths.size());
+    std::vector<int> order;
+    for (int sym = 0; sym < n; ++sym)
+        order.push_back(sym);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return lengths[size_t(a)] < lengths[size_t(b)]; });
+    std::vector<quint32> codes(lengths.size());
+    quint32 code = 0, increment = 0;
+    int last = 0;
+    for (int i = n - 1; i >= 0; --i) {
+        const int sym = order[size_t(i)];
+        code += increment;
+        if (lengths[size_t(sym)] != last) {
+            last = lengths[size_t(sym)];
+            increment = 1u << (16 - last);
+        }
+        codes[size_t(sym)] = code >> (16 - last);
+    }
+    return codes;
+}
+
+QByteArray storedTree(const std::vector<int> &lengths)
+{
+    QByteArray runs;
+    for (size_t i = 0; i < lengths.size();) {
+        size_t j = i;
+        while (j < lengths.size() && lengths[j] == lengths[i] && j - i < 16)
+            ++j;
+        runs += char((lengths[i] - 1) | int(j - i - 1) << 4);
+        i = j;
+    }
+    return char(runs.size() - 1) + runs;
+}
+
+std::vector<int> lengthsOf(std::initializer_list<std::pair<int, int>> runs)
+{
+    std::vector<int> out;
+    for (const auto &[count, length] : runs)
+        out.insert(out.end(), size_t(count), length);
+    return out;
+}
+
+} // namespace
+
+RawMember RawMember::imploded(const QByteArray &name, const QByteArray &plain, bool literalTree, bool bigWindow)
+{
+    RawMember m = stored(name, plain);
+    m.method = 6;
+    m.flags = quint16((bigWindow ? 2 : 0) | (literalTree ? 4 : 0));
+    // Complete codes of uneven lengths, so that the order of assignment matters.
+    const std::vector<int> literalLengths = lengthsOf({{32, 8}, {96, 7}, {128, 10}});
+    const std::vector<int> lengthLengths = lengthsOf({{16, 5}, {32, 7}, {16, 6}});
+    const std::vector<int> distanceLengths = lengthsOf({{64, 6}});
+    const auto literalCodes = shannonCodes(literalLengths);
+    const auto lengthCodes = shannonCodes(lengthLengths);
+    const auto distanceCodes = shannonCodes(distanceLengths);
+    QByteArray out = (literalTree ? storedTree(literalLengths) : QByteArray()) + storedTree(lengthLengths) +
+                     storedTree(distanceLengths);
+    quint64 bits = 0;
+    int count = 0;
+    const auto raw = [&](quint32 value, int n) { // lowest bit first
+        bits |= quint64(value) << count;
+        count += n;
+        for (; count >= 8; count -= 8, bits >>= 8)
+            out += char(bits & 0xff);
+    };
+    const auto code = [&](quint32 value, int n) { // highest bit first
+        for (int b = n - 1; b >= 0; --b)
+            raw((value >> b) & 1, 1);
+    };
+    const int lowBits = bigWindow ? 7 : 6;
+    const qsizetype window = qsizetype(64) << lowBits;
+    const int shortest = literalTree ? 3 : 2;
+    const int longest = shortest + 63 + 255;
+    QHash<QByteArray, qsizetype> seen; // the last place of each three bytes
+    for (qsizetype i = 0; i < plain.size();) {
+        int best = 0;
+        qsizetype from = -1;
+        if (i + 3 <= plain.size()) {
+            const auto it = seen.constFind(plain.mid(i, 3));
+            if (it != seen.cend() && i - *it <= window) {
+                from = *it;
+                while (i + best < plain.size() && best < longest && plain[from + best] == plain[i + best])
+                    ++best;
+            }
+        }
+        const int step = best >= shortest ? best : 1;
+        if (best >= shortest) {
+            raw(0, 1);
+            const quint32 distance = quint32(i - from - 1);
+            raw(distance & ((1u << lowBits) - 1), lowBits);
+            const quint32 upper = distance >> lowBits;
+            code(distanceCodes[upper], distanceLengths[upper]);
+            const int length = best - shortest;
+            const int symbol = std::min(length, 63);
+            code(lengthCodes[size_t(symbol)], lengthLengths[size_t(symbol)]);
+            if (symbol == 63)
+                raw(quint32(length - 63), 8);
+        } else {
+            raw(1, 1);
+            const uchar byte = uchar(plain[i]);
+            if (literalTree)
+                code(literalCodes[byte], literalLengths[byte]);
+            else
+                raw(byte, 8);
+        }
+        for (int k = 0; k < step; ++k)
+            if (i + k + 3 <= plain.size())
+                seen.insert(plain.mid(i + k, 3), i + k);
+        i += step;
+    }
     if (count > 0)
         out += char(bits & 0xff);
     m.data = out;

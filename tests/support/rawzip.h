@@ -32,6 +32,9 @@ struct RawMember {
     // A shrunk member (method 1, PKZIP 1's LZW): codes grow from 9 to 13 bits, announced as
     // the method wants, and a full table is partly cleared as PKZIP clears it.
     static RawMember shrunk(const QByteArray &name, const QByteArray &plain);
+    // An imploded member (method 6, PKZIP 1's LZ77 with Shannon-Fano codes), with or without a
+    // tree for the literals, over an 8 or a 4 KiB window; the trees are fixed, uneven ones.
+    static RawMember imploded(const QByteArray &name, const QByteArray &plain, bool literalTree, bool bigWindow);
 };
 
 QByteArray localHeader(const RawMember &m, quint64 compressedSize);
