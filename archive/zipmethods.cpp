@@ -752,9 +752,12 @@ DecodeResult decodeByLibarchive(const PackedMember &m, const DecodeSink &sink)
     const int header = archive_read_next_header(a.get(), &entry);
     if (header != ARCHIVE_OK && header != ARCHIVE_WARN)
         return feed.readFailed ? DecodeResult::ReadError : DecodeResult::DataError;
-    const auto out = std::make_unique_for_overwrite<unsigned char[]>(kOutputPiece);
+    // Smaller pieces than elsewhere: PPMd makes a few megabytes a second, and an abort is
+    // looked at between pieces.
+    constexpr size_t kPiece = 256 << 10;
+    const auto out = std::make_unique_for_overwrite<unsigned char[]>(kPiece);
     for (;;) {
-        const la_ssize_t n = archive_read_data(a.get(), out.get(), kOutputPiece);
+        const la_ssize_t n = archive_read_data(a.get(), out.get(), kPiece);
         if (n == 0)
             return DecodeResult::Done;
         if (n < 0)

@@ -167,6 +167,7 @@ private slots:
     void shrunk();
     void imploded_data();
     void imploded();
+    void abortInALibraryDecoder();
 
 private:
     // The places every test uses: the archive in c:\dl, the destination two folders down, so
@@ -1111,6 +1112,27 @@ void TestZipEngine::imploded()
     const QString destination = destinationIn(w);
     QCOMPARE(int(extract(archive, destination)), int(ZipDone));
     QCOMPARE(contents(destination + QStringLiteral("/old.txt")), plain);
+}
+
+// A member that libarchive decodes slowly (PPMd) stops at the abort, between its pieces, and
+// leaves no file.
+void TestZipEngine::abortInALibraryDecoder()
+{
+    test::TestWorld w;
+    const QString folder = w.onDrive(u'c', QStringLiteral("slow"));
+    w.writeFile(folder + QStringLiteral("/big.txt"), test::textBytes(6 << 20));
+    QCOMPARE(shell(folder, QStringLiteral("7zz a -tzip -mm=PPMd a.zip big.txt")), 0);
+    std::atomic<bool> abort{false};
+    int reports = 0;
+    const QString destination = folder + QStringLiteral("/dest");
+    const ZipCode code = ZipEngine::extract({folder + QStringLiteral("/a.zip"), QString(), destination, false}, abort,
+                                            [&](const ZipProgress &) {
+                                                ++reports;
+                                                abort = true;
+                                            });
+    QCOMPARE(int(code), int(ZipAborted));
+    QVERIFY(reports >= 1);
+    QCOMPARE(tree(destination), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestZipEngine)
