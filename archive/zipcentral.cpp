@@ -1,7 +1,11 @@
 #include "zipcentral.h"
 
+#include "platform/cp437.h"
+
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
+#include <libdeflate.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,21 +27,42 @@ constexpr quint32 kCentralSignature = 0x02014b50;
 constexpr quint32 kLocalSignature = 0x04034b50;
 constexpr size_t kEndSize = 22, kLocatorSize = 20, kZip64EndSize = 56, kCentralSize = 46, kLocalSize = 30;
 constexpr quint16 kZip64ExtraId = 1;
+constexpr quint16 kUnicodePathExtraId = 0x7075;
 constexpr quint16 kHasDataDescriptor = 1 << 3;
+constexpr quint16 kUtf8Name = 1 << 11;
 
-// The zip64 extra field, if any, among a header's extra fields.
-std::optional<std::pair<const unsigned char *, size_t>> zip64Extra(const unsigned char *extra, size_t length)
+// An extra field of the given id, if any, among a header's extra fields.
+std::optional<std::pair<const unsigned char *, size_t>> findExtra(const unsigned char *extra, size_t length, quint16 id)
 {
     const unsigned char *end = extra + length;
     for (const unsigned char *x = extra; end - x >= 4;) {
         const size_t fieldLength = le16(x + 2);
         if (size_t(end - x - 4) < fieldLength)
             return std::nullopt;
-        if (le16(x) == kZip64ExtraId)
+        if (le16(x) == id)
             return std::pair{x + 4, fieldLength};
         x += 4 + fieldLength;
     }
     return std::nullopt;
+}
+
+std::optional<std::pair<const unsigned char *, size_t>> zip64Extra(const unsigned char *extra, size_t length)
+{
+    return findExtra(extra, length, kZip64ExtraId);
+}
+
+QString decodeName(const QByteArray &raw, quint16 flags, const unsigned char *extra, size_t extraLength)
+{
+    if (flags & kUtf8Name)
+        return QString::fromUtf8(raw);
+    // The Unicode path counts only for the very name it was written for: a tool that renamed
+    // the member without knowing the field leaves a CRC that no longer matches.
+    if (const auto field = findExtra(extra, extraLength, kUnicodePathExtraId); field && field->second >= 5) {
+        const unsigned char *f = field->first;
+        if (f[0] == 1 && le32(f + 1) == libdeflate_crc32(0, raw.constData(), size_t(raw.size())))
+            return QString::fromUtf8(reinterpret_cast<const char *>(f + 5), qsizetype(field->second - 5));
+    }
+    return cp437::decode(raw);
 }
 
 // Takes the next eight bytes of a zip64 field for a saturated value; false when they are
@@ -57,6 +82,8 @@ struct Location {
     quint64 count = 0;
     quint64 directoryOffset = 0;
     quint64 directorySize = 0;
+    quint64 shift = 0; // bytes before the archive that its offsets do not count (a stub)
+    bool wide = false; // found through a zip64 record
 };
 
 // The one end record, and the zip64 record it may lead to.
@@ -69,22 +96,32 @@ std::optional<Location> locateDirectory(int fd, quint64 size, const char *&why)
     // An end record sits in the last 22 bytes plus a comment of at most 65535, and its
     // comment reaches exactly the end of the file. A second one that does too would be a
     // second directory: which one counts is then a guess, and readers guess differently.
-    const size_t tail = size_t(std::min<quint64>(size, kEndSize + 0xffff));
+    // When none reaches the end, bytes were added after the archive (padding, a trailer):
+    // the last record whose comment fits counts then, as every reader searching back from the
+    // end finds it, within as much again for the added bytes.
+    const size_t tail = size_t(std::min<quint64>(size, 2 * (kEndSize + 0xffff)));
     std::vector<unsigned char> t(tail);
     if (!readAt(fd, t.data(), tail, size - tail)) {
         why = "cannot read the end of the archive";
         return std::nullopt;
     }
-    std::optional<size_t> found;
+    std::optional<size_t> found, lastFitting;
     for (size_t e = 0; e + kEndSize <= tail; ++e) {
-        if (le32(&t[e]) == kEndSignature && e + kEndSize + le16(&t[e + 20]) == tail) {
+        if (le32(&t[e]) != kEndSignature)
+            continue;
+        const size_t recordEnd = e + kEndSize + le16(&t[e + 20]);
+        if (recordEnd == tail && tail - e <= kEndSize + 0xffff) {
             if (found) {
                 why = "more than one end record";
                 return std::nullopt;
             }
             found = e;
+        } else if (recordEnd < tail) {
+            lastFitting = e;
         }
     }
+    if (!found)
+        found = lastFitting;
     if (!found) {
         why = "no end record";
         return std::nullopt;
@@ -130,14 +167,28 @@ std::optional<Location> locateDirectory(int fd, quint64 size, const char *&why)
             return std::nullopt;
         }
         at = wide;
+        at.wide = true;
         directoryEnd = recordOffset;
     } else if (disk != 0 || directoryDisk != 0 || countHere != count) {
         why = "spans several disks";
         return std::nullopt;
     }
-    if (at.directoryOffset > directoryEnd || directoryEnd - at.directoryOffset != at.directorySize) {
+    if (at.directoryOffset > directoryEnd || directoryEnd - at.directoryOffset < at.directorySize ||
+        (directoryEnd != endOffset && directoryEnd - at.directoryOffset != at.directorySize)) {
         why = "directory is not where the end record says";
         return std::nullopt;
+    }
+    // Bytes between the directory's end and the end record: a stub before the archive that its
+    // offsets leave out (a self-extractor's program), when the directory starts right there.
+    at.shift = directoryEnd - at.directorySize - at.directoryOffset;
+    if (at.shift != 0) {
+        unsigned char signature[4];
+        if (at.count != 0 &&
+            (!readAt(fd, signature, 4, at.directoryOffset + at.shift) || le32(signature) != kCentralSignature)) {
+            why = "directory is not where the end record says";
+            return std::nullopt;
+        }
+        at.directoryOffset += at.shift;
     }
     if (at.count > at.directorySize / kCentralSize) {
         why = "more members than the directory can hold";
@@ -156,7 +207,10 @@ std::optional<CentralEntry> parseEntry(const unsigned char *h, size_t available,
         return std::nullopt;
     }
     CentralEntry e;
+    e.versionMadeBy = le16(h + 4);
     e.flags = le16(h + 8);
+    e.dosTime = le32(h + 12);
+    e.externalAttributes = le32(h + 38);
     e.method = le16(h + 10);
     e.crc = le32(h + 16);
     e.compressedSize = le32(h + 20);
@@ -174,6 +228,7 @@ std::optional<CentralEntry> parseEntry(const unsigned char *h, size_t available,
             return std::nullopt;
         }
     }
+    e.name = decodeName(e.rawName, e.flags, h + kCentralSize + nameLength, extraLength);
     if (diskStart != 0) {
         why = "spans several disks";
         return std::nullopt;
@@ -247,6 +302,33 @@ bool checkLocalHeader(int fd, CentralEntry &e, std::vector<unsigned char> &buffe
 
 } // namespace
 
+bool CentralEntry::isDirectory() const
+{
+    if (rawName.endsWith('/') || rawName.endsWith('\\'))
+        return true;
+    if (size != 0)
+        return false;
+    // A Unix maker's mode in the high half says it; else the DOS attribute in the low byte.
+    constexpr quint16 kUnixHost = 3;
+    constexpr quint32 kDosDirectory = 0x10;
+    if (versionMadeBy >> 8 == kUnixHost && externalAttributes >> 16 != 0)
+        return S_ISDIR(externalAttributes >> 16);
+    return externalAttributes & kDosDirectory;
+}
+
+qint64 CentralEntry::modificationTime() const
+{
+    struct tm t = {};
+    t.tm_year = int((dosTime >> 25) & 0x7f) + 80;
+    t.tm_mon = int((dosTime >> 21) & 0x0f) - 1;
+    t.tm_mday = int((dosTime >> 16) & 0x1f);
+    t.tm_hour = int((dosTime >> 11) & 0x1f);
+    t.tm_min = int((dosTime >> 5) & 0x3f);
+    t.tm_sec = int(dosTime & 0x1f) * 2;
+    t.tm_isdst = -1;
+    return qint64(mktime(&t));
+}
+
 bool readAt(int fd, void *buffer, size_t n, quint64 offset)
 {
     return readUpTo(fd, static_cast<unsigned char *>(buffer), n, offset) == n;
@@ -273,17 +355,21 @@ std::optional<std::vector<CentralEntry>> readCentralDirectory(int fd, const char
     std::vector<CentralEntry> entries;
     entries.reserve(size_t(at->count));
     size_t used = 0;
-    for (quint64 i = 0; i < at->count; ++i) {
+    // Writers without zip64 count past 65535 members modulo 65536 in the end record: the
+    // directory's own entries, filling its size exactly, are the count then.
+    for (quint64 i = 0; i < at->count || (!at->wide && used < directory.size()); ++i) {
         if (directory.size() - used < kCentralSize || le32(&directory[used]) != kCentralSignature)
             return refuse("directory entry missing");
         size_t length = 0;
         auto e = parseEntry(&directory[used], directory.size() - used, &length, reason);
         if (!e)
             return refuse();
+        e->localHeader += at->shift;
         entries.push_back(std::move(*e));
         used += length;
     }
-    if (used != directory.size())
+    const bool counted = entries.size() == at->count || (!at->wide && entries.size() % 0x10000 == at->count);
+    if (used != directory.size() || !counted)
         return refuse("directory size disagrees with its entries");
 
     // Each member's header and data in a range of its own, all of them before the directory.

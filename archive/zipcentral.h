@@ -1,10 +1,14 @@
 // The engine's own reading of a zip archive's central directory, checked the way an archive
 // made to deceive needs: one end record only, a zip64 record that agrees with it, a directory
-// exactly where they say, each local header agreeing with its directory entry, and no two
-// members sharing a byte. Member data is then read straight from the offsets found here.
+// where they say (or, behind a stub as self-extracting archives have, shifted as a whole by the
+// stub's length), each local header agreeing with its directory entry on name, method,
+// encryption and (unless a data descriptor follows the data) CRC and sizes, and no two members
+// sharing a byte. Member data is then read straight from the offsets found here. Bytes after
+// the end record (padding, a trailer) are passed over, as other readers do.
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 #include <optional>
 #include <vector>
@@ -20,6 +24,16 @@ struct CentralEntry {
     quint64 size = 0;
     quint64 localHeader = 0;
     quint64 data = 0; // where the member's data starts, after its local header
+    quint16 versionMadeBy = 0;
+    quint32 dosTime = 0; // DOS date in the high half, time in the low one
+    quint32 externalAttributes = 0;
+    // The name as text: UTF-8 when the flag says so, else the Unicode path field when its CRC
+    // matches the stored bytes (as Info-ZIP writes it), else code page 437.
+    QString name;
+    // A folder: its name ends in a slash, or it unpacks to nothing and its attributes say so.
+    bool isDirectory() const;
+    // Its modification time as seconds since the epoch, the DOS time taken as local time.
+    qint64 modificationTime() const;
 };
 
 // The directory's entries in their order, or nothing when any check fails; why then says

@@ -2,6 +2,7 @@
 
 #include "zipcentral.h"
 #include "zipmembers.h"
+#include "zipmethods.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,7 +29,6 @@
 #include <unistd.h>
 #include <unordered_map>
 #include <vector>
-#include <zip.h>
 
 namespace zelv {
 
@@ -41,10 +41,13 @@ constexpr size_t kStoredPiece = 256 << 10;
 constexpr auto kTick = std::chrono::milliseconds(20);
 // Folders one worker keeps open at most, when the open-file limit allows.
 constexpr size_t kFoldersKept = 256;
+constexpr quint16 kStore = 0;
+constexpr quint16 kDeflate = 8;
 constexpr quint16 kAesMarker = 99;
+constexpr quint16 kEncrypted = 1;
 
 struct Member {
-    zip_uint64_t index = 0;
+    quint64 index = 0;
     QString name;
     MemberPath path;
     quint64 size = 0;
@@ -52,55 +55,11 @@ struct Member {
     quint64 data = 0; // where its raw data starts in the archive
     quint32 crc = 0;
     quint16 method = 0;
+    quint16 flags = 0;
     bool encrypted = false;
     bool written = true; // false for an earlier copy of a repeated name: checked, not written
     time_t mtime = 0;
 };
-
-struct ArchiveCloser {
-    void operator()(zip_t *z) const { zip_discard(z); }
-};
-using ArchivePtr = std::unique_ptr<zip_t, ArchiveCloser>;
-
-struct FileCloser {
-    void operator()(zip_file_t *f) const { zip_fclose(f); }
-};
-using MemberFile = std::unique_ptr<zip_file_t, FileCloser>;
-
-ZipCode codeForZipError(int ze)
-{
-    switch (ze) {
-    case ZIP_ER_COMPNOTSUPP:
-    case ZIP_ER_ENCRNOTSUPP:
-    case ZIP_ER_NOPASSWD:
-    case ZIP_ER_WRONGPASSWD:
-        return ZipUnsupported;
-    case ZIP_ER_CRC:
-        return ZipCrcError;
-    case ZIP_ER_COMPRESSED_DATA:
-    case ZIP_ER_ZLIB:
-        return ZipDataError;
-    default:
-        return ZipStructureError;
-    }
-}
-
-ZipCode codeForOpenError(int ze)
-{
-    switch (ze) {
-    case ZIP_ER_NOENT:
-    case ZIP_ER_OPEN:
-    case ZIP_ER_READ:
-        return ZipCannotOpen;
-    default:
-        return ZipStructureError;
-    }
-}
-
-ArchivePtr openArchive(const QString &path, int flags, int *error)
-{
-    return ArchivePtr(zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY | flags, error));
-}
 
 // A name without the UTF-8 flag is read as code page 437, which draws control bytes as
 // pictures (0x01 becomes a smiley); the bytes as stored decide, a NUL among them too.
@@ -403,11 +362,10 @@ struct Shared {
     ZipCode code = ZipDone;
     // The earliest failing member in archive order so far. Members after it need no work;
     // members before it still decide, so the code does not depend on the workers' timing.
-    std::atomic<zip_uint64_t> failedIndex{std::numeric_limits<zip_uint64_t>::max()};
+    std::atomic<quint64> failedIndex{std::numeric_limits<quint64>::max()};
     int destination = -1;
     size_t foldersPerWorker = 1;
     bool skipIfExisting = false;
-    QString archive; // for libzip, which decodes the methods the engine does not
     int archiveFd = -1;
 
     void fail(const Member &m, ZipCode c)
@@ -458,12 +416,12 @@ private:
             m_s.done += qint64(m.size);
             return ZipDone;
         }
-        if (m.method == ZIP_CM_STORE)
+        if (m.method == kStore)
             return m.compSize == m.size ? stored(m) : ZipStructureError;
-        if (m.method == ZIP_CM_DEFLATE)
+        if (m.method == kDeflate)
             return inflated(m);
-        if (zip_compression_method_supported(m.method, 0))
-            return decodedByLibrary(m);
+        if (methodIsDecoded(m.method))
+            return decoded(m);
         return ZipUnsupported;
     }
 
@@ -546,40 +504,45 @@ private:
         return out.finish(m.mtime) ? ZipDone : ZipCannotWrite;
     }
 
-    // Methods this engine does not inflate itself (bzip2, xz, ...), through the library's own
-    // decoders; the size is capped and the CRC checked here all the same.
-    ZipCode decodedByLibrary(const Member &m)
+    // The other methods, streamed through their decoders; the size is capped and the CRC
+    // checked here all the same.
+    ZipCode decoded(const Member &m)
     {
-        if (!m_archive) {
-            int error = 0;
-            m_archive = openArchive(m_s.archive, 0, &error);
-            if (!m_archive)
-                return codeForOpenError(error);
-        }
-        MemberFile f(zip_fopen_index(m_archive.get(), m.index, 0));
-        if (!f)
-            return codeForZipError(zip_error_code_zip(zip_get_error(m_archive.get())));
         StreamOutput out(m_writer, m);
         if (!out.opened())
             return ZipCannotWrite;
-        m_out.reserve(kChunk);
         quint64 produced = 0;
         quint32 crc = 0;
-        for (;;) {
-            if (m_s.cancelled(m))
-                return ZipAborted;
-            const zip_int64_t n = zip_fread(f.get(), m_out.data(), kChunk);
-            if (n < 0)
-                return codeForZipError(zip_error_code_zip(zip_file_get_error(f.get())));
-            if (n == 0)
-                break;
-            if (produced + quint64(n) > m.size)
-                return ZipDataError;
-            produced += quint64(n);
-            crc = libdeflate_crc32(crc, m_out.data(), size_t(n));
-            m_s.done += n;
-            if (!out.write(m_out.data(), size_t(n)))
-                return ZipCannotWrite;
+        ZipCode stop = ZipDone;
+        const DecodeSink sink = [&](const unsigned char *data, size_t n) {
+            if (m_s.cancelled(m)) {
+                stop = ZipAborted;
+                return false;
+            }
+            if (produced + n > m.size) {
+                stop = ZipDataError; // more than the declared size
+                return false;
+            }
+            produced += n;
+            crc = libdeflate_crc32(crc, data, n);
+            m_s.done += qint64(n);
+            if (!out.write(data, n)) {
+                stop = ZipCannotWrite;
+                return false;
+            }
+            return true;
+        };
+        const PackedMember packed{m_s.archiveFd, m.data, m.compSize, m.size, m.crc, m.method, m.flags};
+        switch (decodeMember(packed, sink)) {
+        case DecodeResult::Done:
+            break;
+        case DecodeResult::Stopped:
+            return stop;
+        case DecodeResult::ReadError:
+            return ZipStructureError;
+        case DecodeResult::DataError:
+            // A decoder that checks the CRC itself fails at the end: the whole came out, wrong.
+            return produced == m.size && crc != m.crc ? ZipCrcError : ZipDataError;
         }
         if (produced != m.size)
             return ZipDataError;
@@ -589,7 +552,6 @@ private:
     }
 
     Shared &m_s;
-    ArchivePtr m_archive;       // opened only for the methods the library decodes
     Writer *m_writer = nullptr; // null when the member is only checked
     Buffer m_in;
     Buffer m_out;
@@ -635,34 +597,22 @@ ZipProgress progressOf(const Shared &s, qint64 total)
     return p;
 }
 
-// The archive's members as libzip sees them, each checked against the engine's own reading
-// of the directory: a member the two disagree on is a structure error, so libzip's checks and
-// the engine's reads cover the same bytes.
-ZipCode readMembers(zip_t *archive, const std::vector<CentralEntry> &entries, const ZipMask &mask, bool write,
+// The members the mask selects, from the engine's own reading of the directory.
+ZipCode readMembers(const std::vector<CentralEntry> &entries, const ZipMask &mask, bool write,
                     std::vector<Member> *members)
 {
-    if (zip_get_num_entries(archive, 0) != zip_int64_t(entries.size()))
-        return ZipStructureError;
     std::unordered_map<QString, size_t> byPath;
     for (size_t i = 0; i < entries.size(); ++i) {
         const CentralEntry &e = entries[i];
-        zip_stat_t st;
-        if (zip_stat_index(archive, i, ZIP_FL_ENC_STRICT, &st) != 0 || !st.name)
-            return ZipStructureError;
-        const char *raw = zip_get_name(archive, i, ZIP_FL_ENC_RAW);
-        // An AES-encrypted member's method field says only that; libzip tells the method
-        // behind it.
-        const bool methodAgrees = st.comp_method == e.method || e.method == kAesMarker;
-        if (!raw || e.rawName != raw || st.size != e.size || st.comp_size != e.compressedSize || st.crc != e.crc ||
-            !methodAgrees)
-            return ZipStructureError;
         Member m;
         m.index = i;
-        m.name = QString::fromUtf8(st.name);
+        m.name = e.name;
         const auto path = safeMemberPath(m.name);
         if (!path || hasControlByte(e.rawName))
             return ZipStructureError;
         m.path = *path;
+        // A folder that only the DOS attribute marks, as some Windows tools write them.
+        m.path.isDirectory = m.path.isDirectory || e.isDirectory();
         if (!mask.matches(m.path.joined()))
             continue;
         m.size = e.size;
@@ -670,8 +620,9 @@ ZipCode readMembers(zip_t *archive, const std::vector<CentralEntry> &entries, co
         m.data = e.data;
         m.crc = e.crc;
         m.method = e.method;
-        m.encrypted = st.encryption_method != ZIP_EM_NONE;
-        m.mtime = st.mtime;
+        m.flags = e.flags;
+        m.encrypted = (e.flags & kEncrypted) || e.method == kAesMarker;
+        m.mtime = time_t(e.modificationTime());
         // A name that comes twice is written once, from its last member, as a sequential
         // extraction would leave it; the earlier copies are checked all the same, so that an
         // extraction and a test agree.
@@ -700,16 +651,10 @@ ZipCode run(const ZipJob &job, bool write, std::atomic<bool> &abort, const ZipEn
         int fd;
         ~FdCloser() { close(fd); }
     } archiveCloser{s.archiveFd};
-    // libzip opens the very file the engine reads, even if another takes its name meanwhile.
-    const QString procPath = QStringLiteral("/proc/self/fd/%1").arg(s.archiveFd);
-    s.archive = QFileInfo::exists(procPath) ? procPath : job.archive;
-
-    int error = 0;
-    // libzip's consistency check compares every local header with the directory; the
-    // engine's own reading adds what it leaves out (overlapping members, a second directory).
-    ArchivePtr archive = openArchive(s.archive, ZIP_CHECKCONS, &error);
-    if (!archive)
-        return codeForOpenError(error);
+    // The engine's own reading decides: it compares every local header with the directory
+    // and refuses what deceives (overlapping members, a second directory), and it reads what
+    // sound writers make that a stricter check refuses (streamed members, a stub before the
+    // archive, bytes after it).
     const auto entries = readCentralDirectory(s.archiveFd);
     if (!entries)
         return ZipStructureError;
@@ -718,9 +663,8 @@ ZipCode run(const ZipJob &job, bool write, std::atomic<bool> &abort, const ZipEn
     s.abort = &abort;
     s.skipIfExisting = job.skipIfExisting;
     const ZipMask mask(job.masks);
-    if (const ZipCode c = readMembers(archive.get(), *entries, mask, write, &s.members); c != ZipDone)
+    if (const ZipCode c = readMembers(*entries, mask, write, &s.members); c != ZipDone)
         return c;
-    archive.reset();
     if (s.members.empty())
         return write || !mask.selectsAll() ? ZipNothingMatched : ZipDone;
 

@@ -16,7 +16,8 @@
 //   300   the destination cannot be written (no space, no permission, a link or a folder in
 //         the way of a member)
 //   310   (the zip component only) another operation is still running; nothing was done
-//   410   a member is encrypted or uses a compression method that cannot be read
+//   410   a member is encrypted or uses a compression method that cannot be read (the methods
+//         read are stored, deflated and those in zipmethods.h)
 //
 // Extraction recreates the archive's folders under the destination, at any depth, overwrites
 // existing files, restores modification times and writes plain files and folders only. It never

@@ -12,6 +12,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTest>
 
 #include <random>
@@ -108,6 +109,45 @@ QList<QByteArray> TestZipFuzz::seeds(const test::TestWorld &w)
     commented.addMember(RawMember::stored("x.txt", "with a comment"));
     commented.addEntriesForMembers();
     out << commented.finish("PK\x05\x06 a comment that looks like an end record");
+
+    // Other writers and every other method decoded: streamed members, a stub before and bytes
+    // after the archive, and 7-Zip's methods, each over text long enough for real codes.
+    const QString folder = w.onDrive(u'c', QStringLiteral("made"));
+    w.writeFile(folder + QStringLiteral("/src/t.txt"), test::textBytes(6000));
+    w.writeFile(folder + QStringLiteral("/src/n.bin"), test::noiseBytes(700));
+    const QStringList commands{
+        QStringLiteral("cd src && bsdtar --format zip -cf ../a.zip *"),
+        QStringLiteral("(cd src && zip -q - *) > x.zip && head -c 300 /dev/urandom > s && cat s x.zip > a.zip && "
+                       "head -c 100 /dev/zero >> a.zip"),
+        QStringLiteral("cd src && 7zz a -tzip -mm=Deflate64 ../a.zip *"),
+        QStringLiteral("cd src && 7zz a -tzip -mm=BZip2 ../a.zip *"),
+        QStringLiteral("cd src && 7zz a -tzip -mm=LZMA ../a.zip *"),
+        QStringLiteral("cd src && 7zz a -tzip -mm=PPMd ../a.zip *"),
+        QStringLiteral("cd src && 7zz a -tzip -mm=XZ ../a.zip *"),
+        QStringLiteral("zstd -q -c src/t.txt > a.zst"),
+    };
+    for (const QString &command : commands) {
+        QFile::remove(folder + QStringLiteral("/a.zip"));
+        QProcess p;
+        p.setWorkingDirectory(folder);
+        p.start(QStringLiteral("bash"), {QStringLiteral("-c"), command});
+        if (p.waitForFinished(60000) && p.exitCode() == 0 && QFileInfo::exists(folder + QStringLiteral("/a.zip")))
+            out << test::readBytes(folder + QStringLiteral("/a.zip"));
+    }
+    RawMember zstd = RawMember::stored("t.txt", test::textBytes(6000));
+    zstd.data = test::readBytes(folder + QStringLiteral("/a.zst"));
+    zstd.method = 93;
+    RawZip zstdZip;
+    zstdZip.addMember(zstd);
+    zstdZip.addEntriesForMembers();
+    if (!zstd.data.isEmpty())
+        out << zstdZip.finish();
+    RawZip old;
+    old.addMember(RawMember::shrunk("s.txt", test::textBytes(30000)));
+    old.addMember(RawMember::imploded("i.txt", test::textBytes(20000), true, true));
+    old.addMember(RawMember::imploded("j.txt", test::textBytes(9000), false, false));
+    old.addEntriesForMembers();
+    out << old.finish();
     return out;
 }
 
@@ -127,7 +167,7 @@ void TestZipFuzz::mutatedArchives()
 {
     test::TestWorld w;
     const QList<QByteArray> seedList = seeds(w);
-    QVERIFY(seedList.size() >= 6);
+    QVERIFY(seedList.size() >= 15);
     const QString archive = w.onDrive(u'c', QStringLiteral("dl/mutant.zip"));
     const QString destination = w.onDrive(u'c', QStringLiteral("work/dest"));
     QVERIFY(test::writeFileBytes(archive, seedList.first()));

@@ -11,6 +11,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTest>
 
 #include <sys/resource.h>
@@ -134,6 +135,14 @@ private:
     bool m_ok = false;
 };
 
+QByteArray littleEndian32(quint32 v)
+{
+    QByteArray b;
+    for (int i = 0; i < 4; ++i)
+        b += char((v >> (8 * i)) & 0xff);
+    return b;
+}
+
 int openDescriptors()
 {
     return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size());
@@ -153,6 +162,9 @@ private slots:
     void firstFailureInArchiveOrderDecides();
     void hiddenNames_data();
     void hiddenNames();
+    void decodersKeepToTheDirectory_data();
+    void decodersKeepToTheDirectory();
+    void forgedEndRecordBehindAStub();
 
 private:
     static QString archiveIn(const test::TestWorld &w) { return w.onDrive(u'c', QStringLiteral("dl/a.zip")); }
@@ -321,6 +333,107 @@ void TestZipHostile::hiddenNames()
     const QString destination = destinationIn(w);
     QCOMPARE(int(extract(path, destination)), int(ZipStructureError));
     QCOMPARE(test::entriesBelow(destination), QStringList());
+}
+
+void TestZipHostile::decodersKeepToTheDirectory_data()
+{
+    // The rows read as a table: 7-Zip's method name, and what is done to the one member.
+    // clang-format off
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QString>("damage");
+    for (const char *method : {"Deflate64", "BZip2", "LZMA", "PPMd", "XZ"}) {
+        QTest::addRow("%s, declared size too small", method) << QString::fromLatin1(method) << QStringLiteral("size");
+        QTest::addRow("%s, CRC forged", method) << QString::fromLatin1(method) << QStringLiteral("crc");
+        QTest::addRow("%s, data flipped", method) << QString::fromLatin1(method) << QStringLiteral("flip");
+        QTest::addRow("%s, data cut short", method) << QString::fromLatin1(method) << QStringLiteral("short");
+    }
+    // clang-format on
+}
+
+// Whatever a decoder makes of damaged data, nothing more than the directory's size is written,
+// the directory's CRC decides, and a failed member leaves no file.
+void TestZipHostile::decodersKeepToTheDirectory()
+{
+    QFETCH(QString, method);
+    QFETCH(QString, damage);
+    test::TestWorld w;
+    const QString folder = w.onDrive(u'c', QStringLiteral("made"));
+    w.writeFile(folder + QStringLiteral("/big.txt"), test::textBytes(2 << 20));
+    QProcess p;
+    p.setWorkingDirectory(folder);
+    p.start(QStringLiteral("7zz"), {QStringLiteral("a"), QStringLiteral("-tzip"), QStringLiteral("-mm=") + method,
+                                    QStringLiteral("a.zip"), QStringLiteral("big.txt")});
+    QVERIFY(p.waitForFinished(120000) && p.exitCode() == 0);
+    const QString path = folder + QStringLiteral("/a.zip");
+    const auto layout = test::readLayout(path);
+    QVERIFY(layout);
+    const auto m = layout->member("big.txt");
+    QVERIFY(m);
+    int expected = ZipDataError;
+    if (damage == u"size") {
+        // Both headers say a megabyte less than the data holds.
+        const quint32 size = quint32((2 << 20) - (1 << 20));
+        const QByteArray le = littleEndian32(size);
+        QVERIFY(test::patchBytes(path, m->localHeader + 22, le));
+        QVERIFY(test::patchBytes(path, m->centralHeader + 24, le));
+        expected = -1; // the data goes on past the size, or the size's bytes fail the CRC
+    } else if (damage == u"crc") {
+        QVERIFY(test::flipByte(path, m->localHeader + 14));
+        QVERIFY(test::flipByte(path, m->centralHeader + 16));
+        expected = ZipCrcError;
+    } else if (damage == u"flip") {
+        QVERIFY(test::flipByte(path, m->data + m->compressedSize / 2));
+        expected = -1; // a CRC or a data error, as the decoder finds it
+    } else {
+        // The directory says the data is half as long as it is.
+        const quint32 packed = quint32(m->compressedSize / 2);
+        const QByteArray le = littleEndian32(packed);
+        QVERIFY(test::patchBytes(path, m->localHeader + 18, le));
+        QVERIFY(test::patchBytes(path, m->centralHeader + 20, le));
+    }
+    const qint16 tested = testArchive(path);
+    const QString destination = destinationIn(w);
+    const qint16 extracted = extract(path, destination);
+    if (expected < 0) {
+        QVERIFY2(tested == ZipCrcError || tested == ZipDataError, qPrintable(QString::number(tested)));
+        QCOMPARE(extracted, tested);
+    } else {
+        QCOMPARE(int(tested), expected);
+        QCOMPARE(int(extracted), expected);
+    }
+    QCOMPARE(test::entriesBelow(destination), QStringList());
+}
+
+// Bytes between a directory and its end record read as a stub before the archive only when
+// a directory starts right where the shift puts it; else the archive is refused as before.
+void TestZipHostile::forgedEndRecordBehindAStub()
+{
+    RawZip zip;
+    zip.addMember(RawMember::stored("readme.txt", kReal));
+    zip.addEntriesForMembers();
+    QByteArray bytes = zip.finish();
+    // A gap of noise between the directory and the end record.
+    const qsizetype endAt = bytes.size() - 22;
+    bytes.insert(endAt, test::noiseBytes(333));
+    test::TestWorld w;
+    const QString path = archiveIn(w);
+    QVERIFY(test::writeFileBytes(path, bytes));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const char *reason = nullptr;
+    QVERIFY(!readCentralDirectory(file.handle(), &reason));
+    QCOMPARE(QByteArray(reason), QByteArray("directory is not where the end record says"));
+    QCOMPARE(int(testArchive(path)), int(ZipStructureError));
+    QCOMPARE(int(extract(path, destinationIn(w))), int(ZipStructureError));
+    QCOMPARE(test::entriesBelow(destinationIn(w)), QStringList());
+
+    // The same bytes before the archive are a stub: the members are found, shifted.
+    RawZip plain;
+    plain.addMember(RawMember::stored("readme.txt", kReal));
+    plain.addEntriesForMembers();
+    QVERIFY(test::writeFileBytes(path, test::noiseBytes(333) + plain.finish()));
+    QCOMPARE(int(extract(path, destinationIn(w))), int(ZipDone));
+    QCOMPARE(test::readBytes(destinationIn(w) + QStringLiteral("/readme.txt")), kReal);
 }
 
 QTEST_GUILESS_MAIN(TestZipHostile)

@@ -3,8 +3,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QList>
 
+#include <algorithm>
+#include <vector>
 #include <zlib.h>
 
 namespace zelv::test {
@@ -55,6 +58,202 @@ RawMember RawMember::deflated(const QByteArray &name, const QByteArray &plain)
     return m;
 }
 
+RawMember RawMember::shrunk(const QByteArray &name, const QByteArray &plain)
+{
+    RawMember m = stored(name, plain);
+    m.method = 1;
+    QByteArray out;
+    quint64 bits = 0;
+    int count = 0;
+    int codeSize = 9;
+    const auto raw = [&](int code) {
+        bits |= quint64(code) << count;
+        count += codeSize;
+        for (; count >= 8; count -= 8, bits >>= 8)
+            out += char(bits & 0xff);
+    };
+    // A code wider than the code size is announced first, as PKZIP does.
+    const auto put = [&](int code) {
+        while (code > (1 << codeSize) - 1) {
+            raw(256);
+            raw(1);
+            ++codeSize;
+        }
+        raw(code);
+    };
+    constexpr int kCodes = 1 << 13;
+    QHash<quint32, int> table; // (prefix code << 8 | byte) to code
+    std::vector<int> parent(kCodes, -1);
+    std::vector<uchar> last(kCodes, 0);
+    const auto nextFree = [&](int from) {
+        while (from < kCodes && parent[size_t(from)] >= 0)
+            ++from;
+        return from;
+    };
+    int next = 257;
+    int prefix = plain.isEmpty() ? -1 : uchar(plain[0]);
+    for (qsizetype i = 1; i < plain.size(); ++i) {
+        const uchar c = uchar(plain[i]);
+        const quint32 key = quint32(prefix) << 8 | c;
+        if (const auto it = table.constFind(key); it != table.cend()) {
+            prefix = *it;
+            continue;
+        }
+        put(prefix);
+        if (next == kCodes) {
+            // A full table: the codes no other code continues are given up.
+            std::vector<bool> continued(kCodes, false);
+            for (int code = 257; code < kCodes; ++code)
+                if (parent[size_t(code)] >= 0)
+                    continued[size_t(parent[size_t(code)])] = true;
+            for (int code = 257; code < kCodes; ++code) {
+                if (parent[size_t(code)] >= 0 && !continued[size_t(code)]) {
+                    table.remove(quint32(parent[size_t(code)]) << 8 | last[size_t(code)]);
+                    parent[size_t(code)] = -1;
+                }
+            }
+            raw(256);
+            raw(2);
+            next = nextFree(257);
+        }
+        if (next < kCodes) {
+            table.insert(key, next);
+            parent[size_t(next)] = prefix;
+            last[size_t(next)] = c;
+            next = nextFree(next + 1);
+        }
+        prefix = c;
+    }
+    if (prefix >= 0)
+        put(prefix);
+    if (count > 0)
+        out += char(bits & 0xff);
+    m.data = out;
+    return m;
+}
+
+namespace {
+
+// Shannon-Fano codes as Implode assigns them: from the longest lengths up, the highest symbol
+// of a length first, counting down from the top of 16 bits.
+std::vector<quint32> shannonCodes(const std::vector<int> &lengths)
+{
+    const int n = int(lengths.size());
+    std::vector<int> order;
+    for (int sym = 0; sym < n; ++sym)
+        order.push_back(sym);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return lengths[size_t(a)] < lengths[size_t(b)]; });
+    std::vector<quint32> codes(lengths.size());
+    quint32 code = 0, increment = 0;
+    int last = 0;
+    for (int i = n - 1; i >= 0; --i) {
+        const int sym = order[size_t(i)];
+        code += increment;
+        if (lengths[size_t(sym)] != last) {
+            last = lengths[size_t(sym)];
+            increment = 1u << (16 - last);
+        }
+        codes[size_t(sym)] = code >> (16 - last);
+    }
+    return codes;
+}
+
+QByteArray storedTree(const std::vector<int> &lengths)
+{
+    QByteArray runs;
+    for (size_t i = 0; i < lengths.size();) {
+        size_t j = i;
+        while (j < lengths.size() && lengths[j] == lengths[i] && j - i < 16)
+            ++j;
+        runs += char((lengths[i] - 1) | int(j - i - 1) << 4);
+        i = j;
+    }
+    return char(runs.size() - 1) + runs;
+}
+
+std::vector<int> lengthsOf(std::initializer_list<std::pair<int, int>> runs)
+{
+    std::vector<int> out;
+    for (const auto &[count, length] : runs)
+        out.insert(out.end(), size_t(count), length);
+    return out;
+}
+
+} // namespace
+
+RawMember RawMember::imploded(const QByteArray &name, const QByteArray &plain, bool literalTree, bool bigWindow)
+{
+    RawMember m = stored(name, plain);
+    m.method = 6;
+    m.flags = quint16((bigWindow ? 2 : 0) | (literalTree ? 4 : 0));
+    // Complete codes of uneven lengths, so that the order of assignment matters.
+    const std::vector<int> literalLengths = lengthsOf({{32, 8}, {96, 7}, {128, 10}});
+    const std::vector<int> lengthLengths = lengthsOf({{16, 5}, {32, 7}, {16, 6}});
+    const std::vector<int> distanceLengths = lengthsOf({{64, 6}});
+    const auto literalCodes = shannonCodes(literalLengths);
+    const auto lengthCodes = shannonCodes(lengthLengths);
+    const auto distanceCodes = shannonCodes(distanceLengths);
+    QByteArray out = (literalTree ? storedTree(literalLengths) : QByteArray()) + storedTree(lengthLengths) +
+                     storedTree(distanceLengths);
+    quint64 bits = 0;
+    int count = 0;
+    const auto raw = [&](quint32 value, int n) { // lowest bit first
+        bits |= quint64(value) << count;
+        count += n;
+        for (; count >= 8; count -= 8, bits >>= 8)
+            out += char(bits & 0xff);
+    };
+    const auto code = [&](quint32 value, int n) { // highest bit first
+        for (int b = n - 1; b >= 0; --b)
+            raw((value >> b) & 1, 1);
+    };
+    const int lowBits = bigWindow ? 7 : 6;
+    const qsizetype window = qsizetype(64) << lowBits;
+    const int shortest = literalTree ? 3 : 2;
+    const int longest = shortest + 63 + 255;
+    QHash<QByteArray, qsizetype> seen; // the last place of each three bytes
+    for (qsizetype i = 0; i < plain.size();) {
+        int best = 0;
+        qsizetype from = -1;
+        if (i + 3 <= plain.size()) {
+            const auto it = seen.constFind(plain.mid(i, 3));
+            if (it != seen.cend() && i - *it <= window) {
+                from = *it;
+                while (i + best < plain.size() && best < longest && plain[from + best] == plain[i + best])
+                    ++best;
+            }
+        }
+        const int step = best >= shortest ? best : 1;
+        if (best >= shortest) {
+            raw(0, 1);
+            const quint32 distance = quint32(i - from - 1);
+            raw(distance & ((1u << lowBits) - 1), lowBits);
+            const quint32 upper = distance >> lowBits;
+            code(distanceCodes[upper], distanceLengths[upper]);
+            const int length = best - shortest;
+            const int symbol = std::min(length, 63);
+            code(lengthCodes[size_t(symbol)], lengthLengths[size_t(symbol)]);
+            if (symbol == 63)
+                raw(quint32(length - 63), 8);
+        } else {
+            raw(1, 1);
+            const uchar byte = uchar(plain[i]);
+            if (literalTree)
+                code(literalCodes[byte], literalLengths[byte]);
+            else
+                raw(byte, 8);
+        }
+        for (int k = 0; k < step; ++k)
+            if (i + k + 3 <= plain.size())
+                seen.insert(plain.mid(i + k, 3), i + k);
+        i += step;
+    }
+    if (count > 0)
+        out += char(bits & 0xff);
+    m.data = out;
+    return m;
+}
+
 QByteArray localHeader(const RawMember &m, quint64 compressedSize)
 {
     QByteArray b;
@@ -75,22 +274,22 @@ QByteArray centralHeader(const RawMember &m, quint64 compressedSize, quint64 loc
 {
     QByteArray b;
     put32(b, 0x02014b50);
-    put16(b, 20);
-    put16(b, 20);
+    put16(b, m.versionMadeBy);
+    put16(b, m.centralVersionNeeded);
     put16(b, m.flags);
     put16(b, m.method);
-    put32(b, kDosTime);
+    put32(b, m.centralDosTime);
     put32(b, m.crc);
     put32(b, compressedSize);
     put32(b, m.size);
     put16(b, quint64(m.name.size()));
-    put16(b, 0); // extra
+    put16(b, quint64(m.centralExtra.size()));
     put16(b, 0); // comment
     put16(b, 0); // disk
     put16(b, 0); // internal attributes
-    put32(b, 0); // external attributes
+    put32(b, m.externalAttributes);
     put32(b, localOffset);
-    return b + m.name;
+    return b + m.name + m.centralExtra;
 }
 
 QByteArray endRecord(quint64 count, quint64 directorySize, quint64 directoryOffset, quint16 commentLength)

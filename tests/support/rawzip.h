@@ -18,11 +18,23 @@ struct RawMember {
     quint32 crc = 0;    // of the uncompressed bytes
     quint64 size = 0;   // uncompressed
     quint16 flags = 0;
+    // Directory entry fields beyond the ones the local header shares.
+    quint16 versionMadeBy = 20;
+    quint16 centralVersionNeeded = 20;
+    quint32 centralDosTime = 0x5a2b6000; // some day in 2025, as the local header has it
+    quint32 externalAttributes = 0;
+    QByteArray centralExtra;
 
     // A stored member whose record fields match data.
     static RawMember stored(const QByteArray &name, const QByteArray &data);
     // A deflated member (zlib's raw deflate at level 9).
     static RawMember deflated(const QByteArray &name, const QByteArray &plain);
+    // A shrunk member (method 1, PKZIP 1's LZW): codes grow from 9 to 13 bits, announced as
+    // the method wants, and a full table is partly cleared as PKZIP clears it.
+    static RawMember shrunk(const QByteArray &name, const QByteArray &plain);
+    // An imploded member (method 6, PKZIP 1's LZ77 with Shannon-Fano codes), with or without a
+    // tree for the literals, over an 8 or a 4 KiB window; the trees are fixed, uneven ones.
+    static RawMember imploded(const QByteArray &name, const QByteArray &plain, bool literalTree, bool bigWindow);
 };
 
 QByteArray localHeader(const RawMember &m, quint64 compressedSize);
