@@ -24,7 +24,7 @@ constexpr qsizetype kOutputKept = 1 << 20;
 } // namespace
 
 ToolRun runTool(const QString &program, const QStringList &args, const QString &workingFolder, qint64 timeoutMs,
-                const std::function<bool(const QByteArray &output)> &onTick)
+                const std::function<bool(const QByteArray &output)> &onTick, ToolOutput kept)
 {
     ToolRun run;
     int out[2], err[2];
@@ -85,9 +85,10 @@ ToolRun runTool(const QString &program, const QStringList &args, const QString &
     bool stop = false;
     int status = 0;
     // Takes what the pipes hold now.
-    const auto keep = [](QByteArray &into, const char *bytes, ssize_t n) {
-        if (into.size() < kOutputKept)
-            into.append(bytes, std::min<qsizetype>(n, kOutputKept - into.size()));
+    const auto keep = [](QByteArray &into, const char *bytes, ssize_t n, qsizetype limit) {
+        const qsizetype room = std::max<qsizetype>(0, limit - into.size());
+        into.append(bytes, std::min<qsizetype>(n, room));
+        return n <= room;
     };
     const auto drainOne = [&](int fd, bool standardOutput) {
         char buffer[65536];
@@ -97,9 +98,9 @@ ToolRun runTool(const QString &program, const QStringList &args, const QString &
                 continue;
             if (n <= 0)
                 return; // nothing more for now, or the pipe's end
-            keep(run.output, buffer, n);
-            if (standardOutput)
-                keep(run.standardOutput, buffer, n);
+            keep(run.output, buffer, n, kOutputKept);
+            if (standardOutput && !keep(run.standardOutput, buffer, n, kept.standardOutputLimit))
+                run.standardOutputCut = true;
         }
     };
     const auto drain = [&] {

@@ -16,9 +16,16 @@ struct ToolRun {
     bool cancelled = false; // onTick asked it to stop
     int exitCode = -1;      // -1 when it did not end by itself
     QByteArray output;      // standard output and error as they came, the first megabyte
-    // Standard output alone, the first megabyte: what a tool prints as its result (a listing),
-    // never mixed with the warnings it prints on standard error.
+    // Standard output alone, up to the caller's limit: what a tool prints as its result (a
+    // listing), never mixed with the warnings it prints on standard error.
     QByteArray standardOutput;
+    bool standardOutputCut = false; // it went past the limit: what is kept is not all of it
+};
+
+// How much of a tool's output is kept: progress and messages need their first megabyte; a
+// listing is needed whole.
+struct ToolOutput {
+    qsizetype standardOutputLimit = 1 << 20;
 };
 
 // Runs program (a path or a name on PATH) with args in workingFolder, waiting at most
@@ -26,6 +33,6 @@ struct ToolRun {
 // far (for a tool that prints its progress); returning false
 // stops the tool as the time limit does.
 ToolRun runTool(const QString &program, const QStringList &args, const QString &workingFolder, qint64 timeoutMs,
-                const std::function<bool(const QByteArray &output)> &onTick = {});
+                const std::function<bool(const QByteArray &output)> &onTick = {}, ToolOutput kept = {});
 
 } // namespace zelv

@@ -58,6 +58,8 @@ class TestHelperCommon : public QObject {
     Q_OBJECT
 private slots:
     void toolOutputAndExitCode();
+    void longListingKeptWhole_data();
+    void longListingKeptWhole();
     void toolGetsNoInput();
     void hangingToolIsKilledWithItsChildren();
     void cancelStopsTheTool();
@@ -87,6 +89,31 @@ void TestHelperCommon::toolOutputAndExitCode()
     // A listing is read from standard output alone: no warning lands in it.
     QCOMPARE(run.standardOutput, QByteArray("out\n"));
     QVERIFY(!runTool(QStringLiteral("/no/such/tool"), {}, QString(), 1000).started);
+}
+
+void TestHelperCommon::longListingKeptWhole_data()
+{
+    QTest::addColumn<qsizetype>("limit");
+    QTest::addColumn<bool>("cut");
+    QTest::newRow("a listing's limit") << qsizetype(8 << 20) << false;
+    QTest::newRow("the first megabyte") << qsizetype(1 << 20) << true;
+}
+
+// Three megabytes on standard output, with warnings between: kept whole up to the limit, and
+// said to be cut past it, never taken for all of it.
+void TestHelperCommon::longListingKeptWhole()
+{
+    QFETCH(qsizetype, limit);
+    QFETCH(bool, cut);
+    const ToolRun run = runTool(
+        QStringLiteral("sh"),
+        {QStringLiteral("-c"), QStringLiteral("i=0; while [ $i -lt 3 ]; do head -c 1048576 /dev/zero | tr '\\0' x; "
+                                              "echo warning >&2; i=$((i+1)); done")},
+        QString(), 30000, {}, ToolOutput{limit});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.standardOutputCut, cut);
+    QCOMPARE(run.standardOutput.size(), cut ? limit : qsizetype(3 << 20));
+    QVERIFY(!run.standardOutput.contains("warning"));
 }
 
 void TestHelperCommon::toolGetsNoInput()

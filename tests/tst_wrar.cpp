@@ -74,6 +74,9 @@ private slots:
     void initTestCase();
     void wholeSets_data();
     void wholeSets();
+    void theSetAskedFor_data();
+    void theSetAskedFor();
+    void manyMembers();
     void damagedRar5Pieces_data();
     void damagedRar5Pieces();
     void bothReaders_data();
@@ -131,6 +134,46 @@ void TestWrar::wholeSets()
     QCOMPARE(run.err, QString());
     QCOMPARE(run.exitCode, 0);
     f.checkWhole(f.destination());
+}
+
+void TestWrar::theSetAskedFor_data()
+{
+    QTest::addColumn<test::RarFormat>("format");
+    QTest::newRow("RAR 4") << test::RarFormat::Rar4;
+    QTest::newRow("RAR 5") << test::RarFormat::Rar5;
+}
+
+// Two single archives whose names differ in a trailing digit, as a release's CDs are named:
+// the one asked for is installed, never its neighbour, which unar alone takes for the set.
+void TestWrar::theSetAskedFor()
+{
+    QFETCH(test::RarFormat, format);
+    Fixture f;
+    for (const char *cd : {"1", "2"})
+        QVERIFY(test::writeRarSet(f.source(), QStringLiteral("Game.CD") + QLatin1String(cd), format,
+                                  test::VolumeNaming::Old,
+                                  {SetMember::file(QByteArray("cd") + cd + ".txt", QByteArray("disc ") + cd)}, 0));
+    const Run run = f.wrar(QStringLiteral("c:\\Zelv001\\Game.CD2.rar"));
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(test::entriesBelow(f.destination()), QStringList{"cd2.txt"});
+    QCOMPARE(test::readBytes(f.destination() + QStringLiteral("/cd2.txt")), QByteArray("disc 2"));
+}
+
+// A listing far over a megabyte (lsar writes some 900 bytes a member) is read whole.
+void TestWrar::manyMembers()
+{
+    Fixture f;
+    QList<SetMember> members;
+    for (int i = 0; i < 2500; ++i)
+        members << SetMember::file(QStringLiteral("files/member%1.txt").arg(i, 4, 10, QLatin1Char('0')).toLatin1(),
+                                   QByteArray::number(i));
+    QCOMPARE(f.write(test::RarFormat::Rar5, test::VolumeNaming::New, 1, members, 0).size(), 1);
+    const Run run = f.wrar(QStringLiteral("c:\\Zelv001\\prog.rar"));
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(test::entriesBelow(f.destination() + QStringLiteral("/files")).size(), 2500);
+    QCOMPARE(test::readBytes(f.destination() + QStringLiteral("/files/member2499.txt")), QByteArray("2499"));
 }
 
 void TestWrar::damagedRar5Pieces_data()

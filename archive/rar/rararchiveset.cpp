@@ -370,9 +370,15 @@ Result<int> RarArchiveSet::list(const QString &firstVolume)
 {
     m_members.clear();
     m_storedOnly = true;
-    const ToolRun run = runTool(QStringLiteral("lsar"), {QStringLiteral("-j"), firstVolume}, QString(), 60000);
+    // The listing is needed whole, however many members the set has (lsar writes about a
+    // kilobyte a member); the bound only keeps a hostile set from taking all memory.
+    constexpr qsizetype kLongestListing = qsizetype(256) << 20;
+    const ToolRun run = runTool(QStringLiteral("lsar"), {QStringLiteral("-j"), firstVolume}, QString(), 60000, {},
+                                ToolOutput{kLongestListing});
     if (!run.started)
         return Error(QStringLiteral("lsar cannot be started; is unar installed?"));
+    if (run.standardOutputCut)
+        return Error(QStringLiteral("%1 lists more members than can be read").arg(QFileInfo(firstVolume).fileName()));
     const QJsonObject root = QJsonDocument::fromJson(run.standardOutput).object();
     if (run.timedOut || !root.contains(QStringLiteral("lsarContents")) || root.contains(QStringLiteral("lsarError")))
         return Error(QStringLiteral("%1 cannot be read as a RAR archive").arg(QFileInfo(firstVolume).fileName()));
@@ -457,22 +463,35 @@ Result<int> RarArchiveSet::list(const QString &firstVolume)
 
 Result<void> RarArchiveSet::readMembers()
 {
-    // unar follows a RAR 5 set only under the new volume names (name.part1.rar, ...): a set
-    // named the old way is handed to it through links named the new way.
-    m_toolFirstVolume = m_volumes.first();
+    // The tools find a set's volumes by their names and take a neighbour whose name differs in
+    // a digit for one (Game.CD1.rar beside Game.CD2.rar): they are handed the set's own volumes
+    // alone, as links in a private folder. Returns the first one's path there.
+    const auto handOver = [this](const std::function<QString(int)> &name) -> Result<QString> {
+        m_links = std::make_unique<QTemporaryDir>();
+        if (!m_links->isValid())
+            return Error(QStringLiteral("cannot make a private folder for the volumes"), m_links->errorString());
+        for (int i = 0; i < m_volumes.size(); ++i)
+            if (symlink(QFile::encodeName(m_volumes[i]).constData(), QFile::encodeName(m_links->filePath(name(i)))) !=
+                0)
+                return Error::fromErrno(
+                    QStringLiteral("cannot hand %1 to lsar").arg(QFileInfo(m_volumes[i]).fileName()));
+        return m_links->filePath(name(0));
+    };
+    auto first = handOver([this](int i) { return QFileInfo(m_volumes[i]).fileName(); });
+    if (!first)
+        return first.error();
+    m_toolFirstVolume = *first;
     auto followed = list(m_toolFirstVolume);
     if (followed && *followed < m_volumes.size()) {
-        m_links = std::make_unique<QTemporaryDir>();
-        if (m_links->isValid()) {
-            const QString stem = QFileInfo(m_toolFirstVolume).completeBaseName();
-            const auto linkName = [&](int i) {
-                return m_links->filePath(QStringLiteral("%1.part%2.rar").arg(stem).arg(i + 1, 4, 10, QLatin1Char('0')));
-            };
-            for (int i = 0; i < m_volumes.size(); ++i)
-                QFile::link(m_volumes[i], linkName(i));
-            m_toolFirstVolume = linkName(0);
-            followed = list(m_toolFirstVolume);
-        }
+        // unar follows a RAR 5 set only under the new volume names (name.part1.rar, ...): a
+        // set named the old way is handed over under names of the new way.
+        const QString stem = QFileInfo(m_volumes.first()).completeBaseName();
+        first = handOver(
+            [&stem](int i) { return QStringLiteral("%1.part%2.rar").arg(stem).arg(i + 1, 4, 10, QLatin1Char('0')); });
+        if (!first)
+            return first.error();
+        m_toolFirstVolume = *first;
+        followed = list(m_toolFirstVolume);
     }
     if (!followed)
         return followed.error();
