@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <atomic>
@@ -22,11 +21,28 @@ namespace {
 
 QString hex(quint32 v) { return QStringLiteral("%1").arg(v, 8, 16, QLatin1Char('0')); }
 
+// "name crc" on one trimmed line: the last word, eight hex digits, is the CRC; all before it
+// the name. One pass from the end, so a line of junk costs its length and no more.
+std::optional<std::pair<QString, quint32>> sfvLine(const QString &text)
+{
+    qsizetype blank = text.size() - 1;
+    while (blank >= 0 && !text[blank].isSpace())
+        --blank;
+    const QStringView crc = QStringView(text).mid(blank + 1);
+    if (blank < 0 || crc.size() != 8)
+        return std::nullopt;
+    bool ok = false;
+    const quint32 value = crc.toUInt(&ok, 16);
+    const QString name = text.left(blank).trimmed();
+    if (!ok || name.isEmpty() || crc.startsWith(u'+') || crc.startsWith(u'-'))
+        return std::nullopt;
+    return std::pair(name, value);
+}
+
 } // namespace
 
 QHash<QString, quint32> sfvEntriesFor(const QString &folder, const QString &stem)
 {
-    static const QRegularExpression line(QStringLiteral(R"(^\s*(.+?)\s+([0-9A-Fa-f]{8})\s*$)"));
     QHash<QString, quint32> all;
     const QStringList sfvs = QDir(folder).entryList({QStringLiteral("*.sfv"), QStringLiteral("*.SFV")},
                                                     QDir::Files | QDir::Hidden, QDir::Name);
@@ -39,12 +55,12 @@ QHash<QString, quint32> sfvEntriesFor(const QString &folder, const QString &stem
             const QString text = QString::fromLatin1(raw).trimmed();
             if (text.isEmpty() || text.startsWith(u';'))
                 continue;
-            const auto m = line.match(text);
-            if (!m.hasMatch())
+            const auto entry = sfvLine(text);
+            if (!entry)
                 continue;
-            const QString name = m.captured(1).toLower();
+            const QString name = entry->first.toLower();
             if (name.startsWith(stem.toLower()))
-                mine.insert(name, m.captured(2).toUInt(nullptr, 16));
+                mine.insert(name, entry->second);
         }
         // Only a .sfv that names the files counts; one for other files is none of our business.
         all.insert(mine);
