@@ -214,6 +214,8 @@ private slots:
     void linkMembers();
     void linkInTheDestinationIsNotFollowed_data() { addFormatRows(); }
     void linkInTheDestinationIsNotFollowed();
+    void failedDeliveryLeavesDestinationAsItWas_data() { addFormatRows(); }
+    void failedDeliveryLeavesDestinationAsItWas();
     void destinationDriveTooSmall_data() { addFormatRows(); }
     void destinationDriveTooSmall();
     void lowOpenFileLimit_data();
@@ -474,6 +476,33 @@ void TestArchiverHelpers::linkInTheDestinationIsNotFollowed()
              qPrintable(run.err));
     QCOMPARE(test::readBytes(outside + QStringLiteral("/game.dat")), QByteArray("keep"));
     QCOMPARE(test::entriesBelow(outside), QStringList{"game.dat"});
+}
+
+// DEST holds an older readme.txt, and data/ cannot be written (a read-only mount): the run
+// fails when it reaches data/game.dat, and the files it had already placed are taken back.
+void TestArchiverHelpers::failedDeliveryLeavesDestinationAsItWas()
+{
+    QFETCH(QString, format);
+    Fixture f(format);
+    const QStringList volumes = f.write();
+    f.world().writeFile(f.destination() + QStringLiteral("/readme.txt"), "older");
+    f.world().makeFolder(f.destination() + QStringLiteral("/data"));
+    const QStringList before = test::entriesBelow(f.destination());
+    const QByteArray data = QFile::encodeName(f.destination() + QStringLiteral("/data"));
+    const Run run = test::runInChild(f.program(), f.arguments(volumes.value(0)), [&] {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount(data.constData(), data.constData(), nullptr, MS_BIND, nullptr) != 0 ||
+            mount(nullptr, data.constData(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0)
+            _exit(77);
+    });
+    if (run.exitCode == 77)
+        QSKIP("cannot mount a read-only folder here (needs root and mount namespaces)");
+    QCOMPARE(run.exitCode, 1);
+    // The cause is the system's: a rename into another mount is refused before its mode is seen.
+    QVERIFY2(run.err.startsWith(f.said(QStringLiteral("cannot write data"))) && run.err.contains(u"game.dat: "),
+             qPrintable(run.err));
+    QCOMPARE(test::entriesBelow(f.destination()), before);
+    QCOMPARE(test::readBytes(f.destination() + QStringLiteral("/readme.txt")), QByteArray("older"));
 }
 
 void TestArchiverHelpers::destinationDriveTooSmall()

@@ -381,6 +381,76 @@ Result<void> StagingFolder::verify(const QList<SetMember> &members) const
     return checked;
 }
 
+namespace {
+
+// What delivery changed in the destination, so that a failure part way can put it back: the
+// files it placed (and those they replaced, kept aside in the staging folder) and the folders
+// it made.
+class DeliveryLog {
+public:
+    DeliveryLog(int destination, int keep) : m_destination(destination), m_keep(keep) {}
+
+    // The folders of parts below the destination that are not there yet, in the order they
+    // are made.
+    void noteMissingFolders(const QStringList &parts, int count)
+    {
+        QString path;
+        for (int i = 0; i < count; ++i) {
+            path += (i ? QStringLiteral("/") : QString()) + parts[i];
+            struct stat st;
+            if (fstatat(m_destination, QFile::encodeName(path).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 &&
+                !m_madeFolders.contains(path))
+                m_madeFolders << path;
+        }
+    }
+
+    // Sets aside what stands under name in folder (not a folder), before a file takes its place.
+    bool setAside(int folder, const QByteArray &name, const QStringList &parts)
+    {
+        struct stat st;
+        Step step{parts, -1};
+        if (fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode)) {
+            step.kept = int(m_steps.size());
+            if (m_keep < 0 ||
+                renameat(folder, name.constData(), m_keep, QByteArray::number(step.kept).constData()) != 0)
+                return false;
+        }
+        m_steps << step;
+        return true;
+    }
+
+    // The destination as it was: placed files gone, replaced ones back, made folders removed
+    // when empty.
+    void undo() const
+    {
+        for (auto step = m_steps.crbegin(); step != m_steps.crend(); ++step) {
+            const int folder = openFolder(m_destination, step->parts, int(step->parts.size()) - 1, false);
+            if (folder < 0)
+                continue;
+            const QByteArray name = QFile::encodeName(step->parts.last());
+            unlinkat(folder, name.constData(), 0);
+            if (step->kept >= 0)
+                renameat(m_keep, QByteArray::number(step->kept).constData(), folder, name.constData());
+            if (folder != m_destination)
+                close(folder);
+        }
+        for (auto path = m_madeFolders.crbegin(); path != m_madeFolders.crend(); ++path)
+            unlinkat(m_destination, QFile::encodeName(*path).constData(), AT_REMOVEDIR);
+    }
+
+private:
+    struct Step {
+        QStringList parts; // the file's place below the destination
+        int kept = -1;     // the name of what it replaced, in the keep folder
+    };
+    int m_destination;
+    int m_keep;
+    QList<Step> m_steps;
+    QStringList m_madeFolders;
+};
+
+} // namespace
+
 Result<void> StagingFolder::deliver(const QList<SetMember> &members, const QString &destination) const
 {
     const int from = m_fd;
@@ -392,6 +462,13 @@ Result<void> StagingFolder::deliver(const QList<SetMember> &members, const QStri
     std::optional<Error> fault;
     if (from < 0 || to < 0)
         fault = Error::fromErrno(QStringLiteral("cannot open %1").arg(from < 0 ? m_path : destination));
+    // What a file replaces waits in the staging folder until every file is in place.
+    const QByteArray keepName = QByteArrayLiteral(".replaced");
+    const int keep =
+        fault || mkdirat(from, keepName.constData(), 0700) != 0 ? -1 : openat(from, keepName.constData(), kFolderFlags);
+    if (!fault && keep < 0)
+        fault = Error::fromErrno(QStringLiteral("cannot write %1").arg(destination));
+    DeliveryLog log(to, keep);
     // Moving a file holds at most four descriptors more: had before the first move, so that
     // the destination does not end half delivered for want of one.
     int spare[4] = {-1, -1, -1, -1};
@@ -406,6 +483,7 @@ Result<void> StagingFolder::deliver(const QList<SetMember> &members, const QStri
             break;
         const MemberPath place = *placeOf(m);
         const int count = int(place.parts.size());
+        log.noteMissingFolders(place.parts, m.directory ? count : count - 1);
         if (m.directory) {
             const int fd = openFolder(to, place.parts, count, true);
             if (fd < 0)
@@ -420,13 +498,18 @@ Result<void> StagingFolder::deliver(const QList<SetMember> &members, const QStri
         // A name that came twice was moved with its first listing; the later copies are done.
         struct stat st;
         const bool moved = source >= 0 && fstatat(source, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0;
-        if (!moved && (target < 0 || renameat(source, name.constData(), target, name.constData()) != 0))
+        if (!moved && (target < 0 || !log.setAside(target, name, place.parts) ||
+                       renameat(source, name.constData(), target, name.constData()) != 0))
             fault = Error::fromErrno(QStringLiteral("cannot write %1").arg(m.name));
         if (source >= 0 && source != from)
             close(source);
         if (target >= 0 && target != to)
             close(target);
     }
+    if (fault && to >= 0)
+        log.undo();
+    if (keep >= 0)
+        close(keep);
     if (to >= 0 && !held)
         close(to);
     if (fault)
