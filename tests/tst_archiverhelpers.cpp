@@ -216,6 +216,8 @@ private slots:
     void linkInTheDestinationIsNotFollowed();
     void failedDeliveryLeavesDestinationAsItWas_data() { addFormatRows(); }
     void failedDeliveryLeavesDestinationAsItWas();
+    void destinationThatIsALink_data() { addFormatRows(); }
+    void destinationThatIsALink();
     void destinationDriveTooSmall_data() { addFormatRows(); }
     void destinationDriveTooSmall();
     void lowOpenFileLimit_data();
@@ -503,6 +505,22 @@ void TestArchiverHelpers::failedDeliveryLeavesDestinationAsItWas()
              qPrintable(run.err));
     QCOMPARE(test::entriesBelow(f.destination()), before);
     QCOMPARE(test::readBytes(f.destination() + QStringLiteral("/readme.txt")), QByteArray("older"));
+}
+
+// DEST given as a link to a folder (the person's own way of pointing elsewhere): the set goes
+// into that folder, and no staging folder stays behind there.
+void TestArchiverHelpers::destinationThatIsALink()
+{
+    QFETCH(QString, format);
+    Fixture f(format);
+    const QStringList volumes = f.write();
+    const QString real = f.world().makeFolder(f.world().onDrive(u'c', QStringLiteral("elsewhere")));
+    QVERIFY(QFile::link(real, f.destination()));
+    const Run run = f.run(volumes.value(0));
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    f.checkWhole(real);
+    QVERIFY(QFileInfo(f.destination()).isSymLink());
 }
 
 void TestArchiverHelpers::destinationDriveTooSmall()
