@@ -1,12 +1,16 @@
 #include "settingsfile.h"
 
 #include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <cerrno>
 #include <cmath>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <tuple>
+#include <unistd.h>
 
 namespace zelv {
 
@@ -115,12 +119,38 @@ QByteArray settingsFileBytes(const SettingsRecord &r)
     return bytes;
 }
 
+// A new file beside the old one, renamed over it when whole: a crash or a full disk never
+// leaves half a file, and a link standing under the name is replaced, never written through.
 Result<void> writeWhole(const QString &hostPath, const QByteArray &bytes)
 {
-    QSaveFile file(hostPath);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+    const QString cannot = QStringLiteral("%1 could not be written").arg(hostPath);
+    const QFileInfo info(hostPath);
+    QByteArray temporary =
+        QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
+    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return Error::fromErrno(cannot);
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    const int error = done == bytes.size() ? 0 : errno;
+    // The old file's permissions carry over; a new one gets what a new text file usually has.
+    struct stat old {};
+    const mode_t mode =
+        lstat(QFile::encodeName(hostPath).constData(), &old) == 0 && S_ISREG(old.st_mode) ? old.st_mode & 07777 : 0644;
+    const bool written = error == 0 && fchmod(fd, mode) == 0 && fsync(fd) == 0;
+    const int closeError = close(fd) == 0 ? 0 : errno;
+    if (written && closeError == 0 && rename(temporary.constData(), QFile::encodeName(hostPath).constData()) == 0)
         return {};
-    return Error(QStringLiteral("%1 could not be written").arg(hostPath), file.errorString());
+    const int why = error ? error : closeError ? closeError : errno;
+    unlink(temporary.constData());
+    return Error::fromErrno(cannot, why ? why : EIO);
 }
 
 } // namespace
@@ -140,13 +170,28 @@ Result<void> writeTextLines(const QString &hostPath, const QStringList &lines)
 
 Result<QStringList> readTextLines(const QString &hostPath)
 {
-    QFile file(hostPath);
-    const auto unread = [&] { return Error(QStringLiteral("%1 could not be read").arg(hostPath), file.errorString()); };
-    if (!file.open(QIODevice::ReadOnly))
-        return unread();
+    // Opened without waiting (a FIFO under the name would hold the start for ever), and read
+    // only when it is a plain file of a size a text file has.
+    constexpr qint64 kLargest = 16 << 20;
+    const QString cannot = QStringLiteral("%1 could not be read").arg(hostPath);
+    const int fd = open(QFile::encodeName(hostPath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return Error::fromErrno(cannot);
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kLargest) {
+        const int why = errno;
+        close(fd);
+        return S_ISREG(st.st_mode) || st.st_mode == 0 ? Error::fromErrno(cannot, st.st_size > kLargest ? EFBIG : why)
+                                                      : Error(cannot, QStringLiteral("it is not a plain file"));
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        close(fd);
+        return Error(cannot, file.errorString());
+    }
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        return unread();
+        return Error(cannot, file.errorString());
     QStringList lines;
     qsizetype start = 0;
     for (qsizetype i = 0; i < bytes.size(); ++i) {

@@ -6,6 +6,8 @@
 #include <QSet>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace zelv;
 
 namespace {
@@ -90,6 +92,8 @@ private slots:
     void savedFolderMissingOrNotReady();
     void saveRoundTrip();
     void saveReplacesTheOldFileWhole();
+    void oddThingsUnderTheName_data();
+    void oddThingsUnderTheName();
 
 private:
     std::unique_ptr<test::TestWorld> m_world;
@@ -316,6 +320,38 @@ void TestSettings::saveReplacesTheOldFileWhole()
     QCOMPARE(lines->last(), QStringLiteral("Dir=") + w.list);
     // Nothing is left beside it from the way it was written.
     QCOMPARE(QDir(m_world->programFolder()).entryList(QDir::Files), QStringList{"Zelv32.ini"});
+}
+
+void TestSettings::oddThingsUnderTheName_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("a FIFO, which no one writes") << "fifo";
+    QTest::newRow("a link to another file") << "link";
+    QTest::newRow("a folder") << "folder";
+}
+
+// What stands under the settings file's name is read only when it is a plain file, never
+// waited on, and a new file takes the name's place without writing through a link.
+void TestSettings::oddThingsUnderTheName()
+{
+    QFETCH(QString, kind);
+    const QString other = m_world->writeFile(m_world->root() + QStringLiteral("/other.txt"), "someone's own");
+    if (kind == u"fifo")
+        QCOMPARE(mkfifo(QFile::encodeName(m_path).constData(), 0600), 0);
+    else if (kind == u"link")
+        QVERIFY(QFile::link(other, m_path));
+    else
+        m_world->makeFolder(m_path);
+    RecordingWindow w;
+    const LoadOutcome out = LoadSettings(m_path, w, QString());
+    QVERIFY(out.newlyWritten);
+    QCOMPARE(readAll(other), QByteArray("someone's own"));
+    if (kind == u"folder") {
+        QVERIFY(QFileInfo(m_path).isDir()); // a folder is nobody's to replace
+        return;
+    }
+    QVERIFY(!QFileInfo(m_path).isSymLink());
+    QCOMPARE(readTextLines(m_path)->size(), 8);
 }
 
 QTEST_GUILESS_MAIN(TestSettings)
