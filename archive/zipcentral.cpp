@@ -1,5 +1,6 @@
 #include "zipcentral.h"
 
+#include "archive/littleendian.h"
 #include "platform/cp437.h"
 
 #include <algorithm>
@@ -12,13 +13,6 @@
 namespace zelv {
 
 namespace {
-
-quint16 le16(const unsigned char *p) { return quint16(p[0] | p[1] << 8); }
-quint32 le32(const unsigned char *p)
-{
-    return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
-}
-quint64 le64(const unsigned char *p) { return quint64(le32(p)) | quint64(le32(p + 4)) << 32; }
 
 constexpr quint32 kEndSignature = 0x06054b50;
 constexpr quint32 kZip64LocatorSignature = 0x07064b50;

@@ -1,5 +1,6 @@
 #include "aceset.h"
 
+#include "archive/littleendian.h"
 #include "platform/cp437.h"
 #include "platform/hostfs.h"
 
@@ -24,10 +25,6 @@ constexpr quint16 kStartedInPrevious = 0x1000;
 constexpr quint16 kContinuesInNext = 0x2000;
 constexpr quint16 kPassword = 0x4000;
 constexpr quint32 kAttrDirectory = 0x10;
-
-quint16 le16(const uchar *p) { return quint16(p[0] | p[1] << 8); }
-quint32 le32(const uchar *p) { return quint32(le16(p)) | quint32(le16(p + 2)) << 16; }
-quint64 le64(const uchar *p) { return quint64(le32(p)) | quint64(le32(p + 4)) << 32; }
 
 struct Main {
     quint16 flags = 0;

@@ -1,5 +1,6 @@
 #include "arjarchiveset.h"
 
+#include "archive/littleendian.h"
 #include "platform/cp437.h"
 #include "platform/hostfs.h"
 
@@ -21,9 +22,6 @@ constexpr quint8 kContinuesInNext = 0x04;
 constexpr quint8 kStartedInPrevious = 0x08;
 enum FileType : quint8 { Binary = 0, Text = 1, MainHeader = 2, Directory = 3, VolumeLabel = 4 };
 constexpr int kLongestHeader = 2600;
-
-quint16 le16(const char *p) { return quint16(uchar(p[0]) | uchar(p[1]) << 8); }
-quint32 le32(const char *p) { return quint32(le16(p)) | quint32(le16(p + 2)) << 16; }
 
 struct Header {
     quint8 flags = 0;

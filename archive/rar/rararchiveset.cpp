@@ -1,5 +1,6 @@
 #include "rararchiveset.h"
 
+#include "archive/littleendian.h"
 #include "archive/zipmembers.h"
 #include "platform/hostfs.h"
 
@@ -61,9 +62,6 @@ constexpr quint64 kRar5ExtraArea = 0x0001;  // header flags: an extra area's siz
 constexpr quint64 kRar5DataArea = 0x0002;   // header flags: a data area's size follows
 constexpr quint64 kRar5NextVolume = 0x0001; // end of archive flags
 
-quint16 le16(const QByteArray &b, int at) { return quint16(uchar(b[at]) | uchar(b[at + 1]) << 8); }
-quint32 le32(const QByteArray &b, int at) { return quint32(le16(b, at)) | quint32(le16(b, at + 2)) << 16; }
-
 // RAR 1.5 to 4: blocks of a fixed head and a size, the end block saying whether a volume follows.
 Result<Next> nextAfterRar4(QFile &f)
 {
@@ -74,20 +72,20 @@ Result<Next> nextAfterRar4(QFile &f)
         if (head.size() < 7)
             return Error(QStringLiteral("cut short"));
         const quint8 type = uchar(head[2]);
-        const quint16 flags = le16(head, 3);
-        const quint16 size = le16(head, 5);
+        const quint16 flags = le16(head.constData() + 3);
+        const quint16 size = le16(head.constData() + 5);
         if (size < 7)
             return Error(QStringLiteral("a damaged block"));
         qint64 data = 0;
         if ((flags & kRar4LongBlock) || type == FileHeader || type == ServiceHeader) {
             if (head.size() < 11)
                 return Error(QStringLiteral("cut short"));
-            data = le32(head, 7);
+            data = le32(head.constData() + 7);
             if (type == FileHeader && (flags & kRar4LargeFile)) { // a file over 4 GiB
                 f.seek(at + kRar4HighSizeAt);
                 const QByteArray high = f.read(4);
                 if (high.size() == 4)
-                    data += qint64(le32(high, 0)) << 32;
+                    data += qint64(le32(high.constData())) << 32;
             }
         }
         if (type == ArchiveHeader)
