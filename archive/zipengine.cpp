@@ -1,5 +1,7 @@
 #include "zipengine.h"
 
+#include "platform/hostfs.h"
+
 #include "zipcentral.h"
 #include "zipmembers.h"
 #include "zipmethods.h"
@@ -270,20 +272,6 @@ public:
         return fd;
     }
 
-    static bool writeAll(int fd, const unsigned char *data, size_t n)
-    {
-        while (n > 0) {
-            const ssize_t w = write(fd, data, n);
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0)
-                return false;
-            data += w;
-            n -= size_t(w);
-        }
-        return true;
-    }
-
     static void setTime(int fd, time_t mtime)
     {
         const struct timespec times[2] = {{0, UTIME_OMIT}, {mtime, 0}};
@@ -323,7 +311,7 @@ public:
             return true;
         if (!m_inPlace && allZero(data, n))
             return lseek(m_fd, off_t(n), SEEK_CUR) >= 0;
-        return Writer::writeAll(m_fd, data, n);
+        return hostfs::writeAll(m_fd, data, qsizetype(n));
     }
 
     bool finish(time_t mtime)

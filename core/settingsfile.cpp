@@ -1,5 +1,7 @@
 #include "settingsfile.h"
 
+#include "platform/hostfs.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
@@ -130,16 +132,7 @@ Result<void> writeWhole(const QString &hostPath, const QByteArray &bytes)
     const int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
         return Error::fromErrno(cannot);
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += n;
-    }
-    const int error = done == bytes.size() ? 0 : errno;
+    const int error = hostfs::writeAll(fd, bytes.constData(), bytes.size()) ? 0 : errno;
     // The old file's permissions carry over; a new one gets what a new text file usually has.
     struct stat old {};
     const mode_t mode =

@@ -256,4 +256,23 @@ Result<void> canOpenFolder(const QString &folder)
     return {};
 }
 
+bool writeAll(int fd, const void *data, qsizetype size)
+{
+    const char *bytes = static_cast<const char *>(data);
+    while (size > 0) {
+        const ssize_t n = write(fd, bytes, size_t(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0) {
+            errno = EIO;
+            return false;
+        }
+        bytes += n;
+        size -= n;
+    }
+    return true;
+}
+
 } // namespace zelv::hostfs

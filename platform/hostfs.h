@@ -51,6 +51,10 @@ Result<void> removeFile(const QString &path);
 Result<void> rename(const QString &from, const QString &to);
 Result<void> makeDirectory(const QString &path);
 
+// Writes all of data to fd, going on after interruptions and short writes; false with errno
+// set when it cannot.
+bool writeAll(int fd, const void *data, qsizetype size);
+
 // Free bytes for an unprivileged writer on the file system that holds path.
 Result<qint64> freeBytes(const QString &path);
 

@@ -1,5 +1,7 @@
 #include "localchannel.h"
 
+#include "hostfs.h"
+
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -47,15 +49,7 @@ std::optional<QByteArray> readLine(int fd, int timeoutMs)
 
 bool writeAll(int fd, const QByteArray &bytes)
 {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
+    return hostfs::writeAll(fd, bytes.constData(), bytes.size());
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "acearchiveset.h"
 
 #include "acereader.h"
+#include "platform/hostfs.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -12,20 +13,6 @@
 namespace zelv {
 
 namespace {
-
-bool writeAll(int fd, const char *data, qsizetype size)
-{
-    while (size > 0) {
-        const ssize_t n = write(fd, data, size_t(size));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= n;
-    }
-    return true;
-}
 
 // The member's DOS time (local, two-second steps) as the file's modification time.
 void setTime(int fd, quint32 dosTime)
@@ -101,7 +88,7 @@ Result<Extracted> AceArchiveSet::extract(const ExtractionRun &run) const
         std::optional<Error> writeFault;
         qint64 sinceTick = 0;
         const auto unpacked = reader.unpack(i, [&](const char *data, qsizetype n) {
-            if (!writeAll(*fd, data, n)) {
+            if (!hostfs::writeAll(*fd, data, n)) {
                 writeFault = Error::fromErrno(QStringLiteral("cannot write %1").arg(m.name));
                 return false;
             }

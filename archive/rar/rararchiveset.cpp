@@ -324,20 +324,6 @@ private:
     bool m_padded = false;
 };
 
-bool writeAll(int fd, const char *bytes, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = write(fd, bytes, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
 } // namespace
 
 RarArchiveSet::RarArchiveSet(const QString &hostPath)
@@ -574,7 +560,7 @@ std::optional<Result<Extracted>> RarArchiveSet::extractInProcess(const Extractio
                 close(*fd);
                 return std::nullopt;
             }
-            if (!writeAll(*fd, buffer.data(), size_t(n))) {
+            if (!hostfs::writeAll(*fd, buffer.data(), qsizetype(n))) {
                 fault = Error::fromErrno(QStringLiteral("cannot write %1").arg(m.name));
                 break;
             }
