@@ -181,8 +181,11 @@ Result<Extracted> extractWithTool(const ToolExtraction &call, const ExtractionRu
 {
     // A minute, and a second more for every 5 MB of the set.
     const qint64 limit = 60000 + call.unpackedBytes / (5 << 20) * 1000;
-    const QString folder = run.folder.path();
-    const ToolRun tool = runTool(call.tool, call.arguments, call.runInFolder ? folder : QString(), limit,
+    WorkingFolder folder;
+    if (call.runInFolder)
+        folder =
+            run.folder.descriptor() >= 0 ? WorkingFolder(run.folder.descriptor()) : WorkingFolder(run.folder.path());
+    const ToolRun tool = runTool(call.tool, call.arguments, folder, limit,
                                  [&run](const QByteArray &) { return !run.tick || run.tick(); });
     if (!tool.started)
         return Error(QStringLiteral("%1 cannot be started; is it installed?").arg(call.tool));

@@ -64,6 +64,9 @@ class ExtractionFolder {
 public:
     virtual ~ExtractionFolder() = default;
     virtual QString path() const = 0;
+    // The folder held open, for a tool that writes by path to run in; -1 when it is reached by
+    // path alone.
+    virtual int descriptor() const { return -1; }
     // The file of a member, made with its folders and emptied: a descriptor open for writing.
     virtual Result<int> createFile(const QString &member) const = 0;
     virtual Result<void> makeFolder(const QString &member) const = 0;
@@ -141,7 +144,8 @@ std::unique_ptr<ArchiveSet> openArchiveSet(ArchiveKind kind, const QString &host
 struct ToolExtraction {
     QString tool;
     QStringList arguments;
-    bool runInFolder = false; // for a tool that takes no destination
+    // Run in the extraction folder, held open where it can be: the tool is given relative paths.
+    bool runInFolder = false;
     qint64 unpackedBytes = 0;
 };
 Result<Extracted> extractWithTool(const ToolExtraction &call, const ExtractionRun &run);

@@ -2,12 +2,13 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QStandardPaths>
 
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,7 +24,7 @@ constexpr qsizetype kOutputKept = 1 << 20;
 
 } // namespace
 
-ToolRun runTool(const QString &program, const QStringList &args, const QString &workingFolder, qint64 timeoutMs,
+ToolRun runTool(const QString &program, const QStringList &args, const WorkingFolder &workingFolder, qint64 timeoutMs,
                 const std::function<bool(const QByteArray &output)> &onTick, ToolOutput kept)
 {
     ToolRun run;
@@ -36,6 +37,13 @@ ToolRun runTool(const QString &program, const QStringList &args, const QString &
         return run;
     }
 
+    // The program is found here: between fork and exec the child may only make system calls.
+    const QString found = program.contains(u'/') ? program : QStandardPaths::findExecutable(program);
+    if (found.isEmpty()) {
+        for (const int fd : {out[0], out[1], err[0], err[1]})
+            close(fd);
+        return run;
+    }
     std::vector<QByteArray> storage{QFile::encodeName(program)};
     for (const QString &a : args)
         storage.push_back(QFile::encodeName(a));
@@ -43,30 +51,59 @@ ToolRun runTool(const QString &program, const QStringList &args, const QString &
     for (QByteArray &s : storage)
         argv.push_back(s.data());
     argv.push_back(nullptr);
+    const QByteArray path = QFile::encodeName(found);
+    const QByteArray folder = QFile::encodeName(workingFolder.path);
+    const pid_t parent = getpid();
+    // A pipe closed on exec tells the parent whether the tool started.
+    int started[2];
+    if (pipe2(started, O_CLOEXEC) != 0) {
+        for (const int fd : {out[0], out[1], err[0], err[1]})
+            close(fd);
+        return run;
+    }
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-    const QByteArray folder = QFile::encodeName(workingFolder);
-    if (!workingFolder.isEmpty())
-        posix_spawn_file_actions_addchdir_np(&actions, folder.constData());
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    // A group of its own: a tool that starts helpers of its own is stopped with them.
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attributes, 0);
-
-    pid_t pid = -1;
-    const int spawned = program.contains(u'/')
-                            ? posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ)
-                            : posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // Dies with this process, however it ends; a group of its own, so that a tool that
+        // starts helpers of its own is stopped with them.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent)
+            _exit(127);
+        setpgid(0, 0);
+        const int input = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        bool ready = input >= 0 && dup2(input, STDIN_FILENO) >= 0 && dup2(out[1], STDOUT_FILENO) >= 0 &&
+                     dup2(err[1], STDERR_FILENO) >= 0;
+        if (ready && workingFolder.fd >= 0)
+            ready = fchdir(workingFolder.fd) == 0;
+        else if (ready && !folder.isEmpty())
+            ready = chdir(folder.constData()) == 0;
+        // Signals this process catches are the tool's own again.
+        struct sigaction plain {};
+        plain.sa_handler = SIG_DFL;
+        for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGPIPE})
+            sigaction(signal, &plain, nullptr);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        if (ready)
+            execve(path.constData(), argv.data(), environ);
+        const char failed = 1;
+        (void)!write(started[1], &failed, 1);
+        _exit(127);
+    }
     close(out[1]);
     close(err[1]);
-    if (spawned != 0) {
+    close(started[1]);
+    char failed = 0;
+    ssize_t told = 0;
+    if (pid > 0)
+        do
+            told = read(started[0], &failed, 1);
+        while (told < 0 && errno == EINTR);
+    close(started[0]);
+    if (pid < 0 || told > 0) {
+        if (pid > 0)
+            waitpid(pid, nullptr, 0);
         close(out[0]);
         close(err[0]);
         return run;

@@ -1,5 +1,6 @@
 // Runs an archiver that cannot be trusted to finish or to leave no children: standard input
-// closed, a process group of its own, and a time limit after which the whole group is killed.
+// closed, a process group of its own, a time limit after which the whole group is killed, and
+// killed with this process however that ends (a kill included).
 #pragma once
 
 #include <QByteArray>
@@ -28,11 +29,21 @@ struct ToolOutput {
     qsizetype standardOutputLimit = 1 << 20;
 };
 
+// Where a tool runs: a folder by path, or one this process holds open, so that the tool's
+// relative paths reach that very folder whatever is put under its name meanwhile.
+struct WorkingFolder {
+    WorkingFolder() = default;
+    WorkingFolder(const QString &path) : path(path) {}
+    explicit WorkingFolder(int fd) : fd(fd) {}
+    QString path;
+    int fd = -1;
+};
+
 // Runs program (a path or a name on PATH) with args in workingFolder, waiting at most
 // timeoutMs. onTick, when given, is called about every 50 ms while it runs, with the output so
 // far (for a tool that prints its progress); returning false
 // stops the tool as the time limit does.
-ToolRun runTool(const QString &program, const QStringList &args, const QString &workingFolder, qint64 timeoutMs,
+ToolRun runTool(const QString &program, const QStringList &args, const WorkingFolder &workingFolder, qint64 timeoutMs,
                 const std::function<bool(const QByteArray &output)> &onTick = {}, ToolOutput kept = {});
 
 } // namespace zelv

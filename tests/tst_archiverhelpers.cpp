@@ -4,6 +4,7 @@
 // member, a link in the destination, a drive too small and a stop asked by a signal each end the
 // run with its one line, the destination left as it was and no staging folder behind.
 #include "archive/archiveset.h"
+#include "archive/rar/rararchiveset.h"
 #include "helpers/common/delivery.h"
 #include "support/childrun.h"
 #include "support/setwriters.h"
@@ -20,9 +21,13 @@
 #include <QThread>
 
 #include <csignal>
+#include <fcntl.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <zlib.h>
@@ -224,6 +229,10 @@ private slots:
     void lowOpenFileLimit();
     void stopAskedBySignal_data() { addFormatRows(); }
     void stopAskedBySignal();
+    void toolWritesIntoTheFolderHeldOpen_data();
+    void toolWritesIntoTheFolderHeldOpen();
+    void killedRunIsCleanedUpByTheNext_data() { addFormatRows(); }
+    void killedRunIsCleanedUpByTheNext();
 };
 
 void TestArchiverHelpers::init()
@@ -612,6 +621,93 @@ void TestArchiverHelpers::stopAskedBySignal()
              f.said(QStringLiteral("Cancelled; c:\\Zelv002 was left as it was")));
     QCOMPARE(helper.exitCode(), 1);
     f.checkAsItWas();
+}
+
+void TestArchiverHelpers::toolWritesIntoTheFolderHeldOpen_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::newRow("RAR") << QStringLiteral("RAR"); // unar, as for packed sets
+    QTest::newRow("ARJ") << QStringLiteral("ARJ");
+}
+
+// A tool writes by path: the staging folder swapped for a link to another folder once the
+// helper holds it gets none of the tool's writes.
+void TestArchiverHelpers::toolWritesIntoTheFolderHeldOpen()
+{
+    QFETCH(QString, format);
+    Fixture f(format);
+    const QStringList volumes = f.write();
+    const auto set = openArchiveSet(f.format().kind, f.source() + u'/' + volumes[0]);
+    QVERIFY(set && set->readMembers());
+    const QString outside = f.world().root() + QStringLiteral("/outside");
+    QDir().mkpath(outside);
+    StagingFolder staging(f.destination());
+    QVERIFY(staging.isValid());
+    const QString moved = f.world().root() + QStringLiteral("/moved");
+    QVERIFY(QDir().rename(staging.path(), moved));
+    QVERIFY(QFile::link(outside, staging.path()));
+    const ExtractionRun run{staging, {}, QStringLiteral("c:\\Zelv001\\") + volumes[0], {}};
+    const auto *rar = dynamic_cast<const RarArchiveSet *>(set.get());
+    const auto extracted = rar ? rar->extractWithUnar(run) : set->extract(run);
+    QVERIFY2(extracted, qPrintable(extracted ? QString() : extracted.error().text()));
+    QCOMPARE(test::entriesBelow(outside), QStringList());
+    f.checkWhole(moved);
+    QFile::remove(staging.path());
+}
+
+// A helper killed outright takes its tool with it, and the next run into the same destination
+// removes the staging folder it left.
+void TestArchiverHelpers::killedRunIsCleanedUpByTheNext()
+{
+    QFETCH(QString, format);
+    Fixture f(format);
+    const QStringList volumes =
+        f.write({Written::file("big.bin", test::patternBytes(48 << 20, 5)), Written::file("after.txt", "x")}, 16 << 20);
+    QVERIFY(!volumes.isEmpty());
+    f.keepSomething();
+    // Orphans come to this process, which can then tell how they ended.
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
+    QProcess helper;
+    helper.setStandardInputFile(QProcess::nullDevice());
+    helper.start(f.program(), f.arguments(volumes.first()));
+    QVERIFY(helper.waitForStarted());
+    const QString children = QStringLiteral("/proc/%1/task/%1/children").arg(helper.processId());
+    const auto staging = [&] {
+        return QDir(f.destination()).entryList({QStringLiteral(".zelv-staging-*")}, QDir::Dirs | QDir::Hidden);
+    };
+    // Killed while it extracts: once its tool runs (arj), or once the staging folder stands.
+    QElapsedTimer waited;
+    waited.start();
+    pid_t tool = 0;
+    while (helper.state() == QProcess::Running && waited.elapsed() < 60000) {
+        if (format == u"ARJ")
+            tool = pid_t(test::readBytes(children).trimmed().toLong());
+        if (tool > 0 || (format != u"ARJ" && !staging().isEmpty()))
+            break;
+        QThread::msleep(1);
+    }
+    QVERIFY(helper.state() == QProcess::Running);
+    kill(pid_t(helper.processId()), SIGKILL);
+    QVERIFY(helper.waitForFinished(60000));
+    if (tool > 0) {
+        int status = 0;
+        QCOMPARE(waitpid(tool, &status, 0), tool);
+        QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL, "the tool went on after the helper was killed");
+    }
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
+    QCOMPARE(staging().size(), 1);
+
+    // One that a live run holds locked is left alone.
+    const QString alive = f.destination() + QStringLiteral("/.zelv-staging-alive");
+    QVERIFY(QDir().mkdir(alive));
+    const int held = open(QFile::encodeName(alive).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    QVERIFY(held >= 0 && flock(held, LOCK_EX | LOCK_NB) == 0);
+    const Run next = f.run(volumes.first());
+    close(held);
+    QCOMPARE(next.err, QString());
+    QCOMPARE(next.exitCode, 0);
+    QCOMPARE(staging(), QStringList({QStringLiteral(".zelv-staging-alive")}));
+    QCOMPARE(test::readBytes(f.destination() + QStringLiteral("/after.txt")), QByteArray("x"));
 }
 
 QTEST_GUILESS_MAIN(TestArchiverHelpers)

@@ -607,8 +607,10 @@ Result<Extracted> RarArchiveSet::extractWithUnar(const ExtractionRun &run) const
 {
     ToolExtraction call;
     call.tool = QStringLiteral("unar");
-    call.arguments = {QStringLiteral("-o"), run.folder.path(),     QStringLiteral("-f"),
+    // unar writes by path: it runs in the extraction folder, held open, and writes there.
+    call.arguments = {QStringLiteral("-o"), QStringLiteral("."),   QStringLiteral("-f"),
                       QStringLiteral("-D"), QStringLiteral("-nr"), QStringLiteral("-q")};
+    call.runInFolder = true;
     // Members by their place in lsar's listing, which is the members' order: no name is taken
     // for a pattern. Links are left to be made once every file is in place.
     QList<int> wanted = run.only;

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -146,6 +148,40 @@ std::optional<qint64> freeBytesAt(const QString &hostPath)
     return qint64(vfs.f_bavail) * qint64(vfs.f_frsize);
 }
 
+namespace {
+
+constexpr char kStagingPrefix[] = ".zelv-staging-";
+
+// Staging folders of runs that ended without removing theirs (killed, the machine stopped): a
+// running helper holds a lock on its own from the start, so one whose lock can be taken is
+// nobody's any more.
+void removeDeadStagingFolders(int destinationFd, const QString &destination)
+{
+    const int listFd = dup(destinationFd);
+    DIR *dir = listFd < 0 ? nullptr : fdopendir(listFd);
+    if (!dir) {
+        if (listFd >= 0)
+            close(listFd);
+        return;
+    }
+    std::vector<std::string> names;
+    while (const dirent *e = readdir(dir))
+        if (strncmp(e->d_name, kStagingPrefix, sizeof kStagingPrefix - 1) == 0)
+            names.emplace_back(e->d_name);
+    closedir(dir);
+    for (const std::string &name : names) {
+        const int fd = openat(destinationFd, name.c_str(), kFolderFlags);
+        if (fd < 0)
+            continue;
+        struct stat st;
+        if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && flock(fd, LOCK_EX | LOCK_NB) == 0)
+            (void)TreeRemover(destinationFd, destination + u'/' + QString::fromStdString(name)).remove(name);
+        close(fd);
+    }
+}
+
+} // namespace
+
 StagingFolder::StagingFolder(const QString &destination)
 {
     // Inside the destination: the one place sure to be on its file system, so that delivering
@@ -158,17 +194,28 @@ StagingFolder::StagingFolder(const QString &destination)
     m_parentFd = open(QFile::encodeName(destination).constData(), kFolderFlags & ~O_NOFOLLOW);
     if (m_parentFd < 0)
         return;
-    // Made by name, then held open: the folder opened must be the one just made, private.
-    QByteArray pattern = QFile::encodeName(destination + QStringLiteral("/.zelv-staging-XXXXXX"));
-    if (!mkdtemp(pattern.data()))
-        return;
-    m_path = QFile::decodeName(pattern);
-    const QByteArray name = QFile::encodeName(QFileInfo(m_path).fileName());
-    m_fd = openat(m_parentFd, name.constData(), kFolderFlags);
-    struct stat st;
-    if (m_fd >= 0 && (fstat(m_fd, &st) != 0 || st.st_uid != geteuid() || (st.st_mode & 077) != 0)) {
-        close(m_fd);
-        m_fd = -1;
+    removeDeadStagingFolders(m_parentFd, destination);
+    // Made by name, then held open and locked: the folder opened must be the one just made,
+    // private, and still there under its name once locked (a helper cleaning up may have
+    // taken it for a dead one's in between).
+    for (int attempt = 0; attempt < 8 && m_fd < 0; ++attempt) {
+        QByteArray pattern = QFile::encodeName(destination + u'/' + QLatin1String(kStagingPrefix)) + "XXXXXX";
+        if (!mkdtemp(pattern.data()))
+            return;
+        const QByteArray name = QFile::encodeName(QFileInfo(QFile::decodeName(pattern)).fileName());
+        const int fd = openat(m_parentFd, name.constData(), kFolderFlags);
+        struct stat held, named;
+        const bool ours = fd >= 0 && fstat(fd, &held) == 0 && held.st_uid == geteuid() && (held.st_mode & 077) == 0;
+        if (ours && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            fstatat(m_parentFd, name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == held.st_dev &&
+            named.st_ino == held.st_ino) {
+            m_fd = fd;
+            m_path = QFile::decodeName(pattern);
+        } else if (fd >= 0) {
+            close(fd);
+        }
+        if (!ours)
+            return;
     }
 }
 

@@ -29,6 +29,7 @@ public:
 
     bool isValid() const { return m_fd >= 0; }
     QString path() const override { return m_path; }
+    int descriptor() const override { return m_fd; }
 
     // For extraction done by this program itself: the file of a member, made with its folders
     // and emptied, and a member that is a folder; never through a link.
