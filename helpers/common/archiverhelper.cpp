@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
 #include <cstdio>
@@ -127,6 +128,20 @@ Result<FoundSet> findWholeSet(const HelperJob &job, ArchiveKind kind)
     return found;
 }
 
+// The files, folders and links the members make, the folders their names imply included.
+qint64 entriesToMake(const QList<SetMember> &members)
+{
+    QSet<QString> places;
+    for (const SetMember &m : members) {
+        QString place = QString(m.name).replace(u'\\', u'/');
+        while (!place.isEmpty() && !places.contains(place)) {
+            places.insert(place);
+            place = place.left(std::max<qsizetype>(0, place.lastIndexOf(u'/')));
+        }
+    }
+    return places.size();
+}
+
 // Extracts the set into a staging folder in DEST, checks every file against the listing and
 // delivers them.
 Result<void> extractChecked(const HelperJob &job, const ArchiveSet &set)
@@ -134,12 +149,19 @@ Result<void> extractChecked(const HelperJob &job, const ArchiveSet &set)
     const QList<SetMember> &members = set.members();
     const QString firstVolume = QFileInfo(set.volumes().first()).fileName();
     const qint64 needed = unpackedSize(members);
-    const auto free = freeBytesAt(job.destination);
-    if (free && *free < needed)
+    const auto room = freeRoomAt(job.destination);
+    if (room && room->bytes < needed)
         return Error(QStringLiteral("Not enough free space for %1: %2 bytes needed, %3 free")
                          .arg(job.destinationDos)
                          .arg(needed)
-                         .arg(*free));
+                         .arg(room->bytes));
+    // Every member and folder is a new entry, and so is the staging folder.
+    const qint64 entries = entriesToMake(members) + 1;
+    if (room && room->entries && *room->entries < entries)
+        return Error(QStringLiteral("Not enough free space for %1: %2 files and folders to make, room for %3")
+                         .arg(job.destinationDos)
+                         .arg(entries)
+                         .arg(*room->entries));
 
     StagingFolder staging(job.destination);
     if (!staging.isValid())

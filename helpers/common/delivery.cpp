@@ -137,7 +137,7 @@ StagingFolder::FileMark markOf(const struct stat &st)
 
 } // namespace
 
-std::optional<qint64> freeBytesAt(const QString &hostPath)
+std::optional<FreeRoom> freeRoomAt(const QString &hostPath)
 {
     QString path = hostPath;
     while (!path.isEmpty() && !QFileInfo::exists(path))
@@ -145,7 +145,10 @@ std::optional<qint64> freeBytesAt(const QString &hostPath)
     struct statvfs vfs;
     if (path.isEmpty() || statvfs(QFile::encodeName(path).constData(), &vfs) != 0)
         return std::nullopt;
-    return qint64(vfs.f_bavail) * qint64(vfs.f_frsize);
+    FreeRoom room{qint64(vfs.f_bavail) * qint64(vfs.f_frsize), std::nullopt};
+    if (vfs.f_files != 0) // file systems that make inodes as needed say 0
+        room.entries = qint64(vfs.f_favail);
+    return room;
 }
 
 namespace {

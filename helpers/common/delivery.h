@@ -14,8 +14,13 @@
 
 namespace zelv {
 
-// Free bytes of the file system that holds hostPath (or its nearest existing parent).
-std::optional<qint64> freeBytesAt(const QString &hostPath);
+// Room on the file system that holds hostPath (or its nearest existing parent): free bytes, and
+// how many more files and folders it can make where it counts them.
+struct FreeRoom {
+    qint64 bytes = 0;
+    std::optional<qint64> entries;
+};
+std::optional<FreeRoom> freeRoomAt(const QString &hostPath);
 
 class StagingFolder : public ExtractionFolder {
 public:
