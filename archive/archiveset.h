@@ -74,6 +74,10 @@ public:
     virtual Result<void> makeLink(const QString &member, const QString &target) const = 0;
     // The file of member made as a copy of the file of member from, read without following a link.
     virtual Result<void> copyFile(const QString &member, const QString &from) const = 0;
+    // What a tool wrote under the bytes of a name as the archive holds it ('/' between folders)
+    // moved to member's place; a folder is merged into one already there. The folders of the
+    // written name that are left empty go.
+    virtual Result<void> moveWritten(const QByteArray &written, const QString &member) const = 0;
 };
 
 // Whether a symbolic link at member's place pointing at target stays inside the folder it is

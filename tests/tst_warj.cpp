@@ -35,7 +35,7 @@ QByteArray noise(int size, quint32 seed)
 
 // Gives a member another name of the same length in every volume, with the header's CRC made
 // right again, as a hostile packer would.
-bool renameMember(const QString &volume, const QByteArray &from, const QByteArray &to)
+bool renameMember(const QString &volume, const QByteArray &from, const QByteArray &to, int hostOs = -1)
 {
     QFile f(volume);
     if (from.size() != to.size() || !f.open(QIODevice::ReadWrite))
@@ -47,6 +47,8 @@ bool renameMember(const QString &volume, const QByteArray &from, const QByteArra
     const qsizetype header = b.lastIndexOf(QByteArray("\x60\xea", 2), at);
     const int size = uchar(b[header + 2]) | uchar(b[header + 3]) << 8;
     b.replace(at, to.size(), to);
+    if (hostOs >= 0)
+        b[header + 4 + 3] = char(hostOs);
     const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef *>(b.constData() + header + 4), uInt(size)));
     for (int i = 0; i < 4; ++i)
         b[header + 4 + size + i] = char(crc >> (8 * i));
@@ -116,6 +118,8 @@ private slots:
     void aLaterVolumeFirst();
     void refusedNames_data();
     void refusedNames();
+    void namesAsTheirSystemWroteThem_data();
+    void namesAsTheirSystemWroteThem();
 };
 
 void TestWarj::initTestCase()
@@ -177,6 +181,46 @@ void TestWarj::refusedNames()
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.err, QStringLiteral("warj.pif: ") + message);
     QCOMPARE(test::entriesBelow(f.world().root()), before);
+}
+
+void TestWarj::namesAsTheirSystemWroteThem_data()
+{
+    QTest::addColumn<QByteArray>("name"); // as long as "sub/inner.txt"
+    QTest::addColumn<int>("hostOs");
+    QTest::addColumn<QString>("delivered");
+
+    const int dos = 0, unix = 2, win32 = 11;
+    QTest::newRow("DOS, code page 437") << QByteArray("sub/caf\x82"
+                                                      "1.txt")
+                                        << dos << QStringLiteral("sub/café1.txt");
+    QTest::newRow("DOS, a folder in code page 437") << QByteArray("s\x81"
+                                                                  "b/inner.txt")
+                                                    << dos << QStringLiteral("süb/inner.txt");
+    QTest::newRow("DOS, backslash") << QByteArray("sub\\inner.txt") << dos << QStringLiteral("sub/inner.txt");
+    QTest::newRow("Windows, both") << QByteArray("s\x81"
+                                                 "b\\inner.txt")
+                                   << win32 << QStringLiteral("süb/inner.txt");
+    QTest::newRow("Unix, UTF-8") << QByteArray("sub/caf\xc3\xa9.txt") << unix << QStringLiteral("sub/café.txt");
+}
+
+// Names as the packer's system wrote them: arj writes a name's bytes as they stand, and the
+// helper delivers the file under the name decoded.
+void TestWarj::namesAsTheirSystemWroteThem()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(int, hostOs);
+    QFETCH(QString, delivered);
+
+    Fixture f;
+    QVERIFY(f.makeSet());
+    QVERIFY(renameMember(f.source() + QStringLiteral("/set.a03"), "sub/inner.txt", name, hostOs));
+    const Run run = f.warj(QStringLiteral("c:\\dl\\set.arj"), QStringLiteral("c:\\Zelv002"));
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    QStringList expected{"big.bin", "small.txt", delivered.section(u'/', 0, 0), delivered};
+    expected.sort();
+    QCOMPARE(test::entriesBelow(f.destination()), expected);
+    QCOMPARE(test::readBytes(f.destination() + u'/' + delivered), QByteArray("inner\n"));
 }
 
 QTEST_GUILESS_MAIN(TestWarj)

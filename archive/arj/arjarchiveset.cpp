@@ -1,14 +1,18 @@
 #include "arjarchiveset.h"
 
 #include "archive/littleendian.h"
+#include "archive/zipmembers.h"
 #include "platform/cp437.h"
 #include "platform/hostfs.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <zlib.h>
 
@@ -23,7 +27,11 @@ constexpr quint8 kStartedInPrevious = 0x08;
 enum FileType : quint8 { Binary = 0, Text = 1, MainHeader = 2, Directory = 3, VolumeLabel = 4 };
 constexpr int kLongestHeader = 2600;
 
+// Systems whose names are in the DOS code page, '\\' between folders.
+enum HostOs : quint8 { MsDos = 0, Os2 = 5, Windows95 = 10, Win32 = 11 };
+
 struct Header {
+    quint8 hostOs = 0;
     quint8 flags = 0;
     quint8 method = 0;
     quint8 type = 0;
@@ -52,6 +60,7 @@ Result<std::optional<Header>> readHeader(QFile &f, qint64 at)
     const char *h = basic.constData();
     const int first = uchar(h[0]);
     Header header;
+    header.hostOs = uchar(h[3]);
     header.flags = uchar(h[4]);
     header.method = uchar(h[5]);
     header.type = uchar(h[6]);
@@ -77,12 +86,15 @@ Result<std::optional<Header>> readHeader(QFile &f, qint64 at)
     return std::optional(header);
 }
 
-// A member's name as a person reads it; control bytes are kept so that the name is refused.
-QString nameOf(const QByteArray &raw)
+// A member's name as a person reads it: code page 437 from DOS and Windows, UTF-8 where it is
+// that from elsewhere; control bytes are kept so that the name is refused.
+QString nameOf(const QByteArray &raw, quint8 hostOs)
 {
     for (char c : raw)
         if (uchar(c) < 0x20 || uchar(c) == 0x7F)
             return QString::fromLatin1(raw);
+    if (hostOs == MsDos || hostOs == Os2 || hostOs == Windows95 || hostOs == Win32)
+        return cp437::decode(raw);
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = utf8.decode(raw);
     return utf8.hasError() ? cp437::decode(raw) : text;
@@ -136,7 +148,7 @@ ArjArchiveSet::ArjArchiveSet(const QString &hostPath)
             at = h.data + h.packed;
             if (h.type == VolumeLabel || h.type == MainHeader)
                 continue;
-            const QString member = nameOf(h.name);
+            const QString member = nameOf(h.name, h.hostOs);
             // Each piece keeps the CRC of its own bytes.
             const MemberPart part{index, h.data, h.packed, h.method == 0, h.crc};
             if ((h.flags & kStartedInPrevious) && !m_members.isEmpty() && m_members.last().name == member) {
@@ -155,6 +167,7 @@ ArjArchiveSet::ArjArchiveSet(const QString &hostPath)
             m.encrypted = h.flags & kGarbled;
             m.parts << part;
             m_members << m;
+            m_written << h.name;
         }
         if (!((*main)->flags & kContinuesInNext))
             return;
@@ -203,12 +216,54 @@ Result<Extracted> ArjArchiveSet::extract(const ExtractionRun &run) const
     ToolExtraction call;
     call.tool = QStringLiteral("arj");
     call.arguments = {QStringLiteral("x"), QStringLiteral("-v"), QStringLiteral("-y"), m_volumes.first()};
-    // arj takes a name as a pattern: what else it matches is found when the files are checked.
-    for (const int i : run.only)
-        call.arguments << m_members.value(i).name;
+    // arj takes a name as a pattern, of the bytes the archive holds: what else it matches is
+    // found when the files are checked.
+    for (const int i : run.only) {
+        QString pattern;
+        for (const char c : m_written.value(i))
+            pattern += uchar(c) < 0x80 && c != '\\' ? QChar(c) : QChar(u'?');
+        call.arguments << pattern;
+    }
     call.runInFolder = true; // arj extracts into its working folder
     call.unpackedBytes = unpackedSize(m_members);
-    return extractWithTool(call, run);
+    auto done = extractWithTool(call, run);
+    if (!done)
+        return done;
+    if (auto named = nameAsDecoded(run); !named)
+        return named.error();
+    return done;
+}
+
+// arj writes the bytes of a name as they stand, '\\' and all: files go to their decoded places
+// first, then folders, deepest first.
+Result<void> ArjArchiveSet::nameAsDecoded(const ExtractionRun &run) const
+{
+    const QSet<int> only(run.only.cbegin(), run.only.cend());
+    QList<int> order;
+    for (int i = 0; i < m_members.size(); ++i)
+        if (only.isEmpty() || only.contains(i))
+            order << i;
+    std::stable_sort(order.begin(), order.end(), [this](int a, int b) {
+        const bool folderA = m_members[a].directory, folderB = m_members[b].directory;
+        return folderA != folderB ? folderB : folderA && m_written[a].size() > m_written[b].size();
+    });
+    for (const int i : order) {
+        const SetMember &m = m_members[i];
+        const auto place = safeMemberPath(m.name);
+        if (!place || QFile::encodeName(place->joined()) == m_written[i])
+            continue;
+        struct stat st;
+        const bool there = fstatat(run.folder.descriptor(), m_written[i].constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+        if (!there && !m.directory)
+            continue; // not written: the check of the files says so
+        if (there)
+            if (auto moved = run.folder.moveWritten(m_written[i], m.name); !moved)
+                return moved;
+        if (m.directory)
+            if (auto made = run.folder.makeFolder(m.name); !made)
+                return made;
+    }
+    return {};
 }
 
 } // namespace zelv

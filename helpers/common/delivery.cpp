@@ -9,6 +9,7 @@
 #include <QHash>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -339,6 +340,60 @@ Result<void> StagingFolder::copyFile(const QString &member, const QString &from)
     close(*out);
     if (error)
         return Error::fromErrno(what, *error);
+    return {};
+}
+
+Result<void> StagingFolder::moveWritten(const QByteArray &written, const QString &member) const
+{
+    const QString what = QStringLiteral("cannot move %1 into place").arg(member);
+    const auto place = safeMemberPath(member);
+    QList<QByteArray> from;
+    for (const QByteArray &part : written.split('/'))
+        if (!part.isEmpty() && part != ".")
+            from << part;
+    if (!place || from.isEmpty() || from.contains(".."))
+        return Error(what, Error::describe(EINVAL));
+    // The folder holding the first count parts of what was written, reached through no link.
+    const auto openWritten = [this, &from](qsizetype count) {
+        int fd = m_fd;
+        for (qsizetype i = 0; i < count && fd >= 0; ++i) {
+            const int next = openat(fd, from[i].constData(), kFolderFlags);
+            if (fd != m_fd)
+                close(fd);
+            fd = next;
+        }
+        return fd;
+    };
+    const QStringList &parts = place->parts;
+    const int fromDir = openWritten(from.size() - 1);
+    const int toDir = fromDir < 0 ? -1 : openFolder(m_fd, parts, int(parts.size()) - 1, true);
+    const QByteArray leaf = QFile::encodeName(parts.last());
+    bool moved =
+        toDir >= 0 && renameat2(fromDir, from.last().constData(), toDir, leaf.constData(), RENAME_NOREPLACE) == 0;
+    int error = errno;
+    // A folder whose place stands already (its files were moved there) is merged when empty.
+    if (!moved && toDir >= 0 && error == EEXIST) {
+        struct stat st;
+        if (fstatat(fromDir, from.last().constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode) &&
+            fstatat(toDir, leaf.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)) {
+            moved = unlinkat(fromDir, from.last().constData(), AT_REMOVEDIR) == 0;
+            error = errno == ENOTEMPTY ? EEXIST : errno;
+        }
+    }
+    for (const int fd : {fromDir, toDir})
+        if (fd >= 0 && fd != m_fd)
+            close(fd);
+    if (!moved)
+        return Error::fromErrno(what, error);
+    // The written name's folders, deepest first, while they are empty.
+    for (qsizetype depth = from.size() - 1; depth > 0; --depth) {
+        const int parent = openWritten(depth - 1);
+        const bool gone = parent >= 0 && unlinkat(parent, from[depth - 1].constData(), AT_REMOVEDIR) == 0;
+        if (parent >= 0 && parent != m_fd)
+            close(parent);
+        if (!gone)
+            break;
+    }
     return {};
 }
 

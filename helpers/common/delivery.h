@@ -43,6 +43,7 @@ public:
     // A symbolic link, its folders made, never replacing what stands there.
     Result<void> makeLink(const QString &member, const QString &target) const override;
     Result<void> copyFile(const QString &member, const QString &from) const override;
+    Result<void> moveWritten(const QByteArray &written, const QString &member) const override;
 
     // While the tool runs: reads the files it has finished (at their listed size and untouched
     // for a moment), at most about budget bytes a call, so that verify() need not read them
