@@ -248,6 +248,7 @@ LoadOutcome LoadSettings(const QString &hostPath, SettingsWindow &window, const 
             window.setWindowHeight(*v);
         if (auto v = parseSettingsNumber(valueAt(l[5], kWidthAt)))
             window.setWindowWidth(*v);
+        window.keepOnScreen();
     }
     if (auto v = parseSettingsNumber(valueAt(l[6], kPaneAt)))
         window.setPaneWidth(int(std::lround(*v)));

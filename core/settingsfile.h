@@ -63,6 +63,9 @@ public:
     virtual double screenHeight() const = 0;
     virtual double screenWidth() const = 0;
     virtual void showWindowNow() = 0;
+    // Brings the window back within reach when the saved place and size leave it off every
+    // screen, too large for one or too small to see.
+    virtual void keepOnScreen() {}
     virtual int paneWidth() const = 0;
     virtual void setPaneWidth(int width) = 0;
     virtual QString listFolder() const = 0;

@@ -7,7 +7,8 @@
 namespace zelv {
 
 // Renames the archive at dosPath to dosPath + ".bad", after removing an older file of that name
-// (its attributes cleared first), but only while its drive reports more than 2 free bytes.
+// (its attributes cleared first), but only while its drive reports more than 2 free bytes; a
+// folder of that name is left alone and the person told.
 // True when the archive now carries the new name.
 bool MarkArchiveBad(CommandContext &c, const QString &dosPath);
 

@@ -102,6 +102,8 @@ private slots:
     void firstRunWritesSettingsAndOpensOnC();
     void normalExitSavesTheWindow();
     void startsOnTheRememberedFolder();
+    void savedPlaceOffEveryScreen_data();
+    void savedPlaceOffEveryScreen();
     void rememberedFolderGoneStartsOnC();
     void rootProgramFolderIsRefused();
     void secondInstanceHandsOver();
@@ -239,6 +241,37 @@ void TestForm1::startsOnTheRememberedFolder()
     QCOMPARE(part<StatusPanel>(form, "SSPanel3")->caption(), QStringLiteral("c:\\dl"));
     QCOMPARE(form.paneWidth(), 400);
     QCOMPARE(form.windowWidth(), 6600.0);
+}
+
+void TestForm1::savedPlaceOffEveryScreen_data()
+{
+    QTest::addColumn<QByteArray>("place"); // Top, Left, Height, Width in twips
+    QTest::newRow("huge") << QByteArray(
+        "Top= 99999999999999\r\nLeft= 99999999999999\r\nHeight= 99999999999999\r\nWidth= 99999999999999");
+    QTest::newRow("negative") << QByteArray("Top=-9000000\r\nLeft=-9000000\r\nHeight=-4500\r\nWidth=-6600");
+    QTest::newRow("none") << QByteArray("Top= 0\r\nLeft= 0\r\nHeight= 0\r\nWidth= 0");
+    QTest::newRow("past the right") << QByteArray("Top= 300\r\nLeft= 900000\r\nHeight= 4500\r\nWidth= 6600");
+}
+
+// A saved place and size that no screen shows is brought back: the window lies on the screen's
+// free area, no larger than it and large enough to use.
+void TestForm1::savedPlaceOffEveryScreen()
+{
+    QFETCH(QByteArray, place);
+    Fixture f;
+    f.world.writeFile(f.ini(), "Version=v2.72\r\nState= 0\r\n" + place + "\r\nPanel1.width= 400\r\nDir=C:\\\r\n");
+    Form1 &form = f.make();
+    form.Form_Load();
+    const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect frame = form.frameGeometry();
+    QVERIFY2(room.contains(frame), qPrintable(QStringLiteral("%1,%2 %3x%4 is off %5x%6")
+                                                  .arg(frame.x())
+                                                  .arg(frame.y())
+                                                  .arg(frame.width())
+                                                  .arg(frame.height())
+                                                  .arg(room.width())
+                                                  .arg(room.height())));
+    QVERIFY(frame.width() >= std::min(320, room.width()) && frame.height() >= std::min(240, room.height()));
 }
 
 void TestForm1::rememberedFolderGoneStartsOnC()

@@ -151,10 +151,12 @@ void TestInspect::brokenArchive_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<qint64>("freeBytes");
     QTest::addColumn<bool>("renamed");
+    QTest::addColumn<bool>("badIsAFolder"); // a read-only folder stands under the .bad name
 
-    QTest::newRow("not a zip") << 110 << qint64(1'000'000) << true;
-    QTest::newRow("broken description") << 200 << qint64(3) << true;
-    QTest::newRow("a full drive keeps the name") << 110 << qint64(2) << false;
+    QTest::newRow("not a zip") << 110 << qint64(1'000'000) << true << false;
+    QTest::newRow("broken description") << 200 << qint64(3) << true << false;
+    QTest::newRow("a full drive keeps the name") << 110 << qint64(2) << false << false;
+    QTest::newRow("a folder under the name is left alone") << 110 << qint64(1'000'000) << false << true;
 }
 
 void TestInspect::brokenArchive()
@@ -162,6 +164,7 @@ void TestInspect::brokenArchive()
     QFETCH(int, code);
     QFETCH(qint64, freeBytes);
     QFETCH(bool, renamed);
+    QFETCH(bool, badIsAFolder);
 
     Inspect t;
     t.disks.bytes = freeBytes;
@@ -172,7 +175,12 @@ void TestInspect::brokenArchive()
         QVERIFY(t.makeZip(QStringLiteral("ABC.zip"), {ZipEntry::file("file_id.diz", test::textBytes(5000))}));
         QVERIFY(breakMember(path, "file_id.diz"));
     }
-    t.world.writeFile(path + QStringLiteral(".bad"), "an older broken copy");
+    if (badIsAFolder) {
+        t.world.makeFolder(path + QStringLiteral(".bad"));
+        QVERIFY(QFile::setPermissions(path + QStringLiteral(".bad"), QFile::ReadOwner | QFile::ExeOwner));
+    } else {
+        t.world.writeFile(path + QStringLiteral(".bad"), "an older broken copy");
+    }
     t.select({QStringLiteral("ABC.zip")});
 
     ShowArchiveDiz(t.context);
@@ -180,10 +188,17 @@ void TestInspect::brokenArchive()
     QCOMPARE(t.window.scriptedViewer().text(),
              QStringLiteral("\r\n\r\n\r\n\r\n# %1 - Zip CRC error - c:\\files\\abc.zip").arg(code));
     QVERIFY(t.window.scriptedViewer().isVisible());
-    QCOMPARE(t.filesIn(QStringLiteral("files")),
-             renamed ? QStringList{"ABC.zip.bad"} : QStringList({"ABC.zip", "ABC.zip.bad"}));
+    QCOMPARE(t.filesIn(QStringLiteral("files")), renamed || badIsAFolder
+                                                     ? QStringList{renamed ? "ABC.zip.bad" : "ABC.zip"}
+                                                     : QStringList({"ABC.zip", "ABC.zip.bad"}));
     if (renamed)
         QVERIFY(test::readBytes(path + QStringLiteral(".bad")) != "an older broken copy");
+    if (badIsAFolder) {
+        const auto owner = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+        QCOMPARE(QFileInfo(path + QStringLiteral(".bad")).permissions() & owner, QFile::ReadOwner | QFile::ExeOwner);
+        QCOMPARE(t.dialogs.shownTexts(),
+                 QStringList{"c:\\files\\ABC.zip keeps its name: c:\\files\\ABC.zip.bad is a folder"});
+    }
     QCOMPARE(t.window.kindPanelCaption(), QStringLiteral("*.zip"));
 }
 

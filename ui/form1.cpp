@@ -25,6 +25,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <cmath>
 
 namespace zelv {
@@ -37,7 +38,12 @@ namespace {
 constexpr double kClassicFrameWidth = 120;
 constexpr double kClassicFrameHeight = 675;
 
-int pixels(double twips) { return int(std::lround(twips / kTwipsPerPixel)); }
+// Within what a window system can place: a saved figure may be anything.
+int pixels(double twips)
+{
+    const double p = twips / kTwipsPerPixel;
+    return std::isfinite(p) ? int(std::lround(std::clamp(p, -1e6, 1e6))) : 0;
+}
 
 } // namespace
 
@@ -360,6 +366,7 @@ void Form1::showEvent(QShowEvent *event)
     QTimer::singleShot(0, this, [this] {
         m_outerSizeApplied = false;
         applyOuterSize();
+        keepOnScreen();
     });
 }
 
@@ -376,6 +383,41 @@ double Form1::screenWidth() const
 }
 
 void Form1::showWindowNow() { show(); }
+
+void Form1::keepOnScreen()
+{
+    if (isMaximized() || isMinimized())
+        return;
+    QScreen *home = QGuiApplication::screenAt(frameGeometry().center());
+    if (!home)
+        home = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!home)
+        return;
+    const QRect room = home->availableGeometry();
+    // No larger than the screen's free area (with room for a frame the desktop may add only
+    // later), no smaller than a window one can take hold of.
+    const QSize least(std::min(320, room.width()), std::min(240, room.height()));
+    QSize size = frameGeometry().size();
+    if (size.width() > room.width() || size.height() > room.height())
+        size = size.boundedTo(room.size() * 0.9);
+    size = size.expandedTo(least);
+    if (size != frameGeometry().size()) {
+        m_outerWidth = size.width() * kTwipsPerPixel;
+        m_outerHeight = size.height() * kTwipsPerPixel;
+        m_outerSizeApplied = false;
+        applyOuterSize();
+    }
+    // Where a strip along its top lies on some screen's free area, it can be taken and moved.
+    const QPoint at = frameGeometry().topLeft();
+    const QRect top(at, QSize(size.width(), std::min(24, size.height())));
+    for (const QScreen *s : QGuiApplication::screens()) {
+        const QRect reachable = s->availableGeometry().intersected(top);
+        if (reachable.height() == top.height() && reachable.width() >= std::min(100, top.width()))
+            return;
+    }
+    move(std::clamp(at.x(), room.left(), room.right() + 1 - size.width()),
+         std::clamp(at.y(), room.top(), room.bottom() + 1 - size.height()));
+}
 int Form1::paneWidth() const { return GTSplitter1->firstPaneWidth(); }
 void Form1::setPaneWidth(int width) { GTSplitter1->setFirstPaneWidth(width); }
 

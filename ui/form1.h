@@ -117,6 +117,7 @@ public:
     double screenHeight() const override;
     double screenWidth() const override;
     void showWindowNow() override;
+    void keepOnScreen() override;
     int paneWidth() const override;
     void setPaneWidth(int width) override;
     // The list's folder, or the one the settings named when the list never reached a folder
