@@ -4,6 +4,8 @@
 #include "archive/zipengine.h"
 #include "platform/dospath.h"
 
+#include <chrono>
+#include <future>
 #include <tuple>
 
 namespace zelv {
@@ -30,12 +32,18 @@ std::optional<QString> badDiskBySfv(const CommandContext &c, const ZipStage &sta
     for (const QString &n : names)
         while (!n.toLower().startsWith(stem))
             stem.chop(1);
-    QHash<QString, quint32> entries;
-    const QHash<QString, quint32> listed = sfvEntriesFor(*folder, stem);
-    for (const QString &n : names)
-        if (listed.contains(n.toLower()))
-            entries.insert(n.toLower(), listed.value(n.toLower()));
-    const auto fault = checkSfv(*folder, entries);
+    // The disks' CRCs are read away from the window, which keeps answering meanwhile.
+    auto checked = std::async(std::launch::async, [folder = *folder, stem, names] {
+        QHash<QString, quint32> entries;
+        const QHash<QString, quint32> listed = sfvEntriesFor(folder, stem);
+        for (const QString &n : names)
+            if (listed.contains(n.toLower()))
+                entries.insert(n.toLower(), listed.value(n.toLower()));
+        return checkSfv(folder, entries);
+    });
+    while (checked.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
+        c.window.processEvents();
+    const auto fault = checked.get();
     if (!fault)
         return std::nullopt;
     return fault->name;

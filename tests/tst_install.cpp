@@ -103,6 +103,7 @@ private slots:
     void setupAnsweredYes();
     void zipStageCaptions();
     void badDiskNamedBySfv();
+    void sfvCheckKeepsTheWindowAnswering();
 };
 
 void TestInstall::innerSets_data()
@@ -463,6 +464,28 @@ void TestInstall::badDiskNamedBySfv()
     QCOMPARE(t.dialogs.shownTexts(), QStringList{QStringLiteral("Zip CRC error - # 100\nc:\\rel\\disk2.zip")});
     QVERIFY(!QFileInfo::exists(t.onC(QStringLiteral("Zelv001"))));
     t.checkEndState();
+}
+
+// The disks' CRCs are read while the window goes on answering: a 2 GiB disk (sparse) keeps
+// it answering many times over before the check tells what it found.
+void TestInstall::sfvCheckKeepsTheWindowAnswering()
+{
+    Install t;
+    t.makeDisks({{"setup.exe", kSetup}, {"data.bin", kData}});
+    const QString second = t.source() + QStringLiteral("/disk2.zip");
+    QVERIFY(QFile::resize(second, qint64(2) << 30));
+    t.world.writeFile(t.source() + QStringLiteral("/release.sfv"), "disk2.zip 12345678\r\n");
+    int answered = 0;
+    t.window.onProcessEvents = [&] {
+        if (t.dialogs.shownTexts().isEmpty())
+            ++answered;
+    };
+    t.selectAll();
+
+    InstallFiles(t.context);
+
+    QCOMPARE(t.dialogs.shownTexts(), QStringList{QStringLiteral("Zip CRC error - # 100\nc:\\rel\\disk2.zip")});
+    QVERIFY2(answered >= 3, qPrintable(QString::number(answered)));
 }
 
 QTEST_GUILESS_MAIN(TestInstall)
