@@ -49,7 +49,7 @@ bool makePar2(const QString &folder, const QString &name, const QStringList &fil
     par2.setWorkingDirectory(folder);
     par2.start(QStringLiteral("par2"),
                QStringList{QStringLiteral("create"), QStringLiteral("-q"), QStringLiteral("-s2048"),
-                           QStringLiteral("-r%1").arg(redundancy), QStringLiteral("-n1"), name} +
+                           QStringLiteral("-r%1").arg(redundancy), QStringLiteral("-n1"), QStringLiteral("--"), name} +
                    files);
     return par2.waitForFinished(60000) && par2.exitStatus() == QProcess::NormalExit && par2.exitCode() == 0;
 }
@@ -140,6 +140,7 @@ private slots:
     void folderThatCannotBeWritten();
     void linkUnderAVolumeName_data();
     void linkUnderAVolumeName();
+    void releaseNamedLikeAnOption();
 };
 
 void TestSetRepair::initTestCase()
@@ -534,6 +535,30 @@ void TestSetRepair::linkUnderAVolumeName()
     QCOMPARE(test::readBytes(outside), before);
     QVERIFY(QFileInfo(r.volumes[2]).isSymLink());
     QVERIFY(!QFileInfo::exists(r.world.onDrive(u'c', QStringLiteral("Zelv002"))));
+}
+
+// A release whose name starts with '-' is repaired as any other: no tool takes it for an option.
+void TestSetRepair::releaseNamedLikeAnOption()
+{
+    if (!havePar2())
+        QSKIP("par2 is not installed (scripts/install-deps installs it)");
+    test::TestWorld world;
+    world.linkDrive(u'z', world.root());
+    world.installHelper(QStringLiteral("wrar.exe"));
+    const QString source = world.onDrive(u'c', QStringLiteral("Zelv001"));
+    const QByteArray data = test::patternBytes(70000, 6);
+    const auto volumes = test::writeRarSet(source, QStringLiteral("-v"), test::RarFormat::Rar4,
+                                           test::VolumeNaming::Old, {SetMember::file("setup.exe", data)}, 30000);
+    QVERIFY(volumes && volumes->size() == 3);
+    QVERIFY(makePar2(source, QStringLiteral("-v.par2"), {"-v.rar", "-v.r00", "-v.r01"}, 30));
+    QVERIFY(test::flipByte(volumes->at(1), 500));
+    const test::ChildRun run =
+        test::runProgram(world.programFolder() + QStringLiteral("/wrar.exe"),
+                         {QStringLiteral("x"), QStringLiteral("-y"), QStringLiteral("c:\\Zelv001\\-v.rar"),
+                          QStringLiteral("c:\\Zelv002")});
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(test::readBytes(world.onDrive(u'c', QStringLiteral("Zelv002/setup.exe"))), data);
 }
 
 QTEST_GUILESS_MAIN(TestSetRepair)

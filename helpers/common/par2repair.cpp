@@ -164,7 +164,7 @@ Result<Par2Verdict> verifyOrRepair(const RepairScope &scope, const Par2Choice &c
     const ToolRun run =
         runTool(QStringLiteral("par2"),
                 {writable && link.isEmpty() ? QStringLiteral("r") : QStringLiteral("v"),
-                 QStringLiteral("-B") + scope.folder + u'/', links.filePath(QStringLiteral("set.par2"))},
+                 QStringLiteral("-B") + scope.folder + u'/', QStringLiteral("--"), links.filePath(QStringLiteral("set.par2"))},
                 links.path(), par2TimeLimitMs(bytes), [&window](const QByteArray &output) {
                     const QString tail = QString::fromLocal8Bit(output.right(200));
                     QString last = QStringLiteral("Checking 0%");
