@@ -77,10 +77,10 @@ ToolRun runTool(const QString &program, const QStringList &args, const WorkingFo
             ready = fchdir(workingFolder.fd) == 0;
         else if (ready && !folder.isEmpty())
             ready = chdir(folder.constData()) == 0;
-        // Signals this process catches are the tool's own again.
+        // Signals this process ignores are the tool's own again (those it catches are by exec).
         struct sigaction plain {};
         plain.sa_handler = SIG_DFL;
-        for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGPIPE})
+        for (const int signal : {SIGPIPE, SIGXFSZ})
             sigaction(signal, &plain, nullptr);
         sigset_t none;
         sigemptyset(&none);

@@ -228,7 +228,7 @@ private slots:
     void destinationDriveTooSmall();
     void lowOpenFileLimit_data();
     void lowOpenFileLimit();
-    void stopAskedBySignal_data() { addFormatRows(); }
+    void stopAskedBySignal_data();
     void stopAskedBySignal();
     void toolWritesIntoTheFolderHeldOpen_data();
     void toolWritesIntoTheFolderHeldOpen();
@@ -607,9 +607,22 @@ void TestArchiverHelpers::lowOpenFileLimit()
     f.checkAsItWas();
 }
 
+void TestArchiverHelpers::stopAskedBySignal_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("signal");
+    QTest::newRow("RAR, SIGTERM") << QStringLiteral("RAR") << SIGTERM;
+    QTest::newRow("ARJ, SIGTERM") << QStringLiteral("ARJ") << SIGTERM;
+    QTest::newRow("ACE, SIGTERM") << QStringLiteral("ACE") << SIGTERM;
+    QTest::newRow("RAR, SIGQUIT") << QStringLiteral("RAR") << SIGQUIT;
+    QTest::newRow("ARJ, SIGUSR1") << QStringLiteral("ARJ") << SIGUSR1;
+    QTest::newRow("ACE, SIGALRM") << QStringLiteral("ACE") << SIGALRM;
+}
+
 void TestArchiverHelpers::stopAskedBySignal()
 {
     QFETCH(QString, format);
+    QFETCH(int, signal);
     Fixture f(format);
     // Big enough that the work is well under way when the signal comes.
     const QStringList volumes =
@@ -632,7 +645,7 @@ void TestArchiverHelpers::stopAskedBySignal()
         QThread::msleep(2);
     QVERIFY(staging());
     QThread::msleep(20);
-    kill(pid_t(helper.processId()), SIGTERM);
+    kill(pid_t(helper.processId()), signal);
     QVERIFY(helper.waitForFinished(60000));
     QCOMPARE(QString::fromLocal8Bit(helper.readAllStandardError()).trimmed(),
              f.said(QStringLiteral("Cancelled; c:\\Zelv002 was left as it was")));

@@ -547,15 +547,14 @@ void TestSetRepair::releaseNamedLikeAnOption()
     world.installHelper(QStringLiteral("wrar.exe"));
     const QString source = world.onDrive(u'c', QStringLiteral("Zelv001"));
     const QByteArray data = test::patternBytes(70000, 6);
-    const auto volumes = test::writeRarSet(source, QStringLiteral("-v"), test::RarFormat::Rar4,
-                                           test::VolumeNaming::Old, {SetMember::file("setup.exe", data)}, 30000);
+    const auto volumes = test::writeRarSet(source, QStringLiteral("-v"), test::RarFormat::Rar4, test::VolumeNaming::Old,
+                                           {SetMember::file("setup.exe", data)}, 30000);
     QVERIFY(volumes && volumes->size() == 3);
     QVERIFY(makePar2(source, QStringLiteral("-v.par2"), {"-v.rar", "-v.r00", "-v.r01"}, 30));
     QVERIFY(test::flipByte(volumes->at(1), 500));
-    const test::ChildRun run =
-        test::runProgram(world.programFolder() + QStringLiteral("/wrar.exe"),
-                         {QStringLiteral("x"), QStringLiteral("-y"), QStringLiteral("c:\\Zelv001\\-v.rar"),
-                          QStringLiteral("c:\\Zelv002")});
+    const test::ChildRun run = test::runProgram(world.programFolder() + QStringLiteral("/wrar.exe"),
+                                                {QStringLiteral("x"), QStringLiteral("-y"),
+                                                 QStringLiteral("c:\\Zelv001\\-v.rar"), QStringLiteral("c:\\Zelv002")});
     QCOMPARE(run.err, QString());
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(test::readBytes(world.onDrive(u'c', QStringLiteral("Zelv002/setup.exe"))), data);

@@ -161,22 +161,22 @@ Result<Par2Verdict> verifyOrRepair(const RepairScope &scope, const Par2Choice &c
     window.report(verb, 0);
     static const QRegularExpression step(QStringLiteral(R"((Loading|Scanning|Repairing): (\d+(?:\.\d+)?)%)"));
     // The volumes are named by the .par2 files alone (-B): par2 is handed no other file.
-    const ToolRun run =
-        runTool(QStringLiteral("par2"),
-                {writable && link.isEmpty() ? QStringLiteral("r") : QStringLiteral("v"),
-                 QStringLiteral("-B") + scope.folder + u'/', QStringLiteral("--"), links.filePath(QStringLiteral("set.par2"))},
-                links.path(), par2TimeLimitMs(bytes), [&window](const QByteArray &output) {
-                    const QString tail = QString::fromLocal8Bit(output.right(200));
-                    QString last = QStringLiteral("Checking 0%");
-                    int percent = 0;
-                    for (const auto &m : step.globalMatch(tail)) {
-                        const QString doing =
-                            m.captured(1) == u"Repairing" ? QStringLiteral("Repairing") : QStringLiteral("Checking");
-                        last = QStringLiteral("%1 %2%").arg(doing, m.captured(2));
-                        percent = int(m.captured(2).toDouble());
-                    }
-                    return window.report(last, percent);
-                });
+    const ToolRun run = runTool(
+        QStringLiteral("par2"),
+        {writable && link.isEmpty() ? QStringLiteral("r") : QStringLiteral("v"),
+         QStringLiteral("-B") + scope.folder + u'/', QStringLiteral("--"), links.filePath(QStringLiteral("set.par2"))},
+        links.path(), par2TimeLimitMs(bytes), [&window](const QByteArray &output) {
+            const QString tail = QString::fromLocal8Bit(output.right(200));
+            QString last = QStringLiteral("Checking 0%");
+            int percent = 0;
+            for (const auto &m : step.globalMatch(tail)) {
+                const QString doing =
+                    m.captured(1) == u"Repairing" ? QStringLiteral("Repairing") : QStringLiteral("Checking");
+                last = QStringLiteral("%1 %2%").arg(doing, m.captured(2));
+                percent = int(m.captured(2).toDouble());
+            }
+            return window.report(last, percent);
+        });
 
     if (!run.started && !knownDamaged)
         return Par2Verdict::Whole; // the set's own checks, which it passed, stand

@@ -13,8 +13,9 @@ int windowHint()
     return qEnvironmentVariableIsSet("ZELV_WINDOW_HINT") ? qEnvironmentVariableIntValue("ZELV_WINDOW_HINT") : 1;
 }
 
-// Set when the helper is asked to stop (closed, killed politely, Ctrl+C): the work ends as on
-// Cancel, so that no tool keeps running and no staging folder is left.
+// Set when the helper is asked to stop (closed, killed politely, Ctrl+C, any signal that would
+// end it and can be caught): the work ends as on Cancel, so that no tool keeps running and no
+// staging folder is left.
 volatile sig_atomic_t g_stopAsked = 0;
 
 void askStop(int) { g_stopAsked = 1; }
@@ -24,8 +25,11 @@ void stopOnSignals()
     struct sigaction action {};
     action.sa_handler = askStop;
     sigemptyset(&action.sa_mask);
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU})
         sigaction(signal, &action, nullptr);
+    // A closed pipe or an oversized file is an error of the write that met it, told as such.
+    signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
 }
 
 QLibrary &windowModule()
