@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 
+#include <cerrno>
+
 namespace zelv {
 
 XceedZip::XceedZip(const DriveTable &drives, QObject *parent) : QObject(parent), m_drives(drives) {}
@@ -36,8 +38,9 @@ ZipCode XceedZip::run(bool write)
         };
         if (write) {
             const auto destination = m_drives.toHost(m_destination);
+            m_writeError = destination ? 0 : ENOENT;
             code = destination ? ZipEngine::extract({job.archive, job.masks, *destination, job.skipIfExisting}, m_abort,
-                                                    progress)
+                                                    progress, &m_writeError)
                                : ZipCannotWrite;
         } else {
             code = ZipEngine::test(job, m_abort, progress);

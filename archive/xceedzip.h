@@ -42,6 +42,8 @@ public:
     ZipCode extract(int options = 0);
     ZipCode test();
     bool busy() const { return m_busy; }
+    // Why the last extraction could not write (code 300): an errno value, 0 otherwise.
+    int lastWriteError() const { return m_writeError; }
 
 signals:
     // Progress of the current operation; Completion is 0 to 100 by bytes and reaches 100 at
@@ -59,6 +61,7 @@ private:
     bool m_skipIfExisting = false;
     std::atomic<bool> m_abort{false};
     bool m_busy = false;
+    int m_writeError = 0;
 };
 
 } // namespace zelv

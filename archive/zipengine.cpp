@@ -348,6 +348,7 @@ struct Shared {
     std::condition_variable finished;
     int running = 0;
     ZipCode code = ZipDone;
+    int writeError = 0; // why the code is 300
     // The earliest failing member in archive order so far. Members after it need no work;
     // members before it still decide, so the code does not depend on the workers' timing.
     std::atomic<quint64> failedIndex{std::numeric_limits<quint64>::max()};
@@ -358,10 +359,12 @@ struct Shared {
 
     void fail(const Member &m, ZipCode c)
     {
+        const int error = errno; // of the call that failed, for a write
         std::lock_guard lock(mutex);
         if (m.index < failedIndex) {
             failedIndex = m.index;
             code = c;
+            writeError = c == ZipCannotWrite ? (error ? error : EIO) : 0;
         }
     }
     bool aborted() const { return abort->load(); }
@@ -626,7 +629,8 @@ ZipCode readMembers(const std::vector<CentralEntry> &entries, const ZipMask &mas
     return ZipDone;
 }
 
-ZipCode run(const ZipJob &job, bool write, std::atomic<bool> &abort, const ZipEngine::ProgressFn &progress)
+ZipCode run(const ZipJob &job, bool write, std::atomic<bool> &abort, const ZipEngine::ProgressFn &progress,
+            int *writeError)
 {
     abort = false; // a request left from an earlier operation does not stop this one
     if (!QFileInfo(job.archive).isFile())
@@ -663,11 +667,14 @@ ZipCode run(const ZipJob &job, bool write, std::atomic<bool> &abort, const ZipEn
         total += qint64(m.size);
 
     if (write) {
-        if (!QDir().mkpath(job.destination))
+        errno = 0;
+        if (QDir().mkpath(job.destination))
+            s.destination = open(QFile::encodeName(job.destination).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (s.destination < 0) {
+            if (writeError)
+                *writeError = errno ? errno : EIO;
             return ZipCannotWrite;
-        s.destination = open(QFile::encodeName(job.destination).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (s.destination < 0)
-            return ZipCannotWrite;
+        }
     }
 
     const int workers = int(std::min<size_t>(ZipEngine::kWorkers, s.members.size()));
@@ -697,6 +704,8 @@ ZipCode run(const ZipJob &job, bool write, std::atomic<bool> &abort, const ZipEn
         close(s.destination);
 
     const ZipCode code = abort.load() ? ZipAborted : s.code;
+    if (code == ZipCannotWrite && writeError)
+        *writeError = s.writeError;
     if (progress) {
         ZipProgress p = progressOf(s, total);
         if (code == ZipDone) {
@@ -710,14 +719,14 @@ ZipCode run(const ZipJob &job, bool write, std::atomic<bool> &abort, const ZipEn
 
 } // namespace
 
-ZipCode ZipEngine::extract(const ZipJob &job, std::atomic<bool> &abort, const ProgressFn &progress)
+ZipCode ZipEngine::extract(const ZipJob &job, std::atomic<bool> &abort, const ProgressFn &progress, int *writeError)
 {
-    return run(job, true, abort, progress);
+    return run(job, true, abort, progress, writeError);
 }
 
 ZipCode ZipEngine::test(const ZipJob &job, std::atomic<bool> &abort, const ProgressFn &progress)
 {
-    return run(job, false, abort, progress);
+    return run(job, false, abort, progress, nullptr);
 }
 
 } // namespace zelv

@@ -79,7 +79,9 @@ public:
     // not anything changed, and once more at the end (completion 100 when all went well).
     // Setting abort, from progress or another thread, stops the work within a tenth of a second
     // (code 190).
-    static ZipCode extract(const ZipJob &job, std::atomic<bool> &abort, const ProgressFn &progress = {});
+    // writeError, when given, gets the system's cause (an errno value) of a 300.
+    static ZipCode extract(const ZipJob &job, std::atomic<bool> &abort, const ProgressFn &progress = {},
+                           int *writeError = nullptr);
     static ZipCode test(const ZipJob &job, std::atomic<bool> &abort, const ProgressFn &progress = {});
 
     static constexpr int kWorkers = 2;

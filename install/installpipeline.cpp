@@ -8,6 +8,8 @@
 #include "volumesetselection.h"
 #include "zipextraction.h"
 
+#include <tuple>
+
 namespace zelv {
 
 namespace {
@@ -204,7 +206,19 @@ void InstallFiles(CommandContext &c)
     }
     stage.installDir = *installDir;
 
-    if (ExtractZipArchives(c, stage) == StageOutcome::Stop) {
+    if (const StageOutcome zipped = ExtractZipArchives(c, stage); zipped != StageOutcome::GoOn) {
+        // A cancelled install takes away what it made; a failed one keeps what came out, but
+        // not a directory it left empty.
+        if (zipped == StageOutcome::Cancelled && c.files.exists(stage.installDir)) {
+            const ExecResult removed = start(c.runner, helpercommands::removeInstallDir(stage.installDir));
+            if (!removed.succeeded())
+                reportCommandFailure(c.dialogs, removed);
+        } else {
+            std::ignore = c.files.removeEmptyDirectory(stage.installDir);
+        }
+        w.setFolderPanelLook(FolderPanelLook::Idle);
+        w.setFolderPanelCaption(zipped == StageOutcome::Cancelled ? QStringLiteral("Install cancelled")
+                                                                  : QStringLiteral("Install failed"));
         FinishInstall(c, stage.sourceFolder);
         return;
     }
@@ -236,6 +250,10 @@ void InstallFiles(CommandContext &c)
         OfferSetup(c, innerInstallDir, true);
     } else if (inner == InnerResult::NoSet) {
         OfferSetup(c, stage.installDir, false);
+    } else {
+        std::ignore = c.files.removeEmptyDirectory(innerInstallDir);
+        w.setFolderPanelLook(FolderPanelLook::Idle);
+        w.setFolderPanelCaption(QStringLiteral("Install failed"));
     }
     // After a failed extraction the first directory stays, and no setup is offered from an
     // incomplete directory.

@@ -5,6 +5,8 @@
 #include "platform/dospath.h"
 #include "volumesetselection.h"
 
+#include <tuple>
+
 namespace zelv {
 
 QString installSourceFolder(const QString &treeFolder)
@@ -21,8 +23,9 @@ void deselectAll(WindowSurface &w)
 namespace {
 
 // Runs a helper with the main window minimised, and restores the window afterwards. A helper
-// that cannot be started or fails is reported with its command line and its own message.
-void runMinimised(CommandContext &c, const QString &commandLine)
+// that cannot be started or fails is reported with its command line and its own message; true
+// when it succeeded.
+bool runMinimised(CommandContext &c, const QString &commandLine)
 {
     c.window.minimizeWindow();
     const ExecResult result = c.runner.ExecCmd(commandLine);
@@ -31,6 +34,7 @@ void runMinimised(CommandContext &c, const QString &commandLine)
     c.window.repaintWindow();
     if (!result.succeeded())
         reportCommandFailure(c.dialogs, result);
+    return result.succeeded();
 }
 
 // The end of a set install: back to the source folder (or c:\), the commands that need a
@@ -97,7 +101,11 @@ void InstallVolumeSet(CommandContext &c, ArchiveKind kind)
     const QString &firstVolume = set.volumes.first();
     const HelperCommand command = rar ? helpercommands::rarSetInstall(sourceFolder, firstVolume, *installDir)
                                       : helpercommands::aceSetInstall(sourceFolder, firstVolume, *installDir);
-    runMinimised(c, command.commandLine);
+    if (!runMinimised(c, command.commandLine)) {
+        // The helper leaves its destination as it was: the directory made for it goes again.
+        std::ignore = c.files.removeEmptyDirectory(*installDir);
+        w.setFolderPanelCaption(QStringLiteral("Install failed"));
+    }
     FinishSetInstall(c, sourceFolder);
 }
 

@@ -21,6 +21,9 @@ public:
         return m_zip.extract(0);
     }
 
+    int lastWriteError() const override { return m_zip.lastWriteError(); }
+    bool abortRequested() const override { return m_zip.abortRequested(); }
+
     ZipCode test(const QString &dosArchive) override
     {
         m_zip.setZipFilename(dosArchive);

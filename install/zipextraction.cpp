@@ -65,9 +65,9 @@ StageOutcome ExtractZipArchives(CommandContext &c, ZipStage &stage)
         w.setKindPanel(KindPanelAlignment::Left, zipStageCaption(name, i, c.state.NameCount));
         const ZipCode code =
             c.zip.extract(dospath::join(stage.sourceFolder, name), QStringLiteral("*.*\r"), stage.installDir);
-        if (code == ZipAborted)
-            return StageOutcome::Stop;
-        if (code != ZipDone) {
+        if (code == ZipAborted || c.zip.abortRequested())
+            return StageOutcome::Cancelled;
+        if (code != ZipDone && code != ZipNothingMatched) {
             w.processEvents();
             stage.sourceFolder = stage.sourceFolder.toLower();
             const QString codeText = u' ' + QString::number(code);
@@ -80,6 +80,16 @@ StageOutcome ExtractZipArchives(CommandContext &c, ZipStage &stage)
                 c.dialogs.showError(QStringLiteral("Zip structure error - #") + codeText + where);
                 return StageOutcome::Stop;
             }
+            if (code == ZipCannotWrite) {
+                const int cause = c.zip.lastWriteError();
+                const QString folder = cause ? Error::fromErrno(stage.installDir + QStringLiteral(" cannot be written"), cause).text()
+                                             : stage.installDir + QStringLiteral(" cannot be written");
+                c.dialogs.showError(QStringLiteral("Zip write error - #") + codeText + u'\n' + folder);
+                return StageOutcome::Stop;
+            }
+            // Anything else (the archive cannot be opened) wrote none of it.
+            c.dialogs.showError(QStringLiteral("Zip error - #") + codeText + where);
+            return StageOutcome::Stop;
         }
         w.setFolderPanelPercent(0);
     }

@@ -14,11 +14,12 @@ struct ZipStage {
     QString installDir;
 };
 
-enum class StageOutcome { GoOn, Stop };
+enum class StageOutcome { GoOn, Stop, Cancelled };
 
-// Extracts NameList 1..NameCount from the source folder into the install directory. A CRC or
-// structure error is shown and stops the install; a stop asked by the component stops it
-// silently; any other code is passed over.
+// Extracts NameList 1..NameCount from the source folder into the install directory. Any code
+// that means not everything was written (a CRC or structure error, an archive that cannot be
+// opened, a folder that cannot be written) is shown and stops the install; a stop asked by the
+// component (Escape) is Cancelled.
 StageOutcome ExtractZipArchives(CommandContext &c, ZipStage &stage);
 
 // The *.diz and *.nfo members of FirstArchivePath into innerInstallDir; nothing is reported.

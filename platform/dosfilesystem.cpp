@@ -116,6 +116,14 @@ Result<void> DosFileSystem::makeDirectory(QStringView dosPath) const
     return asDos(hostfs::makeDirectory(*host), sentence);
 }
 
+Result<void> DosFileSystem::removeEmptyDirectory(QStringView dosPath) const
+{
+    const auto host = hostPath(dosPath);
+    if (!host)
+        return onNoDrive(dosPath);
+    return asDos(hostfs::removeEmptyDirectory(*host), QStringLiteral("%1 could not be removed").arg(dosPath));
+}
+
 std::optional<qint64> DriveDiskInfo::freeBytes(QChar driveLetter) const
 {
     const auto d = m_drives.drive(driveLetter);

@@ -42,6 +42,8 @@ public:
     Result<void> removeWritable(QStringView dosPath) const;
     Result<void> rename(QStringView fromDos, QStringView toDos) const;
     Result<void> makeDirectory(QStringView dosPath) const;
+    // Only while it is empty: whatever it holds keeps it.
+    Result<void> removeEmptyDirectory(QStringView dosPath) const;
 
 private:
     const DriveTable &m_drives;

@@ -225,6 +225,13 @@ Result<void> makeDirectory(const QString &path)
     return {};
 }
 
+Result<void> removeEmptyDirectory(const QString &path)
+{
+    if (rmdir(QFile::encodeName(path).constData()) != 0)
+        return failed("%1 could not be removed", path);
+    return {};
+}
+
 Result<qint64> freeBytes(const QString &path)
 {
     struct statvfs vfs;

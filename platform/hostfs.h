@@ -50,6 +50,8 @@ Result<void> removeFile(const QString &path);
 // Never replaces an existing entry.
 Result<void> rename(const QString &from, const QString &to);
 Result<void> makeDirectory(const QString &path);
+// A folder that is empty, never through a link; one that holds anything stays.
+Result<void> removeEmptyDirectory(const QString &path);
 
 // Writes all of data to fd, going on after interruptions and short writes; false with errno
 // set when it cannot.

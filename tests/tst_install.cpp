@@ -12,7 +12,11 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QScopeGuard>
 #include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
 
 #include <zlib.h>
 
@@ -89,6 +93,8 @@ private slots:
     void innerSets_data();
     void innerSets();
     void failingHelperKeepsTheFirstDirectory();
+    void failedOrCancelledInstallSaysSo_data();
+    void failedOrCancelledInstallSaysSo();
     void freeSpace_data();
     void freeSpace();
     void zipErrors_data();
@@ -197,8 +203,67 @@ void TestInstall::failingHelperKeepsTheFirstDirectory()
                                       "failed: wrar.exe: Missing volume c:\\Zelv001\\prog.r00"));
     // What the disks held stays for the person; no setup is offered from the second directory.
     QVERIFY(QFileInfo::exists(t.onC(QStringLiteral("Zelv001/prog.rar"))));
-    QCOMPARE(test::entriesBelow(t.onC(QStringLiteral("Zelv002"))), QStringList());
+    QVERIFY(!QFileInfo::exists(t.onC(QStringLiteral("Zelv002"))));
+    QCOMPARE(t.window.folderPanelCaption(), QStringLiteral("Install failed"));
     t.checkEndState();
+}
+
+void TestInstall::failedOrCancelledInstallSaysSo_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<QString>("said"); // how the one message box ends; empty: none
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QStringList>("left"); // the install directories that stay
+    QTest::newRow("a set straight from its folder, a volume missing")
+        << "set" << "wrar.exe: Missing volume C:\\Rel\\prog.r00" << "Install failed" << QStringList();
+    QTest::newRow("a disk's member too large to write")
+        << "write" << "Zip write error - # 300\nc:\\Zelv001 cannot be written: File too large" << "Install failed"
+        << QStringList{"Zelv001"};
+    QTest::newRow("Escape while the disks are extracted")
+        << "escape" << "" << "Install cancelled" << QStringList();
+}
+
+// An install that fails or is cancelled says so in the folder panel, never "Installed to:"
+// or "To:"; a cancelled one takes away what it made, a failed one any directory it left empty.
+void TestInstall::failedOrCancelledInstallSaysSo()
+{
+    QFETCH(QString, what);
+    QFETCH(QString, said);
+    QFETCH(QString, caption);
+    QFETCH(QStringList, left);
+    Install t;
+    rlimit before{};
+    getrlimit(RLIMIT_FSIZE, &before);
+    const auto restore = qScopeGuard([&] { setrlimit(RLIMIT_FSIZE, &before); });
+    if (what == u"set") {
+        const auto v = test::writeRarSet(t.source(), QStringLiteral("prog"), test::RarFormat::Rar4,
+                                         test::VolumeNaming::Old, setMembers(), 30000);
+        QVERIFY(v && QFile::remove(v->at(1)));
+        t.window.pressOnly(ArchiveKind::Rar);
+        t.window.setListPattern(archiveKindInfo(ArchiveKind::Rar).listingFilter);
+    } else {
+        t.makeDisks({{"setup.exe", kSetup}, {"data.bin", test::patternBytes(4 << 20, 3)}});
+    }
+    if (what == u"write") {
+        // Files of at most 20,000 bytes: setup.exe cannot be written, whoever runs the test.
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{20000, before.rlim_max};
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
+    }
+    if (what == u"escape") // as the first disk is extracted, however soon it is done
+        QObject::connect(&t.zip, &XceedZip::Status, &t.zip, [&t] {
+            if (t.window.kindPanelCaption().contains(QStringLiteral("1 of 2")))
+                t.zip.setAbort(true);
+        });
+
+    InstallFiles(t.context);
+
+    const QStringList texts = t.dialogs.shownTexts();
+    QVERIFY2(texts.size() == (said.isEmpty() ? 0 : 1), qPrintable(texts.join(u'|')));
+    if (!said.isEmpty())
+        QVERIFY2(texts.first().endsWith(said), qPrintable(texts.first()));
+    QCOMPARE(t.window.folderPanelCaption(), caption);
+    QCOMPARE(QDir(t.onC(QString())).entryList({QStringLiteral("Zelv0*")}, QDir::AllEntries), left);
 }
 
 void TestInstall::freeSpace_data()
