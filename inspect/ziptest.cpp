@@ -74,7 +74,11 @@ void TestZipArchives(CommandContext &c)
     w.setFolderPanelLook(FolderPanelLook::Progress);
     w.setFolderPanelPercent(0);
 
+    // A caption from an earlier run is never read as this one's.
+    w.setFolderPanelCaption(QString());
     QStringList errorLines;
+    int tested = 0;
+    bool cancelled = false;
     for (int i = 1; i <= c.state.NameCount; ++i) {
         const QString name = c.state.NameList[i].toLower();
         c.state.NameList[i] = name;
@@ -83,13 +87,17 @@ void TestZipArchives(CommandContext &c)
 
         bool record = false;
         ZipCode code = c.zip.extract(path, QStringLiteral("*.diz"), c.programFolder);
-        Verdict verdict = afterFirstStage(code, &record);
+        Verdict verdict = c.zip.abortRequested() ? Verdict::Stop : afterFirstStage(code, &record);
         if (verdict == Verdict::Good) {
             code = c.zip.test(path);
             verdict = afterTest(code, &record);
         }
-        if (verdict == Verdict::Stop)
+        // Escape pressed as an archive ended is seen here, before the next one starts.
+        if (verdict == Verdict::Stop || c.zip.abortRequested()) {
+            cancelled = true;
             break;
+        }
+        ++tested;
         if (record)
             errorLines << QStringLiteral("# %1 - ").arg(code) + path;
         if (verdict == Verdict::Bad)
@@ -99,7 +107,11 @@ void TestZipArchives(CommandContext &c)
     }
 
     w.setFolderPanelLook(FolderPanelLook::Idle);
-    w.setFolderPanelCaption(QStringLiteral(" Found %1 zip error(s)").arg(errorLines.size()));
+    w.setFolderPanelCaption(cancelled ? QStringLiteral(" Test cancelled: %1 of %2 archive(s) tested, %3 zip error(s)")
+                                            .arg(tested)
+                                            .arg(c.state.NameCount)
+                                            .arg(errorLines.size())
+                                      : QStringLiteral(" Found %1 zip error(s)").arg(errorLines.size()));
     w.setKindPanel(KindPanelAlignment::Centred, QStringLiteral("*.zip"));
     if (!errorLines.isEmpty()) {
         const auto host = c.files.hostPath(report);

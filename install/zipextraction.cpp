@@ -82,8 +82,9 @@ StageOutcome ExtractZipArchives(CommandContext &c, ZipStage &stage)
             }
             if (code == ZipCannotWrite) {
                 const int cause = c.zip.lastWriteError();
-                const QString folder = cause ? Error::fromErrno(stage.installDir + QStringLiteral(" cannot be written"), cause).text()
-                                             : stage.installDir + QStringLiteral(" cannot be written");
+                const QString folder =
+                    cause ? Error::fromErrno(stage.installDir + QStringLiteral(" cannot be written"), cause).text()
+                          : stage.installDir + QStringLiteral(" cannot be written");
                 c.dialogs.showError(QStringLiteral("Zip write error - #") + codeText + u'\n' + folder);
                 return StageOutcome::Stop;
             }

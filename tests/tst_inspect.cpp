@@ -81,6 +81,7 @@ private slots:
     void nothingSelected();
     void otherKindTestsNothing();
     void escapeEndsTheRun();
+    void escapeBetweenSmallArchives();
 };
 
 void TestInspect::bannerForm()
@@ -369,9 +370,34 @@ void TestInspect::escapeEndsTheRun()
     t.useArgdumpAsNotepad();
     TestZipArchives(t.context);
     QCOMPARE(t.filesIn(QStringLiteral("files")), QStringList({"a.zip.bad", "b.zip", "c.zip"}));
-    QCOMPARE(t.window.folderPanelCaption(), QStringLiteral(" Found 1 zip error(s)"));
+    QCOMPARE(t.window.folderPanelCaption(),
+             QStringLiteral(" Test cancelled: 1 of 3 archive(s) tested, 1 zip error(s)"));
     QCOMPARE(t.window.kindPanelCaption(), QStringLiteral("*.zip"));
     QCOMPARE(t.window.enabledDoors(), QStringList({"button 9", "install", "button 10", "test"}));
+}
+
+// Escape pressed as a small archive's test ends, too soon for the engine to see it, stops the
+// run before the next archive.
+void TestInspect::escapeBetweenSmallArchives()
+{
+    Inspect t;
+    for (const char *name : {"a.zip", "b.zip", "c.zip"})
+        QVERIFY(t.makeZip(QString::fromLatin1(name), {ZipEntry::file("one.txt", "small")}));
+    t.window.refreshList();
+    for (int i = 0; i < t.window.listCount(); ++i)
+        t.window.setListSelected(i, true);
+    t.window.setFolderPanelCaption(QStringLiteral(" Found 7 zip error(s)")); // an earlier run's
+    QStringList captionsSeen;
+    QObject::connect(&t.zip, &XceedZip::Status, &t.zip, [&t, &captionsSeen] {
+        captionsSeen << t.window.folderPanelCaption();
+        if (t.zip.zipFilename().endsWith(QStringLiteral("a.zip")))
+            t.zip.setAbort(true);
+    });
+    TestZipArchives(t.context);
+    QVERIFY(!captionsSeen.contains(QStringLiteral(" Found 7 zip error(s)")));
+    QCOMPARE(t.window.folderPanelCaption(),
+             QStringLiteral(" Test cancelled: 0 of 3 archive(s) tested, 0 zip error(s)"));
+    QCOMPARE(t.filesIn(QStringLiteral("files")), QStringList({"a.zip", "b.zip", "c.zip"}));
 }
 
 QTEST_MAIN(TestInspect)

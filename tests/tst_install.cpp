@@ -10,9 +10,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QScopeGuard>
 #include <QTest>
 
 #include <csignal>
@@ -214,13 +214,16 @@ void TestInstall::failedOrCancelledInstallSaysSo_data()
     QTest::addColumn<QString>("said"); // how the one message box ends; empty: none
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QStringList>("left"); // the install directories that stay
-    QTest::newRow("a set straight from its folder, a volume missing")
-        << "set" << "wrar.exe: Missing volume C:\\Rel\\prog.r00" << "Install failed" << QStringList();
+    QTest::newRow("a set straight from its folder, a volume missing") << "set"
+                                                                      << "wrar.exe: Missing volume C:\\Rel\\prog.r00"
+                                                                      << "Install failed" << QStringList();
     QTest::newRow("a disk's member too large to write")
-        << "write" << "Zip write error - # 300\nc:\\Zelv001 cannot be written: File too large" << "Install failed"
-        << QStringList{"Zelv001"};
-    QTest::newRow("Escape while the disks are extracted")
-        << "escape" << "" << "Install cancelled" << QStringList();
+        << "write"
+        << "Zip write error - # 300\nc:\\Zelv001 cannot be written: File too large"
+        << "Install failed" << QStringList{"Zelv001"};
+    QTest::newRow("Escape while the disks are extracted") << "escape"
+                                                          << ""
+                                                          << "Install cancelled" << QStringList();
 }
 
 // An install that fails or is cancelled says so in the folder panel, never "Installed to:"
