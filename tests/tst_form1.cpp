@@ -796,6 +796,8 @@ void TestForm1::installByDroppingDisks()
     QCOMPARE(form.treePath().toLower(), QStringLiteral("c:\\dl"));
     QVERIFY(form.selectedNames().isEmpty());
     QCOMPARE(part<StatusPanel>(form, "SSPanel3")->caption(), QStringLiteral("c:\\dl"));
+    // The install asked for the busy pointer at each stage: the default one is back.
+    QVERIFY(!QApplication::overrideCursor());
 }
 
 void TestForm1::folderChooserFollowsItsRule()

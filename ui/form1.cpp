@@ -135,6 +135,7 @@ Form1::Form1(const Form1Context &context, QWidget *parent)
 
 Form1::~Form1()
 {
+    setBusyCursor(false);
     if (Form4)
         delete Form4.data();
 }

@@ -231,6 +231,7 @@ private:
     double m_outerHeight = designed::windowHeight;
     bool m_outerSizeApplied = false;
     bool m_shownOnce = false;
+    bool m_busyCursor = false; // the busy pointer is up
 };
 
 } // namespace zelv

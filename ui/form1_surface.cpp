@@ -127,9 +127,14 @@ void Form1::processEvents() { QCoreApplication::processEvents(); }
 
 void Form1::setBusyCursor(bool busy)
 {
+    // Busy and default are a pair, as the mouse pointer property they stand for: asking for
+    // busy twice and default once gives the default back.
+    if (busy == m_busyCursor)
+        return;
+    m_busyCursor = busy;
     if (busy)
         QApplication::setOverrideCursor(Qt::WaitCursor);
-    else if (QApplication::overrideCursor())
+    else
         QApplication::restoreOverrideCursor();
 }
 
