@@ -3,6 +3,9 @@
 #include "archive/littleendian.h"
 #include "platform/cp437.h"
 
+#include <QStringDecoder>
+#include <algorithm>
+
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
@@ -55,6 +58,16 @@ QString decodeName(const QByteArray &raw, quint16 flags, const unsigned char *ex
         const unsigned char *f = field->first;
         if (f[0] == 1 && le32(f + 1) == libdeflate_crc32(0, raw.constData(), size_t(raw.size())))
             return QString::fromUtf8(reinterpret_cast<const char *>(f + 5), qsizetype(field->second - 5));
+    }
+    // Without the flag, DOS and Windows writers use code page 437, but macOS and Unix ones
+    // write UTF-8: bytes that read as UTF-8 with more than ASCII in them are taken as that, which
+    // a real code page 437 name almost never does ("├⌐" for "é").
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const bool ascii = std::all_of(raw.begin(), raw.end(), [](char c) { return uchar(c) < 0x80; });
+    if (!ascii) {
+        const QString text = utf8.decode(raw);
+        if (!utf8.hasError())
+            return text;
     }
     return cp437::decode(raw);
 }
@@ -248,13 +261,13 @@ size_t readUpTo(int fd, unsigned char *buffer, size_t n, quint64 offset)
 // Checks the local header against the entry and finds where the data starts.
 bool checkLocalHeader(int fd, CentralEntry &e, std::vector<unsigned char> &buffer, const char *&why)
 {
-    const size_t nameLength = size_t(e.rawName.size());
-    const size_t fixed = kLocalSize + nameLength;
-    buffer.resize(fixed + 0xffff);
-    // The header and its name, and in the same read room for a usual extra field.
-    const size_t got = readUpTo(fd, buffer.data(), fixed + 64, e.localHeader);
+    // Room for the longest name and extra field a header can give.
+    buffer.resize(kLocalSize + 0xffff + 0xffff);
+    // The header and a name as long as the directory's, and in the same read room for a usual
+    // extra field.
+    size_t got = readUpTo(fd, buffer.data(), kLocalSize + size_t(e.rawName.size()) + 64, e.localHeader);
     const unsigned char *h = buffer.data();
-    if (got < fixed) {
+    if (got < kLocalSize) {
         why = "local header past the end of the archive";
         return false;
     }
@@ -263,9 +276,11 @@ bool checkLocalHeader(int fd, CentralEntry &e, std::vector<unsigned char> &buffe
         return false;
     }
     const quint16 flags = le16(h + 6);
+    const size_t fixed = kLocalSize + le16(h + 26); // the local header's own name
     const size_t extraLength = le16(h + 28);
-    if (le16(h + 26) != nameLength || e.rawName != QByteArrayView(h + kLocalSize, qsizetype(nameLength)) ||
-        le16(h + 8) != e.method || (flags & 1) != (e.flags & 1)) {
+    // The directory's name is the member's, as unzip and 7-Zip take it: a local header that
+    // spells it otherwise is no reason to refuse the archive.
+    if (le16(h + 8) != e.method || (flags & 1) != (e.flags & 1)) {
         why = "local header disagrees with the directory";
         return false;
     }
