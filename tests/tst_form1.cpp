@@ -118,6 +118,7 @@ private slots:
     void clickAvailability_data();
     void clickAvailability();
     void selectAllOnEmptyList();
+    void keyboardAndRightButtonOnTheList();
     void contextMenuOnlyWhileInstallIsEnabled();
     void folderChangesFollowTheTree();
     void failingFolderChangeRecoversToC();
@@ -571,6 +572,36 @@ void TestForm1::clickAvailability()
         QCOMPARE(form.toolbarButtonEnabled(b), enabledButtons.contains(b));
     for (const char *item : {"Diz", "dnfo", "install", "test", "delete"})
         QCOMPARE(form.menuItemEnabled(QString::fromLatin1(item)), enabledItems.contains(QString::fromLatin1(item)));
+}
+
+// Keys select as clicks do, and enable what a click enables; the right button never changes
+// the selection, over an entry or over empty space.
+void TestForm1::keyboardAndRightButtonOnTheList()
+{
+    Fixture f;
+    for (const char *name : {"a.zip", "b.zip", "c.zip"})
+        f.world.writeFile(f.world.onDrive(u'c', QString::fromLatin1(name)), "PK");
+    Form1 &form = f.make();
+    form.Form_Load();
+    auto *list = part<FileList>(form, "File1");
+    QCOMPARE(form.listCount(), 3);
+    QVERIFY(!form.toolbarButtonEnabled(InstallButton));
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Home);
+    QTest::keyClick(list, Qt::Key_Down, Qt::ShiftModifier);
+    QCOMPARE(form.selectedNames(), QStringList({"a.zip", "b.zip"}));
+    for (int b : {DizButton, InstallButton, TestButton})
+        QVERIFY(form.toolbarButtonEnabled(b));
+
+    const QPoint onC = list->visualRect(list->model()->index(2, 0)).center();
+    const QPoint below(onC.x(), list->viewport()->height() - 2);
+    for (const QPoint &at : {onC, below}) {
+        QTest::mousePress(list->viewport(), Qt::RightButton, {}, at);
+        QTest::mouseRelease(list->viewport(), Qt::RightButton, {}, at);
+        part<QMenu>(form, "popup")->close();
+        QCOMPARE(form.selectedNames(), QStringList({"a.zip", "b.zip"}));
+        QVERIFY(form.toolbarButtonEnabled(InstallButton));
+    }
 }
 
 void TestForm1::selectAllOnEmptyList()

@@ -125,6 +125,7 @@ Form1::Form1(const Form1Context &context, QWidget *parent)
     connect(File1, &FileList::mouseReleased, this, [this](Qt::MouseButton b) { File1_MouseUp(b); });
     connect(File1, &FileList::mousePressed, this, &Form1::showContextMenu);
     connect(File1, &FileList::entryDoubleClicked, this, &Form1::File1_DblClick);
+    connect(File1, &FileList::selectedByKeyboard, this, [this] { File1_MouseUp(Qt::LeftButton); });
     connect(SSPanel1, &LogoPanel::clicked, this, &Form1::SSPanel1_Click);
     connect(SSPanel2, &StatusPanel::mousePressed, this, &Form1::showContextMenu);
     connect(SSPanel3, &StatusPanel::mousePressed, this, &Form1::showContextMenu);

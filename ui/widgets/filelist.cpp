@@ -2,6 +2,7 @@
 
 #include <QAbstractListModel>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 namespace zelv {
@@ -138,7 +139,11 @@ void FileList::mousePressEvent(QMouseEvent *event)
 {
     const Qt::MouseButton button = event->button();
     const QPoint globalPos = event->globalPosition().toPoint();
-    QListView::mousePressEvent(event);
+    // Only the left button selects: the right one opens the menu over the selection as it is.
+    if (button == Qt::LeftButton)
+        QListView::mousePressEvent(event);
+    else
+        event->accept();
     emit mousePressed(button, globalPos);
 }
 
@@ -146,8 +151,19 @@ void FileList::mouseReleaseEvent(QMouseEvent *event)
 {
     const Qt::MouseButton button = event->button();
     const QPoint globalPos = event->globalPosition().toPoint();
-    QListView::mouseReleaseEvent(event);
+    if (button == Qt::LeftButton)
+        QListView::mouseReleaseEvent(event);
+    else
+        event->accept();
     emit mouseReleased(button, globalPos);
+}
+
+void FileList::keyPressEvent(QKeyEvent *event)
+{
+    const QItemSelection before = selectionModel()->selection();
+    QListView::keyPressEvent(event);
+    if (selectionModel()->selection() != before)
+        emit selectedByKeyboard();
 }
 
 void FileList::mouseDoubleClickEvent(QMouseEvent *event)

@@ -40,11 +40,14 @@ signals:
     void mousePressed(Qt::MouseButton button, const QPoint &globalPos);
     void mouseReleased(Qt::MouseButton button, const QPoint &globalPos);
     void entryDoubleClicked();
+    // The selection changed by a key (arrows, Shift+arrows, Space), as a click changes it.
+    void selectedByKeyboard();
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void reload();
