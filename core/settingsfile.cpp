@@ -212,6 +212,14 @@ QString WriteDefaultSettings(const QString &hostPath, SettingsWindow &window, co
     window.setWindowTop(r.top);
     r.left = (window.screenWidth() - window.windowWidth()) / 2;
     window.setWindowLeft(r.left);
+    // The place below the middle may reach past a small screen's bottom: where the window
+    // had to move, the file says where it went.
+    const double top = window.windowTop(), left = window.windowLeft();
+    window.keepOnScreen();
+    if (window.windowTop() != top || window.windowLeft() != left) {
+        r.top = window.windowTop();
+        r.left = window.windowLeft();
+    }
     r.height = window.windowHeight();
     r.width = window.windowWidth();
     r.paneWidth = window.paneWidth();

@@ -252,6 +252,25 @@ void Form1::resizeEvent(QResizeEvent *event)
 {
     QMainWindow::resizeEvent(event);
     Form_Resize();
+    applyOnceFramed();
+}
+
+void Form1::moveEvent(QMoveEvent *event)
+{
+    QMainWindow::moveEvent(event);
+    applyOnceFramed();
+}
+
+void Form1::applyOnceFramed()
+{
+    // A desktop frames a window some time after it is shown, which shows here as the frame
+    // growing beyond the window.
+    if (m_frameApplied || !isVisible() || frameGeometry().size() == geometry().size())
+        return;
+    m_frameApplied = true;
+    m_outerSizeApplied = false;
+    applyOuterSize();
+    keepOnScreen();
 }
 
 void Form1::changeEvent(QEvent *event)
@@ -370,6 +389,8 @@ void Form1::showEvent(QShowEvent *event)
         applyOuterSize();
         keepOnScreen();
     });
+    // Where the desktop put the framed window in the end is known only a while later.
+    QTimer::singleShot(500, this, &Form1::keepOnScreen);
 }
 
 double Form1::screenHeight() const
@@ -409,16 +430,16 @@ void Form1::keepOnScreen()
         m_outerSizeApplied = false;
         applyOuterSize();
     }
-    // Where a strip along its top lies on some screen's free area, it can be taken and moved.
-    const QPoint at = frameGeometry().topLeft();
-    const QRect top(at, QSize(size.width(), std::min(24, size.height())));
-    for (const QScreen *s : QGuiApplication::screens()) {
-        const QRect reachable = s->availableGeometry().intersected(top);
-        if (reachable.height() == top.height() && reachable.width() >= std::min(100, top.width()))
+    // Whole on one screen's free area, else moved onto this one's. The window itself is
+    // counted with its frame: at a fractional scale Qt may misplace the frame by a few pixels.
+    const QRect whole = frameGeometry().united(geometry());
+    for (const QScreen *s : QGuiApplication::screens())
+        if (s->availableGeometry().contains(whole))
             return;
-    }
-    move(std::clamp(at.x(), room.left(), room.right() + 1 - size.width()),
-         std::clamp(at.y(), room.top(), room.bottom() + 1 - size.height()));
+    // In the middle: what the desktop adds around it later still fits.
+    const int dx = room.left() + std::max(0, (room.width() - whole.width()) / 2) - whole.x();
+    const int dy = room.top() + std::max(0, (room.height() - whole.height()) / 2) - whole.y();
+    move(frameGeometry().topLeft() + QPoint(dx, dy));
 }
 int Form1::paneWidth() const { return GTSplitter1->firstPaneWidth(); }
 void Form1::setPaneWidth(int width) { GTSplitter1->setFirstPaneWidth(width); }

@@ -173,6 +173,7 @@ protected:
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
     void changeEvent(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
@@ -204,6 +205,9 @@ private:
     void restoreFromHandOver();
     bool startedFromRoot() const;
     void applyOuterSize();
+    // Once the desktop has put its frame around the shown window: the saved outer size again,
+    // now with the frame taken off, so that a start and a save give back the same numbers.
+    void applyOnceFramed();
 
     Form1Context m_context;
     std::unique_ptr<Dialogs> m_ownDialogs;
@@ -231,6 +235,7 @@ private:
     double m_outerHeight = designed::windowHeight;
     bool m_outerSizeApplied = false;
     bool m_shownOnce = false;
+    bool m_frameApplied = false; // the saved outer size was applied with the desktop's frame known
     bool m_busyCursor = false; // the busy pointer is up
 };
 
