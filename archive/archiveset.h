@@ -71,6 +71,9 @@ public:
     virtual Result<void> makeLink(const QString &member, const QString &target) const = 0;
     // The file of member made as a copy of the file of member from, read without following a link.
     virtual Result<void> copyFile(const QString &member, const QString &from) const = 0;
+    // Everything below path() removed, links removed and never followed: what a tool that
+    // failed part way left, before another reader starts over.
+    virtual Result<void> clear() const = 0;
 };
 
 // Whether a symbolic link at member's place pointing at target stays inside the folder it is
