@@ -88,7 +88,8 @@ enum class VolumeNaming {
 struct RarPacking {
     // The window, 128 KiB << n: matches reach back at most this far.
     int dictionaryShift = 5; // 4 MiB
-    // The window goes on from one packed member to the next; the main header says so.
+    // The window goes on from one packed member to the next; the main header says so. unar
+    // starts the window over at a folder or stored member: put those before the packed ones.
     bool solid = false;
     // How many bytes of input go into one block, each with its own tables (at most 32 KiB).
     int blockInput = 1 << 15;
