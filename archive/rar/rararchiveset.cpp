@@ -560,15 +560,22 @@ std::optional<Result<Extracted>> RarArchiveSet::extractInProcess(const Extractio
             return Result<Extracted>(fd.error());
         std::optional<Error> fault;
         qint64 written = 0;
-        for (;;) {
+        // An empty packed member is not read: libarchive, asked for its no bytes, goes on into
+        // the next volume and loses its place in the set.
+        for (bool more = m.size > 0 || archive_entry_size(entry) > 0; more;) {
             const la_ssize_t n = archive_read_data(a, buffer.data(), buffer.size());
-            if (n == 0)
-                break;
+            if (n == 0) {
+                more = false;
+                continue;
+            }
             if (n < 0) {
                 const QByteArray why = archive_error_string(a);
-                // Damaged data is told as such; anything else libarchive cannot do, unar may.
-                if (why == "File CRC error" || why.startsWith("Checksum error: ")) {
-                    const QString volume = damagedVolume(m.name, true);
+                // Damaged data is told as such, and so is packed data libarchive cannot decode
+                // where a piece's own CRC shows damage; anything else libarchive cannot do,
+                // unar may.
+                const bool crcError = why == "File CRC error" || why.startsWith("Checksum error: ");
+                const QString volume = damagedVolume(m.name, crcError);
+                if (crcError || !volume.isEmpty()) {
                     fault = Error(volume.isEmpty() ? QStringLiteral("CRC error in %1").arg(m.name)
                                                    : QStringLiteral("CRC error in %1 (%2)").arg(m.name, volume));
                     break;

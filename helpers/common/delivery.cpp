@@ -382,8 +382,12 @@ Result<void> StagingFolder::verify(const QList<SetMember> &members) const
         for (const SetMember &m : members)
             if (!m.directory)
                 expected.insert(placeOf(m)->joined(), &m);
-        for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
-            const SetMember &m = **it;
+        // In the listing's order: where damage in one member spoils the next (a solid set),
+        // the first one spoilt is the one told.
+        for (const SetMember &m : members) {
+            const auto it = m.directory ? expected.cend() : expected.constFind(placeOf(m)->joined());
+            if (it == expected.cend() || *it != &m)
+                continue;
             const auto f = found.constFind(it.key());
             if (m.symlink) {
                 // The link made, holding the target the listing gives.
