@@ -5,6 +5,7 @@
 #include <QHash>
 
 #include <algorithm>
+#include <bit>
 #include <functional>
 #include <queue>
 #include <vector>
@@ -611,17 +612,21 @@ QByteArray Rar5Packer::pack(const QByteArray &data)
     const int end = int(buffer.size());
     const int start = int(m_state->history.size());
     const int maxDistance = int(std::min<qint64>(window - 1, 0x7fffffff));
-    // Hash chains over three bytes; a greedy matcher with a bounded walk.
-    constexpr int kHashBits = 16;
+    // Hash chains over four bytes; a greedy matcher with a bounded walk that stops at a match
+    // long enough.
+    // Tables as large as the data asks, up to 4 Mi heads and a window of chain links.
     constexpr int kWalk = 32;
-    const int chainSize = int(std::min<qint64>(window, qint64(1) << 24));
-    std::vector<int> head(1 << kHashBits, -1);
+    constexpr int kLongEnough = 1024;
+    const int hashBits = std::clamp(int(std::bit_width(quint32(end))), 10, 22);
+    const int chainSize = int(std::clamp<qint64>(end, 1, std::min<qint64>(window, qint64(1) << 24)));
+    std::vector<int> head(size_t(1) << hashBits, -1);
     std::vector<int> prev(size_t(chainSize), -1);
-    const auto hashAt = [b](int p) {
-        return (quint32(b[p]) << 16 | quint32(b[p + 1]) << 8 | b[p + 2]) * 2654435761u >> (32 - kHashBits);
+    const auto hashAt = [b, hashBits](int p) {
+        return (quint32(b[p]) << 24 | quint32(b[p + 1]) << 16 | quint32(b[p + 2]) << 8 | b[p + 3]) * 2654435761u >>
+               (32 - hashBits);
     };
     const auto insert = [&](int p) {
-        if (p + 3 > end)
+        if (p + 4 > end)
             return;
         const quint32 h = hashAt(p);
         prev[size_t(p % chainSize)] = head[h];
@@ -637,7 +642,7 @@ QByteArray Rar5Packer::pack(const QByteArray &data)
     for (int pos = start; pos < end;) {
         int bestLength = 0, bestDistance = 0;
         // The last byte is always a literal (see packBlock), so no match takes it.
-        if (pos + 4 <= end) {
+        if (pos + 5 <= end) {
             const int longest = std::min(kLongestLength, end - pos - 1);
             int candidate = head[hashAt(pos)];
             for (int walk = 0;
@@ -650,7 +655,7 @@ QByteArray Rar5Packer::pack(const QByteArray &data)
                     if (n > bestLength && n - lengthBonus(quint32(pos - candidate)) >= 2) {
                         bestLength = n;
                         bestDistance = pos - candidate;
-                        if (n == longest)
+                        if (n == longest || n >= kLongEnough)
                             break;
                     }
                 }
