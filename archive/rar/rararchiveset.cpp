@@ -488,8 +488,9 @@ Result<void> RarArchiveSet::readMembers()
 
 Result<Extracted> RarArchiveSet::extract(const ExtractionRun &run) const
 {
-    // Stored sets are read here, several times faster than unar; packed ones unar decodes
-    // faster than libarchive, and reads the old packings libarchive cannot.
+    // Stored sets are read here, several times faster than unar; packed ones go to unar
+    // (measured faster on a real packed set, see bench/README.md), which also reads the old
+    // packings libarchive cannot.
     if (m_storedOnly) {
         if (auto done = extractInProcess(run))
             return *done;

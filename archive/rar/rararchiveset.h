@@ -3,8 +3,8 @@
 // Each volume's own blocks say whether another volume follows, so a set that lacks its last
 // volume is told as surely as one that lacks a middle one. lsar lists the members with their
 // sizes and CRCs. A set of stored members is read in this process through libarchive, every
-// volume handed to it in order; a packed one, which unar decodes faster, and whatever
-// libarchive cannot read (RAR 1.5 and 2.0 packing, some filters) is extracted by unar. Where
+// volume handed to it in order; a packed one, and whatever libarchive cannot read (RAR 1.5 and
+// 2.0 packing, some filters), is extracted by unar. Where
 // unar gives up on a packed set for another reason than damage it found, a cancellation or a
 // full disk, libarchive reads the set over again.
 #pragma once
