@@ -384,6 +384,7 @@ void TestWrar::packedSets_data()
     QTest::newRow("unar fails: libarchive reads it") << false << qint64(30000) << QString() << parsing << QString();
     QTest::newRow("unar fails on a solid set") << true << qint64(30000) << QString() << parsing << QString();
     QTest::newRow("unar fails, libarchive names the damage") << false << qint64(30000) << "prog.part3.rar" << parsing << crc;
+    QTest::newRow("a full disk: no second reader") << false << qint64(0) << QString() << QByteArray("  data/big.txt  (600000 B)... Failed! (Error writing: No space left on device)") << "data/big.txt was not extracted";
     QTest::newRow("unar names damage: no second reader") << false << qint64(0) << QString() << checksum << "CRC error in data/big.txt (prog.rar)";
     // clang-format on
 }

@@ -627,7 +627,15 @@ Result<void> RarArchiveSet::makeLinks(const ExtractionRun &run) const
     return {};
 }
 
-Result<Extracted> RarArchiveSet::extractWithUnar(const ExtractionRun &run) const { return runUnar(run).result; }
+Result<Extracted> RarArchiveSet::extractWithUnar(const ExtractionRun &run) const
+{
+    const UnarOutcome unar = runUnar(run);
+    // No other reader follows: the links are made as after any run, for the files' check.
+    if (unar.readAgain && unar.result)
+        if (auto links = makeLinks(run); !links)
+            return links.error();
+    return unar.result;
+}
 
 RarArchiveSet::UnarOutcome RarArchiveSet::runUnar(const ExtractionRun &run) const
 {
@@ -669,8 +677,8 @@ RarArchiveSet::UnarOutcome RarArchiveSet::runUnar(const ExtractionRun &run) cons
     // unar says "Wrong checksum" where others say "CRC": damage, which the files' check names.
     const bool crcError = tool.output.contains("CRC") || tool.output.contains("checksum");
     const Extracted extracted{crcError};
-    if (tool.exitCode != 0)
-        return {extracted, !crcError && !outOfSpace(run, tool.output)};
+    if (tool.exitCode != 0 && !crcError && !outOfSpace(run, tool.output))
+        return {extracted, true};
     if (auto links = makeLinks(run); !links)
         return {links.error(), false};
     return {extracted, false};

@@ -4,9 +4,9 @@
 // volume is told as surely as one that lacks a middle one. lsar lists the members with their
 // sizes and CRCs. A set of stored members is read in this process through libarchive, every
 // volume handed to it in order; a packed one, and whatever libarchive cannot read (RAR 1.5 and
-// 2.0 packing, some filters), is extracted by unar. Where
-// unar gives up on a packed set for another reason than damage it found, a cancellation or a
-// full disk, libarchive reads the set over again.
+// 2.0 packing, some filters), is extracted by unar. Where unar gives up on a packed set for
+// another reason than damage it found, a cancellation or a full disk, libarchive reads the set
+// over again.
 #pragma once
 
 #include "archive/archiveset.h"
@@ -33,7 +33,8 @@ public:
 private:
     struct UnarOutcome {
         Result<Extracted> result;
-        bool readAgain = false; // unar failed on no damage it found: another reader may try
+        // unar failed on no damage it found: another reader may try (no links made yet).
+        bool readAgain = false;
     };
     UnarOutcome runUnar(const ExtractionRun &run) const;
     // Whether unar's failure was the disk filling up.
