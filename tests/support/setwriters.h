@@ -86,7 +86,9 @@ enum class VolumeNaming {
 
 // How RAR 5 members asked to be packed are packed.
 struct RarPacking {
-    // The window, 128 KiB << n: matches reach back at most this far.
+    // The window, 128 KiB << n: matches reach back at most this far. unar misreads windows
+    // of 128 and 256 KiB whose matches reach near their end (it says "Wrong checksum");
+    // libarchive refuses windows over 64 MiB.
     int dictionaryShift = 5; // 4 MiB
     // The window goes on from one packed member to the next; the main header says so. unar
     // starts the window over at a folder or stored member: put those before the packed ones.
