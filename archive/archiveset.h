@@ -78,6 +78,9 @@ public:
     // moved to member's place; a folder is merged into one already there. The folders of the
     // written name that are left empty go.
     virtual Result<void> moveWritten(const QByteArray &written, const QString &member) const = 0;
+    // Everything below path() removed, links removed and never followed: what a tool that
+    // failed part way left, before another reader starts over.
+    virtual Result<void> clear() const = 0;
 };
 
 // Whether a symbolic link at member's place pointing at target stays inside the folder it is

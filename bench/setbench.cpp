@@ -3,9 +3,13 @@
 // program run as "setbench --libarchive DEST VOLUME..."), and warj.pif (one run per volume, as
 // the install runs it) on an ARJ set of 100 MB in 5 volumes against arj itself.
 //
-//   setbench [--rounds N] [--set rar|arj|sfv]
+//   setbench [--rounds N] [--set rar|packed|arj|sfv]
 //
-// rar: target wrar.exe / unar at most 0.4 (the set is stored; no free tool packs RAR).
+// rar: target wrar.exe / unar at most 0.4 (the set is stored).
+//
+// packed: a RAR 5 set packed by the tests' writer (a 64 MiB text member, data that packs to
+// half, random data, small files; some 12 volumes): wrar.exe against unar and libarchive.
+// Target: at most 1.0 of the faster bare tool.
 //
 // sfv: the check of the RAR set against a .sfv of its volumes (the helpers' own, in this
 // process) against cksfv -f on the same files. Target: at most 0.5.
@@ -109,6 +113,66 @@ QString makeRarSet()
                                                  zelv::test::VolumeNaming::New, members, 21 << 20, &error, 2);
     if (!volumes) {
         out << "cannot write the RAR set: " << error << Qt::endl;
+        return QString();
+    }
+    keep(folder);
+    return volumes->first();
+}
+
+// Data that does not pack at all.
+QByteArray randomData(qint64 size, quint32 seed)
+{
+    std::mt19937 rng(seed);
+    QByteArray data(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        data[i] = char(rng());
+    return data;
+}
+
+// Text from a small vocabulary, as logs and scripts are: it packs to a fraction.
+QByteArray textData(qint64 size, quint32 seed)
+{
+    static const char *const words[] = {"install", "setup", "volume", "archive", "member", "folder", "the",
+                                        "of",      "data",  "level",  "sound",   "music",  "map",    "error"};
+    std::mt19937 rng(seed);
+    QByteArray data;
+    data.reserve(size + 64);
+    for (int line = 0; data.size() < size; ++line) {
+        data += QByteArray::number(line % 1000);
+        for (int w = 0; w < 8; ++w) {
+            data += ' ';
+            data += words[rng() % 14];
+        }
+        data += '\n';
+    }
+    data.truncate(size);
+    return data;
+}
+
+// A packed RAR 5 set: a 64 MiB member of text, data that packs to half, random data and small
+// files, in 12 volumes or so.
+QString makePackedRarSet(qint64 *bytes)
+{
+    const QString folder = benchFolder() + QStringLiteral("/packed");
+    QList<zelv::test::SetMember> members{
+        zelv::test::SetMember::packed("game/script.txt", textData(qint64(64) << 20, 1)),
+        zelv::test::SetMember::packed("game/level.dat", fileData(qint64(12) << 20, 2)),
+        zelv::test::SetMember::packed("game/sound.bin", randomData(4 << 20, 3)),
+        zelv::test::SetMember::packed("setup.exe", fileData(300000, 4)),
+        zelv::test::SetMember::packed("readme.txt", textData(20000, 5))};
+    *bytes = 0;
+    for (const auto &m : members)
+        *bytes += m.data.size();
+    if (setIsKept(folder))
+        return folder + QStringLiteral("/release.part01.rar");
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    out << "Writing the packed RAR set..." << Qt::endl;
+    QString error;
+    const auto volumes = zelv::test::writeRarSet(folder, QStringLiteral("release"), zelv::test::RarFormat::Rar5,
+                                                 zelv::test::VolumeNaming::New, members, 2 << 20, &error, 2);
+    if (!volumes) {
+        out << "cannot write the packed RAR set: " << error << Qt::endl;
         return QString();
     }
     keep(folder);
@@ -371,6 +435,38 @@ int main(int argc, char *argv[])
                                    QStringList{QStringLiteral("--libarchive"), dest} + volumes, QString()}};
                   }}},
                 bytes, rounds, 0.4, {QStringLiteral("unar -o DEST -f")});
+    }
+    if (only.isEmpty() || only == u"packed") {
+        qint64 bytes = 0;
+        const QString first = makePackedRarSet(&bytes);
+        if (first.isEmpty())
+            return 1;
+        const QStringList volumes = volumesOf(first);
+        qint64 packed = 0;
+        for (const QString &v : volumes)
+            packed += QFileInfo(v).size();
+        compare(QStringLiteral("RAR 5 packed, %1 volumes, %2 MB packed to %3 MB")
+                    .arg(volumes.size())
+                    .arg(bytes >> 20)
+                    .arg(packed >> 20),
+                {{QStringLiteral("wrar.exe"), true,
+                  [&](const QString &dest) {
+                      return Runs{{bin + QStringLiteral("/wrar.exe"),
+                                   {QStringLiteral("x"), QStringLiteral("-o+"), QStringLiteral("-y"), first, dest},
+                                   QString()}};
+                  }},
+                 {QStringLiteral("unar -o DEST -f"), false,
+                  [&](const QString &dest) {
+                      return Runs{{QStringLiteral("unar"),
+                                   {QStringLiteral("-o"), dest, QStringLiteral("-f"), QStringLiteral("-q"), first},
+                                   QString()}};
+                  }},
+                 {QStringLiteral("libarchive, every volume"), false,
+                  [&](const QString &dest) {
+                      return Runs{{QCoreApplication::applicationFilePath(),
+                                   QStringList{QStringLiteral("--libarchive"), dest} + volumes, QString()}};
+                  }}},
+                bytes, rounds, 1.0);
     }
     if (only.isEmpty() || only == u"sfv") {
         const QString first = makeRarSet();

@@ -710,8 +710,11 @@ void TestArchiverHelpers::killedRunIsCleanedUpByTheNext()
     waited.start();
     pid_t tool = 0;
     while (helper.state() == QProcess::Running && waited.elapsed() < 60000) {
-        if (format == u"ARJ")
+        if (format == u"ARJ") { // once the child is arj itself, not the helper about to start it
             tool = pid_t(test::readBytes(children).trimmed().toLong());
+            if (tool > 0 && test::readBytes(QStringLiteral("/proc/%1/comm").arg(tool)).trimmed() != "arj")
+                tool = 0;
+        }
         if (tool > 0 || (format != u"ARJ" && !staging().isEmpty()))
             break;
         QThread::msleep(1);
@@ -722,7 +725,9 @@ void TestArchiverHelpers::killedRunIsCleanedUpByTheNext()
     if (tool > 0) {
         int status = 0;
         QCOMPARE(waitpid(tool, &status, 0), tool);
-        QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL, "the tool went on after the helper was killed");
+        // Killed with it, or by its output's pipe closing as the helper went, whichever came first.
+        QVERIFY2(WIFSIGNALED(status) && (WTERMSIG(status) == SIGKILL || WTERMSIG(status) == SIGPIPE),
+                 qPrintable(QStringLiteral("the tool went on after the helper was killed: status %1").arg(status)));
     }
     prctl(PR_SET_CHILD_SUBREAPER, 0);
     QCOMPARE(staging().size(), 1);

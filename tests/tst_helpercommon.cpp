@@ -75,6 +75,7 @@ private slots:
     void damagedPackedPiece();
     void linkMembersMadeCheckedAndDelivered();
     void stagingFolderSwappedWhileWritten();
+    void clearedStagingFolder();
 };
 
 void TestHelperCommon::toolOutputAndExitCode()
@@ -458,6 +459,34 @@ void TestHelperCommon::stagingFolderSwappedWhileWritten()
     QCOMPARE(test::entriesBelow(outside), QStringList());
     QCOMPARE(test::entriesBelow(moved), QStringList({"empty", "l", "sub", "sub/a.txt"}));
     QFile::remove(staging.path());
+}
+
+// Emptied after a tool's failed run: its files, folders and links go, the links unfollowed, so
+// nothing they point at changes; the staging folder itself stays, held and private, and a file
+// checked before is read again once remade.
+void TestHelperCommon::clearedStagingFolder()
+{
+    QTemporaryDir dir;
+    const QString outside = dir.path() + QStringLiteral("/outside");
+    put(outside + QStringLiteral("/keep.txt"), "outside");
+    StagingFolder staging(dir.path() + QStringLiteral("/dest"));
+    QVERIFY(staging.isValid());
+    put(staging.path() + QStringLiteral("/a.txt"), "ALPHA");
+    put(staging.path() + QStringLiteral("/sub/deeper/b.txt"), "beta");
+    QVERIFY(QFile::link(outside, staging.path() + QStringLiteral("/sub/out")));
+    QVERIFY(QFile::link(outside + QStringLiteral("/keep.txt"), staging.path() + QStringLiteral("/.hidden")));
+    const QList<SetMember> members{file(QStringLiteral("a.txt"), "alpha")};
+    QTest::qSleep(150); // finished, by the look of it
+    staging.checkFinished({file(QStringLiteral("a.txt"), "ALPHA")}, 1 << 20);
+    QVERIFY(staging.clear());
+    QCOMPARE(test::entriesBelow(staging.path()), QStringList());
+    QCOMPARE(test::entriesBelow(outside), QStringList{"keep.txt"});
+    QCOMPARE(test::readBytes(outside + QStringLiteral("/keep.txt")), QByteArray("outside"));
+    const auto fd = staging.createFile(QStringLiteral("a.txt"));
+    QVERIFY(fd);
+    QCOMPARE(write(*fd, "alpha", 5), 5);
+    close(*fd);
+    QVERIFY(staging.verify(members));
 }
 
 QTEST_GUILESS_MAIN(TestHelperCommon)

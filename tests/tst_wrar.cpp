@@ -11,7 +11,10 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <optional>
 
 using namespace zelv;
 using test::SetMember;
@@ -93,6 +96,8 @@ private slots:
     void warningsStayOutOfTheListing();
     void copiesAndHardLinks_data();
     void copiesAndHardLinks();
+    void packedSets_data();
+    void packedSets();
 };
 
 void TestWrar::initTestCase()
@@ -311,6 +316,110 @@ void TestWrar::copiesAndHardLinks()
     QVERIFY(!QFileInfo(copy).isSymLink());
     QCOMPARE(test::readBytes(copy), test::patternBytes(70000, 3));
     QCOMPARE(test::readBytes(f.destination() + QStringLiteral("/setup.exe")), test::patternBytes(70000, 3));
+}
+
+namespace {
+
+// Packed members the way a release packs them: text that shrinks, data that does not, an
+// empty file, one file stored. A solid run keeps the folder and the stored file before it.
+QList<SetMember> packedMembers(bool solid)
+{
+    QList<SetMember> members{SetMember::folder("data"), SetMember::file("readme.txt", "hello")};
+    if (!solid)
+        members = {};
+    members << SetMember::packed("data/big.txt", test::textBytes(600000))
+            << SetMember::packed("setup.exe", test::noiseBytes(40000, 5)) << SetMember::packed("empty.txt", "");
+    if (!solid)
+        members << SetMember::folder("data") << SetMember::file("readme.txt", "hello");
+    return members;
+}
+
+// unar, stood in for by a script that fails as unar does on a set it cannot decode, after
+// leaving part of a file and a stray one where it was told to write; lsar stays the real one.
+class FailingUnar {
+public:
+    explicit FailingUnar(const QByteArray &message)
+    {
+        const QString script = m_folder.filePath(QStringLiteral("unar"));
+        QFile f(script);
+        f.open(QIODevice::WriteOnly);
+        f.write("#!/bin/sh\n"
+                "printf partial > \"$2/setup.exe\"\n"
+                "printf stray > \"$2/stray.tmp\"\n"
+                "echo '" +
+                message +
+                "'\n"
+                "exit 1\n");
+        f.close();
+        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("PATH", QFile::encodeName(m_folder.path()) + ':' + m_path);
+    }
+    ~FailingUnar() { qputenv("PATH", m_path); }
+
+private:
+    QTemporaryDir m_folder;
+    QByteArray m_path = qgetenv("PATH");
+};
+
+} // namespace
+
+// Packed RAR 5 sets go to unar; where unar fails without naming damage, libarchive reads the
+// set over from nothing, naming damage as unar's files' check does.
+void TestWrar::packedSets_data()
+{
+    QTest::addColumn<bool>("solid");
+    QTest::addColumn<qint64>("volumeSize");
+    QTest::addColumn<QString>("damaged");      // the volume with a byte changed
+    QTest::addColumn<QByteArray>("unarFails"); // what the stand-in unar says; empty: the real one
+    QTest::addColumn<QString>("message");
+    const QByteArray parsing = "Archive parsing failed! (Attempted to read more data than was available.)";
+    const QByteArray checksum = "  data/big.txt  (600000 B)... Failed! (Wrong checksum)";
+    const QString crc = QStringLiteral("CRC error in data/big.txt (prog.part3.rar)");
+    // clang-format off
+    QTest::newRow("one archive") << false << qint64(0) << QString() << QByteArray() << QString();
+    QTest::newRow("volumes") << false << qint64(30000) << QString() << QByteArray() << QString();
+    QTest::newRow("solid volumes") << true << qint64(30000) << QString() << QByteArray() << QString();
+    QTest::newRow("a middle volume damaged") << false << qint64(30000) << "prog.part3.rar" << QByteArray() << crc;
+    QTest::newRow("solid, a middle volume damaged") << true << qint64(30000) << "prog.part3.rar" << QByteArray() << crc;
+    QTest::newRow("unar fails: libarchive reads it") << false << qint64(30000) << QString() << parsing << QString();
+    QTest::newRow("unar fails on a solid set") << true << qint64(30000) << QString() << parsing << QString();
+    QTest::newRow("unar fails, libarchive names the damage") << false << qint64(30000) << "prog.part3.rar" << parsing << crc;
+    QTest::newRow("a full disk: no second reader") << false << qint64(0) << QString() << QByteArray("  data/big.txt  (600000 B)... Failed! (Error writing: No space left on device)") << "data/big.txt was not extracted";
+    QTest::newRow("unar names damage: no second reader") << false << qint64(0) << QString() << checksum << "CRC error in data/big.txt (prog.rar)";
+    // clang-format on
+}
+
+void TestWrar::packedSets()
+{
+    QFETCH(bool, solid);
+    QFETCH(qint64, volumeSize);
+    QFETCH(QString, damaged);
+    QFETCH(QByteArray, unarFails);
+    QFETCH(QString, message);
+    Fixture f;
+    const QList<SetMember> members = packedMembers(solid);
+    test::RarPacking packing;
+    packing.solid = solid;
+    QString error;
+    const auto volumes = test::writeRarSet(f.source(), QStringLiteral("prog"), test::RarFormat::Rar5,
+                                           test::VolumeNaming::New, members, volumeSize, &error, 1, packing);
+    QVERIFY2(volumes, qPrintable(error));
+    QCOMPARE(volumes->size() > 3, volumeSize > 0);
+    // The text's packed data runs from the first volume into the fourth.
+    if (!damaged.isEmpty())
+        QVERIFY(test::flipByte(f.source() + u'/' + damaged, 15000));
+    std::optional<FailingUnar> failing;
+    if (!unarFails.isEmpty())
+        failing.emplace(unarFails);
+    const Run run = f.wrar(QStringLiteral("c:\\Zelv001\\") + QFileInfo(volumes->first()).fileName());
+    f.checkEnd(run, message);
+    if (!message.isEmpty() || QTest::currentTestFailed())
+        return;
+    QCOMPARE(test::entriesBelow(f.destination()),
+             QStringList({"data", "data/big.txt", "empty.txt", "readme.txt", "setup.exe"}));
+    for (const SetMember &m : members)
+        if (!m.directory)
+            QCOMPARE(test::readBytes(f.destination() + u'/' + QString::fromUtf8(m.name)), m.data);
 }
 
 QTEST_GUILESS_MAIN(TestWrar)

@@ -236,7 +236,7 @@ private:
     bool m_outerSizeApplied = false;
     bool m_shownOnce = false;
     bool m_frameApplied = false; // the saved outer size was applied with the desktop's frame known
-    bool m_busyCursor = false; // the busy pointer is up
+    bool m_busyCursor = false;   // the busy pointer is up
 };
 
 } // namespace zelv

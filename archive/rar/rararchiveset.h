@@ -3,8 +3,10 @@
 // Each volume's own blocks say whether another volume follows, so a set that lacks its last
 // volume is told as surely as one that lacks a middle one. lsar lists the members with their
 // sizes and CRCs. A set of stored members is read in this process through libarchive, every
-// volume handed to it in order; a packed one, which unar decodes faster, and whatever
-// libarchive cannot read (RAR 1.5 and 2.0 packing, some filters) is extracted by unar.
+// volume handed to it in order; a packed one, and whatever libarchive cannot read (RAR 1.5 and
+// 2.0 packing, some filters), is extracted by unar. Where unar gives up on a packed set for
+// another reason than damage it found, a cancellation or a full disk, libarchive reads the set
+// over again.
 #pragma once
 
 #include "archive/archiveset.h"
@@ -29,6 +31,14 @@ public:
     Result<Extracted> extractWithUnar(const ExtractionRun &run) const;
 
 private:
+    struct UnarOutcome {
+        Result<Extracted> result;
+        // unar failed on no damage it found: another reader may try (no links made yet).
+        bool readAgain = false;
+    };
+    UnarOutcome runUnar(const ExtractionRun &run) const;
+    // Whether unar's failure was the disk filling up.
+    bool outOfSpace(const ExtractionRun &run, const QByteArray &toolOutput) const;
     // Lists the set through firstVolume; how many volumes lsar followed.
     Result<int> list(const QString &firstVolume);
     // A stored member's bytes as text, read from its pieces; empty when they do not check out.

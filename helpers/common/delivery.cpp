@@ -397,6 +397,31 @@ Result<void> StagingFolder::moveWritten(const QByteArray &written, const QString
     return {};
 }
 
+Result<void> StagingFolder::clear() const
+{
+    m_checked.clear();
+    m_nextToCheck = 0;
+    const QString what = QStringLiteral("cannot empty %1").arg(m_path);
+    const int listFd = m_fd < 0 ? -1 : openat(m_fd, ".", kFolderFlags);
+    DIR *dir = listFd >= 0 ? fdopendir(listFd) : nullptr;
+    if (!dir) {
+        const int error = errno;
+        if (listFd >= 0)
+            close(listFd);
+        return Error::fromErrno(what, error);
+    }
+    std::vector<std::string> names;
+    while (const dirent *entry = readdir(dir))
+        if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
+            names.emplace_back(entry->d_name);
+    closedir(dir);
+    TreeRemover remover(m_fd, m_path);
+    for (const std::string &name : names)
+        if (auto gone = remover.remove(name); !gone)
+            return gone;
+    return {};
+}
+
 std::optional<quint32> StagingFolder::checkedCrc(int root, const QString &path) const
 {
     const int fd = openMember(root, path);
@@ -462,8 +487,12 @@ Result<void> StagingFolder::verify(const QList<SetMember> &members) const
         for (const SetMember &m : members)
             if (!m.directory)
                 expected.insert(placeOf(m)->joined(), &m);
-        for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
-            const SetMember &m = **it;
+        // In the listing's order: where damage in one member spoils the next (a solid set),
+        // the first one spoilt is the one told.
+        for (const SetMember &m : members) {
+            const auto it = m.directory ? expected.cend() : expected.constFind(placeOf(m)->joined());
+            if (it == expected.cend() || *it != &m)
+                continue;
             const auto f = found.constFind(it.key());
             if (m.symlink) {
                 // The link made, holding the target the listing gives.

@@ -44,6 +44,7 @@ public:
     Result<void> makeLink(const QString &member, const QString &target) const override;
     Result<void> copyFile(const QString &member, const QString &from) const override;
     Result<void> moveWritten(const QByteArray &written, const QString &member) const override;
+    Result<void> clear() const override;
 
     // While the tool runs: reads the files it has finished (at their listed size and untouched
     // for a moment), at most about budget bytes a call, so that verify() need not read them
@@ -82,8 +83,9 @@ private:
     QString m_destination;
     QString m_path;
     QString m_madeDestination;
-    QHash<QString, Checked> m_checked; // by place below the staging folder
-    qsizetype m_nextToCheck = 0;
+    // By place below the staging folder; forgotten when the folder is cleared.
+    mutable QHash<QString, Checked> m_checked;
+    mutable qsizetype m_nextToCheck = 0;
 };
 
 } // namespace zelv

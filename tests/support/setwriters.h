@@ -1,13 +1,16 @@
-// Stored (uncompressed) RAR and ACE archives and volume sets, written byte by byte for test
-// fixtures: no free tool here writes either format. Every member is stored, never solid; a
-// member's data is split across volumes where a volume fills up.
+// RAR and ACE archives and volume sets, written byte by byte for test fixtures: no free tool
+// here writes either format. Members are stored, except RAR 5 members asked to be packed, which
+// are packed in RAR 5's own format (optionally solid); a member's data, packed or not, is split
+// across volumes where a volume fills up.
 #pragma once
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <optional>
 
 namespace zelv::test {
@@ -32,12 +35,20 @@ struct SetMember {
     bool zeroDosTime = false;
     // RAR 5: a folder's header without a data area, which unar reads and libarchive refuses.
     bool bareFolder = false;
+    // RAR 5: the packing method, 0 (stored) to 5; any other is packed the same way.
+    int method = 0;
 
     static SetMember file(const QByteArray &name, const QByteArray &data)
     {
         SetMember m;
         m.name = name;
         m.data = data;
+        return m;
+    }
+    static SetMember packed(const QByteArray &name, const QByteArray &data, int method = 3)
+    {
+        SetMember m = file(name, data);
+        m.method = method;
         return m;
     }
     static SetMember folder(const QByteArray &name)
@@ -73,12 +84,40 @@ enum class VolumeNaming {
     New, // prog.part1.rar, prog.part2.rar, ... (partDigits wide: part01, ...)
 };
 
+// How RAR 5 members asked to be packed are packed.
+struct RarPacking {
+    // The window, 128 KiB << n: matches reach back at most this far. unar misreads windows
+    // of 128 and 256 KiB whose matches reach near their end (it says "Wrong checksum");
+    // libarchive refuses windows over 64 MiB.
+    int dictionaryShift = 5; // 4 MiB
+    // The window goes on from one packed member to the next; the main header says so. unar
+    // starts the window over at a folder or stored member: put those before the packed ones.
+    bool solid = false;
+    // How many bytes of input go into one block, each with its own tables (at most 32 KiB).
+    int blockInput = 1 << 15;
+};
+
 // Writes the members into folder (made if missing) as baseName.rar when volumeSize is 0, else
 // as a volume set whose files are each at most volumeSize bytes (a set of one volume when
 // everything fits). Returns the volume paths in order, or nullopt with a message.
 std::optional<QStringList> writeRarSet(const QString &folder, const QString &baseName, RarFormat format,
                                        VolumeNaming naming, const QList<SetMember> &members, qint64 volumeSize,
-                                       QString *error = nullptr, int partDigits = 1);
+                                       QString *error = nullptr, int partDigits = 1, const RarPacking &packing = {});
+
+// RAR 5's packed form of data, in blocks; with a window, it goes on from the data before.
+class Rar5Packer {
+public:
+    explicit Rar5Packer(const RarPacking &packing);
+    ~Rar5Packer();
+    // The packed bytes of data, whose matches may reach into the data packed before when solid.
+    QByteArray pack(const QByteArray &data);
+    // Where each block's head lies in the data last packed: its offset and length.
+    QList<QPair<qint64, qint64>> blockHeads() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
 
 // ACE 1.0 the same way: baseName.ace, then baseName.c00, .c01, ... Names are stored with '\'
 // (host Win32). versionNeeded goes into the main header as the version needed to extract
