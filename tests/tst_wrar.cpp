@@ -294,6 +294,8 @@ void TestWrar::copiesAndHardLinks_data()
                                                        << "Link or device member data/copy in prog.part1.rar";
         QTest::addRow("%s, a copy of a folder", reader) << unarOnly << int(L::HardLink) << QByteArray("data")
                                                         << "Link or device member data/copy in prog.part1.rar";
+        // Listed as a folder and a link at once: made as the link.
+        QTest::addRow("%s, a link to a folder", reader) << unarOnly << -1 << QByteArray("..") << QString();
     }
 }
 
@@ -306,13 +308,18 @@ void TestWrar::copiesAndHardLinks()
     Fixture f;
     QList<SetMember> members = kMembers;
     members[2].bareFolder = unarOnly;
-    members << SetMember::symlink("data/copy", target, SetMember::Link(kind));
+    members << SetMember::symlink("data/copy", target, kind < 0 ? SetMember::Link::Symbolic : SetMember::Link(kind));
+    members.last().directory = kind < 0;
     QCOMPARE(f.write(test::RarFormat::Rar5, test::VolumeNaming::New, 1, members).size(), 4);
     const Run run = f.wrar(QStringLiteral("c:\\Zelv001\\prog.part1.rar"));
     f.checkEnd(run, message);
     if (!message.isEmpty() || QTest::currentTestFailed())
         return;
     const QString copy = f.destination() + QStringLiteral("/data/copy");
+    if (kind < 0) {
+        QCOMPARE(QFileInfo(copy).symLinkTarget(), f.destination());
+        return;
+    }
     QVERIFY(!QFileInfo(copy).isSymLink());
     QCOMPARE(test::readBytes(copy), test::patternBytes(70000, 3));
     QCOMPARE(test::readBytes(f.destination() + QStringLiteral("/setup.exe")), test::patternBytes(70000, 3));

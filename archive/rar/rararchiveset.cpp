@@ -387,6 +387,9 @@ Result<int> RarArchiveSet::list(const QString &firstVolume)
             m.symlink = true;
             m.linkTarget = target;
         }
+        // A link to a folder is listed as a folder too: it is made as the link it is.
+        if (m.symlink || m.link || !m.copyOf.isEmpty())
+            m.directory = false;
         m.special = flag("XADIsCharacterDevice") || flag("XADIsBlockDevice") || flag("XADIsFIFO");
         m.encrypted = flag("XADIsEncrypted");
         for (const char *key : {"RARCRC32", "RAR5CRC32"})

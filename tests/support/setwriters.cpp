@@ -262,7 +262,9 @@ Layout rar5Layout(bool multi, bool solid, const QHash<const SetMember *, Packed>
         QByteArray extra;
         if (m.link != SetMember::Link::None) {
             const int kind = m.link == SetMember::Link::Symbolic ? 1 : m.link == SetMember::Link::HardLink ? 4 : 5;
-            const QByteArray record = vint(5) + vint(kind) + vint(0) + vint(m.target.size()) + m.target;
+            // A link marked as a folder is one to a folder, as Windows makes them.
+            const QByteArray record =
+                vint(5) + vint(kind) + vint(m.directory ? 1 : 0) + vint(m.target.size()) + m.target;
             extra = vint(record.size()) + record;
         }
         // A folder too has a data area, of no bytes, as rar writes it.
