@@ -233,6 +233,8 @@ private slots:
     void toolWritesIntoTheFolderHeldOpen_data();
     void toolWritesIntoTheFolderHeldOpen();
     void killedRunIsCleanedUpByTheNext_data() { addFormatRows(); }
+    void windowsNamesHoldingSlashes_data();
+    void windowsNamesHoldingSlashes();
     void fifosBesideTheSet_data() { addFormatRows(); }
     void fifosBesideTheSet();
     void killedRunIsCleanedUpByTheNext();
@@ -743,6 +745,35 @@ void TestArchiverHelpers::killedRunIsCleanedUpByTheNext()
     QCOMPARE(next.exitCode, 0);
     QCOMPARE(staging(), QStringList({QStringLiteral(".zelv-staging-alive")}));
     QCOMPARE(test::readBytes(f.destination() + QStringLiteral("/after.txt")), QByteArray("x"));
+}
+
+void TestArchiverHelpers::windowsNamesHoldingSlashes_data()
+{
+    QTest::addColumn<bool>("unar");
+    QTest::newRow("libarchive") << false;
+    QTest::newRow("unar") << true;
+}
+
+// A RAR made on Windows whose names hold '/' where '\\' belongs: each file goes where the
+// listing puts it, whichever reader reads it (unar writes such a '/' as '_').
+void TestArchiverHelpers::windowsNamesHoldingSlashes()
+{
+    QFETCH(bool, unar);
+    Fixture f(QStringLiteral("RAR"));
+    const auto volumes =
+        test::writeRarSet(f.source(), QStringLiteral("prog"), test::RarFormat::Rar4, test::VolumeNaming::Old,
+                          {Written::rawFile("data/game.dat", "game"), Written::rawFile("a\\b/c.txt", "c")}, 0);
+    QVERIFY(volumes);
+    const auto set = openArchiveSet(ArchiveKind::Rar, volumes->first());
+    QVERIFY(set && set->readMembers());
+    StagingFolder staging(f.destination());
+    const ExtractionRun run{staging, {}, QStringLiteral("c:\\Zelv001\\prog.rar"), {}};
+    const auto *rar = dynamic_cast<const RarArchiveSet *>(set.get());
+    const auto extracted = unar ? rar->extractWithUnar(run) : set->extract(run);
+    QVERIFY2(extracted, qPrintable(extracted ? QString() : extracted.error().text()));
+    QVERIFY2(staging.verify(set->members()), qPrintable(test::entriesBelow(staging.path()).join(u' ')));
+    QCOMPARE(test::readBytes(staging.path() + QStringLiteral("/data/game.dat")), QByteArray("game"));
+    QCOMPARE(test::readBytes(staging.path() + QStringLiteral("/a/b/c.txt")), QByteArray("c"));
 }
 
 // FIFOs named like the next volume, a .sfv and .par2 files are never opened: the run goes on

@@ -354,6 +354,7 @@ QString RarArchiveSet::storedText(const SetMember &m) const
 Result<int> RarArchiveSet::list(const QString &firstVolume)
 {
     m_members.clear();
+    m_windowsNamed.clear();
     m_storedOnly = true;
     // The listing is needed whole, however many members the set has (lsar writes about a
     // kilobyte a member); the bound only keeps a hostile set from taking all memory.
@@ -392,6 +393,16 @@ Result<int> RarArchiveSet::list(const QString &firstVolume)
             m.directory = false;
         m.special = flag("XADIsCharacterDevice") || flag("XADIsBlockDevice") || flag("XADIsFIFO");
         m.encrypted = flag("XADIsEncrypted");
+        // RAR hosts 0 to 2: MS-DOS, OS/2, Windows, where '\\' parts a name. A '/' there is one
+        // too, as libarchive reads it: lsar shows it so, or as ':' inside a part, which such a
+        // name cannot hold otherwise (one after a first letter, a drive, is left to be refused).
+        if (e.contains(QStringLiteral("RAROS")) && e.value(QStringLiteral("RAROS")).toInt() <= 2) {
+            for (qsizetype k = 2; k < m.name.size(); ++k)
+                if (m.name[k] == u':')
+                    m.name[k] = u'/';
+            if (m.name.contains(u'/'))
+                m_windowsNamed.insert(int(m_members.size()));
+        }
         for (const char *key : {"RARCRC32", "RAR5CRC32"})
             if (e.contains(propertyName(key)))
                 m.crc = quint32(e.value(propertyName(key)).toDouble());
@@ -685,9 +696,50 @@ RarArchiveSet::UnarOutcome RarArchiveSet::runUnar(const ExtractionRun &run) cons
     const Extracted extracted{crcError};
     if (tool.exitCode != 0 && !crcError && !outOfSpace(run, tool.output))
         return {extracted, true};
+    if (auto placed = placeWindowsNames(run); !placed)
+        return {placed.error(), false};
     if (auto links = makeLinks(run); !links)
         return {links.error(), false};
     return {extracted, false};
+}
+
+Result<void> RarArchiveSet::placeWindowsNames(const ExtractionRun &run) const
+{
+    QSet<QString> places;
+    for (const SetMember &m : m_members)
+        places.insert(placeKey(m.name));
+    const QSet<int> only(run.only.cbegin(), run.only.cend());
+    for (const int i : m_windowsNamed) {
+        const SetMember &m = m_members[i];
+        if (m.directory || m.symlink || !m.copyOf.isEmpty() || (!only.isEmpty() && !only.contains(i)))
+            continue;
+        const QString place = placeKey(m.name);
+        struct stat st;
+        const auto standing = [&run, &st](const QString &path) {
+            return fstatat(run.folder.descriptor(), QFile::encodeName(path).constData(), &st, AT_SYMLINK_NOFOLLOW) ==
+                       0 &&
+                   S_ISREG(st.st_mode);
+        };
+        if (place.isEmpty() || standing(place))
+            continue;
+        // Which '/' the name held itself cannot be told from the listing: each way of reading
+        // them is tried, up to a few of them, and only a file no other member claims is taken.
+        QList<qsizetype> slashes;
+        for (qsizetype at = place.indexOf(u'/'); at >= 0 && slashes.size() < 8; at = place.indexOf(u'/', at + 1))
+            slashes << at;
+        for (quint32 mask = 1; mask < (1u << slashes.size()); ++mask) {
+            QString written = place;
+            for (int b = 0; b < slashes.size(); ++b)
+                if (mask & (1u << b))
+                    written[slashes[b]] = u'_';
+            if (places.contains(written) || !standing(written))
+                continue;
+            if (auto moved = run.folder.moveWritten(QFile::encodeName(written), m.name); !moved)
+                return moved;
+            break;
+        }
+    }
+    return {};
 }
 
 bool RarArchiveSet::outOfSpace(const ExtractionRun &run, const QByteArray &toolOutput) const

@@ -11,6 +11,8 @@
 
 #include "archive/archiveset.h"
 
+#include <QSet>
+
 #include <memory>
 
 class QTemporaryDir;
@@ -44,7 +46,11 @@ private:
     // A stored member's bytes as text, read from its pieces; empty when they do not check out.
     QString storedText(const SetMember &m) const;
     Result<void> makeLinks(const ExtractionRun &run) const;
+    // unar writes a '/' inside a name made on DOS or Windows as '_': such files go to the places
+    // the listing gives them.
+    Result<void> placeWindowsNames(const ExtractionRun &run) const;
     bool m_storedOnly = true; // no member is packed
+    QSet<int> m_windowsNamed; // members made on DOS, OS/2 or Windows whose names hold '/'
 
     QString m_toolFirstVolume; // the first volume as the tool is handed it
     std::unique_ptr<QTemporaryDir> m_links;
