@@ -2,11 +2,11 @@
 // ..., name.s00) or new ones (name.part1.rar, name.part01.rar, ...), RAR 1.5 to 4 and RAR 5.
 // Each volume's own blocks say whether another volume follows, so a set that lacks its last
 // volume is told as surely as one that lacks a middle one. lsar lists the members with their
-// sizes and CRCs. A set of stored members is read in this process through libarchive, every
-// volume handed to it in order; a packed one, and whatever libarchive cannot read (RAR 1.5 and
-// 2.0 packing, some filters), is extracted by unar. Where unar gives up on a packed set for
-// another reason than damage it found, a cancellation or a full disk, libarchive reads the set
-// over again.
+// sizes and CRCs. A set of stored members, and any RAR 5 set, is read in this process through
+// libarchive, every volume handed to it in order; packed RAR 1.5 to 4, and whatever libarchive
+// cannot read, is extracted by unar. Where unar gives up on a packed set for another reason than
+// damage it found, a cancellation or a full disk, libarchive reads the set over again; where
+// libarchive finds packed RAR 5 data damaged, unar reads it again before the damage is told.
 #pragma once
 
 #include "archive/archiveset.h"
@@ -50,6 +50,7 @@ private:
     // the listing gives them.
     Result<void> placeWindowsNames(const ExtractionRun &run) const;
     bool m_storedOnly = true; // no member is packed
+    bool m_rar5 = false;      // the RAR 5 format
     QSet<int> m_windowsNamed; // members made on DOS, OS/2 or Windows whose names hold '/'
 
     QString m_toolFirstVolume; // the first volume as the tool is handed it
