@@ -78,6 +78,14 @@ public:
     // moved to member's place; a folder is merged into one already there. The folders of the
     // written name that are left empty go.
     virtual Result<void> moveWritten(const QByteArray &written, const QString &member) const = 0;
+    // A file this program wrote whole through createFile(), with the CRC of the bytes it wrote:
+    // its check need not read it again while it stays as it was written.
+    virtual void wroteFile(const QString &member, int fd, quint32 crc) const
+    {
+        Q_UNUSED(member)
+        Q_UNUSED(fd)
+        Q_UNUSED(crc)
+    }
     // Everything below path() removed, links removed and never followed: what a tool that
     // failed part way left, before another reader starts over.
     virtual Result<void> clear() const = 0;

@@ -75,6 +75,7 @@ private slots:
     void damagedPackedPiece();
     void linkMembersMadeCheckedAndDelivered();
     void stagingFolderSwappedWhileWritten();
+    void fileChangedAfterItWasWritten();
     void clearedStagingFolder();
 };
 
@@ -487,6 +488,31 @@ void TestHelperCommon::clearedStagingFolder()
     QCOMPARE(write(*fd, "alpha", 5), 5);
     close(*fd);
     QVERIFY(staging.verify(members));
+}
+
+// A file this program wrote is checked by the CRC of what it wrote, and read again once
+// anything changed it since.
+void TestHelperCommon::fileChangedAfterItWasWritten()
+{
+    QTemporaryDir dir;
+    StagingFolder staging(dir.path() + QStringLiteral("/dest"));
+    QVERIFY(staging.isValid());
+    const auto fd = staging.createFile(QStringLiteral("a.txt"));
+    QVERIFY(fd);
+    QCOMPARE(write(*fd, "alpha", 5), 5);
+    const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef *>("alpha"), 5));
+    staging.wroteFile(QStringLiteral("a.txt"), *fd, crc);
+    close(*fd);
+    SetMember m;
+    m.name = QStringLiteral("a.txt");
+    m.size = 5;
+    m.crc = crc;
+    QVERIFY(staging.verify({m}));
+    QThread::msleep(20); // a change time of its own
+    QFile changed(staging.path() + QStringLiteral("/a.txt"));
+    QVERIFY(changed.open(QIODevice::ReadWrite) && changed.write("alphA") == 5);
+    changed.close();
+    QVERIFY(!staging.verify({m}));
 }
 
 QTEST_GUILESS_MAIN(TestHelperCommon)

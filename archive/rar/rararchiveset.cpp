@@ -325,7 +325,203 @@ private:
     bool m_padded = false;
 };
 
+// RAR 5: the fields of one header, read in order; any read past its end fails the header.
+class Rar5Fields {
+public:
+    explicit Rar5Fields(QByteArrayView bytes) : m_bytes(bytes) {}
+    std::optional<quint64> number()
+    {
+        quint64 v = 0;
+        for (int shift = 0; shift < 64 && m_at < m_bytes.size(); shift += 7) {
+            const uchar b = uchar(m_bytes[m_at++]);
+            v |= quint64(b & 0x7f) << shift;
+            if (!(b & 0x80))
+                return v;
+        }
+        return std::nullopt;
+    }
+    std::optional<quint32> word()
+    {
+        if (m_at + 4 > m_bytes.size())
+            return std::nullopt;
+        m_at += 4;
+        return le32(m_bytes.data() + m_at - 4);
+    }
+    std::optional<QByteArrayView> bytes(quint64 n)
+    {
+        if (n > quint64(m_bytes.size() - m_at))
+            return std::nullopt;
+        m_at += qsizetype(n);
+        return m_bytes.sliced(m_at - qsizetype(n), qsizetype(n));
+    }
+    qsizetype at() const { return m_at; }
+
+private:
+    QByteArrayView m_bytes;
+    qsizetype m_at = 0;
+};
+
+// RAR 5 file header fields and records.
+constexpr quint64 kRar5SplitBefore = 0x0008; // header flags: the data goes on from the last volume
+constexpr quint64 kRar5SplitAfter = 0x0010;  // header flags: the data goes on in the next volume
+constexpr quint64 kRar5Folder = 0x0001;      // file flags
+constexpr quint64 kRar5HasTime = 0x0002;
+constexpr quint64 kRar5HasCrc = 0x0004;
+constexpr quint64 kRar5Encryption = 1; // extra record types
+constexpr quint64 kRar5Redirection = 5;
+constexpr quint64 kRar5UnixHost = 1;
+constexpr qint64 kLongestRar5Header = 2 << 20;
+
 } // namespace
+
+// RAR 5: the members from the headers of every volume, as the format lays them out; nothing
+// is taken from a tool. A header whose CRC is wrong, or that runs past its volume, ends it.
+Result<void> RarArchiveSet::listRar5()
+{
+    m_members.clear();
+    m_windowsNamed.clear();
+    m_storedOnly = true;
+    const auto unreadable = [this](int volume, const QString &why) {
+        return Error(QStringLiteral("%1 cannot be read as a RAR archive").arg(QFileInfo(m_volumes.first()).fileName()),
+                     QStringLiteral("%1 in %2").arg(why, QFileInfo(m_volumes.value(volume)).fileName()));
+    };
+    for (int volume = 0; volume < m_volumes.size(); ++volume) {
+        QFile f(m_volumes[volume]);
+        if (!f.open(QIODevice::ReadOnly))
+            return unreadable(volume, f.errorString());
+        const qint64 size = f.size();
+        for (qint64 at = 8; at < size;) {
+            // The CRC, then the header's size: how much more to read.
+            if (!f.seek(at))
+                return unreadable(volume, QStringLiteral("a header past the end"));
+            const QByteArray lead = f.read(4 + 3);
+            if (lead.size() < 5)
+                return unreadable(volume, QStringLiteral("a header past the end"));
+            Rar5Fields sizeField(QByteArrayView(lead).sliced(4));
+            const auto headerSize = sizeField.number();
+            if (!headerSize || *headerSize == 0 || qint64(*headerSize) > kLongestRar5Header)
+                return unreadable(volume, QStringLiteral("a damaged header"));
+            f.seek(at + 4);
+            const QByteArray header = f.read(sizeField.at() + qint64(*headerSize));
+            if (header.size() != sizeField.at() + qint64(*headerSize) || crc32Of(header) != le32(lead.constData()))
+                return unreadable(volume, QStringLiteral("a damaged header"));
+            Rar5Fields h(QByteArrayView(header).sliced(sizeField.at()));
+            const auto type = h.number();
+            const auto flags = h.number();
+            std::optional<quint64> extraSize = 0, dataSize = 0;
+            if (flags && (*flags & kRar5ExtraArea))
+                extraSize = h.number();
+            if (flags && (*flags & kRar5DataArea))
+                dataSize = h.number();
+            if (!type || !flags || !extraSize || !dataSize || *extraSize > *headerSize)
+                return unreadable(volume, QStringLiteral("a damaged header"));
+            const qint64 dataAt = at + 4 + header.size();
+            if (qint64(*dataSize) > size - dataAt)
+                return unreadable(volume, QStringLiteral("data past the end"));
+            at = dataAt + qint64(*dataSize);
+            if (*type == Rar5Encryption)
+                return Error(QStringLiteral("Encrypted member %1 in %2")
+                                 .arg(QStringLiteral("headers"), QFileInfo(m_volumes.first()).fileName()));
+            if (*type == Rar5End)
+                break;
+            if (*type != Rar5File)
+                continue; // the main header, comments, recovery and other service data
+
+            const auto fileFlags = h.number();
+            const auto unpacked = h.number();
+            const auto attributes = h.number();
+            if (!fileFlags || !unpacked || !attributes)
+                return unreadable(volume, QStringLiteral("a damaged file header"));
+            if ((*fileFlags & kRar5HasTime) && !h.word())
+                return unreadable(volume, QStringLiteral("a damaged file header"));
+            std::optional<quint32> dataCrc;
+            if (*fileFlags & kRar5HasCrc) {
+                dataCrc = h.word();
+                if (!dataCrc)
+                    return unreadable(volume, QStringLiteral("a damaged file header"));
+            }
+            const auto compression = h.number();
+            const auto host = h.number();
+            const auto nameLength = h.number();
+            const auto name = nameLength ? h.bytes(*nameLength) : std::nullopt;
+            if (!compression || !host || !name)
+                return unreadable(volume, QStringLiteral("a damaged file header"));
+            const bool stored = ((*compression >> 7) & 7) == 0;
+            // A piece that another follows keeps the CRC of its own bytes; the last, the file's.
+            const bool more = *flags & kRar5SplitAfter;
+            const MemberPart part{volume, dataAt, qint64(*dataSize), stored, more ? dataCrc : std::nullopt, true};
+            const QString memberName = QString::fromUtf8(*name);
+            if ((*flags & kRar5SplitBefore) && !m_members.isEmpty() && m_members.last().name == memberName) {
+                SetMember &whole = m_members.last();
+                whole.parts << part;
+                if (!more)
+                    whole.crc = dataCrc;
+                continue;
+            }
+            SetMember m;
+            m.name = memberName;
+            m.directory = *fileFlags & kRar5Folder;
+            m.size = m.directory ? 0 : qint64(*unpacked);
+            m.crc = more ? std::nullopt : dataCrc;
+            m.parts << part;
+            // The extra area's records: encryption and links.
+            const QByteArrayView area = QByteArrayView(header).last(qsizetype(*extraSize));
+            for (qsizetype pos = 0; pos < area.size();) {
+                Rar5Fields lead(area.sliced(pos));
+                const auto recordSize = lead.number();
+                if (!recordSize || *recordSize == 0 || qint64(*recordSize) > area.size() - pos - lead.at())
+                    return unreadable(volume, QStringLiteral("a damaged extra record"));
+                Rar5Fields record(area.sliced(pos + lead.at(), qsizetype(*recordSize)));
+                pos += lead.at() + qsizetype(*recordSize);
+                const auto recordType = record.number();
+                if (recordType == kRar5Encryption)
+                    m.encrypted = true;
+                if (recordType != kRar5Redirection)
+                    continue;
+                const auto kind = record.number();
+                const auto linkFlags = record.number();
+                const auto targetLength = record.number();
+                const auto target = targetLength ? record.bytes(*targetLength) : std::nullopt;
+                if (!kind || !linkFlags || !target)
+                    return unreadable(volume, QStringLiteral("a damaged link record"));
+                // A hard link or file copy is made as a copy; a symbolic link or junction when
+                // it stays inside (a link to a folder is that too); anything else never.
+                const QString to = QString::fromUtf8(*target);
+                if (*kind == 4 || *kind == 5) {
+                    m.copyOf = to;
+                } else if (*kind >= 1 && *kind <= 3) {
+                    m.symlink = true;
+                    m.linkTarget = to;
+                } else {
+                    m.link = true;
+                }
+                m.directory = false;
+            }
+            if (*host == kRar5UnixHost && !m.symlink && m.copyOf.isEmpty()) {
+                const quint64 kind = *attributes & 0170000;
+                m.special = kind == 0020000 || kind == 0060000 || kind == 0010000 || kind == 0140000;
+                if (kind == 0120000) // a link whose target is not in a record
+                    m.link = true;
+            }
+            m_storedOnly = m_storedOnly && (stored || m.directory);
+            m_members << m;
+        }
+    }
+    // A copy takes the size and CRC of the earlier file it copies; one that names none is
+    // never made.
+    QHash<QString, const SetMember *> files;
+    for (SetMember &m : m_members) {
+        if (!m.copyOf.isEmpty()) {
+            const SetMember *source = files.value(placeKey(m.copyOf));
+            m.link = !source;
+            m.size = source ? source->size : 0;
+            m.crc = source ? source->crc : std::nullopt;
+        } else if (!m.directory && !m.symlink && !m.link && !m.special) {
+            files.insert(placeKey(m.name), &m);
+        }
+    }
+    return {};
+}
 
 RarArchiveSet::RarArchiveSet(const QString &hostPath)
 {
@@ -333,6 +529,8 @@ RarArchiveSet::RarArchiveSet(const QString &hostPath)
     m_volumes = found.volumes;
     m_missingVolume = found.missingVolume;
     m_damage = found.damage;
+    QFile first(m_volumes.value(0));
+    m_rar5 = first.open(QIODevice::ReadOnly) && first.read(8) == QByteArray("Rar!\x1a\x07\x01\x00", 8);
 }
 
 RarArchiveSet::~RarArchiveSet() = default;
@@ -356,10 +554,6 @@ Result<int> RarArchiveSet::list(const QString &firstVolume)
     m_members.clear();
     m_windowsNamed.clear();
     m_storedOnly = true;
-    {
-        QFile first(m_volumes.value(0));
-        m_rar5 = first.open(QIODevice::ReadOnly) && first.read(8) == QByteArray("Rar!\x1a\x07\x01\x00", 8);
-    }
     // The listing is needed whole, however many members the set has (lsar writes about a
     // kilobyte a member); the bound only keeps a hostile set from taking all memory.
     constexpr qsizetype kLongestListing = qsizetype(256) << 20;
@@ -480,17 +674,29 @@ Result<void> RarArchiveSet::readMembers()
                     QStringLiteral("cannot hand %1 to lsar").arg(QFileInfo(m_volumes[i]).fileName()));
         return m_links->filePath(name(0));
     };
-    auto first = handOver([this](int i) { return QFileInfo(m_volumes[i]).fileName(); });
+    const QString stem = QFileInfo(m_volumes.first()).completeBaseName();
+    const auto newNames = [&stem](int i) {
+        return QStringLiteral("%1.part%2.rar").arg(stem).arg(i + 1, 4, 10, QLatin1Char('0'));
+    };
+    const auto ownNames = [this](int i) { return QFileInfo(m_volumes[i]).fileName(); };
+    // RAR 5 is listed from its own headers; unar, should it be needed, follows its volumes only
+    // under the new names.
+    if (m_rar5) {
+        auto first = m_volumes.size() > 1 ? handOver(newNames) : handOver(ownNames);
+        if (!first)
+            return first.error();
+        m_toolFirstVolume = *first;
+        return listRar5();
+    }
+    auto first = handOver(ownNames);
     if (!first)
         return first.error();
     m_toolFirstVolume = *first;
     auto followed = list(m_toolFirstVolume);
     if (followed && *followed < m_volumes.size()) {
-        // unar follows a RAR 5 set only under the new volume names (name.part1.rar, ...): a
+        // unar follows a set only under the new volume names (name.part1.rar, ...) at times: a
         // set named the old way is handed over under names of the new way.
-        const QString stem = QFileInfo(m_volumes.first()).completeBaseName();
-        first = handOver(
-            [&stem](int i) { return QStringLiteral("%1.part%2.rar").arg(stem).arg(i + 1, 4, 10, QLatin1Char('0')); });
+        first = handOver(newNames);
         if (!first)
             return first.error();
         m_toolFirstVolume = *first;
@@ -589,6 +795,7 @@ std::optional<Result<Extracted>> RarArchiveSet::extractInProcess(const Extractio
             return Result<Extracted>(fd.error());
         std::optional<Error> fault;
         qint64 written = 0;
+        quint32 crc = 0; // of what was written, which the files' check then need not read again
         // An empty packed member is not read: libarchive, asked for its no bytes, goes on into
         // the next volume and loses its place in the set.
         for (bool more = m.size > 0 || archive_entry_size(entry) > 0; more;) {
@@ -616,6 +823,7 @@ std::optional<Result<Extracted>> RarArchiveSet::extractInProcess(const Extractio
                 fault = Error::fromErrno(QStringLiteral("cannot write %1").arg(m.name));
                 break;
             }
+            crc = quint32(libdeflate_crc32(crc, buffer.data(), size_t(n)));
             written += n;
             sinceTick += n;
             if (sinceTick >= (8 << 20)) {
@@ -630,6 +838,8 @@ std::optional<Result<Extracted>> RarArchiveSet::extractInProcess(const Extractio
             const timespec times[2] = {{0, UTIME_OMIT}, {archive_entry_mtime(entry), archive_entry_mtime_nsec(entry)}};
             futimens(*fd, times);
         }
+        if (!fault && written == m.size)
+            run.folder.wroteFile(m.name, *fd, crc);
         close(*fd);
         if (fault)
             return Result<Extracted>(*fault);

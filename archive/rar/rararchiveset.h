@@ -43,6 +43,8 @@ private:
     bool outOfSpace(const ExtractionRun &run, const QByteArray &toolOutput) const;
     // Lists the set through firstVolume; how many volumes lsar followed.
     Result<int> list(const QString &firstVolume);
+    // Lists a RAR 5 set from its own headers.
+    Result<void> listRar5();
     // A stored member's bytes as text, read from its pieces; empty when they do not check out.
     QString storedText(const SetMember &m) const;
     Result<void> makeLinks(const ExtractionRun &run) const;

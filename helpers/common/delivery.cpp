@@ -441,6 +441,14 @@ std::optional<quint32> StagingFolder::checkedCrc(int root, const QString &path) 
     return crc;
 }
 
+void StagingFolder::wroteFile(const QString &member, int fd, quint32 crc) const
+{
+    const auto place = safeMemberPath(member);
+    struct stat st;
+    if (place && fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        m_checked.insert(place->joined(), {markOf(st), crc});
+}
+
 void StagingFolder::checkFinished(const QList<SetMember> &members, qint64 budget)
 {
     const int root = m_fd;
@@ -458,6 +466,12 @@ void StagingFolder::checkFinished(const QList<SetMember> &members, qint64 budget
         const int fd = openMember(root, place->joined());
         struct stat before {
         }, after{};
+        // Written here whole, and as it was since: nothing to read.
+        if (const auto known = m_checked.constFind(place->joined());
+            known != m_checked.cend() && fd >= 0 && fstat(fd, &before) == 0 && sameFile(before, known->mark)) {
+            close(fd);
+            continue;
+        }
         const bool finished = fd >= 0 && fstat(fd, &before) == 0 && S_ISREG(before.st_mode) &&
                               before.st_size == m.size &&
                               qint64(before.st_ctim.tv_sec) * 1000 + before.st_ctim.tv_nsec / 1000000 < quietSince;

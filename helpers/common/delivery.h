@@ -45,6 +45,7 @@ public:
     Result<void> copyFile(const QString &member, const QString &from) const override;
     Result<void> moveWritten(const QByteArray &written, const QString &member) const override;
     Result<void> clear() const override;
+    void wroteFile(const QString &member, int fd, quint32 crc) const override;
 
     // While the tool runs: reads the files it has finished (at their listed size and untouched
     // for a moment), at most about budget bytes a call, so that verify() need not read them
