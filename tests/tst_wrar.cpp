@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <zlib.h>
+
 #include <optional>
 
 using namespace zelv;
@@ -98,6 +100,8 @@ private slots:
     void copiesAndHardLinks();
     void packedSets_data();
     void packedSets();
+    void lyingRar5Headers_data();
+    void lyingRar5Headers();
 };
 
 void TestWrar::initTestCase()
@@ -432,6 +436,61 @@ void TestWrar::packedSets()
     for (const SetMember &m : members)
         if (!m.directory)
             QCOMPARE(test::readBytes(f.destination() + u'/' + QString::fromUtf8(m.name)), m.data);
+}
+
+void TestWrar::lyingRar5Headers_data()
+{
+    QTest::addColumn<QString>("lie");
+    QTest::newRow("a changed byte, the header's CRC left") << "flip";
+    QTest::newRow("a data size past its data, the CRC made right") << "size";
+    QTest::newRow("a header cut off by the volume's end") << "cut";
+}
+
+// The RAR 5 headers are read as hostile input: each lie ends the run with the archive named,
+// before anything is written.
+void TestWrar::lyingRar5Headers()
+{
+    QFETCH(QString, lie);
+    Fixture f;
+    const QStringList volumes = f.write(test::RarFormat::Rar5, test::VolumeNaming::New);
+    QVERIFY(volumes.size() >= 3);
+    // readme.txt's header: no extra area, so it ends with the name; its start is where a size
+    // that reaches the name's end begins.
+    QString holder;
+    QByteArray b;
+    qsizetype name = -1;
+    for (const QString &v : volumes) {
+        b = test::readBytes(v);
+        name = b.indexOf("readme.txt");
+        if (name >= 0) {
+            holder = v;
+            break;
+        }
+    }
+    QVERIFY(name >= 0);
+    const qsizetype end = name + 10;
+    qsizetype start = -1;
+    for (qsizetype p = name - 6; p > name - 64 && start < 0; --p)
+        if (uchar(b[p + 4]) < 0x80 && p + 5 + uchar(b[p + 4]) == end)
+            start = p;
+    QVERIFY(start >= 0);
+    if (lie == u"flip") {
+        b[name] = 'R';
+    } else if (lie == u"size") {
+        b[start + 7] = char(0x7f); // type, flags, then the data size of 5
+        const quint32 crc =
+            quint32(crc32(0, reinterpret_cast<const Bytef *>(b.constData() + start + 4), uInt(end - start - 4)));
+        for (int i = 0; i < 4; ++i)
+            b[start + i] = char(crc >> (8 * i));
+    } else {
+        b.truncate(name + 4);
+    }
+    f.world().writeFile(holder, b);
+    const Run run = f.wrar(QStringLiteral("c:\\Zelv001\\prog.part1.rar"));
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err, QStringLiteral("wrar.exe: prog.part1.rar cannot be read as a RAR archive: a damaged header in ") +
+                          QFileInfo(holder).fileName());
+    QVERIFY(!QFileInfo::exists(f.destination()));
 }
 
 QTEST_GUILESS_MAIN(TestWrar)
