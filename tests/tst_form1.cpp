@@ -11,6 +11,7 @@
 #include "ui/form1.h"
 #include "ui/form3.h"
 #include "ui/layoutrules.h"
+#include "ui/widgets/cp437view.h"
 #include "ui/widgets/filelist.h"
 #include "ui/widgets/foldertree.h"
 #include "ui/widgets/keyedtoolbar.h"
@@ -26,6 +27,7 @@
 #include <QProcess>
 #include <QScopeGuard>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -126,6 +128,7 @@ private slots:
     void exitFromTheToolbarSaves();
     void escapeAndZipProgress();
     void releaseNotesFromTheWindow();
+    void standardDescriptionShowsWhole();
     void installByDroppingDisks();
     void folderChooserFollowsItsRule();
     void helpFromEveryDoor();
@@ -777,6 +780,30 @@ void TestForm1::releaseNotesFromTheWindow()
     QVERIFY(!viewer->isVisible());
     qunsetenv("ZELV_NOTEPAD_REPORT");
     qunsetenv("ZELV_NOTEPAD_QUIT");
+}
+
+// A standard file_id.diz, 45 columns by 10 lines, shows whole in the viewer as it opens, in
+// its place above the main window too.
+void TestForm1::standardDescriptionShowsWhole()
+{
+    Fixture f;
+    QByteArray diz;
+    for (int line = 0; line < 10; ++line)
+        diz += QByteArray(45, char('A' + line)) + "\r\n";
+    QVERIFY(test::writeZip(f.world.onDrive(u'c', QStringLiteral("dl/prog.zip")), {ZipEntry::file("file_id.diz", diz)}));
+    f.world.writeFile(f.ini(), "Version=v2.72\r\nState= 0\r\nTop= 4500\r\nLeft= 450\r\nHeight= 4500\r\nWidth= 6600\r\n"
+                               "Panel1.width= 400\r\nDir=C:\\dl\r\n");
+    Form1 &form = f.make();
+    QCOMPARE(form.Form_Load(), StartupOutcome::Completed);
+    form.setListSelected(0, true);
+    emit part<FileList>(form, "File1")->entryDoubleClicked();
+    Cp437View *text = nullptr;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w->objectName() == u"Form3")
+            text = w->findChild<Cp437View *>(QStringLiteral("Text1"));
+    QVERIFY(text && text->isVisible());
+    QCOMPARE(text->verticalScrollBar()->maximum(), 0);
+    QCOMPARE(text->horizontalScrollBar()->maximum(), 0);
 }
 
 void TestForm1::installByDroppingDisks()

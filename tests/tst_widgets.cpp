@@ -81,6 +81,8 @@ private slots:
     void statusPercentClamped();
     void statusFlood_data();
     void statusFlood();
+    void statusCaptionReadsOverAndBesideTheBar_data();
+    void statusCaptionReadsOverAndBesideTheBar();
     void statusAlignment_data();
     void statusAlignment();
     void statusMousePress();
@@ -436,6 +438,45 @@ void TestWidgets::statusFlood()
     const int y = image.height() / 2;
     QCOMPARE(image.pixelColor(image.width() / 4, y) == highlight, leftFilled);
     QCOMPARE(image.pixelColor(image.width() * 3 / 4, y) == highlight, rightFilled);
+}
+
+void TestWidgets::statusCaptionReadsOverAndBesideTheBar_data()
+{
+    QTest::addColumn<int>("percent");
+    QTest::newRow("no bar yet") << 0;
+    QTest::newRow("half") << 50;
+    QTest::newRow("full") << 100;
+}
+
+// A caption in the bar's text colour (white) is drawn so only over the bar; beside it, in the
+// panel's own text colour: never white on light grey.
+void TestWidgets::statusCaptionReadsOverAndBesideTheBar()
+{
+    QFETCH(int, percent);
+    StatusPanel panel;
+    QPalette palette = panel.palette();
+    palette.setColor(QPalette::Highlight, QColor(0, 0, 128));
+    palette.setColor(QPalette::WindowText, QColor(0, 0, 0));
+    palette.setColor(QPalette::Window, QColor(192, 192, 192));
+    panel.setPalette(palette);
+    panel.resize(300, 20);
+    panel.setFloodType(1);
+    panel.setFloodPercent(percent);
+    panel.setForeColor(Qt::white);
+    panel.setFont3D(0); // no engraved light copy, which is meant to be light
+    panel.setCaption(QString(40, u'W'));
+    const QImage image = panel.grab().toImage();
+    const QRect inner = panel.contentsRect();
+    const int barEnd = inner.left() + inner.width() * percent / 100;
+    int whiteBeside = 0, darkBeside = 0;
+    for (int y = inner.top() + 1; y < inner.bottom(); ++y)
+        for (int x = barEnd + 2; x < panel.contentsRect().right() - 1; ++x) {
+            const QColor c = image.pixelColor(x, y);
+            whiteBeside += c.lightness() > 240;
+            darkBeside += c.lightness() < 60;
+        }
+    QCOMPARE(whiteBeside, 0);
+    QCOMPARE(darkBeside > 0, percent < 100);
 }
 
 void TestWidgets::statusAlignment_data()

@@ -5,8 +5,10 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QShortcut>
 #include <QVBoxLayout>
 
@@ -54,7 +56,16 @@ Form3::Form3(QWidget *parent) : QWidget(parent, Qt::Window)
     auto *f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(f1, &QShortcut::activated, this, &Form3::help_Click);
 
-    resize(pixels(5850), pixels(2325));
+    resize(QSize(pixels(5850), pixels(2325)).expandedTo(descriptionSize()));
+}
+
+QSize Form3::descriptionSize() const
+{
+    const QSize cell = Text1->cellSize();
+    const int frame = 2 * Text1->frameWidth();
+    const int bar = layout() && layout()->menuBar() ? layout()->menuBar()->sizeHint().height() : 0;
+    // A column and a line to spare, for the view's own margins.
+    return {46 * cell.width() + frame, 11 * cell.height() + frame + bar};
 }
 
 void Form3::setText(const QString &text) { Text1->setPlainText(text); }
@@ -64,8 +75,9 @@ void Form3::show(bool takeFocus)
 {
     setAttribute(Qt::WA_ShowWithoutActivating, !takeFocus);
     QWidget::show();
+    // In front each time it is shown, over the main window, with or without the focus.
+    raise();
     if (takeFocus) {
-        raise();
         activateWindow();
         Text1->setFocus();
     }
@@ -78,8 +90,16 @@ void Form3::place(const TwipsRect &rect)
 {
     const int frameWidth = frameGeometry().width() - width();
     const int frameHeight = frameGeometry().height() - height();
-    move(pixels(rect.left), pixels(rect.top));
-    resize(std::max(1, pixels(rect.width) - frameWidth), std::max(1, pixels(rect.height) - frameHeight));
+    // At least a whole standard description: a taller viewer keeps the place's bottom edge, so
+    // that it still ends just above the main window, and stays on the screen.
+    const QSize inner = QSize(pixels(rect.width) - frameWidth, pixels(rect.height) - frameHeight)
+                            .expandedTo(descriptionSize())
+                            .expandedTo(QSize(1, 1));
+    int top = pixels(rect.top + rect.height) - inner.height() - frameHeight;
+    if (const QScreen *s = screen())
+        top = std::max(top, s->availableGeometry().top());
+    move(pixels(rect.left), top);
+    resize(inner);
 }
 
 TwipsRect Form3::placement() const

@@ -41,6 +41,11 @@ signals:
 
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
+
+private:
+    // The outer size that shows a standard description (45 columns, 10 lines) whole in the
+    // view's font, frame left out.
+    QSize descriptionSize() const;
 };
 
 } // namespace zelv

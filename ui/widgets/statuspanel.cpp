@@ -3,6 +3,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <utility>
+
 #include <algorithm>
 
 namespace zelv {
@@ -86,11 +88,10 @@ void StatusPanel::paintEvent(QPaintEvent *event)
 
     QPainter painter(this);
     const QRect inner = contentsRect();
-    if (m_floodType == 1 && m_floodPercent > 0) {
-        const int filled = inner.width() * m_floodPercent / 100;
-        painter.fillRect(QRect(inner.left(), inner.top(), filled, inner.height()),
-                         palette().color(QPalette::Highlight));
-    }
+    const QRect bar(inner.left(), inner.top(), m_floodType == 1 ? inner.width() * m_floodPercent / 100 : 0,
+                    inner.height());
+    if (!bar.isEmpty())
+        painter.fillRect(bar, palette().color(QPalette::Highlight));
 
     if (m_caption.isEmpty())
         return;
@@ -103,8 +104,21 @@ void StatusPanel::paintEvent(QPaintEvent *event)
         painter.setPen(palette().color(QPalette::Light));
         painter.drawText(textRect.translated(1, 1), align, shown);
     }
-    painter.setPen(m_foreColor);
-    painter.drawText(textRect, align, shown);
+    if (m_floodType != 1) {
+        painter.setPen(m_foreColor);
+        painter.drawText(textRect, align, shown);
+        return;
+    }
+    // Over the bar, the colour set for it; beside the bar, the panel's own text colour: the
+    // caption reads at any percent, 0 included.
+    const QRect beside(bar.right() + 1, inner.top(), inner.right() - bar.right(), inner.height());
+    for (const auto &[part, color] : {std::pair{bar, m_foreColor}, {beside, palette().color(QPalette::WindowText)}}) {
+        if (part.isEmpty())
+            continue;
+        painter.setClipRect(part);
+        painter.setPen(color);
+        painter.drawText(textRect, align, shown);
+    }
 }
 
 void StatusPanel::mousePressEvent(QMouseEvent *event)
