@@ -88,8 +88,13 @@ bool Form3::isVisible() const { return QWidget::isVisible(); }
 
 void Form3::place(const TwipsRect &rect)
 {
-    const int frameWidth = frameGeometry().width() - width();
-    const int frameHeight = frameGeometry().height() - height();
+    // The desktop's frame, once it has put one around this window; before that, the main
+    // window's, which the same desktop made.
+    QSize frame = frameGeometry().size() - size();
+    if (frame.isNull() && parentWidget())
+        frame = parentWidget()->frameGeometry().size() - parentWidget()->size();
+    const int frameWidth = frame.width();
+    const int frameHeight = frame.height();
     // At least a whole standard description: a taller viewer keeps the place's bottom edge, so
     // that it still ends just above the main window, and stays on the screen.
     const QSize inner = QSize(pixels(rect.width) - frameWidth, pixels(rect.height) - frameHeight)
