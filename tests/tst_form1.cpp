@@ -979,16 +979,19 @@ void TestForm1::treeListAndPanelAgree()
 void TestForm1::brokenDriveCSaysWhy_data()
 {
     QTest::addColumn<bool>("fromTheStart");
-    QTest::newRow("broken while running") << false;
-    QTest::newRow("broken from the start") << true;
+    QTest::addColumn<QString>("saved");
+    QTest::newRow("broken while running") << false << "C:\\Work";
+    QTest::newRow("broken from the start") << true << "C:\\Work";
+    QTest::newRow("broken from the start, its root saved") << true << "C:\\";
 }
 
 void TestForm1::brokenDriveCSaysWhy()
 {
     QFETCH(bool, fromTheStart);
+    QFETCH(QString, saved);
     Fixture f;
     f.world.makeFolder(f.world.onDrive(u'c', QStringLiteral("Work")));
-    f.writeSettings(QStringLiteral("C:\\Work"));
+    f.writeSettings(saved);
     const QString nowhere = f.world.root() + QStringLiteral("/nowhere");
     if (fromTheStart)
         f.world.linkDrive(u'c', nowhere);
@@ -1006,12 +1009,13 @@ void TestForm1::brokenDriveCSaysWhy()
         tree->setCurrentIndex(tree->model()->index(0, 0));
     }
     QVERIFY(!form.isVisible());
-    QCOMPARE(f.dialogs.shown().size(), 1);
+    QVERIFY2(f.dialogs.shown().size() == 1, qPrintable(f.dialogs.shownTexts().join(u'|')));
     QCOMPARE(f.dialogs.shown()[0].title, QStringLiteral("Zelvant32 Error"));
-    QCOMPARE(f.dialogs.shown()[0].text,
-             QStringLiteral("Drive c: (%1) cannot be opened: No such file or directory").arg(nowhere));
+    QCOMPARE(f.dialogs.shown()[0].text, QStringLiteral("Drive c: (%1) cannot be opened: No such file or directory.\n"
+                                                       "Point the link %2/dosdevices/c: at a folder that exists.")
+                                            .arg(nowhere, f.world.programFolder()));
     // The settings keep the last folder that could be shown.
-    QCOMPARE(readTextLines(f.ini())->last(), QStringLiteral("Dir=C:\\Work"));
+    QCOMPARE(readTextLines(f.ini())->last(), QStringLiteral("Dir=") + saved);
 }
 
 void TestForm1::narrowWindowReachesEveryButton()

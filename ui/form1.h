@@ -132,6 +132,7 @@ public:
     QString aboutWindowVersion() const override;
     void closeAboutWindow() override;
     void showMainWindow() override;
+    bool mainWindowOpen() const override { return isVisible(); }
 
 public slots:
     // Menu items

@@ -103,7 +103,9 @@ QString whyDriveCannotOpen(const DriveTable &drives, QChar letter)
             .arg(letter, drives.devicesFolder());
     const Result<void> opens = hostfs::canOpenFolder(drive->target);
     const QString why = opens ? QStringLiteral("its folder cannot be listed") : opens.error().cause();
-    return QStringLiteral("Drive %1: (%2) cannot be opened: %3").arg(letter, drive->target, why);
+    // What to mend: the drive's link, pointed at a folder that exists.
+    return QStringLiteral("Drive %1: (%2) cannot be opened: %3.\nPoint the link %4 at a folder that exists.")
+        .arg(letter, drive->target, why, drives.devicesFolder() + u'/' + letter + u':');
 }
 
 void StartHelpViewer(CommandContext &c)

@@ -1,5 +1,7 @@
 #include "startup.h"
 
+#include "shellcommands.h"
+
 #include "core/programfolderfiles.h"
 #include "housekeeping/tempdirs.h"
 #include "platform/dospath.h"
@@ -73,10 +75,20 @@ StartupOutcome StartUp(CommandContext &c, StartupWindow &window)
     w.setListPattern(QStringLiteral("*.zip"));
     w.processEvents();
     const QString savedFolder = s.SavedDirLine.mid(4);
+    bool shown = false;
     if (w.folderExists(savedFolder).value_or(false)) {
-        w.setListPath(savedFolder);
+        shown = w.setListPath(savedFolder);
         w.setTreePath(w.listPath());
-    } else {
+    }
+    // Without drive c: there is nothing to show: the person learns why and how to mend it, as
+    // when drive c: goes while the program runs.
+    if (!shown && !w.folderExists(QStringLiteral("c:\\")).value_or(false)) {
+        // The folder tree may have said it already, finding nothing as the window was shown.
+        if (window.mainWindowOpen())
+            c.dialogs.showError(whyDriveCannotOpen(c.files.drives(), u'c'));
+        return StartupOutcome::Refused;
+    }
+    if (!shown) {
         w.setTreePath(QStringLiteral("c:\\"));
         w.setListPath(w.treePath());
     }

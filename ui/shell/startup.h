@@ -22,6 +22,8 @@ public:
     virtual void closeAboutWindow() = 0;
     // Shown and painted at once.
     virtual void showMainWindow() = 0;
+    // False once something closed the shown window (a folder tree that found nothing to show).
+    virtual bool mainWindowOpen() const { return true; }
 };
 
 // Refused when the program folder is on no drive or is a drive's root, after saying so; handed
