@@ -7,6 +7,10 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+
 using namespace zelv;
 
 namespace {
@@ -43,6 +47,7 @@ private slots:
     void unopenableFolderChangesNothing();
     void patternReloads();
     void refreshClearsSelectionAndReadsAgain();
+    void unchangedFolderIsNotReadAgain();
     void reloadDropsCurrentEntry();
     void selectionByIndex();
     void extendedSelectionByMouse();
@@ -199,6 +204,32 @@ void TestFileList::refreshClearsSelectionAndReadsAgain()
     list.refresh();
     QCOMPARE(entries(list), QStringList({"b.zip", "C.zip", "d.zip"}));
     QCOMPARE(selectedRows(list), QList<int>{});
+}
+
+// A refresh of a folder unchanged since it was read (a zip test refreshes after every disk)
+// costs no reading, yet leaves the list as a reading would: nothing selected, no current entry.
+void TestFileList::unchangedFolderIsNotReadAgain()
+{
+    const QString folder = folderWith(QStringLiteral("stale"), {"a.zip", "b.zip"});
+    const QByteArray host = QFile::encodeName(m_world.onDrive(u'c', QStringLiteral("stale")));
+    const timespec past[2] = {{0, UTIME_OMIT}, {time(nullptr) - 60, 0}};
+    QVERIFY(utimensat(AT_FDCWD, host.constData(), past, 0) == 0);
+    FileList list(m_files);
+    QVERIFY(list.setPath(folder));
+    list.refresh();
+    QSignalSpy resets(list.model(), &QAbstractItemModel::modelReset);
+    list.selectAllEntries();
+    list.setCurrentIndex(list.model()->index(1, 0));
+    list.refresh();
+    QCOMPARE(resets.size(), 0);
+    QCOMPARE(selectedRows(list), QList<int>{});
+    QCOMPARE(list.listIndex(), -1);
+
+    // A change is read at once, however soon after the last reading.
+    m_world.writeFile(m_world.onDrive(u'c', QStringLiteral("stale/c.zip")), "x");
+    list.refresh();
+    QCOMPARE(resets.size(), 1);
+    QCOMPARE(entries(list), QStringList({"a.zip", "b.zip", "c.zip"}));
 }
 
 void TestFileList::reloadDropsCurrentEntry()

@@ -1,9 +1,13 @@
 #include "filelist.h"
 
 #include <QAbstractListModel>
+#include <QFile>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMouseEvent>
+
+#include <ctime>
+#include <sys/stat.h>
 
 namespace zelv {
 
@@ -73,6 +77,7 @@ bool FileList::setPath(const QString &dosFolder)
         return false;
     m_path = *resolved;
     m_model->setNames(std::move(*names));
+    m_read = std::nullopt; // the stamp would be taken after the reading: no refresh trusts it
     return true;
 }
 
@@ -86,12 +91,39 @@ void FileList::setPattern(const QString &pattern)
 
 QString FileList::pattern() const { return m_pattern; }
 
-void FileList::refresh() { reload(); }
+std::optional<FileList::ReadStamp> FileList::stampNow() const
+{
+    const auto host = m_path.isEmpty() ? std::nullopt : m_files.hostPath(m_path);
+    struct stat st;
+    if (!host || stat(QFile::encodeName(*host).constData(), &st) != 0)
+        return std::nullopt;
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return ReadStamp{quint64(st.st_dev), quint64(st.st_ino),
+                     qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                     qint64(now.tv_sec) * 1000000000 + now.tv_nsec};
+}
+
+void FileList::refresh()
+{
+    // Unchanged since it was read, and read well after its last change (a change within the
+    // same tick of a coarse clock would not show): the entries are as they were; only the
+    // selection goes, as a reading would take it.
+    const auto now = stampNow();
+    constexpr qint64 kSecond = 1000000000;
+    if (now && m_read && *now == *m_read && m_read->readNs - m_read->changedNs > kSecond) {
+        selectionModel()->clear();
+        scrollToTop();
+        return;
+    }
+    reload();
+}
 
 void FileList::reload()
 {
     // A folder that has gone away simply lists nothing.
     QStringList names;
+    m_read = stampNow();
     if (!m_path.isEmpty())
         names = m_files.list(m_path, m_pattern, hostfs::EntryKind::Files);
     m_model->setNames(std::move(names));

@@ -6,6 +6,8 @@
 
 #include <QListView>
 
+#include <optional>
+
 namespace zelv {
 
 class FileListModel;
@@ -25,7 +27,8 @@ public:
     void setPattern(const QString &pattern);
     QString pattern() const;
 
-    // Reads the folder again; every entry comes back unselected.
+    // Reads the folder again; every entry comes back unselected. A folder that has not changed
+    // since it was read (its change time well in the past) is not read again.
     void refresh();
 
     int listCount() const;
@@ -56,6 +59,18 @@ private:
     FileListModel *m_model;
     QString m_path;
     QString m_pattern = QStringLiteral("*.*");
+    // The folder as it was when last read: a refresh of an unchanged one costs no reading.
+    struct ReadStamp {
+        quint64 device = 0, inode = 0;
+        qint64 changedNs = -1;
+        qint64 readNs = 0;
+        bool operator==(const ReadStamp &o) const
+        {
+            return device == o.device && inode == o.inode && changedNs == o.changedNs;
+        }
+    };
+    std::optional<ReadStamp> stampNow() const;
+    std::optional<ReadStamp> m_read;
 };
 
 } // namespace zelv
