@@ -104,6 +104,11 @@ HelperCommand newMail(const QString &address)
     return detached(QStringLiteral("webdial.exe"), {QStringLiteral(">mailto:") + address}, WindowHint::Normal);
 }
 
+HelperCommand openFolder(const QString &dosFolder)
+{
+    return detached(QStringLiteral("webdial.exe"), {u'#' + dosFolder}, WindowHint::Normal);
+}
+
 HelperCommand runSetup(const QString &finalInstallDir)
 {
     return detached(dospath::join(finalInstallDir, QStringLiteral("setup.exe")), {}, WindowHint::Hidden);

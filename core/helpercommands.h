@@ -52,6 +52,8 @@ HelperCommand helpViewerFor(const QString &helpFile, HelpCommand command, const 
 HelperCommand openWebPage(const QString &url);
 // webdial.exe >mailto:ADDRESS
 HelperCommand newMail(const QString &address);
+// webdial.exe #FOLDER: a folder (DOS path) in the desktop's file manager.
+HelperCommand openFolder(const QString &dosFolder);
 // FINALINSTALLDIR\setup.exe, started hidden; its own windows show as it opens them.
 HelperCommand runSetup(const QString &finalInstallDir);
 

@@ -16,7 +16,8 @@ struct ProgramState {
     QString TempDrive = QStringLiteral("c");
     QString VersionText; // taken from the About window's label during start-up (kVersionText)
     QString SavedDirLine;
-    QString HelpFile; // the help file F1 opens in every window
+    QString HelpFile;       // the help file F1 opens in every window
+    QString LastInstallDir; // where the last install that went well put its files (DOS path)
 
     // Sets entry i, growing the list when needed.
     void setName(int index, const QString &name)

@@ -247,8 +247,10 @@ void InstallFiles(CommandContext &c)
             if (!removed.succeeded())
                 reportCommandFailure(c.dialogs, removed);
         }
+        s.LastInstallDir = innerInstallDir;
         OfferSetup(c, innerInstallDir, true);
     } else if (inner == InnerResult::NoSet) {
+        s.LastInstallDir = stage.installDir;
         OfferSetup(c, stage.installDir, false);
     } else {
         std::ignore = c.files.removeEmptyDirectory(innerInstallDir);

@@ -105,6 +105,8 @@ void InstallVolumeSet(CommandContext &c, ArchiveKind kind)
         // The helper leaves its destination as it was: the directory made for it goes again.
         std::ignore = c.files.removeEmptyDirectory(*installDir);
         w.setFolderPanelCaption(QStringLiteral("Install failed"));
+    } else {
+        c.state.LastInstallDir = *installDir;
     }
     FinishSetInstall(c, sourceFolder);
 }

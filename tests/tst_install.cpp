@@ -172,6 +172,7 @@ void TestInstall::innerSets()
 
     QCOMPARE(t.dialogs.shownTexts(), QStringList{QStringLiteral("   Run Setup.exe?   ")});
     QCOMPARE(t.window.folderPanelCaption(), QStringLiteral("Found ") + finalDir + QStringLiteral("\\Setup.exe"));
+    QCOMPARE(t.state.LastInstallDir, finalDir);
     const QString final = t.onC(finalDir.mid(3));
     QCOMPARE(test::readBytes(final + QStringLiteral("/setup.exe")), kSetup);
     QCOMPARE(test::readBytes(final + QStringLiteral("/data.bin")), kData);
@@ -382,6 +383,7 @@ void TestInstall::directSets()
         QCOMPARE(test::readBytes(t.onC(QStringLiteral("Zelv001/setup.exe"))), kSetup);
         QCOMPARE(test::readBytes(t.onC(QStringLiteral("Zelv001/data.bin"))), kData);
         QCOMPARE(t.window.folderPanelCaption(), QStringLiteral("Installed to: c:\\Zelv001"));
+        QCOMPARE(t.state.LastInstallDir, QStringLiteral("c:\\Zelv001")); // for the file manager
         QCOMPARE(t.window.kindPanelCaption(), rar ? QStringLiteral("*.rar") : QStringLiteral("*.ace"));
     } else {
         QVERIFY(!QFileInfo::exists(t.onC(QStringLiteral("Zelv001"))));

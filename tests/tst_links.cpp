@@ -25,8 +25,11 @@ void TestLinks::refused_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("message");
     // clang-format off
-    QTest::newRow("no argument") << QStringList{} << 2 << "webdial.exe: usage: webdial.exe $ADDRESS or webdial.exe >mailto:ADDRESS";
-    QTest::newRow("another form") << QStringList{"http://x.org"} << 1 << "webdial.exe: http://x.org is neither $ADDRESS nor >mailto:ADDRESS";
+    QTest::newRow("no argument") << QStringList{} << 2 << "webdial.exe: usage: webdial.exe $ADDRESS, webdial.exe >mailto:ADDRESS or webdial.exe #FOLDER";
+    QTest::newRow("another form") << QStringList{"http://x.org"} << 1 << "webdial.exe: http://x.org is neither $ADDRESS, >mailto:ADDRESS nor #FOLDER";
+    // A file, which the desktop would open or run, is never handed on.
+    QTest::newRow("a file for a folder") << QStringList{"#c:\\notes.txt"} << 1 << "webdial.exe: c:\\notes.txt is not a folder";
+    QTest::newRow("a folder on no drive") << QStringList{"#q:\\x"} << 1 << "webdial.exe: q:\\x is not a folder";
     QTest::newRow("not a web address") << QStringList{"$file:///etc/passwd"} << 1 << "webdial.exe: file:///etc/passwd is not a web address";
     QTest::newRow("not a mail address") << QStringList{">mailto:nobody"} << 1 << "webdial.exe: nobody is not an e-mail address";
     // clang-format on
@@ -39,6 +42,7 @@ void TestLinks::refused()
     QFETCH(QString, message);
     test::TestWorld world;
     world.installHelper(QStringLiteral("webdial.exe"));
+    world.writeFile(world.onDrive(u'c', QStringLiteral("notes.txt")), "a file");
     qputenv("ZELV_WINDOW_HINT", "0");
     const test::ChildRun run = test::runProgram(world.programFolder() + QStringLiteral("/webdial.exe"), args);
     qunsetenv("ZELV_WINDOW_HINT");
@@ -58,8 +62,18 @@ void TestLinks::windowStartsTheLinks()
     QFile::remove(log);
     WriteMail(w.context);
     QTRY_VERIFY_WITH_TIMEOUT(test::readBytes(log).contains(">mailto:support@zelvant32.example.org"), 20000);
+    QFile::remove(log);
+    // The install folder: told when there is none or it went, else handed on.
+    OpenInstallFolder(w.context);
+    w.state.LastInstallDir = QStringLiteral("c:\\Zelv002");
+    OpenInstallFolder(w.context);
+    QCOMPARE(w.dialogs.shownTexts(),
+             QStringList({"No install has put files anywhere yet", "c:\\Zelv002 is no longer there"}));
+    w.world.makeFolder(w.world.onDrive(u'c', QStringLiteral("Zelv002")));
+    OpenInstallFolder(w.context);
+    QTRY_VERIFY_WITH_TIMEOUT(test::readBytes(log).contains("#c:\\Zelv002"), 20000);
     qunsetenv("ZELV_ARGDUMP_FILE");
-    QVERIFY(w.dialogs.shown().isEmpty());
+    QCOMPARE(w.dialogs.shown().size(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestLinks)

@@ -149,6 +149,7 @@ public slots:
     void contents_Click();
     void search_Click();
     void web_Click();
+    void installed_Click();
     void mail_Click();
     void about_Click();
 

@@ -173,6 +173,7 @@ void Form1::dtemp_Click() { DeleteTempDirs(context()); }
 void Form1::contents_Click() { ShowHelpContents(context()); }
 void Form1::search_Click() { ShowHelpIndex(context()); }
 void Form1::web_Click() { OpenWebPage(context()); }
+void Form1::installed_Click() { OpenInstallFolder(context()); }
 void Form1::mail_Click() { WriteMail(context()); }
 void Form1::about_Click()
 {

@@ -1,13 +1,16 @@
 // webdial.exe $ADDRESS opens a web page in the desktop's browser; webdial.exe >mailto:ADDRESS
-// starts a new mail in the desktop's mail program. Anything else, or a desktop that has no
+// starts a new mail in the desktop's mail program; webdial.exe #FOLDER shows a folder (a DOS
+// path over the drive table) in the desktop's file manager. Anything else, or a desktop that has no
 // program for it, is told in one line (in a small window when one may be shown, and on standard
 // error) with exit code 1; a missing argument gives exit code 2.
 //
 // ZELV_WINDOW_HINT: 0 shows no window.
+#include "platform/drivetable.h"
 #include "platform/error.h"
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QRegularExpression>
@@ -48,7 +51,16 @@ Result<QUrl> target(const QString &argument)
             return QUrl(QStringLiteral("mailto:") + to);
         return Error(QStringLiteral("%1 is not an e-mail address").arg(to));
     }
-    return Error(QStringLiteral("%1 is neither $ADDRESS nor >mailto:ADDRESS").arg(argument));
+    if (argument.startsWith(u'#')) {
+        // A folder only: a file would be run or opened by whatever the desktop has for it.
+        const QString dos = argument.mid(1);
+        const zelv::DriveTable drives(zelv::DriveTable::runningProgramFolder());
+        const auto host = drives.toHost(dos);
+        if (host && QFileInfo(*host).isDir())
+            return QUrl::fromLocalFile(*host);
+        return Error(QStringLiteral("%1 is not a folder").arg(dos));
+    }
+    return Error(QStringLiteral("%1 is neither $ADDRESS, >mailto:ADDRESS nor #FOLDER").arg(argument));
 }
 
 } // namespace
@@ -67,7 +79,8 @@ int main(int argc, char *argv[])
         display ? std::make_unique<QApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
     const QStringList args = app->arguments();
     if (args.size() != 2)
-        return fail(QStringLiteral("usage: webdial.exe $ADDRESS or webdial.exe >mailto:ADDRESS"), 2);
+        return fail(QStringLiteral("usage: webdial.exe $ADDRESS, webdial.exe >mailto:ADDRESS or webdial.exe #FOLDER"),
+                    2);
     const auto url = target(args[1]);
     if (!url)
         return fail(url.error().text(), 1);

@@ -168,4 +168,15 @@ void OpenWebPage(CommandContext &c) { startLink(c, helpercommands::openWebPage(Q
 
 void WriteMail(CommandContext &c) { startLink(c, helpercommands::newMail(QString::fromLatin1(kMailAddress))); }
 
+void OpenInstallFolder(CommandContext &c)
+{
+    const QString folder = c.state.LastInstallDir;
+    if (folder.isEmpty())
+        c.dialogs.showError(QStringLiteral("No install has put files anywhere yet"));
+    else if (!c.files.isDirectory(folder))
+        c.dialogs.showError(QStringLiteral("%1 is no longer there").arg(folder));
+    else
+        startLink(c, helpercommands::openFolder(folder));
+}
+
 } // namespace zelv

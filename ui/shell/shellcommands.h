@@ -53,5 +53,8 @@ inline constexpr char kMailAddress[] = "support@zelvant32.example.org";
 // The links: webdial.exe started without waiting; one that cannot start is reported.
 void OpenWebPage(CommandContext &c);
 void WriteMail(CommandContext &c);
+// The folder the last install put its files in, in the desktop's file manager; without one,
+// the person is told so.
+void OpenInstallFolder(CommandContext &c);
 
 } // namespace zelv
