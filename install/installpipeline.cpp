@@ -251,7 +251,8 @@ void InstallFiles(CommandContext &c)
         OfferSetup(c, innerInstallDir, true);
     } else if (inner == InnerResult::NoSet) {
         s.LastInstallDir = stage.installDir;
-        OfferSetup(c, stage.installDir, false);
+        // Asked with the files in sight, not a list of the directory's zip files (none).
+        OfferSetup(c, stage.installDir, true);
     } else {
         std::ignore = c.files.removeEmptyDirectory(innerInstallDir);
         w.setFolderPanelLook(FolderPanelLook::Idle);

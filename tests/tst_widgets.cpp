@@ -83,6 +83,7 @@ private slots:
     void statusFlood();
     void statusCaptionReadsOverAndBesideTheBar_data();
     void statusCaptionReadsOverAndBesideTheBar();
+    void statusCountNeverCut();
     void statusAlignment_data();
     void statusAlignment();
     void statusMousePress();
@@ -477,6 +478,20 @@ void TestWidgets::statusCaptionReadsOverAndBesideTheBar()
         }
     QCOMPARE(whiteBeside, 0);
     QCOMPARE(darkBeside > 0, percent < 100);
+}
+
+void TestWidgets::statusCountNeverCut()
+{
+    const QFontMetrics metrics(QApplication::font());
+    const QString caption = QStringLiteral(" file0225.zip    226 of 5000");
+    const int width = metrics.horizontalAdvance(caption) * 2 / 3;
+    const QString shown = elidedCaption(metrics, caption, width);
+    QVERIFY2(shown.endsWith(QStringLiteral(" 226 of 5000")) && shown.contains(QChar(0x2026)), qPrintable(shown));
+    QVERIFY(metrics.horizontalAdvance(shown) <= width);
+    // A caption without a count is cut in the middle as before; one that fits is left whole.
+    QCOMPARE(elidedCaption(metrics, caption, 10000), caption);
+    const QString path = QStringLiteral("c:\\games\\a long folder name\\deeper still");
+    QCOMPARE(elidedCaption(metrics, path, 80), metrics.elidedText(path, Qt::ElideMiddle, 80));
 }
 
 void TestWidgets::statusAlignment_data()

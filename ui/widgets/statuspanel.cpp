@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QRegularExpression>
 
 #include <utility>
 
@@ -82,6 +83,19 @@ void StatusPanel::setFont3D(int style)
     update();
 }
 
+QString elidedCaption(const QFontMetrics &metrics, const QString &caption, int width)
+{
+    // A count at the end ("12 of 5000") is never cut: the rest gives way to it.
+    static const QRegularExpression count(QStringLiteral(R"(\s+\d+ of \d+$)"));
+    const QString shown = metrics.elidedText(caption, Qt::ElideMiddle, width);
+    const QRegularExpressionMatch tail = count.match(caption);
+    if (!tail.hasMatch() || shown == caption)
+        return shown;
+    const QString end = tail.captured(0);
+    const int room = std::max(0, width - metrics.horizontalAdvance(end));
+    return metrics.elidedText(caption.left(tail.capturedStart()), Qt::ElideRight, room) + end;
+}
+
 void StatusPanel::paintEvent(QPaintEvent *event)
 {
     QFrame::paintEvent(event); // the bevel
@@ -96,7 +110,7 @@ void StatusPanel::paintEvent(QPaintEvent *event)
     if (m_caption.isEmpty())
         return;
     const QRect textRect = inner.adjusted(kTextMargin, 0, -kTextMargin, 0);
-    const QString shown = fontMetrics().elidedText(m_caption, Qt::ElideMiddle, textRect.width());
+    const QString shown = elidedCaption(fontMetrics(), m_caption, textRect.width());
     const int align = int(alignmentFor(m_alignment)) | Qt::TextSingleLine;
     painter.setClipRect(inner);
     if (m_font3D == 4) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QColor>
+#include <QFontMetrics>
 #include <QFrame>
 
 namespace zelv {
@@ -51,5 +52,9 @@ private:
     int m_floodPercent = 0;
     int m_font3D = 0;
 };
+
+// The caption as it fits width: cut in the middle, but a count at its end ("12 of 5000")
+// stays whole and the text before it gives way.
+QString elidedCaption(const QFontMetrics &metrics, const QString &caption, int width);
 
 } // namespace zelv
