@@ -66,6 +66,7 @@ private slots:
     void clickChangesFolder();
     void openFoldersFollowTheDisk();
     void reloadDrives();
+    void drivesFollowTheTable();
 
 private:
     test::TestWorld m_world;
@@ -317,6 +318,18 @@ void TestFolderTree::openFoldersFollowTheDisk()
     tree.expand(watched);
     QCOMPARE(childNames(tree.model(), watched), QStringList({"later", "made", "stays"}));
     QDir(m_world.onDrive(u'c', QStringLiteral("watched"))).removeRecursively();
+}
+
+// A drive linked in or taken out while the program runs shows in the tree by itself.
+void TestFolderTree::drivesFollowTheTable()
+{
+    test::TestWorld world;
+    FolderTree tree(world.drives());
+    QCOMPARE(childNames(tree.model(), QModelIndex()), QStringList{"C:"});
+    world.makeFolder(world.addDrive(u'k') + QStringLiteral("/Stick"));
+    QTRY_COMPARE(childNames(tree.model(), QModelIndex()), QStringList({"C:", "K:"}));
+    QVERIFY(QFile::remove(world.drives().devicesFolder() + QStringLiteral("/k:")));
+    QTRY_COMPARE(childNames(tree.model(), QModelIndex()), QStringList{"C:"});
 }
 
 void TestFolderTree::reloadDrives()

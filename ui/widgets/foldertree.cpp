@@ -421,8 +421,10 @@ FolderTree::FolderTree(const DriveTable &drives, QWidget *parent)
     connect(m_settle, &QTimer::timeout, this, [this] {
         const QSet<QString> hosts = std::exchange(m_changedHosts, {});
         for (const QString &host : hosts)
-            relistHost(host);
+            host == m_drives.devicesFolder() ? reloadDrives() : relistHost(host);
     });
+    // A drive linked in or taken out while the program runs shows at once, as in the chooser.
+    m_watcher->addPath(m_drives.devicesFolder());
 }
 
 void FolderTree::relistHost(const QString &host)
