@@ -151,7 +151,9 @@ struct Huffman {
         maxWidth = maxWidthOfCodes;
         codes.assign(size_t(1) << maxWidth, 0);
         widths.assign(size_t(numCodes) + 1, 0);
-        const int numWidths = std::min<int>(int(bits.read(9)) + 1, numCodes + 1);
+        const int numWidths = int(bits.read(9)) + 1;
+        if (numWidths > numCodes + 1)
+            throw Damaged{}; // more widths than the table has symbols
         const int lower = int(bits.read(4));
         const int upper = int(bits.read(4));
         std::array<quint8, 16> widthWidths{};
@@ -219,9 +221,14 @@ class Lz77 {
 public:
     Lz77() : m_window(kWindow, 0) {}
 
-    // A new member: its symbols and distances start afresh, the dictionary stays.
-    void restart()
+    // A new member: its symbols and distances start afresh. The dictionary stays for a member
+    // that goes on from the one before (solid); otherwise no match may reach before it.
+    void restart(bool continues)
     {
+        if (!continues) {
+            m_origin = m_pos;
+            m_full = false;
+        }
         m_queued = 0;
         m_next = 0;
         m_modes.clear();
@@ -231,6 +238,8 @@ public:
 
     void append(const uchar *data, size_t n)
     {
+        if (n >= kWindow)
+            m_full = true;
         m_pos += quint32(n);
         if (n > kWindow) { // only the last window's worth stays
             data += n - kWindow;
@@ -243,15 +252,19 @@ public:
     }
 
     // Unpacks until want bytes are there (or a mode change is met) and appends them to out.
-    // A copy running past want is kept for the next call. The archiver reads a whole block of
-    // symbols at once, so that the bits of another mode start after the block: so does this.
-    std::optional<Mode> read(BitReader &bits, qint64 want, std::vector<uchar> &out)
+    // A copy running past want is kept for the next call, unless want ends the member or a
+    // delta stretch (hardEnd): the archiver never copies across those, so that is damage. The
+    // archiver reads a whole block of symbols at once, so that the bits of another mode start
+    // after the block: so does this.
+    std::optional<Mode> read(BitReader &bits, qint64 want, std::vector<uchar> &out, bool hardEnd)
     {
-        return read(bits, want, [&out](const uchar *p, size_t n) { out.insert(out.end(), p, p + n); });
+        return read(
+            bits, want, [&out](const uchar *p, size_t n) { out.insert(out.end(), p, p + n); }, hardEnd);
     }
 
     // The same, handing the bytes on as they lie in the dictionary.
-    std::optional<Mode> read(BitReader &bits, qint64 want, const std::function<void(const uchar *, size_t)> &take)
+    std::optional<Mode> read(BitReader &bits, qint64 want, const std::function<void(const uchar *, size_t)> &take,
+                             bool hardEnd)
     {
         qint64 have = 0;
         if (!m_leftover.empty()) {
@@ -280,6 +293,8 @@ public:
             have += copyMatch(s);
         }
         if (have > want) {
+            if (hardEnd)
+                throw Damaged{};
             const quint32 extra = quint32(have - want);
             m_leftover.resize(extra);
             copyOut(m_pos - extra, extra, m_leftover.data());
@@ -292,6 +307,20 @@ public:
         if (size_t(have) > first)
             take(m_window.data(), size_t(have) - first);
         return mode;
+    }
+
+    // A mode change that comes next, even at the start of the next block; for a stretch of
+    // fixed length (delta) that is over while more of the member follows, since only the next
+    // symbol says whether the mode goes on.
+    std::optional<Mode> modeNext(BitReader &bits)
+    {
+        if (!m_leftover.empty())
+            return std::nullopt;
+        if (m_next == m_queued)
+            readBlock(bits);
+        if (m_next < m_queued && m_queue[m_next].symbol == kTypeCode)
+            return m_modes[m_queue[m_next++].distance];
+        return std::nullopt;
     }
 
     // ACE 1.0 data, which has no mode changes, straight into take: symbols are read as they
@@ -329,10 +358,8 @@ public:
                 s.distance = s.symbol > 259 ? bits.knownWidth(s.symbol - 260) : 0;
                 s.length = quint16(m_lengths.read(bits));
                 have += copyMatch(s);
-                if (have > size) { // the copy ran past the member: the dictionary ends with it
-                    m_pos -= quint32(have - size);
-                    have = size;
-                }
+                if (have > size) // the copy ran past the member's end
+                    throw Damaged{};
             }
             if (m_pos - handed >= quint32(kChunk))
                 handOn();
@@ -376,6 +403,13 @@ private:
         ++distance;
         if (distance >= kWindow)
             throw Damaged{};
+        if (!m_full) { // nothing before the first member of the dictionary
+            const quint32 filled = m_pos - m_origin;
+            if (filled >= kWindow)
+                m_full = true;
+            else if (distance > filled)
+                throw Damaged{};
+        }
         const quint32 from = (m_pos - distance) & kMask;
         const quint32 to = m_pos & kMask;
         uchar *w = m_window.data();
@@ -431,7 +465,9 @@ private:
     }
 
     std::vector<uchar> m_window;
-    quint32 m_pos = 0; // where the next byte goes, counting on past the window's size
+    quint32 m_pos = 0;    // where the next byte goes, counting on past the window's size
+    quint32 m_origin = 0; // where the dictionary's first member started
+    bool m_full = false;  // a whole window since then
     Huffman m_main;
     Huffman m_lengths;
     std::unique_ptr<Symbol[]> m_queue; // one block's symbols
@@ -571,7 +607,8 @@ private:
     void adjust(Channel &c, int sample)
     {
         ++c.byteCount;
-        const int predDif = (predicted(c) - sample) * 8;
+        // Differences of 8-bit samples are signed bytes: a step across 0 and 255 is a small one.
+        const int predDif = int(qint8(predicted(c) - sample)) * 8;
         for (int k = 0; k < 4; ++k) {
             c.dif[size_t(2 * k)] += std::abs(predDif - c.difCount[size_t(k)]);
             c.dif[size_t(2 * k + 1)] += std::abs(predDif + c.difCount[size_t(k)]);
@@ -579,7 +616,7 @@ private:
         c.dif[8] += std::abs(predDif);
         c.predDifCount[0] += m_quantizer[low8(predDif >> 3)];
         c.predDifCount[1] += m_quantizer[low8(c.lastByte - sample)];
-        c.lastDelta = sample - c.lastByte;
+        c.lastDelta = int(qint8(sample - c.lastByte));
         c.lastByte = sample;
         if ((c.byteCount & 0x1F) == 0) {
             int least = 0xFFFF;
@@ -911,9 +948,9 @@ void unpackStored(Lz77 &lz, const AceDecoder::Source &source, Output &out)
     }
 }
 
-void unpackLz77(Lz77 &lz, BitReader &bits, Output &out)
+void unpackLz77(Lz77 &lz, BitReader &bits, Output &out, bool continues)
 {
-    lz.restart();
+    lz.restart(continues);
     lz.unpackWhole(bits, out.left(), [&out](const uchar *p, size_t n) { out.give(p, n); });
 }
 
@@ -923,9 +960,9 @@ struct Engines {
     Picture &picture;
 };
 
-void unpackBlocked(const Engines &s, BitReader &bits, Output &out)
+void unpackBlocked(const Engines &s, BitReader &bits, Output &out, bool continues)
 {
-    s.lz.restart();
+    s.lz.restart(continues);
     std::vector<uchar> chunk;
     std::vector<uchar> exeKept;
     std::vector<uchar> delta;
@@ -950,8 +987,10 @@ void unpackBlocked(const Engines &s, BitReader &bits, Output &out)
                 throw Damaged{};
             delta.clear();
             while (qint64(delta.size()) < mode.deltaLength)
-                if (auto m = s.lz.read(bits, mode.deltaLength - qint64(delta.size()), delta))
+                if (auto m = s.lz.read(bits, mode.deltaLength - qint64(delta.size()), delta, true))
                     next = m;
+            if (!next && out.left() > mode.deltaLength)
+                next = s.lz.modeNext(bits);
             for (uchar &b : delta)
                 lastDelta = b = uchar(b + lastDelta);
             // The bytes were stored plane after plane; they go out interleaved again.
@@ -978,7 +1017,7 @@ void unpackBlocked(const Engines &s, BitReader &bits, Output &out)
                 const qint64 held = qint64(chunk.size()) + (exe ? exe->held() : 0);
                 const qint64 want = std::min(out.left() - held, kChunk);
                 if (want > 0)
-                    next = s.lz.read(bits, want, chunk);
+                    next = s.lz.read(bits, want, chunk, want == out.left() - held);
                 if (exe) {
                     exe->take(chunk);
                 } else {
@@ -988,8 +1027,11 @@ void unpackBlocked(const Engines &s, BitReader &bits, Output &out)
                 if (next || want <= 0)
                     break;
             }
+            // Kept bytes only go on into another LZ77 stretch; before any other mode, or at the
+            // member's end, they go out as they are.
             if (exe)
-                exeKept = exe->finish(out.left() == exe->held());
+                exeKept = exe->finish(out.left() == exe->held() ||
+                                      !(next && (next->kind == Lz77Plain || next->kind == Lz77Exe)));
             break;
         }
         case Sound8:
@@ -1013,7 +1055,8 @@ void unpackBlocked(const Engines &s, BitReader &bits, Output &out)
 
 } // namespace
 
-Result<void> AceDecoder::unpack(int method, quint16 parameters, qint64 size, const Source &source, const Sink &sink)
+Result<void> AceDecoder::unpack(int method, quint16 parameters, qint64 size, const Source &source, const Sink &sink,
+                                bool continues)
 {
     Q_UNUSED(parameters) // the dictionary is always the largest, 4 MB
     if (method > 2)
@@ -1025,9 +1068,9 @@ Result<void> AceDecoder::unpack(int method, quint16 parameters, qint64 size, con
         } else {
             BitReader bits(source, d->input);
             if (method == 1)
-                unpackLz77(d->lz, bits, out);
+                unpackLz77(d->lz, bits, out, continues);
             else
-                unpackBlocked({d->lz, d->sound, d->picture}, bits, out);
+                unpackBlocked({d->lz, d->sound, d->picture}, bits, out, continues);
         }
     } catch (const Damaged &) {
         return Error(QString::fromLatin1(kDamagedData));

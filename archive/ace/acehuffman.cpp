@@ -67,7 +67,7 @@ bool makeCodes(int maxWidth, int count, quint8 *widths, int n, quint16 *codes)
     }
     const int end = 1 << maxWidth;
     int at = 0;
-    for (int i = used - 1; i >= 0 && at < end; --i) {
+    for (int i = used - 1; i >= 0; --i) {
         const int width = keys[size_t(i)];
         if (width > maxWidth)
             return false;

@@ -66,10 +66,13 @@ Result<void> AceReader::unpackOne(const AceMember &m, const AceDecoder::Sink &si
         return 0;
     };
     quint32 crc = 0xFFFFFFFFu;
-    const auto done = m_decoder->unpack(m.method, m.parameters, m.size, source, [&](const char *data, qsizetype n) {
-        crc = aceCrc32(data, n, crc);
-        return sink(data, n);
-    });
+    const auto done = m_decoder->unpack(
+        m.method, m.parameters, m.size, source,
+        [&](const char *data, qsizetype n) {
+            crc = aceCrc32(data, n, crc);
+            return sink(data, n);
+        },
+        m_set.solid);
     if (unreadable)
         return Error(QStringLiteral("Cannot read %1").arg(m_volume.fileName()), m_volume.errorString());
     if (!done && done.error().message() == QLatin1String(AceDecoder::kDamagedData))
