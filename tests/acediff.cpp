@@ -52,8 +52,8 @@ for path in sys.argv[3:]:
 )";
 
 enum Mode { Lz77, Matches, Repeats, Ace10, Exe, Delta, Sound8, Sound16, Sound32, Picture, Mutated, ModeCount };
-const char *const kModeNames[ModeCount] = {"lz77",    "matches", "repeats", "ace1.0",  "exe",    "delta",
-                                           "sound8",  "sound16", "sound32", "picture", "mutated"};
+const char *const kModeNames[ModeCount] = {"lz77",   "matches", "repeats", "ace1.0",  "exe",    "delta",
+                                           "sound8", "sound16", "sound32", "picture", "mutated"};
 
 struct Stream {
     QByteArray packed;
@@ -408,7 +408,8 @@ int main(int argc, char **argv)
             bothRefused += !theirsOk && !ours[i].ok;
             for (int m = 0; m < ModeCount; ++m)
                 perMode[size_t(m)] += streams[i].modes[size_t(m)];
-            if (agree && !(qEnvironmentVariableIsSet("ZELV_ACEDIFF_DEBUG") && !ours[i].ok && !streams[i].modes[Mutated]))
+            if (agree &&
+                !(qEnvironmentVariableIsSet("ZELV_ACEDIFF_DEBUG") && !ours[i].ok && !streams[i].modes[Mutated]))
                 continue;
             if (!agree && ours[i].ok) {
                 const int fault = acefileFault(f, ours[i].bytes, dir.filePath(QStringLiteral("%1.bin").arg(i)));

@@ -50,6 +50,31 @@ public:
         skip(n);
         return value;
     }
+    // At least 32 bits at hand, for the unchecked calls below.
+    void need32()
+    {
+        if (m_count < 32) [[unlikely]]
+            refill();
+    }
+    quint32 peekFast(int n) const { return quint32(m_bits >> (64 - n)); }
+    void skipFast(int n)
+    {
+        m_bits <<= n;
+        m_count -= n;
+    }
+    quint32 readFast(int n)
+    {
+        const quint32 value = n == 0 ? 0 : peekFast(n);
+        skipFast(n);
+        return value;
+    }
+    quint32 knownWidthFast(int bits)
+    {
+        if (bits < 2)
+            return quint32(bits);
+        --bits;
+        return readFast(bits) + (1u << bits);
+    }
     // A number of known width whose top bit, always 1, is not stored.
     quint32 knownWidth(int bits)
     {
@@ -99,12 +124,20 @@ private:
     }
     void refill()
     {
-        quint32 word = 0;
-        if (m_length - m_pos >= 4) {
+        if (m_length - m_pos >= 4) [[likely]] {
             const auto *p = reinterpret_cast<const uchar *>(m_buffer.data() + m_pos);
-            word = quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
+            const quint32 word = quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
             m_pos += 4;
-        } else {
+            m_bits |= quint64(word) << (32 - m_count);
+            m_count += 32;
+            return;
+        }
+        refillSlowly();
+    }
+    [[gnu::noinline]] void refillSlowly()
+    {
+        quint32 word = 0;
+        {
             bool any = false;
             for (int k = 0; k < 4; ++k) {
                 const int b = nextByte();
@@ -135,6 +168,11 @@ struct Huffman {
     std::vector<quint16> codes;
     std::vector<quint8> widths;
     std::vector<quint16> entries; // symbol in the low nine bits, its width above
+    // With pairs: a lookup's first symbol in bits 0-8; when it is a literal whose code leaves
+    // room in the looked-up bits for a second literal's whole code, that one in bits 9-16 and
+    // kPair set; the bits they take from bit 24 on.
+    std::vector<quint32> pairs;
+    static constexpr quint32 kPair = 1u << 17;
 
     int read(BitReader &bits) const
     {
@@ -183,9 +221,38 @@ struct Huffman {
         for (size_t i = 0; i < codes.size(); ++i)
             entries[i] = quint16(codes[i] | std::min<int>(widths[codes[i]], 31) << 9);
     }
+
+    void makePairs()
+    {
+        const size_t n = codes.size();
+        const quint32 mask = quint32(n - 1);
+        pairs.resize(n);
+        for (size_t i = 0; i < n; ++i) {
+            const quint32 first = entries[i] & 0x1FF;
+            const int w1 = entries[i] >> 9;
+            quint32 e = first | quint32(w1) << 24;
+            if (first < 256 && w1 < maxWidth) {
+                const quint16 next = entries[(quint32(i) << w1) & mask];
+                const int w2 = next >> 9;
+                if ((next & 0x1FF) < 256 && w1 + w2 <= maxWidth)
+                    e = first | quint32(next & 0xFF) << 9 | kPair | quint32(w1 + w2) << 24;
+            }
+            pairs[i] = e;
+        }
+    }
+
+    int widthOf(int symbol) const { return widths[size_t(symbol)]; }
+
+    // The next symbol without a check for bits: need32() comes first.
+    int readFast(BitReader &bits) const
+    {
+        const quint16 e = entries[bits.peekFast(maxWidth)];
+        bits.skipFast(e >> 9);
+        return e & 0x1FF;
+    }
 };
 
-enum ModeKind {
+enum ModeKind : int {
     Lz77Plain = 0,
     Lz77Delta = 1,
     Lz77Exe = 2,
@@ -219,7 +286,7 @@ struct Mode {
 // LZ77 over a dictionary of 4 MB that every mode's output goes into.
 class Lz77 {
 public:
-    Lz77() : m_window(kWindow, 0) {}
+    Lz77() : m_window(kWindow + kSlack, 0) {}
 
     // A new member: its symbols and distances start afresh. The dictionary stays for a member
     // that goes on from the one before (solid); otherwise no match may reach before it.
@@ -231,6 +298,7 @@ public:
         }
         m_queued = 0;
         m_next = 0;
+        m_blockLeft = 0;
         m_modes.clear();
         m_history.fill(0);
         m_leftover.clear();
@@ -273,25 +341,62 @@ public:
             m_leftover.clear();
         }
         std::optional<Mode> mode;
-        while (have < want || m_next == m_queued || m_queue[m_next].symbol == kTypeCode) {
-            if (m_next == m_queued) {
-                if (have == want)
+        uchar *const w = m_window.data();
+        while (have < want) {
+            if (m_next < m_queued) [[unlikely]] { // read ahead behind a mode change
+                const Symbol s = m_queue[m_next++];
+                if (s.symbol < 256) {
+                    w[m_pos++ & kMask] = uchar(s.symbol);
+                    ++have;
+                } else if (s.symbol == kTypeCode) {
+                    mode = m_modes[s.distance];
                     break;
-                readBlock(bits);
+                } else {
+                    have += copyMatch(s);
+                }
                 continue;
             }
-            const Symbol s = m_queue[m_next++];
-            if (s.symbol < 256) {
-                m_window[m_pos++ & kMask] = uchar(s.symbol);
-                ++have;
+            if (m_blockLeft == 0) {
+                readTables(bits);
+                m_blockLeft = int(bits.read(15));
                 continue;
             }
-            if (s.symbol == kTypeCode) {
-                mode = m_modes[s.distance];
+            bits.need32();
+            const quint32 e = m_main.pairs[bits.peekFast(kMaxCodeWidth)];
+            const int symbol = int(e & 0x1FF);
+            if (symbol < 256) {
+                if ((e & Huffman::kPair) && m_blockLeft >= 2 && have + 2 <= want) {
+                    bits.skipFast(int(e >> 24));
+                    w[m_pos++ & kMask] = uchar(symbol);
+                    w[m_pos++ & kMask] = uchar(e >> 9);
+                    have += 2;
+                    m_blockLeft -= 2;
+                } else {
+                    bits.skipFast(m_main.widthOf(symbol));
+                    w[m_pos++ & kMask] = uchar(symbol);
+                    ++have;
+                    --m_blockLeft;
+                }
+                continue;
+            }
+            bits.skipFast(m_main.widthOf(symbol));
+            --m_blockLeft;
+            if (symbol == kTypeCode) {
+                mode = Mode::readFrom(bits);
+                readAheadFor(*mode, bits);
                 break;
             }
+            Symbol s;
+            s.symbol = quint16(symbol);
+            s.distance = symbol > 259 ? bits.knownWidthFast(symbol - 260) : 0;
+            bits.need32();
+            s.length = quint16(m_lengths.readFast(bits));
             have += copyMatch(s);
         }
+        // A mode change right after the bytes asked for is taken now, as the block it ends
+        // is done with.
+        if (!mode && have == want)
+            mode = modeAfter(bits);
         if (have > want) {
             if (hardEnd)
                 throw Damaged{};
@@ -316,11 +421,32 @@ public:
     {
         if (!m_leftover.empty())
             return std::nullopt;
-        if (m_next == m_queued)
-            readBlock(bits);
-        if (m_next < m_queued && m_queue[m_next].symbol == kTypeCode)
-            return m_modes[m_queue[m_next++].distance];
-        return std::nullopt;
+        if (m_next == m_queued && m_blockLeft == 0) {
+            readTables(bits);
+            m_blockLeft = int(bits.read(15));
+        }
+        return modeAfter(bits);
+    }
+
+    // The next symbol if it is a mode change, within the current block.
+    std::optional<Mode> modeAfter(BitReader &bits)
+    {
+        if (m_next < m_queued) {
+            if (m_queue[m_next].symbol == kTypeCode)
+                return m_modes[m_queue[m_next++].distance];
+            return std::nullopt;
+        }
+        if (m_blockLeft == 0)
+            return std::nullopt;
+        bits.need32();
+        const int symbol = int(m_main.pairs[bits.peekFast(kMaxCodeWidth)] & 0x1FF);
+        if (symbol != kTypeCode)
+            return std::nullopt;
+        bits.skipFast(m_main.widthOf(symbol));
+        --m_blockLeft;
+        const Mode mode = Mode::readFrom(bits);
+        readAheadFor(mode, bits);
+        return mode;
     }
 
     // ACE 1.0 data, which has no mode changes, straight into take: symbols are read as they
@@ -339,37 +465,58 @@ public:
                 take(m_window.data(), n - first);
             handed = m_pos;
         };
+        uchar *const w = m_window.data();
         while (have < size) {
             if (blockLeft == 0) {
-                m_main.readFrom(bits, kMaxCodeWidth, kMainCodes);
-                m_lengths.readFrom(bits, kMaxCodeWidth, kLengthCodes);
+                readTables(bits);
                 blockLeft = int(bits.read(15));
                 continue;
             }
-            --blockLeft;
-            Symbol s;
-            s.symbol = quint16(m_main.read(bits));
-            if (s.symbol < 256) {
-                m_window[m_pos++ & kMask] = uchar(s.symbol);
-                ++have;
-            } else if (s.symbol == kTypeCode) {
-                throw Damaged{};
+            bits.need32();
+            const quint32 e = m_main.pairs[bits.peekFast(kMaxCodeWidth)];
+            const int symbol = int(e & 0x1FF);
+            if (symbol < 256) {
+                // One literal, or two where both codes fit the bits looked up.
+                if ((e & Huffman::kPair) && blockLeft >= 2 && have + 2 <= size) {
+                    bits.skipFast(int(e >> 24));
+                    w[m_pos++ & kMask] = uchar(symbol);
+                    w[m_pos++ & kMask] = uchar(e >> 9);
+                    have += 2;
+                    blockLeft -= 2;
+                } else {
+                    bits.skipFast(m_main.widthOf(symbol));
+                    w[m_pos++ & kMask] = uchar(symbol);
+                    ++have;
+                    --blockLeft;
+                }
             } else {
-                s.distance = s.symbol > 259 ? bits.knownWidth(s.symbol - 260) : 0;
-                s.length = quint16(m_lengths.read(bits));
+                bits.skipFast(m_main.widthOf(symbol));
+                --blockLeft;
+                if (symbol == kTypeCode)
+                    throw Damaged{};
+                Symbol s;
+                s.symbol = quint16(symbol);
+                s.distance = symbol > 259 ? bits.knownWidthFast(symbol - 260) : 0;
+                bits.need32();
+                s.length = quint16(m_lengths.readFast(bits));
                 have += copyMatch(s);
                 if (have > size) // the copy ran past the member's end
                     throw Damaged{};
             }
-            if (m_pos - handed >= quint32(kChunk))
+            if (m_pos - handed >= quint32(kChunk)) [[unlikely]]
                 handOn();
         }
         handOn();
     }
 
 private:
-    static constexpr quint32 kWindow = 1u << 22;
+    // Twice the largest distance, so that a copy may write a few bytes past its end, in words:
+    // no distance reaches them before they are written again. A copy that would run past the
+    // buffer's end goes byte by byte.
+    static constexpr quint32 kWindow = 1u << 23;
     static constexpr quint32 kMask = kWindow - 1;
+    static constexpr quint32 kMaxDistance = 1u << 22;
+    static constexpr quint32 kSlack = 16;
     static constexpr int kMaxCodeWidth = 11;
     static constexpr int kMaxDistanceBits = 22;
     static constexpr int kTypeCode = 260 + kMaxDistanceBits + 1;
@@ -383,7 +530,7 @@ private:
     };
 
     // Copies a match from the dictionary; the bytes it made.
-    int copyMatch(const Symbol &s)
+    [[gnu::always_inline]] int copyMatch(const Symbol &s)
     {
         int length = s.length;
         quint32 distance;
@@ -401,7 +548,7 @@ private:
             length += offset > 1 ? 3 : 2;
         }
         ++distance;
-        if (distance >= kWindow)
+        if (distance >= kMaxDistance)
             throw Damaged{};
         if (!m_full) { // nothing before the first member of the dictionary
             const quint32 filled = m_pos - m_origin;
@@ -413,14 +560,22 @@ private:
         const quint32 from = (m_pos - distance) & kMask;
         const quint32 to = m_pos & kMask;
         uchar *w = m_window.data();
-        if (from + quint32(length) <= kWindow && to + quint32(length) <= kWindow) {
-            // Forward, byte by byte where the copy overlaps what it writes (a distance close to
-            // the window's size reads from just ahead).
-            if (from + quint32(length) <= to || to + quint32(length) <= from)
-                std::memcpy(w + to, w + from, size_t(length));
-            else
+        if (from + quint32(length) <= kWindow && to + quint32(length) <= kWindow) [[likely]] {
+            // Eight bytes at a time, which may write up to seven past the copy (into bytes no
+            // distance reaches yet, or the slack): each word reads only bytes already there
+            // when the distance is at least eight. Shorter distances repeat bytes one by one.
+            if (distance >= 8) {
+                for (int i = 0; i < length; i += 8) {
+                    quint64 word;
+                    std::memcpy(&word, w + from + quint32(i), 8);
+                    std::memcpy(w + to + quint32(i), &word, 8);
+                }
+            } else if (distance == 1) {
+                std::memset(w + to, w[from], size_t(length));
+            } else {
                 for (int i = 0; i < length; ++i)
                     w[to + quint32(i)] = w[from + quint32(i)];
+            }
         } else {
             for (int i = 0; i < length; ++i)
                 w[(to + quint32(i)) & kMask] = w[(from + quint32(i)) & kMask];
@@ -437,19 +592,41 @@ private:
         std::memcpy(to + first, m_window.data(), n - first);
     }
 
-    void readBlock(BitReader &bits)
+    void readTables(BitReader &bits)
     {
         m_main.readFrom(bits, kMaxCodeWidth, kMainCodes);
+        m_main.makePairs();
         m_lengths.readFrom(bits, kMaxCodeWidth, kLengthCodes);
-        const int count = int(bits.read(15));
+    }
+
+    // The rest of a block that a mode change cut: the archiver reads a whole block of symbols
+    // at once, so the bits of sound or picture come after all of them; these symbols are used
+    // when LZ77 goes on. Into another LZ77 mode (delta, exe) the block simply goes on.
+    void readAheadFor(const Mode &mode, BitReader &bits)
+    {
+        if (mode.kind == Lz77Plain || mode.kind == Lz77Delta || mode.kind == Lz77Exe)
+            return;
+        const int count = m_blockLeft;
+        m_blockLeft = 0;
         m_modes.clear();
         m_next = 0;
         m_queued = 0;
+        if (count == 0)
+            return;
         if (!m_queue)
             m_queue.reset(new Symbol[1 << 15]);
-        for (int i = 0; i < count; ++i) {
-            Symbol &q = m_queue[i];
-            const int symbol = m_main.read(bits);
+        for (int i = 0; i < count;) {
+            bits.need32();
+            const quint32 e = m_main.pairs[bits.peekFast(kMaxCodeWidth)];
+            const int symbol = int(e & 0x1FF);
+            if ((e & Huffman::kPair) && i + 2 <= count) {
+                bits.skipFast(int(e >> 24));
+                m_queue[i++].symbol = quint16(symbol);
+                m_queue[i++].symbol = quint16((e >> 9) & 0xFF);
+                continue;
+            }
+            bits.skipFast(m_main.widthOf(symbol));
+            Symbol &q = m_queue[i++];
             q.symbol = quint16(symbol);
             if (symbol < 256) {
                 continue;
@@ -457,8 +634,9 @@ private:
                 m_modes.push_back(Mode::readFrom(bits));
                 q.distance = quint32(m_modes.size() - 1);
             } else {
-                q.distance = symbol > 259 ? bits.knownWidth(symbol - 260) : 0;
-                q.length = quint16(m_lengths.read(bits));
+                q.distance = symbol > 259 ? bits.knownWidthFast(symbol - 260) : 0;
+                bits.need32();
+                q.length = quint16(m_lengths.readFast(bits));
             }
         }
         m_queued = size_t(count);
@@ -470,7 +648,8 @@ private:
     bool m_full = false;  // a whole window since then
     Huffman m_main;
     Huffman m_lengths;
-    std::unique_ptr<Symbol[]> m_queue; // one block's symbols
+    int m_blockLeft = 0;               // symbols of the current block not yet read
+    std::unique_ptr<Symbol[]> m_queue; // the rest of a block that a mode change cut
     size_t m_queued = 0;
     size_t m_next = 0;
     std::vector<Mode> m_modes;
@@ -877,8 +1056,16 @@ public:
     {
         m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end());
         bytes.clear();
-        while (m_scan + 4 < m_bytes.size())
+        for (;;) {
+            // Straight to the next CALL or JMP opcode.
+            const uchar *p = m_bytes.data();
+            const size_t end = m_bytes.size() < 4 ? 0 : m_bytes.size() - 4;
+            while (m_scan < end && (p[m_scan] & 0xFE) != 0xE8)
+                ++m_scan;
+            if (m_scan >= end)
+                break;
             patchAt();
+        }
         flush(m_scan);
     }
 
@@ -1013,11 +1200,19 @@ void unpackBlocked(const Engines &s, BitReader &bits, Output &out, bool continue
                 exe.emplace(mode.exeMode, out);
             chunk.swap(exeKept);
             exeKept.clear();
+            if (!exe) {
+                out.give(chunk);
+                chunk.clear();
+            }
+            const auto give = [&out](const uchar *p, size_t n) { out.give(p, n); };
             for (;;) {
                 const qint64 held = qint64(chunk.size()) + (exe ? exe->held() : 0);
                 const qint64 want = std::min(out.left() - held, kChunk);
-                if (want > 0)
-                    next = s.lz.read(bits, want, chunk, want == out.left() - held);
+                if (want > 0) {
+                    const bool end = want == out.left() - held;
+                    // Plain LZ77 output goes out straight from the dictionary.
+                    next = exe ? s.lz.read(bits, want, chunk, end) : s.lz.read(bits, want, give, end);
+                }
                 if (exe) {
                     exe->take(chunk);
                 } else {
