@@ -138,15 +138,18 @@ private:
     {
         quint32 word = 0;
         {
-            bool any = false;
+            int got = 0;
             for (int k = 0; k < 4; ++k) {
                 const int b = nextByte();
                 if (b >= 0) {
                     word |= quint32(b) << (8 * k);
-                    any = true;
+                    ++got;
                 }
             }
-            if (!any && ++m_padding > 2)
+            // The archiver writes whole words: a part of one means the data was cut short.
+            if (got > 0 && got < 4)
+                throw Damaged{};
+            if (got == 0 && ++m_padding > 2)
                 throw Damaged{}; // the data ended long before the decoder was done
         }
         m_bits |= quint64(word) << (32 - m_count);
@@ -174,9 +177,13 @@ struct Huffman {
     std::vector<quint32> pairs;
     static constexpr quint32 kPair = 1u << 17;
 
+    static constexpr int kBad = 0x1FF;
+
     int read(BitReader &bits) const
     {
         const quint16 e = entries[bits.peek(maxWidth)];
+        if ((e & 0x1FF) == kBad)
+            throw Damaged{};
         bits.skip(e >> 9);
         return e & 0x1FF;
     }
@@ -201,7 +208,9 @@ struct Huffman {
             throw Damaged{};
         for (int at = 0; at < numWidths;) {
             const int code = codes[bits.peek(kWidthCodeWidth)];
-            bits.skip(widthWidths[size_t(code) & 15]);
+            if (code > upper)
+                throw Damaged{}; // a pattern that no width code starts
+            bits.skip(widthWidths[size_t(code)]);
             if (code < upper) {
                 widths[size_t(at++)] = quint8(code);
             } else {
@@ -217,9 +226,11 @@ struct Huffman {
                 widths[size_t(i)] = quint8(widths[size_t(i)] + lower);
         if (!ace::makeCodes(maxWidth, numWidths, widths.data(), int(widths.size()), codes.data()))
             throw Damaged{};
+        // A pattern that no code starts reads as kBad, which every reader refuses.
         entries.resize(codes.size());
         for (size_t i = 0; i < codes.size(); ++i)
-            entries[i] = quint16(codes[i] | std::min<int>(widths[codes[i]], 31) << 9);
+            entries[i] = codes[i] == ace::kNoSymbol ? quint16(kBad)
+                                                    : quint16(codes[i] | std::min<int>(widths[codes[i]], 31) << 9);
     }
 
     void makePairs()
@@ -247,6 +258,8 @@ struct Huffman {
     int readFast(BitReader &bits) const
     {
         const quint16 e = entries[bits.peekFast(maxWidth)];
+        if ((e & 0x1FF) == kBad)
+            throw Damaged{};
         bits.skipFast(e >> 9);
         return e & 0x1FF;
     }
@@ -296,10 +309,7 @@ public:
             m_origin = m_pos;
             m_full = false;
         }
-        m_queued = 0;
-        m_next = 0;
         m_blockLeft = 0;
-        m_modes.clear();
         m_history.fill(0);
         m_leftover.clear();
     }
@@ -343,19 +353,6 @@ public:
         std::optional<Mode> mode;
         uchar *const w = m_window.data();
         while (have < want) {
-            if (m_next < m_queued) [[unlikely]] { // read ahead behind a mode change
-                const Symbol s = m_queue[m_next++];
-                if (s.symbol < 256) {
-                    w[m_pos++ & kMask] = uchar(s.symbol);
-                    ++have;
-                } else if (s.symbol == kTypeCode) {
-                    mode = m_modes[s.distance];
-                    break;
-                } else {
-                    have += copyMatch(s);
-                }
-                continue;
-            }
             if (m_blockLeft == 0) {
                 readTables(bits);
                 m_blockLeft = int(bits.read(15));
@@ -379,11 +376,12 @@ public:
                 }
                 continue;
             }
+            if (symbol > kTypeCode)
+                throw Damaged{};
             bits.skipFast(m_main.widthOf(symbol));
             --m_blockLeft;
             if (symbol == kTypeCode) {
                 mode = Mode::readFrom(bits);
-                readAheadFor(*mode, bits);
                 break;
             }
             Symbol s;
@@ -421,7 +419,7 @@ public:
     {
         if (!m_leftover.empty())
             return std::nullopt;
-        if (m_next == m_queued && m_blockLeft == 0) {
+        if (m_blockLeft == 0) {
             readTables(bits);
             m_blockLeft = int(bits.read(15));
         }
@@ -431,22 +429,15 @@ public:
     // The next symbol if it is a mode change, within the current block.
     std::optional<Mode> modeAfter(BitReader &bits)
     {
-        if (m_next < m_queued) {
-            if (m_queue[m_next].symbol == kTypeCode)
-                return m_modes[m_queue[m_next++].distance];
-            return std::nullopt;
-        }
         if (m_blockLeft == 0)
             return std::nullopt;
         bits.need32();
         const int symbol = int(m_main.pairs[bits.peekFast(kMaxCodeWidth)] & 0x1FF);
         if (symbol != kTypeCode)
-            return std::nullopt;
+            return std::nullopt; // an unused pattern is refused when it is read
         bits.skipFast(m_main.widthOf(symbol));
         --m_blockLeft;
-        const Mode mode = Mode::readFrom(bits);
-        readAheadFor(mode, bits);
-        return mode;
+        return Mode::readFrom(bits);
     }
 
     // ACE 1.0 data, which has no mode changes, straight into take: symbols are read as they
@@ -490,10 +481,10 @@ public:
                     --blockLeft;
                 }
             } else {
+                if (symbol >= kTypeCode) // no mode changes in ACE 1.0, and no unused patterns
+                    throw Damaged{};
                 bits.skipFast(m_main.widthOf(symbol));
                 --blockLeft;
-                if (symbol == kTypeCode)
-                    throw Damaged{};
                 Symbol s;
                 s.symbol = quint16(symbol);
                 s.distance = symbol > 259 ? bits.knownWidthFast(symbol - 260) : 0;
@@ -526,7 +517,7 @@ private:
     struct Symbol {
         quint16 symbol;
         quint16 length;
-        quint32 distance; // or, for a mode change, its index in m_modes
+        quint32 distance;
     };
 
     // Copies a match from the dictionary; the bytes it made.
@@ -599,60 +590,15 @@ private:
         m_lengths.readFrom(bits, kMaxCodeWidth, kLengthCodes);
     }
 
-    // The rest of a block that a mode change cut: the archiver reads a whole block of symbols
-    // at once, so the bits of sound or picture come after all of them; these symbols are used
-    // when LZ77 goes on. Into another LZ77 mode (delta, exe) the block simply goes on.
-    void readAheadFor(const Mode &mode, BitReader &bits)
-    {
-        if (mode.kind == Lz77Plain || mode.kind == Lz77Delta || mode.kind == Lz77Exe)
-            return;
-        const int count = m_blockLeft;
-        m_blockLeft = 0;
-        m_modes.clear();
-        m_next = 0;
-        m_queued = 0;
-        if (count == 0)
-            return;
-        if (!m_queue)
-            m_queue.reset(new Symbol[1 << 15]);
-        for (int i = 0; i < count;) {
-            bits.need32();
-            const quint32 e = m_main.pairs[bits.peekFast(kMaxCodeWidth)];
-            const int symbol = int(e & 0x1FF);
-            if ((e & Huffman::kPair) && i + 2 <= count) {
-                bits.skipFast(int(e >> 24));
-                m_queue[i++].symbol = quint16(symbol);
-                m_queue[i++].symbol = quint16((e >> 9) & 0xFF);
-                continue;
-            }
-            bits.skipFast(m_main.widthOf(symbol));
-            Symbol &q = m_queue[i++];
-            q.symbol = quint16(symbol);
-            if (symbol < 256) {
-                continue;
-            } else if (symbol == kTypeCode) {
-                m_modes.push_back(Mode::readFrom(bits));
-                q.distance = quint32(m_modes.size() - 1);
-            } else {
-                q.distance = symbol > 259 ? bits.knownWidthFast(symbol - 260) : 0;
-                bits.need32();
-                q.length = quint16(m_lengths.readFast(bits));
-            }
-        }
-        m_queued = size_t(count);
-    }
-
     std::vector<uchar> m_window;
     quint32 m_pos = 0;    // where the next byte goes, counting on past the window's size
     quint32 m_origin = 0; // where the dictionary's first member started
     bool m_full = false;  // a whole window since then
     Huffman m_main;
     Huffman m_lengths;
-    int m_blockLeft = 0;               // symbols of the current block not yet read
-    std::unique_ptr<Symbol[]> m_queue; // the rest of a block that a mode change cut
-    size_t m_queued = 0;
-    size_t m_next = 0;
-    std::vector<Mode> m_modes;
+    // Symbols of the current block not yet read. A mode change to sound or picture cuts a
+    // block: their data follows the change, and the block goes on when LZ77 comes back.
+    int m_blockLeft = 0;
     std::array<quint32, 4> m_history{};
     std::vector<uchar> m_leftover;
 };

@@ -82,6 +82,7 @@ bool makeCodes(int maxWidth, int count, quint8 *widths, int n, quint16 *codes)
         std::fill(codes + at, codes + at + span, quint16(symbols[size_t(i)]));
         at += span;
     }
+    std::fill(codes + at, codes + end, kNoSymbol);
     return true;
 }
 

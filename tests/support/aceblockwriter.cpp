@@ -52,6 +52,10 @@ void AceBlockWriter::put(quint32 value, int width)
 {
     if (width == 0)
         return;
+    if (m_capture) {
+        m_capture->emplace_back(value, width);
+        return;
+    }
     const quint64 v = quint64(value) & ((quint64(1) << width) - 1);
     m_word |= v << (64 - m_used - width);
     m_used += width;
@@ -123,7 +127,7 @@ std::vector<quint32> AceBlockWriter::codesFor(int maxWidth, std::vector<quint8> 
     // Every symbol's code is the first pattern of the reader's table that leads to it.
     std::vector<quint32> codes(widths.size(), 0);
     for (size_t i = table.size(); i-- > 0;)
-        if (widths[table[i]] > 0)
+        if (table[i] != ace::kNoSymbol && widths[table[i]] > 0)
             codes[table[i]] = quint32(i) >> (maxWidth - widths[table[i]]);
     return codes;
 }
@@ -196,6 +200,24 @@ void AceBlockWriter::note(quint32 stored)
     m_history[3] = stored;
 }
 
+AceBlockWriter::Capture::Capture(AceBlockWriter *w) : m_writer(w)
+{
+    // Data of another mode inside an open block: it is kept and goes out right after the
+    // mode change that started it, before the block's remaining symbols.
+    if (w->m_block.empty() || w->m_block.back().symbol != kModeChange || w->m_capture)
+        return;
+    w->m_foreign.emplace_back();
+    w->m_block.back().extra = quint32(w->m_foreign.size());
+    w->m_capture = &w->m_foreign.back();
+    m_active = true;
+}
+
+AceBlockWriter::Capture::~Capture()
+{
+    if (m_active)
+        m_writer->m_capture = nullptr;
+}
+
 void AceBlockWriter::literal(uchar c) { m_block.push_back({c, 0, 0, 0}); }
 
 void AceBlockWriter::match(quint32 distance, int length)
@@ -226,17 +248,23 @@ void AceBlockWriter::putMode(const Change &c)
     } else if (c.mode == Exe) {
         put(quint32(c.exeMode), 8);
     }
+}
+
+void AceBlockWriter::enter(const Change &c)
+{
     // The sound decoder starts afresh only when the kind changes.
     if (c.mode >= Sound8 && c.mode <= Sound32B && c.mode != m_kind)
         m_channels = {};
     m_kind = c.mode;
 }
 
-void AceBlockWriter::change(const Change &to)
+void AceBlockWriter::change(const Change &to, bool endsBlock)
 {
     m_block.push_back({kModeChange, 0, 0, 0});
-    m_pendingChange = to;
-    endBlock();
+    m_pendingChanges.push_back(to);
+    enter(to);
+    if (endsBlock)
+        endBlock();
 }
 
 void AceBlockWriter::endBlock()
@@ -256,17 +284,23 @@ void AceBlockWriter::endBlock()
     const std::vector<quint32> mainCodes = codesFor(kMaxCodeWidth, mainWidths);
     const std::vector<quint32> lengthCodes = codesFor(kMaxCodeWidth, lengthWidths);
     put(quint32(m_block.size()), 15);
+    int changes = 0;
     for (const Symbol &s : m_block) {
         put(mainCodes[s.symbol], mainWidths[s.symbol]);
         if (s.symbol == kModeChange) {
-            putMode(*m_pendingChange);
+            putMode(m_pendingChanges[size_t(changes++)]);
+            // Sound or picture data that this change started goes right after it.
+            if (s.extra > 0)
+                for (const auto &[value, width] : m_foreign[s.extra - 1])
+                    put(value, width);
         } else if (s.symbol >= 256) {
             put(s.extra, s.extraWidth);
             put(lengthCodes[s.length], lengthWidths[s.length]);
         }
     }
     m_block.clear();
-    m_pendingChange.reset();
+    m_pendingChanges.clear();
+    m_foreign.clear();
 }
 
 void AceBlockWriter::pack(const QByteArray &data, int window, int blockSymbols, qsizetype from)
@@ -339,6 +373,7 @@ qint64 AceBlockWriter::sound(int kind, const QList<int> &codes, const Change &af
 {
     static constexpr int kChannels[4] = {1, 2, 3, 3};
     static constexpr int kChannelOf[4][4] = {{0, 0, 0, 0}, {0, 1, 0, 1}, {0, 1, 0, 2}, {1, 0, 2, 0}};
+    const Capture capture(this);
     const int mode = kind - Sound8;
     const int models = 3 * kChannels[mode];
     std::vector<std::pair<int, int>> symbols; // model, code
@@ -358,8 +393,10 @@ qint64 AceBlockWriter::sound(int kind, const QList<int> &codes, const Change &af
         put(quint32(symbols.size()), 15);
         for (const auto &[model, code] : symbols)
             put(codesOf[size_t(model)][size_t(code)], widths[size_t(model)][size_t(code)]);
-        if (withChange)
+        if (withChange) {
             putMode(after);
+            enter(after);
+        }
         symbols.clear();
     };
     qint64 pos = 0;
@@ -523,6 +560,7 @@ private:
 QByteArray AceBlockWriter::picture(int width, int planes, const QList<int> &errors, const QList<int> &predictors,
                                    const Change &after)
 {
+    const Capture capture(this);
     const auto golomb = [this](quint32 v, int k) {
         put(v & ((1u << k) - 1), k);
         for (quint32 q = v >> k; q > 0; --q)
@@ -542,6 +580,7 @@ QByteArray AceBlockWriter::picture(int width, int planes, const QList<int> &erro
     if (after.mode >= 0) {
         put(0, 1);
         putMode(after);
+        enter(after);
     }
     QByteArray bytes(qsizetype(out.size()), Qt::Uninitialized);
     for (size_t i = 0; i < out.size(); ++i)

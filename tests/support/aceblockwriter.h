@@ -43,8 +43,10 @@ public:
     // The which-th latest distance, as repeat() would take it.
     quint32 latest(int which) const { return m_history[size_t(3 - which)] + 1; }
     static int repeatMinLength(int which) { return which > 1 ? 3 : 2; }
-    // The mode change ends the block it is in; sound and picture data follow at once.
-    void change(const Change &to);
+    // A mode change, which ends the block it is in unless told otherwise. Sound or picture
+    // data written next go right after the change; LZ77 symbols written after that continue
+    // the block, read when LZ77 comes back.
+    void change(const Change &to, bool endsBlock = true);
     // Ends the current block (its tables, its count, its symbols).
     void endBlock();
 
@@ -88,6 +90,7 @@ private:
     };
     void put(quint32 value, int width);
     void putMode(const Change &c);
+    void enter(const Change &c); // the decoder's state as the change leaves it
     // A table of the given widths, stored as the reader reads it.
     void putTable(const std::vector<quint8> &widths);
     // Code widths for the counts, none above maxWidth; every table has at least two codes.
@@ -101,7 +104,22 @@ private:
     quint64 m_word = 0;
     int m_used = 0; // bits of m_word taken, from the top
     std::vector<Symbol> m_block;
-    std::optional<Change> m_pendingChange;
+    std::vector<Change> m_pendingChanges; // of the current block, in order
+    // Bits of other modes inside the current block, each after its mode change (whose
+    // extra is its index + 1), and where put() keeps them while they are written.
+    std::vector<std::vector<std::pair<quint32, int>>> m_foreign;
+    std::vector<std::pair<quint32, int>> *m_capture = nullptr;
+    class Capture {
+    public:
+        explicit Capture(AceBlockWriter *w);
+        ~Capture();
+        Capture(const Capture &) = delete;
+        Capture &operator=(const Capture &) = delete;
+
+    private:
+        AceBlockWriter *m_writer;
+        bool m_active = false;
+    };
     std::array<quint32, 4> m_history{}; // stored distances (one less than counted), latest last
     // Sound channels as the decoder keeps them, across stretches of one member.
     struct Channel {
