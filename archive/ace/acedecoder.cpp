@@ -100,6 +100,8 @@ public:
     }
 
 private:
+    friend class BitCursor;
+
     // One refill always suffices: n is at most 32 and a refill adds 32 bits.
     void ensure(int n)
     {
@@ -166,6 +168,64 @@ private:
     int m_count = 0;
 };
 
+// The reader's state copied into locals for a hot loop, so that it stays in registers; put
+// back (store) before anything else reads bits, taken again (load) after.
+class BitCursor {
+public:
+    explicit BitCursor(BitReader &reader) : m_reader(reader) { load(); }
+    void load()
+    {
+        m_bits = m_reader.m_bits;
+        m_count = m_reader.m_count;
+        m_at = reinterpret_cast<const uchar *>(m_reader.m_buffer.data()) + m_reader.m_pos;
+        m_end = reinterpret_cast<const uchar *>(m_reader.m_buffer.data()) + m_reader.m_length;
+    }
+    void store()
+    {
+        m_reader.m_bits = m_bits;
+        m_reader.m_count = m_count;
+        m_reader.m_pos = m_at - reinterpret_cast<const uchar *>(m_reader.m_buffer.data());
+    }
+    void need32()
+    {
+        if (m_count >= 32) [[likely]]
+            return;
+        if (m_end - m_at >= 4) [[likely]] {
+            const quint32 word =
+                quint32(m_at[0]) | quint32(m_at[1]) << 8 | quint32(m_at[2]) << 16 | quint32(m_at[3]) << 24;
+            m_at += 4;
+            m_bits |= quint64(word) << (32 - m_count);
+            m_count += 32;
+            return;
+        }
+        store();
+        m_reader.refillSlowly();
+        load();
+    }
+    quint32 peekFast(int n) const { return quint32(m_bits >> (64 - n)); }
+    void skipFast(int n)
+    {
+        m_bits <<= n;
+        m_count -= n;
+    }
+    quint32 knownWidthFast(int bits)
+    {
+        if (bits < 2)
+            return quint32(bits);
+        --bits;
+        const quint32 value = peekFast(bits) + (1u << bits);
+        skipFast(bits);
+        return value;
+    }
+
+private:
+    BitReader &m_reader;
+    quint64 m_bits;
+    int m_count;
+    const uchar *m_at;
+    const uchar *m_end;
+};
+
 struct Huffman {
     int maxWidth = 0;
     std::vector<quint16> codes;
@@ -194,7 +254,7 @@ struct Huffman {
     {
         constexpr int kWidthCodeWidth = 7;
         maxWidth = maxWidthOfCodes;
-        codes.assign(size_t(1) << maxWidth, 0);
+        codes.resize(size_t(1) << maxWidth); // makeCodes fills every entry
         widths.assign(size_t(numCodes) + 1, 0);
         const int numWidths = int(bits.read(9)) + 1;
         if (numWidths > numCodes + 1)
@@ -218,19 +278,32 @@ struct Huffman {
                     widths[size_t(at++)] = 0;
             }
         }
-        if (upper > 0)
-            for (int i = 1; i < numWidths; ++i)
-                widths[size_t(i)] = quint8((widths[size_t(i)] + widths[size_t(i) - 1]) % upper);
+        if (upper > 0) // both below upper: the sum is less than twice upper
+            for (int i = 1; i < numWidths; ++i) {
+                int w = widths[size_t(i)] + widths[size_t(i) - 1];
+                if (w >= upper)
+                    w -= upper;
+                widths[size_t(i)] = quint8(w);
+            }
         for (int i = 0; i < numWidths; ++i)
             if (widths[size_t(i)] > 0)
                 widths[size_t(i)] = quint8(widths[size_t(i)] + lower);
         if (!ace::makeCodes(maxWidth, numWidths, widths.data(), int(widths.size()), codes.data()))
             throw Damaged{};
-        // A pattern that no code starts reads as kBad, which every reader refuses.
+        // A pattern that no code starts reads as kBad, which every reader refuses. Each code
+        // covers a run of patterns, filled at once.
         entries.resize(codes.size());
-        for (size_t i = 0; i < codes.size(); ++i)
-            entries[i] = codes[i] == ace::kNoSymbol ? quint16(kBad)
-                                                    : quint16(codes[i] | std::min<int>(widths[codes[i]], 31) << 9);
+        for (size_t i = 0; i < codes.size();) {
+            const quint16 symbol = codes[i];
+            if (symbol == ace::kNoSymbol) {
+                std::fill(entries.begin() + qsizetype(i), entries.end(), quint16(kBad));
+                break;
+            }
+            const int width = widths[symbol];
+            const size_t span = size_t(1) << (maxWidth - width);
+            std::fill_n(entries.begin() + qsizetype(i), span, quint16(symbol | width << 9));
+            i += span;
+        }
     }
 
     void makePairs()
@@ -255,7 +328,8 @@ struct Huffman {
     int widthOf(int symbol) const { return widths[size_t(symbol)]; }
 
     // The next symbol without a check for bits: need32() comes first.
-    int readFast(BitReader &bits) const
+    template <typename Bits>
+    int readFast(Bits &bits) const
     {
         const quint16 e = entries[bits.peekFast(maxWidth)];
         if ((e & 0x1FF) == kBad)
@@ -351,46 +425,63 @@ public:
             m_leftover.clear();
         }
         std::optional<Mode> mode;
+        // Locals for what the loop touches on every symbol, as in unpackWhole.
         uchar *const w = m_window.data();
+        BitCursor c(bits);
+        quint32 pos = m_pos;
+        int blockLeft = m_blockLeft;
+        const quint32 *pairs = m_main.pairs.data();
+        const quint8 *mainWidths = m_main.widths.data();
         while (have < want) {
-            if (m_blockLeft == 0) {
+            if (blockLeft == 0) {
+                c.store();
                 readTables(bits);
-                m_blockLeft = int(bits.read(15));
+                blockLeft = int(bits.read(15));
+                c.load();
+                pairs = m_main.pairs.data();
+                mainWidths = m_main.widths.data();
                 continue;
             }
-            bits.need32();
-            const quint32 e = m_main.pairs[bits.peekFast(kMaxCodeWidth)];
+            c.need32();
+            const quint32 e = pairs[c.peekFast(kMaxCodeWidth)];
             const int symbol = int(e & 0x1FF);
             if (symbol < 256) {
-                if ((e & Huffman::kPair) && m_blockLeft >= 2 && have + 2 <= want) {
-                    bits.skipFast(int(e >> 24));
-                    w[m_pos++ & kMask] = uchar(symbol);
-                    w[m_pos++ & kMask] = uchar(e >> 9);
+                if ((e & Huffman::kPair) && blockLeft >= 2 && have + 2 <= want) {
+                    c.skipFast(int(e >> 24));
+                    w[pos++ & kMask] = uchar(symbol);
+                    w[pos++ & kMask] = uchar(e >> 9);
                     have += 2;
-                    m_blockLeft -= 2;
+                    blockLeft -= 2;
                 } else {
-                    bits.skipFast(m_main.widthOf(symbol));
-                    w[m_pos++ & kMask] = uchar(symbol);
+                    c.skipFast(mainWidths[symbol]);
+                    w[pos++ & kMask] = uchar(symbol);
                     ++have;
-                    --m_blockLeft;
+                    --blockLeft;
                 }
                 continue;
             }
             if (symbol > kTypeCode)
                 throw Damaged{};
-            bits.skipFast(m_main.widthOf(symbol));
-            --m_blockLeft;
+            c.skipFast(mainWidths[symbol]);
+            --blockLeft;
             if (symbol == kTypeCode) {
+                c.store();
                 mode = Mode::readFrom(bits);
+                c.load();
                 break;
             }
             Symbol s;
             s.symbol = quint16(symbol);
-            s.distance = symbol > 259 ? bits.knownWidthFast(symbol - 260) : 0;
-            bits.need32();
-            s.length = quint16(m_lengths.readFast(bits));
-            have += copyMatch(s);
+            s.distance = symbol > 259 ? c.knownWidthFast(symbol - 260) : 0;
+            c.need32();
+            s.length = quint16(m_lengths.readFast(c));
+            const quint32 end = copyMatchAt(s, pos);
+            have += qint64(end - pos);
+            pos = end;
         }
+        c.store();
+        m_pos = pos;
+        m_blockLeft = blockLeft;
         // A mode change right after the bytes asked for is taken now, as the block it ends
         // is done with.
         if (!mode && have == want)
@@ -456,47 +547,102 @@ public:
                 take(m_window.data(), n - first);
             handed = m_pos;
         };
+        // Locals for what the loop touches on every symbol: the bytes it writes could alias
+        // members as far as the compiler knows.
         uchar *const w = m_window.data();
+        BitCursor c(bits);
+        quint32 pos = m_pos;
+        const quint32 *pairs = m_main.pairs.data();
+        const quint8 *mainWidths = m_main.widths.data();
         while (have < size) {
             if (blockLeft == 0) {
+                c.store();
                 readTables(bits);
                 blockLeft = int(bits.read(15));
+                c.load();
+                pairs = m_main.pairs.data();
+                mainWidths = m_main.widths.data();
                 continue;
             }
-            bits.need32();
-            const quint32 e = m_main.pairs[bits.peekFast(kMaxCodeWidth)];
+            // Far from the member's end and the next hand-on, symbols go without those checks:
+            // no symbol makes more than 258 bytes.
+            const qint64 room = std::min<qint64>(size - have, qint64(kChunk) - qint64(pos - handed));
+            if (room > 300 && blockLeft >= 2) {
+                const quint32 start = pos;
+                const quint32 stop = pos + quint32(room - 300);
+                int left = blockLeft;
+                while (left >= 2 && qint32(stop - pos) > 0) {
+                    c.need32();
+                    const quint32 e = pairs[c.peekFast(kMaxCodeWidth)];
+                    const int symbol = int(e & 0x1FF);
+                    if (symbol < 256) {
+                        if (e & Huffman::kPair) {
+                            c.skipFast(int(e >> 24));
+                            w[pos++ & kMask] = uchar(symbol);
+                            w[pos++ & kMask] = uchar(e >> 9);
+                            left -= 2;
+                        } else {
+                            c.skipFast(mainWidths[symbol]);
+                            w[pos++ & kMask] = uchar(symbol);
+                            --left;
+                        }
+                        continue;
+                    }
+                    if (symbol >= kTypeCode)
+                        throw Damaged{};
+                    c.skipFast(mainWidths[symbol]);
+                    --left;
+                    Symbol s;
+                    s.symbol = quint16(symbol);
+                    s.distance = symbol > 259 ? c.knownWidthFast(symbol - 260) : 0;
+                    c.need32();
+                    s.length = quint16(m_lengths.readFast(c));
+                    pos = copyMatchAt(s, pos);
+                }
+                blockLeft = left;
+                have += qint64(pos - start);
+                continue;
+            }
+            c.need32();
+            const quint32 e = pairs[c.peekFast(kMaxCodeWidth)];
             const int symbol = int(e & 0x1FF);
             if (symbol < 256) {
                 // One literal, or two where both codes fit the bits looked up.
                 if ((e & Huffman::kPair) && blockLeft >= 2 && have + 2 <= size) {
-                    bits.skipFast(int(e >> 24));
-                    w[m_pos++ & kMask] = uchar(symbol);
-                    w[m_pos++ & kMask] = uchar(e >> 9);
+                    c.skipFast(int(e >> 24));
+                    w[pos++ & kMask] = uchar(symbol);
+                    w[pos++ & kMask] = uchar(e >> 9);
                     have += 2;
                     blockLeft -= 2;
                 } else {
-                    bits.skipFast(m_main.widthOf(symbol));
-                    w[m_pos++ & kMask] = uchar(symbol);
+                    c.skipFast(mainWidths[symbol]);
+                    w[pos++ & kMask] = uchar(symbol);
                     ++have;
                     --blockLeft;
                 }
             } else {
                 if (symbol >= kTypeCode) // no mode changes in ACE 1.0, and no unused patterns
                     throw Damaged{};
-                bits.skipFast(m_main.widthOf(symbol));
+                c.skipFast(mainWidths[symbol]);
                 --blockLeft;
                 Symbol s;
                 s.symbol = quint16(symbol);
-                s.distance = symbol > 259 ? bits.knownWidthFast(symbol - 260) : 0;
-                bits.need32();
-                s.length = quint16(m_lengths.readFast(bits));
-                have += copyMatch(s);
+                s.distance = symbol > 259 ? c.knownWidthFast(symbol - 260) : 0;
+                c.need32();
+                s.length = quint16(m_lengths.readFast(c));
+                const quint32 end = copyMatchAt(s, pos);
+                have += qint64(end - pos);
+                pos = end;
                 if (have > size) // the copy ran past the member's end
                     throw Damaged{};
             }
-            if (m_pos - handed >= quint32(kChunk)) [[unlikely]]
+            if (pos - handed >= quint32(kChunk)) [[unlikely]] {
+                m_pos = pos;
                 handOn();
+            }
         }
+        m_pos = pos;
+        c.store();
         handOn();
     }
 
@@ -523,6 +669,15 @@ private:
     // Copies a match from the dictionary; the bytes it made.
     [[gnu::always_inline]] int copyMatch(const Symbol &s)
     {
+        const quint32 end = copyMatchAt(s, m_pos);
+        const int length = int(end - m_pos);
+        m_pos = end;
+        return length;
+    }
+
+    // The same at pos; where it ends. (By value, so that pos stays in a register.)
+    [[gnu::always_inline]] quint32 copyMatchAt(const Symbol &s, quint32 pos)
+    {
         int length = s.length;
         quint32 distance;
         if (s.symbol > 259) {
@@ -542,14 +697,14 @@ private:
         if (distance >= kMaxDistance)
             throw Damaged{};
         if (!m_full) { // nothing before the first member of the dictionary
-            const quint32 filled = m_pos - m_origin;
+            const quint32 filled = pos - m_origin;
             if (filled >= kWindow)
                 m_full = true;
             else if (distance > filled)
                 throw Damaged{};
         }
-        const quint32 from = (m_pos - distance) & kMask;
-        const quint32 to = m_pos & kMask;
+        const quint32 from = (pos - distance) & kMask;
+        const quint32 to = pos & kMask;
         uchar *w = m_window.data();
         if (from + quint32(length) <= kWindow && to + quint32(length) <= kWindow) [[likely]] {
             // Eight bytes at a time, which may write up to seven past the copy (into bytes no
@@ -571,8 +726,7 @@ private:
             for (int i = 0; i < length; ++i)
                 w[(to + quint32(i)) & kMask] = w[(from + quint32(i)) & kMask];
         }
-        m_pos += quint32(length);
-        return length;
+        return pos + quint32(length);
     }
 
     void copyOut(quint32 from, quint32 n, uchar *to) const
@@ -1006,9 +1160,11 @@ public:
             // Straight to the next CALL or JMP opcode.
             const uchar *p = m_bytes.data();
             const size_t end = m_bytes.size() < 4 ? 0 : m_bytes.size() - 4;
-            while (m_scan < end && (p[m_scan] & 0xFE) != 0xE8)
-                ++m_scan;
-            if (m_scan >= end)
+            size_t at = m_scan; // a local, which the loop keeps in a register
+            while (at < end && (p[at] & 0xFE) != 0xE8)
+                ++at;
+            m_scan = at;
+            if (at >= end)
                 break;
             patchAt();
         }
