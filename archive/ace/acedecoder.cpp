@@ -99,6 +99,10 @@ public:
         return (value & 1) ? -(value >> 1) - 1 : value >> 1;
     }
 
+    // Whether the decoding took more bits than the data holds: the zero words after its end
+    // are only there to look ahead.
+    bool overran() const { return m_count < 32 * m_padding; }
+
 private:
     friend class BitCursor;
 
@@ -1368,6 +1372,8 @@ Result<void> AceDecoder::unpack(int method, quint16 parameters, qint64 size, con
                 unpackLz77(d->lz, bits, out, continues);
             else
                 unpackBlocked({d->lz, d->sound, d->picture}, bits, out, continues);
+            if (bits.overran())
+                throw Damaged{}; // the member's bytes needed bits past its data
         }
     } catch (const Damaged &) {
         return Error(QString::fromLatin1(kDamagedData));
