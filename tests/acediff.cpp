@@ -307,7 +307,8 @@ quint32 crcOf(const QByteArray &b)
 // Two faults of acefile's, told apart from a difference: its exe filter indexes past the end
 // of its output chunk when a CALL or JMP opcode lies in the chunk's last four bytes (a Python
 // IndexError, 0), and it holds such an opcode's tail back until after the next chunk even when
-// that chunk is sound, picture or delta output, which moves those bytes behind it (1); and at
+// that chunk is sound, picture or delta output, which moves those bytes behind it, where its
+// filter may patch them again (1); and at
 // the member's end, or behind a delta stretch that ends it, it waits for bytes that never come
 // (an AssertionError or an EOFError, 2). Ours made the bytes in order; -1 for anything else.
 int acefileFault(const QList<QByteArray> &answer, const QByteArray &ours, const QString &theirsFile)
@@ -346,8 +347,9 @@ int acefileFault(const QList<QByteArray> &answer, const QByteArray &ours, const 
         for (qsizetype at = first + 1; at + moved <= theirs.size(); ++at) {
             if (theirs.mid(at, moved) != tail)
                 continue;
+            // Where acefile moved it, its filter may have patched the operand after it anew.
             if (theirs.mid(first, at - first) == ours.mid(first + moved, at - first) &&
-                theirs.mid(at + moved) == ours.mid(at + moved))
+                theirs.mid(at + moved + 4) == ours.mid(at + moved + 4))
                 return 1;
         }
     }
