@@ -6,8 +6,9 @@
 // from Ace.method1.ace, ACE 2.0 from Ace.method2.ace) is unpacked again and again until 100 MB
 // have come out; the same bytes deflated are inflated by zlib as often. A stored ACE 1.0 copy of
 // those 100 MB, written by the tests' stored writer, is read by the reader into memory and
-// extracted by unace to a folder. Printed: medians of the rounds, and the ratio of the ACE 1.0
-// throughput to inflate's against the target of at least 0.5.
+// extracted by unace to a folder. Printed: medians of the rounds, and the ratios of the ACE 1.0
+// and ACE 2.0 throughputs to inflate's against their targets (1.0 and 0.8). The in-memory runs
+// are timed in the thread's CPU time, which other work on a shared machine disturbs less.
 #include "archive/ace/acereader.h"
 #include "support/setwriters.h"
 
@@ -23,6 +24,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <zlib.h>
 
 using namespace zelv;
@@ -32,7 +34,16 @@ namespace {
 QTextStream out(stdout);
 
 constexpr qint64 kTotal = 100 << 20;
-constexpr double kTarget = 0.5;
+constexpr double kTarget1 = 1.0;
+constexpr double kTarget2 = 0.8;
+
+// Milliseconds of this thread's CPU time.
+double cpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
 
 double median(QList<double> v)
 {
@@ -66,8 +77,7 @@ std::optional<Member> memberOf(const QString &archive, const QString &name)
 double unpackRepeatedly(const Member &m)
 {
     AceDecoder decoder;
-    QElapsedTimer timer;
-    timer.start();
+    const double start = cpuMs();
     for (qint64 done = 0; done < kTotal; done += m.size) {
         qsizetype at = 0;
         const auto unpacked = decoder.unpack(
@@ -84,21 +94,20 @@ double unpackRepeatedly(const Member &m)
             return -1;
         }
     }
-    return double(timer.nsecsElapsed()) / 1e6;
+    return cpuMs() - start;
 }
 
 double inflateRepeatedly(const QByteArray &deflated, qint64 size)
 {
     QByteArray buffer(size, Qt::Uninitialized);
-    QElapsedTimer timer;
-    timer.start();
+    const double start = cpuMs();
     for (qint64 done = 0; done < kTotal; done += size) {
         uLongf length = uLongf(size);
         if (uncompress(reinterpret_cast<Bytef *>(buffer.data()), &length,
                        reinterpret_cast<const Bytef *>(deflated.constData()), uLong(deflated.size())) != Z_OK)
             return -1;
     }
-    return double(timer.nsecsElapsed()) / 1e6;
+    return cpuMs() - start;
 }
 
 double readStored(const QString &archive)
@@ -199,15 +208,20 @@ int main(int argc, char *argv[])
                 theirs << unaceStored(stored->first());
         }
     }
-    const double lzMs = median(lz), inflateMs = median(inflate);
+    const double lzMs = median(lz), blockedMs = median(blocked), inflateMs = median(inflate);
     out << "  ACE 1.0 LZ77        " << rate(lzMs) << Qt::endl;
-    out << "  ACE 2.0 blocked     " << rate(median(blocked)) << Qt::endl;
+    out << "  ACE 2.0 blocked     " << rate(blockedMs) << Qt::endl;
     out << "  zlib inflate        " << rate(inflateMs) << Qt::endl;
-    out << QStringLiteral("  ACE 1.0 / inflate   %1 (target >= %2) %3")
-               .arg(inflateMs / lzMs, 0, 'f', 2)
-               .arg(kTarget)
-               .arg(inflateMs / lzMs >= kTarget ? QStringLiteral("met") : QStringLiteral("MISSED"))
-        << Qt::endl;
+    const auto ratio = [&](const char *what, double ms, double target) {
+        out << QStringLiteral("  %1 / inflate   %2 (target >= %3) %4")
+                   .arg(QLatin1String(what))
+                   .arg(inflateMs / ms, 0, 'f', 2)
+                   .arg(target, 0, 'f', 1)
+                   .arg(inflateMs / ms >= target ? QStringLiteral("met") : QStringLiteral("MISSED"))
+            << Qt::endl;
+    };
+    ratio("ACE 1.0", lzMs, kTarget1);
+    ratio("ACE 2.0", blockedMs, kTarget2);
     if (!ours.isEmpty())
         out << "  stored, reader      " << rate(median(ours)) << " (into memory)" << Qt::endl;
     if (!theirs.isEmpty())

@@ -1,6 +1,7 @@
 // wace.pif and ace.pif against ACE sets the tests write and against real archives of every
 // packing: both names, archives marked 2.0, packing the reader does not know, and damaged data
 // in real packed archives. What every helper shares is in tst_archiverhelpers.
+#include "support/aceblockwriter.h"
 #include "support/childrun.h"
 #include "support/setwriters.h"
 #include "support/testworld.h"
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -83,7 +85,7 @@ private:
     test::TestWorld m_world;
 };
 
-QString sharedAceArchives() { return QDir(QStringLiteral(ZELV_SOURCE_DIR "/../shared/testdata/ace")).absolutePath(); }
+QString sharedAceArchives() { return test::sharedFolder() + QStringLiteral("/testdata/ace"); }
 
 } // namespace
 
@@ -95,6 +97,8 @@ private slots:
     void wholeSets();
     void refused_data();
     void refused();
+    void packedSets_data();
+    void packedSets();
     void realArchives_data();
     void realArchives();
 };
@@ -216,6 +220,52 @@ void TestWace::realArchives()
                                    [](const QString &e) { return e.endsWith(u".txt") && e != u"kept.txt"; });
     QVERIFY(name != entries.end());
     QCOMPARE(test::readBytes(out + u'/' + *name), text);
+}
+
+void TestWace::packedSets_data()
+{
+    QTest::addColumn<int>("method");
+    QTest::addColumn<bool>("damaged");
+    QTest::newRow("ACE 1.0 solid volumes") << 1 << false;
+    QTest::newRow("ACE 2.0 solid volumes") << 2 << false;
+    QTest::newRow("ACE 2.0 solid volumes, damaged") << 2 << true;
+}
+
+void TestWace::packedSets()
+{
+    // Packed solid volume sets of the tests' writer through the helper: every file as it was,
+    // or, with a byte of packed data changed, nothing but what was there before.
+    QFETCH(int, method);
+    QFETCH(bool, damaged);
+    Fixture f(QStringLiteral("ace.pif"));
+    QList<test::AceArchiveMember> members;
+    QByteArray before;
+    for (int i = 0; i < 3; ++i) {
+        QByteArray data;
+        QRandomGenerator rng{quint32(i)};
+        for (int k = 0; data.size() < 30000 + 7000 * i; ++k)
+            data +=
+                "line " + QByteArray::number(rng.bounded(5000)) + " of setup file " + QByteArray::number(i) + "\r\n";
+        members << test::packedMember("dir\\file" + QByteArray::number(i) + ".txt", data, method, before);
+        before += data;
+    }
+    const auto volumes = test::writeAceArchive(f.source(), QStringLiteral("prog"), members, true, 8000);
+    QVERIFY(volumes);
+    QVERIFY2(volumes->size() > 1, qPrintable(volumes->join(u' ')));
+    if (damaged)
+        QVERIFY(test::flipByte(volumes->at(1), 3000));
+    f.world().writeFile(f.destination() + QStringLiteral("/kept.txt"), "as it was");
+    const Run run = f.run(QStringLiteral("c:\\Zelv001\\prog.ace"));
+    if (damaged) {
+        QVERIFY2(run.err.startsWith(QStringLiteral("ace.pif: ")), qPrintable(run.err));
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(test::entriesBelow(f.destination()), QStringList{"kept.txt"});
+        return;
+    }
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    for (const test::AceArchiveMember &m : members)
+        QCOMPARE(test::readBytes(f.destination() + u'/' + QString::fromLatin1(m.name).replace(u'\\', u'/')), m.data);
 }
 
 QTEST_GUILESS_MAIN(TestWace)

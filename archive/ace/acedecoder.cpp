@@ -50,6 +50,31 @@ public:
         skip(n);
         return value;
     }
+    // At least 32 bits at hand, for the unchecked calls below.
+    void need32()
+    {
+        if (m_count < 32) [[unlikely]]
+            refill();
+    }
+    quint32 peekFast(int n) const { return quint32(m_bits >> (64 - n)); }
+    void skipFast(int n)
+    {
+        m_bits <<= n;
+        m_count -= n;
+    }
+    quint32 readFast(int n)
+    {
+        const quint32 value = n == 0 ? 0 : peekFast(n);
+        skipFast(n);
+        return value;
+    }
+    quint32 knownWidthFast(int bits)
+    {
+        if (bits < 2)
+            return quint32(bits);
+        --bits;
+        return readFast(bits) + (1u << bits);
+    }
     // A number of known width whose top bit, always 1, is not stored.
     quint32 knownWidth(int bits)
     {
@@ -74,7 +99,13 @@ public:
         return (value & 1) ? -(value >> 1) - 1 : value >> 1;
     }
 
+    // Whether the decoding took more bits than the data holds: the zero words after its end
+    // are only there to look ahead.
+    bool overran() const { return m_count < 32 * m_padding; }
+
 private:
+    friend class BitCursor;
+
     // One refill always suffices: n is at most 32 and a refill adds 32 bits.
     void ensure(int n)
     {
@@ -99,21 +130,32 @@ private:
     }
     void refill()
     {
-        quint32 word = 0;
-        if (m_length - m_pos >= 4) {
+        if (m_length - m_pos >= 4) [[likely]] {
             const auto *p = reinterpret_cast<const uchar *>(m_buffer.data() + m_pos);
-            word = quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
+            const quint32 word = quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
             m_pos += 4;
-        } else {
-            bool any = false;
+            m_bits |= quint64(word) << (32 - m_count);
+            m_count += 32;
+            return;
+        }
+        refillSlowly();
+    }
+    [[gnu::noinline]] void refillSlowly()
+    {
+        quint32 word = 0;
+        {
+            int got = 0;
             for (int k = 0; k < 4; ++k) {
                 const int b = nextByte();
                 if (b >= 0) {
                     word |= quint32(b) << (8 * k);
-                    any = true;
+                    ++got;
                 }
             }
-            if (!any && ++m_padding > 2)
+            // The archiver writes whole words: a part of one means the data was cut short.
+            if (got > 0 && got < 4)
+                throw Damaged{};
+            if (got == 0 && ++m_padding > 2)
                 throw Damaged{}; // the data ended long before the decoder was done
         }
         m_bits |= quint64(word) << (32 - m_count);
@@ -130,15 +172,82 @@ private:
     int m_count = 0;
 };
 
+// The reader's state copied into locals for a hot loop, so that it stays in registers; put
+// back (store) before anything else reads bits, taken again (load) after.
+class BitCursor {
+public:
+    explicit BitCursor(BitReader &reader) : m_reader(reader) { load(); }
+    void load()
+    {
+        m_bits = m_reader.m_bits;
+        m_count = m_reader.m_count;
+        m_at = reinterpret_cast<const uchar *>(m_reader.m_buffer.data()) + m_reader.m_pos;
+        m_end = reinterpret_cast<const uchar *>(m_reader.m_buffer.data()) + m_reader.m_length;
+    }
+    void store()
+    {
+        m_reader.m_bits = m_bits;
+        m_reader.m_count = m_count;
+        m_reader.m_pos = m_at - reinterpret_cast<const uchar *>(m_reader.m_buffer.data());
+    }
+    void need32()
+    {
+        if (m_count >= 32) [[likely]]
+            return;
+        if (m_end - m_at >= 4) [[likely]] {
+            const quint32 word =
+                quint32(m_at[0]) | quint32(m_at[1]) << 8 | quint32(m_at[2]) << 16 | quint32(m_at[3]) << 24;
+            m_at += 4;
+            m_bits |= quint64(word) << (32 - m_count);
+            m_count += 32;
+            return;
+        }
+        store();
+        m_reader.refillSlowly();
+        load();
+    }
+    quint32 peekFast(int n) const { return quint32(m_bits >> (64 - n)); }
+    void skipFast(int n)
+    {
+        m_bits <<= n;
+        m_count -= n;
+    }
+    quint32 knownWidthFast(int bits)
+    {
+        if (bits < 2)
+            return quint32(bits);
+        --bits;
+        const quint32 value = peekFast(bits) + (1u << bits);
+        skipFast(bits);
+        return value;
+    }
+
+private:
+    BitReader &m_reader;
+    quint64 m_bits;
+    int m_count;
+    const uchar *m_at;
+    const uchar *m_end;
+};
+
 struct Huffman {
     int maxWidth = 0;
     std::vector<quint16> codes;
     std::vector<quint8> widths;
     std::vector<quint16> entries; // symbol in the low nine bits, its width above
+    // With pairs: a lookup's first symbol in bits 0-8; when it is a literal whose code leaves
+    // room in the looked-up bits for a second literal's whole code, that one in bits 9-16 and
+    // kPair set; the bits they take from bit 24 on.
+    std::vector<quint32> pairs;
+    static constexpr quint32 kPair = 1u << 17;
+
+    static constexpr int kBad = 0x1FF;
 
     int read(BitReader &bits) const
     {
         const quint16 e = entries[bits.peek(maxWidth)];
+        if ((e & 0x1FF) == kBad)
+            throw Damaged{};
         bits.skip(e >> 9);
         return e & 0x1FF;
     }
@@ -149,9 +258,11 @@ struct Huffman {
     {
         constexpr int kWidthCodeWidth = 7;
         maxWidth = maxWidthOfCodes;
-        codes.assign(size_t(1) << maxWidth, 0);
+        codes.resize(size_t(1) << maxWidth); // makeCodes fills every entry
         widths.assign(size_t(numCodes) + 1, 0);
-        const int numWidths = std::min<int>(int(bits.read(9)) + 1, numCodes + 1);
+        const int numWidths = int(bits.read(9)) + 1;
+        if (numWidths > numCodes + 1)
+            throw Damaged{}; // more widths than the table has symbols
         const int lower = int(bits.read(4));
         const int upper = int(bits.read(4));
         std::array<quint8, 16> widthWidths{};
@@ -161,7 +272,9 @@ struct Huffman {
             throw Damaged{};
         for (int at = 0; at < numWidths;) {
             const int code = codes[bits.peek(kWidthCodeWidth)];
-            bits.skip(widthWidths[size_t(code) & 15]);
+            if (code > upper)
+                throw Damaged{}; // a pattern that no width code starts
+            bits.skip(widthWidths[size_t(code)]);
             if (code < upper) {
                 widths[size_t(at++)] = quint8(code);
             } else {
@@ -169,21 +282,68 @@ struct Huffman {
                     widths[size_t(at++)] = 0;
             }
         }
-        if (upper > 0)
-            for (int i = 1; i < numWidths; ++i)
-                widths[size_t(i)] = quint8((widths[size_t(i)] + widths[size_t(i) - 1]) % upper);
+        if (upper > 0) // both below upper: the sum is less than twice upper
+            for (int i = 1; i < numWidths; ++i) {
+                int w = widths[size_t(i)] + widths[size_t(i) - 1];
+                if (w >= upper)
+                    w -= upper;
+                widths[size_t(i)] = quint8(w);
+            }
         for (int i = 0; i < numWidths; ++i)
             if (widths[size_t(i)] > 0)
                 widths[size_t(i)] = quint8(widths[size_t(i)] + lower);
         if (!ace::makeCodes(maxWidth, numWidths, widths.data(), int(widths.size()), codes.data()))
             throw Damaged{};
+        // A pattern that no code starts reads as kBad, which every reader refuses. Each code
+        // covers a run of patterns, filled at once.
         entries.resize(codes.size());
-        for (size_t i = 0; i < codes.size(); ++i)
-            entries[i] = quint16(codes[i] | std::min<int>(widths[codes[i]], 31) << 9);
+        for (size_t i = 0; i < codes.size();) {
+            const quint16 symbol = codes[i];
+            if (symbol == ace::kNoSymbol) {
+                std::fill(entries.begin() + qsizetype(i), entries.end(), quint16(kBad));
+                break;
+            }
+            const int width = widths[symbol];
+            const size_t span = size_t(1) << (maxWidth - width);
+            std::fill_n(entries.begin() + qsizetype(i), span, quint16(symbol | width << 9));
+            i += span;
+        }
+    }
+
+    void makePairs()
+    {
+        const size_t n = codes.size();
+        const quint32 mask = quint32(n - 1);
+        pairs.resize(n);
+        for (size_t i = 0; i < n; ++i) {
+            const quint32 first = entries[i] & 0x1FF;
+            const int w1 = entries[i] >> 9;
+            quint32 e = first | quint32(w1) << 24;
+            if (first < 256 && w1 < maxWidth) {
+                const quint16 next = entries[(quint32(i) << w1) & mask];
+                const int w2 = next >> 9;
+                if ((next & 0x1FF) < 256 && w1 + w2 <= maxWidth)
+                    e = first | quint32(next & 0xFF) << 9 | kPair | quint32(w1 + w2) << 24;
+            }
+            pairs[i] = e;
+        }
+    }
+
+    int widthOf(int symbol) const { return widths[size_t(symbol)]; }
+
+    // The next symbol without a check for bits: need32() comes first.
+    template <typename Bits>
+    int readFast(Bits &bits) const
+    {
+        const quint16 e = entries[bits.peekFast(maxWidth)];
+        if ((e & 0x1FF) == kBad)
+            throw Damaged{};
+        bits.skipFast(e >> 9);
+        return e & 0x1FF;
     }
 };
 
-enum ModeKind {
+enum ModeKind : int {
     Lz77Plain = 0,
     Lz77Delta = 1,
     Lz77Exe = 2,
@@ -217,20 +377,25 @@ struct Mode {
 // LZ77 over a dictionary of 4 MB that every mode's output goes into.
 class Lz77 {
 public:
-    Lz77() : m_window(kWindow, 0) {}
+    Lz77() : m_window(kWindow + kSlack, 0) {}
 
-    // A new member: its symbols and distances start afresh, the dictionary stays.
-    void restart()
+    // A new member: its symbols and distances start afresh. The dictionary stays for a member
+    // that goes on from the one before (solid); otherwise no match may reach before it.
+    void restart(bool continues)
     {
-        m_queued = 0;
-        m_next = 0;
-        m_modes.clear();
+        if (!continues) {
+            m_origin = m_pos;
+            m_full = false;
+        }
+        m_blockLeft = 0;
         m_history.fill(0);
         m_leftover.clear();
     }
 
     void append(const uchar *data, size_t n)
     {
+        if (n >= kWindow)
+            m_full = true;
         m_pos += quint32(n);
         if (n > kWindow) { // only the last window's worth stays
             data += n - kWindow;
@@ -243,15 +408,19 @@ public:
     }
 
     // Unpacks until want bytes are there (or a mode change is met) and appends them to out.
-    // A copy running past want is kept for the next call. The archiver reads a whole block of
-    // symbols at once, so that the bits of another mode start after the block: so does this.
-    std::optional<Mode> read(BitReader &bits, qint64 want, std::vector<uchar> &out)
+    // A copy running past want is kept for the next call, unless want ends the member or a
+    // delta stretch (hardEnd): the archiver never copies across those, so that is damage. The
+    // archiver reads a whole block of symbols at once, so that the bits of another mode start
+    // after the block: so does this.
+    std::optional<Mode> read(BitReader &bits, qint64 want, std::vector<uchar> &out, bool hardEnd)
     {
-        return read(bits, want, [&out](const uchar *p, size_t n) { out.insert(out.end(), p, p + n); });
+        return read(
+            bits, want, [&out](const uchar *p, size_t n) { out.insert(out.end(), p, p + n); }, hardEnd);
     }
 
     // The same, handing the bytes on as they lie in the dictionary.
-    std::optional<Mode> read(BitReader &bits, qint64 want, const std::function<void(const uchar *, size_t)> &take)
+    std::optional<Mode> read(BitReader &bits, qint64 want, const std::function<void(const uchar *, size_t)> &take,
+                             bool hardEnd)
     {
         qint64 have = 0;
         if (!m_leftover.empty()) {
@@ -260,26 +429,70 @@ public:
             m_leftover.clear();
         }
         std::optional<Mode> mode;
-        while (have < want || m_next == m_queued || m_queue[m_next].symbol == kTypeCode) {
-            if (m_next == m_queued) {
-                if (have == want)
-                    break;
-                readBlock(bits);
+        // Locals for what the loop touches on every symbol, as in unpackWhole.
+        uchar *const w = m_window.data();
+        BitCursor c(bits);
+        quint32 pos = m_pos;
+        int blockLeft = m_blockLeft;
+        const quint32 *pairs = m_main.pairs.data();
+        const quint8 *mainWidths = m_main.widths.data();
+        while (have < want) {
+            if (blockLeft == 0) {
+                c.store();
+                readTables(bits);
+                blockLeft = int(bits.read(15));
+                c.load();
+                pairs = m_main.pairs.data();
+                mainWidths = m_main.widths.data();
                 continue;
             }
-            const Symbol s = m_queue[m_next++];
-            if (s.symbol < 256) {
-                m_window[m_pos++ & kMask] = uchar(s.symbol);
-                ++have;
+            c.need32();
+            const quint32 e = pairs[c.peekFast(kMaxCodeWidth)];
+            const int symbol = int(e & 0x1FF);
+            if (symbol < 256) {
+                if ((e & Huffman::kPair) && blockLeft >= 2 && have + 2 <= want) {
+                    c.skipFast(int(e >> 24));
+                    w[pos++ & kMask] = uchar(symbol);
+                    w[pos++ & kMask] = uchar(e >> 9);
+                    have += 2;
+                    blockLeft -= 2;
+                } else {
+                    c.skipFast(mainWidths[symbol]);
+                    w[pos++ & kMask] = uchar(symbol);
+                    ++have;
+                    --blockLeft;
+                }
                 continue;
             }
-            if (s.symbol == kTypeCode) {
-                mode = m_modes[s.distance];
+            if (symbol > kTypeCode)
+                throw Damaged{};
+            c.skipFast(mainWidths[symbol]);
+            --blockLeft;
+            if (symbol == kTypeCode) {
+                c.store();
+                mode = Mode::readFrom(bits);
+                c.load();
                 break;
             }
-            have += copyMatch(s);
+            Symbol s;
+            s.symbol = quint16(symbol);
+            s.distance = symbol > 259 ? c.knownWidthFast(symbol - 260) : 0;
+            c.need32();
+            s.length = quint16(m_lengths.readFast(c));
+            const quint32 end = copyMatchAt(s, pos);
+            have += qint64(end - pos);
+            pos = end;
         }
+        c.store();
+        m_pos = pos;
+        m_blockLeft = blockLeft;
+        // A mode change right after the bytes asked for is taken now, as the block it ends
+        // is done with.
+        if (!mode && have == want)
+            mode = modeAfter(bits);
         if (have > want) {
+            if (hardEnd)
+                throw Damaged{};
             const quint32 extra = quint32(have - want);
             m_leftover.resize(extra);
             copyOut(m_pos - extra, extra, m_leftover.data());
@@ -292,6 +505,34 @@ public:
         if (size_t(have) > first)
             take(m_window.data(), size_t(have) - first);
         return mode;
+    }
+
+    // A mode change that comes next, even at the start of the next block; for a stretch of
+    // fixed length (delta) that is over while more of the member follows, since only the next
+    // symbol says whether the mode goes on.
+    std::optional<Mode> modeNext(BitReader &bits)
+    {
+        if (!m_leftover.empty())
+            return std::nullopt;
+        if (m_blockLeft == 0) {
+            readTables(bits);
+            m_blockLeft = int(bits.read(15));
+        }
+        return modeAfter(bits);
+    }
+
+    // The next symbol if it is a mode change, within the current block.
+    std::optional<Mode> modeAfter(BitReader &bits)
+    {
+        if (m_blockLeft == 0)
+            return std::nullopt;
+        bits.need32();
+        const int symbol = int(m_main.pairs[bits.peekFast(kMaxCodeWidth)] & 0x1FF);
+        if (symbol != kTypeCode)
+            return std::nullopt; // an unused pattern is refused when it is read
+        bits.skipFast(m_main.widthOf(symbol));
+        --m_blockLeft;
+        return Mode::readFrom(bits);
     }
 
     // ACE 1.0 data, which has no mode changes, straight into take: symbols are read as they
@@ -310,39 +551,113 @@ public:
                 take(m_window.data(), n - first);
             handed = m_pos;
         };
+        // Locals for what the loop touches on every symbol: the bytes it writes could alias
+        // members as far as the compiler knows.
+        uchar *const w = m_window.data();
+        BitCursor c(bits);
+        quint32 pos = m_pos;
+        const quint32 *pairs = m_main.pairs.data();
+        const quint8 *mainWidths = m_main.widths.data();
         while (have < size) {
             if (blockLeft == 0) {
-                m_main.readFrom(bits, kMaxCodeWidth, kMainCodes);
-                m_lengths.readFrom(bits, kMaxCodeWidth, kLengthCodes);
+                c.store();
+                readTables(bits);
                 blockLeft = int(bits.read(15));
+                c.load();
+                pairs = m_main.pairs.data();
+                mainWidths = m_main.widths.data();
                 continue;
             }
-            --blockLeft;
-            Symbol s;
-            s.symbol = quint16(m_main.read(bits));
-            if (s.symbol < 256) {
-                m_window[m_pos++ & kMask] = uchar(s.symbol);
-                ++have;
-            } else if (s.symbol == kTypeCode) {
-                throw Damaged{};
-            } else {
-                s.distance = s.symbol > 259 ? bits.knownWidth(s.symbol - 260) : 0;
-                s.length = quint16(m_lengths.read(bits));
-                have += copyMatch(s);
-                if (have > size) { // the copy ran past the member: the dictionary ends with it
-                    m_pos -= quint32(have - size);
-                    have = size;
+            // Far from the member's end and the next hand-on, symbols go without those checks:
+            // no symbol makes more than 258 bytes.
+            const qint64 room = std::min<qint64>(size - have, qint64(kChunk) - qint64(pos - handed));
+            if (room > 300 && blockLeft >= 2) {
+                const quint32 start = pos;
+                const quint32 stop = pos + quint32(room - 300);
+                int left = blockLeft;
+                while (left >= 2 && qint32(stop - pos) > 0) {
+                    c.need32();
+                    const quint32 e = pairs[c.peekFast(kMaxCodeWidth)];
+                    const int symbol = int(e & 0x1FF);
+                    if (symbol < 256) {
+                        if (e & Huffman::kPair) {
+                            c.skipFast(int(e >> 24));
+                            w[pos++ & kMask] = uchar(symbol);
+                            w[pos++ & kMask] = uchar(e >> 9);
+                            left -= 2;
+                        } else {
+                            c.skipFast(mainWidths[symbol]);
+                            w[pos++ & kMask] = uchar(symbol);
+                            --left;
+                        }
+                        continue;
+                    }
+                    if (symbol >= kTypeCode)
+                        throw Damaged{};
+                    c.skipFast(mainWidths[symbol]);
+                    --left;
+                    Symbol s;
+                    s.symbol = quint16(symbol);
+                    s.distance = symbol > 259 ? c.knownWidthFast(symbol - 260) : 0;
+                    c.need32();
+                    s.length = quint16(m_lengths.readFast(c));
+                    pos = copyMatchAt(s, pos);
                 }
+                blockLeft = left;
+                have += qint64(pos - start);
+                continue;
             }
-            if (m_pos - handed >= quint32(kChunk))
+            c.need32();
+            const quint32 e = pairs[c.peekFast(kMaxCodeWidth)];
+            const int symbol = int(e & 0x1FF);
+            if (symbol < 256) {
+                // One literal, or two where both codes fit the bits looked up.
+                if ((e & Huffman::kPair) && blockLeft >= 2 && have + 2 <= size) {
+                    c.skipFast(int(e >> 24));
+                    w[pos++ & kMask] = uchar(symbol);
+                    w[pos++ & kMask] = uchar(e >> 9);
+                    have += 2;
+                    blockLeft -= 2;
+                } else {
+                    c.skipFast(mainWidths[symbol]);
+                    w[pos++ & kMask] = uchar(symbol);
+                    ++have;
+                    --blockLeft;
+                }
+            } else {
+                if (symbol >= kTypeCode) // no mode changes in ACE 1.0, and no unused patterns
+                    throw Damaged{};
+                c.skipFast(mainWidths[symbol]);
+                --blockLeft;
+                Symbol s;
+                s.symbol = quint16(symbol);
+                s.distance = symbol > 259 ? c.knownWidthFast(symbol - 260) : 0;
+                c.need32();
+                s.length = quint16(m_lengths.readFast(c));
+                const quint32 end = copyMatchAt(s, pos);
+                have += qint64(end - pos);
+                pos = end;
+                if (have > size) // the copy ran past the member's end
+                    throw Damaged{};
+            }
+            if (pos - handed >= quint32(kChunk)) [[unlikely]] {
+                m_pos = pos;
                 handOn();
+            }
         }
+        m_pos = pos;
+        c.store();
         handOn();
     }
 
 private:
-    static constexpr quint32 kWindow = 1u << 22;
+    // Twice the largest distance, so that a copy may write a few bytes past its end, in words:
+    // no distance reaches them before they are written again. A copy that would run past the
+    // buffer's end goes byte by byte.
+    static constexpr quint32 kWindow = 1u << 23;
     static constexpr quint32 kMask = kWindow - 1;
+    static constexpr quint32 kMaxDistance = 1u << 22;
+    static constexpr quint32 kSlack = 16;
     static constexpr int kMaxCodeWidth = 11;
     static constexpr int kMaxDistanceBits = 22;
     static constexpr int kTypeCode = 260 + kMaxDistanceBits + 1;
@@ -352,11 +667,20 @@ private:
     struct Symbol {
         quint16 symbol;
         quint16 length;
-        quint32 distance; // or, for a mode change, its index in m_modes
+        quint32 distance;
     };
 
     // Copies a match from the dictionary; the bytes it made.
-    int copyMatch(const Symbol &s)
+    [[gnu::always_inline]] int copyMatch(const Symbol &s)
+    {
+        const quint32 end = copyMatchAt(s, m_pos);
+        const int length = int(end - m_pos);
+        m_pos = end;
+        return length;
+    }
+
+    // The same at pos; where it ends. (By value, so that pos stays in a register.)
+    [[gnu::always_inline]] quint32 copyMatchAt(const Symbol &s, quint32 pos)
     {
         int length = s.length;
         quint32 distance;
@@ -374,25 +698,39 @@ private:
             length += offset > 1 ? 3 : 2;
         }
         ++distance;
-        if (distance >= kWindow)
+        if (distance >= kMaxDistance)
             throw Damaged{};
-        const quint32 from = (m_pos - distance) & kMask;
-        const quint32 to = m_pos & kMask;
+        if (!m_full) { // nothing before the first member of the dictionary
+            const quint32 filled = pos - m_origin;
+            if (filled >= kWindow)
+                m_full = true;
+            else if (distance > filled)
+                throw Damaged{};
+        }
+        const quint32 from = (pos - distance) & kMask;
+        const quint32 to = pos & kMask;
         uchar *w = m_window.data();
-        if (from + quint32(length) <= kWindow && to + quint32(length) <= kWindow) {
-            // Forward, byte by byte where the copy overlaps what it writes (a distance close to
-            // the window's size reads from just ahead).
-            if (from + quint32(length) <= to || to + quint32(length) <= from)
-                std::memcpy(w + to, w + from, size_t(length));
-            else
+        if (from + quint32(length) <= kWindow && to + quint32(length) <= kWindow) [[likely]] {
+            // Eight bytes at a time, which may write up to seven past the copy (into bytes no
+            // distance reaches yet, or the slack): each word reads only bytes already there
+            // when the distance is at least eight. Shorter distances repeat bytes one by one.
+            if (distance >= 8) {
+                for (int i = 0; i < length; i += 8) {
+                    quint64 word;
+                    std::memcpy(&word, w + from + quint32(i), 8);
+                    std::memcpy(w + to + quint32(i), &word, 8);
+                }
+            } else if (distance == 1) {
+                std::memset(w + to, w[from], size_t(length));
+            } else {
                 for (int i = 0; i < length; ++i)
                     w[to + quint32(i)] = w[from + quint32(i)];
+            }
         } else {
             for (int i = 0; i < length; ++i)
                 w[(to + quint32(i)) & kMask] = w[(from + quint32(i)) & kMask];
         }
-        m_pos += quint32(length);
-        return length;
+        return pos + quint32(length);
     }
 
     void copyOut(quint32 from, quint32 n, uchar *to) const
@@ -403,41 +741,22 @@ private:
         std::memcpy(to + first, m_window.data(), n - first);
     }
 
-    void readBlock(BitReader &bits)
+    void readTables(BitReader &bits)
     {
         m_main.readFrom(bits, kMaxCodeWidth, kMainCodes);
+        m_main.makePairs();
         m_lengths.readFrom(bits, kMaxCodeWidth, kLengthCodes);
-        const int count = int(bits.read(15));
-        m_modes.clear();
-        m_next = 0;
-        m_queued = 0;
-        if (!m_queue)
-            m_queue.reset(new Symbol[1 << 15]);
-        for (int i = 0; i < count; ++i) {
-            Symbol &q = m_queue[i];
-            const int symbol = m_main.read(bits);
-            q.symbol = quint16(symbol);
-            if (symbol < 256) {
-                continue;
-            } else if (symbol == kTypeCode) {
-                m_modes.push_back(Mode::readFrom(bits));
-                q.distance = quint32(m_modes.size() - 1);
-            } else {
-                q.distance = symbol > 259 ? bits.knownWidth(symbol - 260) : 0;
-                q.length = quint16(m_lengths.read(bits));
-            }
-        }
-        m_queued = size_t(count);
     }
 
     std::vector<uchar> m_window;
-    quint32 m_pos = 0; // where the next byte goes, counting on past the window's size
+    quint32 m_pos = 0;    // where the next byte goes, counting on past the window's size
+    quint32 m_origin = 0; // where the dictionary's first member started
+    bool m_full = false;  // a whole window since then
     Huffman m_main;
     Huffman m_lengths;
-    std::unique_ptr<Symbol[]> m_queue; // one block's symbols
-    size_t m_queued = 0;
-    size_t m_next = 0;
-    std::vector<Mode> m_modes;
+    // Symbols of the current block not yet read. A mode change to sound or picture cuts a
+    // block: their data follows the change, and the block goes on when LZ77 comes back.
+    int m_blockLeft = 0;
     std::array<quint32, 4> m_history{};
     std::vector<uchar> m_leftover;
 };
@@ -571,7 +890,8 @@ private:
     void adjust(Channel &c, int sample)
     {
         ++c.byteCount;
-        const int predDif = (predicted(c) - sample) * 8;
+        // Differences of 8-bit samples are signed bytes: a step across 0 and 255 is a small one.
+        const int predDif = int(qint8(predicted(c) - sample)) * 8;
         for (int k = 0; k < 4; ++k) {
             c.dif[size_t(2 * k)] += std::abs(predDif - c.difCount[size_t(k)]);
             c.dif[size_t(2 * k + 1)] += std::abs(predDif + c.difCount[size_t(k)]);
@@ -579,7 +899,7 @@ private:
         c.dif[8] += std::abs(predDif);
         c.predDifCount[0] += m_quantizer[low8(predDif >> 3)];
         c.predDifCount[1] += m_quantizer[low8(c.lastByte - sample)];
-        c.lastDelta = sample - c.lastByte;
+        c.lastDelta = int(qint8(sample - c.lastByte));
         c.lastByte = sample;
         if ((c.byteCount & 0x1F) == 0) {
             int least = 0xFFFF;
@@ -840,8 +1160,18 @@ public:
     {
         m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end());
         bytes.clear();
-        while (m_scan + 4 < m_bytes.size())
+        for (;;) {
+            // Straight to the next CALL or JMP opcode.
+            const uchar *p = m_bytes.data();
+            const size_t end = m_bytes.size() < 4 ? 0 : m_bytes.size() - 4;
+            size_t at = m_scan; // a local, which the loop keeps in a register
+            while (at < end && (p[at] & 0xFE) != 0xE8)
+                ++at;
+            m_scan = at;
+            if (at >= end)
+                break;
             patchAt();
+        }
         flush(m_scan);
     }
 
@@ -911,9 +1241,9 @@ void unpackStored(Lz77 &lz, const AceDecoder::Source &source, Output &out)
     }
 }
 
-void unpackLz77(Lz77 &lz, BitReader &bits, Output &out)
+void unpackLz77(Lz77 &lz, BitReader &bits, Output &out, bool continues)
 {
-    lz.restart();
+    lz.restart(continues);
     lz.unpackWhole(bits, out.left(), [&out](const uchar *p, size_t n) { out.give(p, n); });
 }
 
@@ -923,9 +1253,9 @@ struct Engines {
     Picture &picture;
 };
 
-void unpackBlocked(const Engines &s, BitReader &bits, Output &out)
+void unpackBlocked(const Engines &s, BitReader &bits, Output &out, bool continues)
 {
-    s.lz.restart();
+    s.lz.restart(continues);
     std::vector<uchar> chunk;
     std::vector<uchar> exeKept;
     std::vector<uchar> delta;
@@ -950,8 +1280,10 @@ void unpackBlocked(const Engines &s, BitReader &bits, Output &out)
                 throw Damaged{};
             delta.clear();
             while (qint64(delta.size()) < mode.deltaLength)
-                if (auto m = s.lz.read(bits, mode.deltaLength - qint64(delta.size()), delta))
+                if (auto m = s.lz.read(bits, mode.deltaLength - qint64(delta.size()), delta, true))
                     next = m;
+            if (!next && out.left() > mode.deltaLength)
+                next = s.lz.modeNext(bits);
             for (uchar &b : delta)
                 lastDelta = b = uchar(b + lastDelta);
             // The bytes were stored plane after plane; they go out interleaved again.
@@ -974,11 +1306,19 @@ void unpackBlocked(const Engines &s, BitReader &bits, Output &out)
                 exe.emplace(mode.exeMode, out);
             chunk.swap(exeKept);
             exeKept.clear();
+            if (!exe) {
+                out.give(chunk);
+                chunk.clear();
+            }
+            const auto give = [&out](const uchar *p, size_t n) { out.give(p, n); };
             for (;;) {
                 const qint64 held = qint64(chunk.size()) + (exe ? exe->held() : 0);
                 const qint64 want = std::min(out.left() - held, kChunk);
-                if (want > 0)
-                    next = s.lz.read(bits, want, chunk);
+                if (want > 0) {
+                    const bool end = want == out.left() - held;
+                    // Plain LZ77 output goes out straight from the dictionary.
+                    next = exe ? s.lz.read(bits, want, chunk, end) : s.lz.read(bits, want, give, end);
+                }
                 if (exe) {
                     exe->take(chunk);
                 } else {
@@ -988,8 +1328,11 @@ void unpackBlocked(const Engines &s, BitReader &bits, Output &out)
                 if (next || want <= 0)
                     break;
             }
+            // Kept bytes only go on into another LZ77 stretch; before any other mode, or at the
+            // member's end, they go out as they are.
             if (exe)
-                exeKept = exe->finish(out.left() == exe->held());
+                exeKept = exe->finish(out.left() == exe->held() ||
+                                      !(next && (next->kind == Lz77Plain || next->kind == Lz77Exe)));
             break;
         }
         case Sound8:
@@ -1013,7 +1356,8 @@ void unpackBlocked(const Engines &s, BitReader &bits, Output &out)
 
 } // namespace
 
-Result<void> AceDecoder::unpack(int method, quint16 parameters, qint64 size, const Source &source, const Sink &sink)
+Result<void> AceDecoder::unpack(int method, quint16 parameters, qint64 size, const Source &source, const Sink &sink,
+                                bool continues)
 {
     Q_UNUSED(parameters) // the dictionary is always the largest, 4 MB
     if (method > 2)
@@ -1025,9 +1369,11 @@ Result<void> AceDecoder::unpack(int method, quint16 parameters, qint64 size, con
         } else {
             BitReader bits(source, d->input);
             if (method == 1)
-                unpackLz77(d->lz, bits, out);
+                unpackLz77(d->lz, bits, out, continues);
             else
-                unpackBlocked({d->lz, d->sound, d->picture}, bits, out);
+                unpackBlocked({d->lz, d->sound, d->picture}, bits, out, continues);
+            if (bits.overran())
+                throw Damaged{}; // the member's bytes needed bits past its data
         }
     } catch (const Damaged &) {
         return Error(QString::fromLatin1(kDamagedData));

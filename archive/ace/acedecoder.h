@@ -31,8 +31,11 @@ public:
     // Unpacks one member of method (0 stored, 1 LZ77, 2 blocked) with the header's parameters
     // (its low four bits give the dictionary size) into exactly size bytes; else what went
     // wrong: kDamagedData, "unknown packing method N", or "stopped" when the sink refused.
+    // A member that continues (in a solid archive) may copy from the members before it; any
+    // other may not reach before its own start.
     // (Inside, a fault unwinds the decoding loops as an exception; none leaves this call.)
-    Result<void> unpack(int method, quint16 parameters, qint64 size, const Source &source, const Sink &sink);
+    Result<void> unpack(int method, quint16 parameters, qint64 size, const Source &source, const Sink &sink,
+                        bool continues = false);
 
 private:
     struct State;

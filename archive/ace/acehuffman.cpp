@@ -1,6 +1,7 @@
 #include "acehuffman.h"
 
 #include <algorithm>
+#include <array>
 #include <numeric>
 #include <vector>
 
@@ -10,9 +11,8 @@ namespace {
 
 // The archiver's own sort, largest first: the order it leaves equal widths in decides which
 // symbol gets which code, so it is followed step by step.
-bool sortWidths(std::vector<int> &keys, std::vector<int> &values, int left, int right)
+bool sortWidths(int *keys, int *values, int n, int left, int right)
 {
-    const int n = int(keys.size());
     const auto swap = [&](int a, int b) {
         std::swap(keys[size_t(a)], keys[size_t(b)]);
         std::swap(values[size_t(a)], values[size_t(b)]);
@@ -34,14 +34,14 @@ bool sortWidths(std::vector<int> &keys, std::vector<int> &values, int left, int 
     }
     if (left < r) {
         if (left < r - 1) {
-            if (!sortWidths(keys, values, left, r))
+            if (!sortWidths(keys, values, n, left, r))
                 return false;
         } else if (keys[size_t(left)] < keys[size_t(r)])
             swap(left, r);
     }
     if (right > l) {
         if (l < right - 1) {
-            if (!sortWidths(keys, values, l, right))
+            if (!sortWidths(keys, values, n, l, right))
                 return false;
         } else if (keys[size_t(l)] < keys[size_t(right)])
             swap(l, right);
@@ -53,10 +53,15 @@ bool sortWidths(std::vector<int> &keys, std::vector<int> &values, int left, int 
 
 bool makeCodes(int maxWidth, int count, quint8 *widths, int n, quint16 *codes)
 {
-    std::vector<int> keys(widths, widths + n);
-    std::vector<int> symbols(static_cast<size_t>(n));
-    std::iota(symbols.begin(), symbols.end(), 0);
-    if (count < 1 || count > n || !sortWidths(keys, symbols, 0, count - 1))
+    // On the stack: tables are made for every block, and no table has more than 512 symbols.
+    constexpr int kMost = 512;
+    if (n > kMost || count < 1 || count > n)
+        return false;
+    std::array<int, kMost> keys;
+    std::array<int, kMost> symbols;
+    std::copy(widths, widths + n, keys.begin());
+    std::iota(symbols.begin(), symbols.begin() + n, 0);
+    if (!sortWidths(keys.data(), symbols.data(), n, 0, count - 1))
         return false;
     int used = 0;
     while (used < n && keys[size_t(used)] != 0)
@@ -67,7 +72,7 @@ bool makeCodes(int maxWidth, int count, quint8 *widths, int n, quint16 *codes)
     }
     const int end = 1 << maxWidth;
     int at = 0;
-    for (int i = used - 1; i >= 0 && at < end; --i) {
+    for (int i = used - 1; i >= 0; --i) {
         const int width = keys[size_t(i)];
         if (width > maxWidth)
             return false;
@@ -77,6 +82,7 @@ bool makeCodes(int maxWidth, int count, quint8 *widths, int n, quint16 *codes)
         std::fill(codes + at, codes + at + span, quint16(symbols[size_t(i)]));
         at += span;
     }
+    std::fill(codes + at, codes + end, kNoSymbol);
     return true;
 }
 

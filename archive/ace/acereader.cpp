@@ -31,6 +31,9 @@ Result<void> AceReader::unpackOne(const AceMember &m, const AceDecoder::Sink &si
         return Error(QStringLiteral("ACE archive is encrypted: %1").arg(m.name));
     if (m.method > quint8(AceMethod::Blocked))
         return Error(QStringLiteral("Unknown packing method %1 for %2").arg(m.method).arg(m.name));
+    // Packed data comes in whole 32-bit words; anything else was cut or lies about its size.
+    if (m.method != quint8(AceMethod::Stored) && m.packedSize % 4 != 0)
+        return Error(QStringLiteral("Damaged data in %1").arg(m.name));
     qsizetype part = 0;
     qint64 leftInPart = m.parts.isEmpty() ? 0 : m.parts[0].size;
     bool positioned = false;
@@ -66,10 +69,13 @@ Result<void> AceReader::unpackOne(const AceMember &m, const AceDecoder::Sink &si
         return 0;
     };
     quint32 crc = 0xFFFFFFFFu;
-    const auto done = m_decoder->unpack(m.method, m.parameters, m.size, source, [&](const char *data, qsizetype n) {
-        crc = aceCrc32(data, n, crc);
-        return sink(data, n);
-    });
+    const auto done = m_decoder->unpack(
+        m.method, m.parameters, m.size, source,
+        [&](const char *data, qsizetype n) {
+            crc = aceCrc32(data, n, crc);
+            return sink(data, n);
+        },
+        m_set.solid);
     if (unreadable)
         return Error(QStringLiteral("Cannot read %1").arg(m_volume.fileName()), m_volume.errorString());
     if (!done && done.error().message() == QLatin1String(AceDecoder::kDamagedData))

@@ -1,9 +1,6 @@
 // libFuzzer target for the ACE reader: the input is an ACE archive (its header checks are
 // skipped by a first byte of 0xFF, which then chooses a packing method for the rest as raw
-// packed data). Built with clang only when ZELV_FUZZ is on:
-//
-//   cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DZELV_FUZZ=ON
-//   cmake --build build-fuzz --target acefuzz && build-fuzz/tests/acefuzz -max_total_time=300
+// packed data). Built with clang only when ZELV_FUZZ is on (README.md, "For developers").
 #include "archive/ace/acereader.h"
 
 #include <QByteArray>
