@@ -36,6 +36,16 @@ ToolRun runTool(const QString &program, const QStringList &args, const WorkingFo
         close(out[1]);
         return run;
     }
+    // A helper started with its standard files closed gets pipes numbered 0 to 2, which the
+    // child's own 0, 1 and 2 would overwrite: they are moved above.
+    for (int *fd : {&out[0], &out[1], &err[0], &err[1]})
+        if (*fd <= STDERR_FILENO) {
+            const int moved = fcntl(*fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+            if (moved >= 0) {
+                close(*fd);
+                *fd = moved;
+            }
+        }
 
     // The program is found here: between fork and exec the child may only make system calls.
     const QString found = program.contains(u'/') ? program : QStandardPaths::findExecutable(program);
@@ -70,9 +80,13 @@ ToolRun runTool(const QString &program, const QStringList &args, const WorkingFo
         if (getppid() != parent)
             _exit(127);
         setpgid(0, 0);
-        const int input = open("/dev/null", O_RDONLY | O_CLOEXEC);
-        bool ready = input >= 0 && dup2(input, STDIN_FILENO) >= 0 && dup2(out[1], STDOUT_FILENO) >= 0 &&
-                     dup2(err[1], STDERR_FILENO) >= 0;
+        // /dev/null may itself open as 0: dup2 onto the same number would leave it to close
+        // on exec.
+        const int input = open("/dev/null", O_RDONLY);
+        bool ready = input >= 0 && (input == STDIN_FILENO || dup2(input, STDIN_FILENO) >= 0) &&
+                     dup2(out[1], STDOUT_FILENO) >= 0 && dup2(err[1], STDERR_FILENO) >= 0;
+        if (input > STDIN_FILENO)
+            close(input);
         if (ready && workingFolder.fd >= 0)
             ready = fchdir(workingFolder.fd) == 0;
         else if (ready && !folder.isEmpty())

@@ -235,6 +235,8 @@ private slots:
     void killedRunIsCleanedUpByTheNext_data() { addFormatRows(); }
     void windowsNamesHoldingSlashes_data();
     void windowsNamesHoldingSlashes();
+    void standardFilesClosed_data() { addFormatRows(); }
+    void standardFilesClosed();
     void fifosBesideTheSet_data() { addFormatRows(); }
     void fifosBesideTheSet();
     void killedRunIsCleanedUpByTheNext();
@@ -774,6 +776,22 @@ void TestArchiverHelpers::windowsNamesHoldingSlashes()
     QVERIFY2(staging.verify(set->members()), qPrintable(test::entriesBelow(staging.path()).join(u' ')));
     QCOMPARE(test::readBytes(staging.path() + QStringLiteral("/data/game.dat")), QByteArray("game"));
     QCOMPARE(test::readBytes(staging.path() + QStringLiteral("/a/b/c.txt")), QByteArray("c"));
+}
+
+// A helper started with its standard input and output closed still runs its tool whole: the
+// tool's output pipe never takes the place of what the tool reads or writes.
+void TestArchiverHelpers::standardFilesClosed()
+{
+    QFETCH(QString, format);
+    Fixture f(format);
+    const QStringList volumes = f.write();
+    const Run run = test::runInChild(f.program(), f.arguments(volumes.value(0)), [] {
+        close(STDIN_FILENO);
+        close(STDOUT_FILENO);
+    });
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, 0);
+    f.checkWhole(f.destination());
 }
 
 // FIFOs named like the next volume, a .sfv and .par2 files are never opened: the run goes on
