@@ -1,8 +1,8 @@
 // The engine's own reading of a zip archive's central directory, checked the way an archive
 // made to deceive needs: one end record only, a zip64 record that agrees with it, a directory
 // where they say (or, behind a stub as self-extracting archives have, shifted as a whole by the
-// stub's length), each local header agreeing with its directory entry on name, method,
-// encryption and (unless a data descriptor follows the data) CRC and sizes, and no two members
+// stub's length), each local header agreeing with its directory entry on method, encryption
+// and (unless a data descriptor follows the data) CRC and sizes, and no two members
 // sharing a byte. Member data is then read straight from the offsets found here. Bytes after
 // the end record (padding, a trailer) are passed over, as other readers do.
 #pragma once

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "archive/archivekind.h"
+#include "archivecontents.h"
 
 #include <QString>
 #include <QStringList>
@@ -109,6 +110,9 @@ public:
     // Kind panel.
     virtual void setKindPanel(KindPanelAlignment alignment, const QString &caption) = 0;
     virtual QString kindPanelCaption() const = 0;
+
+    // The Contents window, open beside the main window with what contents holds.
+    virtual void showContents(const ArchiveContents &contents) = 0;
 
     // Folder panel.
     virtual void setFolderPanelLook(FolderPanelLook look) = 0;

@@ -22,6 +22,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMenu>
 #include <QMimeData>
 #include <QProcess>
@@ -32,6 +33,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+#include <QTreeWidget>
 
 #include <csignal>
 #include <sys/stat.h>
@@ -129,6 +131,7 @@ private slots:
     void escapeAndZipProgress();
     void releaseNotesFromTheWindow();
     void standardDescriptionShowsWhole();
+    void contentsWindow();
     void installByDroppingDisks();
     void folderChooserFollowsItsRule();
     void helpFromEveryDoor();
@@ -804,6 +807,31 @@ void TestForm1::standardDescriptionShowsWhole()
     QVERIFY(text && text->isVisible());
     QCOMPARE(text->verticalScrollBar()->maximum(), 0);
     QCOMPARE(text->horizontalScrollBar()->maximum(), 0);
+}
+
+// F3 shows the selected archive's members in a window of its own, with the totals.
+void TestForm1::contentsWindow()
+{
+    Fixture f;
+    QVERIFY(test::writeZip(f.world.onDrive(u'c', QStringLiteral("dl/prog.zip")),
+                           {ZipEntry::file("setup.exe", QByteArray(3000, 's')), ZipEntry::file("readme.txt", "r")}));
+    f.writeSettings(QStringLiteral("C:\\dl"));
+    Form1 &form = f.make();
+    QCOMPARE(form.Form_Load(), StartupOutcome::Completed);
+    form.setListSelected(0, true);
+    QVERIFY(form.menuItemEnabled(QStringLiteral("contents")));
+    form.contents_Show();
+    QWidget *window = nullptr;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w->objectName() == u"Contents" && w->isVisible())
+            window = w;
+    QVERIFY(window);
+    QCOMPARE(window->windowTitle(), QStringLiteral("Contents of C:\\dl\\prog.zip"));
+    auto *members = window->findChild<QTreeWidget *>(QStringLiteral("members"));
+    QVERIFY(members);
+    QCOMPARE(members->topLevelItemCount(), 2);
+    QCOMPARE(members->topLevelItem(0)->text(0), QStringLiteral("setup.exe"));
+    QVERIFY(window->findChild<QLabel *>(QStringLiteral("totals"))->text().startsWith(QStringLiteral("2 files, ")));
 }
 
 void TestForm1::installByDroppingDisks()

@@ -1,10 +1,12 @@
 // Release notes and the zip test run against a scripted window, on archives the tests make:
 // what the viewer shows, which names the archives get, the error report's bytes, and what the
 // commands leave available.
+#include "inspect/archivecontents.h"
 #include "inspect/releasenotes.h"
 #include "inspect/ziptest.h"
 #include "platform/cp437.h"
 #include "support/commandworld.h"
+#include "support/setwriters.h"
 #include "support/zipmaker.h"
 
 #include <QDir>
@@ -82,6 +84,8 @@ private slots:
     void otherKindTestsNothing();
     void escapeEndsTheRun();
     void escapeBetweenSmallArchives();
+    void contentsOfTheSelection_data();
+    void contentsOfTheSelection();
 };
 
 void TestInspect::bannerForm()
@@ -398,6 +402,73 @@ void TestInspect::escapeBetweenSmallArchives()
     QCOMPARE(t.window.folderPanelCaption(),
              QStringLiteral(" Test cancelled: 0 of 3 archive(s) tested, 0 zip error(s)"));
     QCOMPARE(t.filesIn(QStringLiteral("files")), QStringList({"a.zip", "b.zip", "c.zip"}));
+}
+
+void TestInspect::contentsOfTheSelection_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("two zip disks and a broken one") << "zip";
+    QTest::newRow("a RAR set from a later volume") << "rar";
+    QTest::newRow("nothing selected") << "none";
+}
+
+// Contents lists what the selection holds without extracting anything: each zip member with
+// its sizes, date and method, each member of a set with the volumes its pieces lie in, the
+// totals, and the room on the temporary drive; an archive that cannot be read is named.
+void TestInspect::contentsOfTheSelection()
+{
+    QFETCH(QString, kind);
+    Inspect t;
+    t.disks.bytes = 123456;
+    if (kind == u"zip") {
+        QVERIFY(t.makeZip(QStringLiteral("a.zip"),
+                          {ZipEntry::folder("data/"), ZipEntry::file("data/x.txt", QByteArray(5000, 'x'))}));
+        QVERIFY(t.makeZip(QStringLiteral("b.zip"), {ZipEntry::file("y.bin", "yy", ZipEntry::Method::Store)}));
+        t.world.writeFile(t.archive(QStringLiteral("c.zip")), "not a zip");
+        t.select({QStringLiteral("a.zip"), QStringLiteral("b.zip"), QStringLiteral("c.zip")});
+    } else if (kind == u"rar") {
+        const auto v = test::writeRarSet(t.world.onDrive(u'c', QStringLiteral("files")), QStringLiteral("prog"),
+                                         test::RarFormat::Rar5, test::VolumeNaming::New,
+                                         {test::SetMember::file("setup.exe", test::patternBytes(70000, 3))}, 30000);
+        QVERIFY(v && v->size() == 3);
+        t.window.pressOnly(ArchiveKind::Rar);
+        t.window.setListPattern(QStringLiteral("*.rar"));
+        t.select({QStringLiteral("prog.part2.rar")});
+    }
+    const QStringList before = test::entriesBelow(t.world.root());
+
+    ShowArchiveContents(t.context);
+
+    QCOMPARE(test::entriesBelow(t.world.root()), before); // nothing extracted, nothing written
+    if (kind == u"none") {
+        QCOMPARE(t.dialogs.shownTexts(),
+                 QStringList{"Select the archives, or a volume of the set, to see what they hold"});
+        QVERIFY(!t.window.shownContents);
+        return;
+    }
+    QVERIFY(t.window.shownContents);
+    const ArchiveContents &c = *t.window.shownContents;
+    QCOMPARE(c.freeRoom, std::optional<qint64>(123456));
+    QCOMPARE(c.tempDrive, QStringLiteral("c"));
+    QStringList rows;
+    for (const ContentsEntry &e : c.entries)
+        rows << QStringLiteral("%1|%2|%3|%4|%5").arg(e.archive, e.name).arg(e.size).arg(e.method, e.volumes);
+    if (kind == u"zip") {
+        QCOMPARE(c.title, QStringLiteral("c:\\files\\a.zip, b.zip"));
+        QCOMPARE(rows,
+                 QStringList({"a.zip|data/|0|Stored|", "a.zip|data/x.txt|5000|Deflated|", "b.zip|y.bin|2|Stored|"}));
+        QCOMPARE(c.files, 2);
+        QCOMPARE(c.size, 5002);
+        QVERIFY(c.packed < 5000 && c.entries[1].time.isValid());
+        QCOMPARE(c.problems,
+                 QStringList{"c:\\files\\c.zip cannot be read as a zip archive: too short for an end record"});
+    } else {
+        QCOMPARE(c.title, QStringLiteral("c:\\files\\prog.part1.rar"));
+        QCOMPARE(rows,
+                 QStringList{"prog.part1.rar|setup.exe|70000|Stored|prog.part1.rar, prog.part2.rar, prog.part3.rar"});
+        QCOMPARE(c.packed, 70000);
+        QCOMPARE(c.problems, QStringList());
+    }
 }
 
 QTEST_MAIN(TestInspect)

@@ -173,6 +173,7 @@ void Form1::buildMenus()
                      {"dead1", "-", {}, nullptr},
                      {"Diz", "Display di&z", QKeySequence(Qt::CTRL | Qt::Key_Z), &Form1::Diz_Click},
                      {"dnfo", "Display &nfo", QKeySequence(Qt::CTRL | Qt::Key_N), &Form1::dnfo_Click},
+                     {"contents", "&Contents...", QKeySequence(Qt::Key_F3), &Form1::contents_Show},
                      {"installed", "&Open install folder", QKeySequence(Qt::CTRL | Qt::Key_O), &Form1::installed_Click},
                      {"dead25", "-", {}, nullptr},
                      {"refresh", "&Refresh files...", QKeySequence(Qt::CTRL | Qt::Key_R), &Form1::refresh_Click},

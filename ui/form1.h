@@ -24,6 +24,8 @@ class QMenu;
 
 namespace zelv {
 
+class ContentsWindow;
+
 class AboutThunder;
 class AboutWindow;
 class XceedZip;
@@ -81,6 +83,7 @@ public:
     std::optional<bool> folderExists(const QString &dosFolder) const override;
     void setKindPanel(KindPanelAlignment alignment, const QString &caption) override;
     QString kindPanelCaption() const override;
+    void showContents(const ArchiveContents &contents) override;
     void setFolderPanelLook(FolderPanelLook look) override;
     void setFolderPanelCaption(const QString &caption) override;
     QString folderPanelCaption() const override;
@@ -150,6 +153,7 @@ public slots:
     void search_Click();
     void web_Click();
     void installed_Click();
+    void contents_Show();
     void mail_Click();
     void about_Click();
 
@@ -193,6 +197,7 @@ private:
     DragCorner *Picture1;
     XceedZip *XceedZip1;
     QPointer<AboutWindow> Form4;
+    QPointer<ContentsWindow> m_contents;
     // The About window's thunder, made at the first About and kept while it plays.
     AboutThunder *m_thunder = nullptr;
     Form3 *m_form3 = nullptr; // the text viewer, made when first used

@@ -3,6 +3,8 @@
 
 #include "form1.h"
 
+#include "inspect/archivecontents.h"
+
 #include "aboutwindow.h"
 #include "archive/xceedzip.h"
 #include "housekeeping/deletefiles.h"
@@ -174,6 +176,7 @@ void Form1::contents_Click() { ShowHelpContents(context()); }
 void Form1::search_Click() { ShowHelpIndex(context()); }
 void Form1::web_Click() { OpenWebPage(context()); }
 void Form1::installed_Click() { OpenInstallFolder(context()); }
+void Form1::contents_Show() { ShowArchiveContents(context()); }
 void Form1::mail_Click() { WriteMail(context()); }
 void Form1::about_Click()
 {

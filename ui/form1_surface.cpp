@@ -2,6 +2,8 @@
 
 #include "form1.h"
 
+#include "contentswindow.h"
+
 #include "archive/xceedzip.h"
 #include "form3.h"
 #include "platform/dospath.h"
@@ -124,6 +126,13 @@ TwipsRect Form1::windowRect() const { return {windowLeft(), windowTop(), windowW
 void Form1::repaintWindow() { repaint(); }
 void Form1::closeWindow() { close(); }
 void Form1::processEvents() { QCoreApplication::processEvents(); }
+
+void Form1::showContents(const ArchiveContents &contents)
+{
+    if (!m_contents)
+        m_contents = new ContentsWindow(this);
+    m_contents->show(contents);
+}
 
 void Form1::setBusyCursor(bool busy)
 {

@@ -86,6 +86,12 @@ public:
         if (onProcessEvents)
             onProcessEvents();
     }
+    void showContents(const ArchiveContents &contents) override
+    {
+        log(QStringLiteral("contents"));
+        shownContents = contents;
+    }
+    std::optional<ArchiveContents> shownContents;
     void setBusyCursor(bool busy) override { log(busy ? QStringLiteral("busy") : QStringLiteral("not busy")); }
     TextViewer &viewer() override { return m_viewer; }
     ScriptedViewer &scriptedViewer() { return m_viewer; }
