@@ -66,7 +66,7 @@ bool addZip(ArchiveContents &contents, const QString &dosPath, const QString &ho
         row.packed = qint64(e.compressedSize);
         row.time = QDateTime::fromSecsSinceEpoch(e.modificationTime());
         row.method = (e.flags & 1) && e.method != 99 ? zipMethodName(e.method) + QStringLiteral(", encrypted")
-                                                      : zipMethodName(e.method);
+                                                     : zipMethodName(e.method);
         contents.entries << row;
     }
     return true;
@@ -106,9 +106,9 @@ void addSet(ArchiveContents &contents, ArchiveKind kind, const QString &dosPath,
                 volumes << name(part.volume);
         }
         row.method = m.symlink || m.link || !m.copyOf.isEmpty() ? QStringLiteral("Link")
-                     : m.directory                                ? QString()
-                     : stored                                     ? QStringLiteral("Stored")
-                                                                  : QStringLiteral("Packed");
+                     : m.directory                              ? QString()
+                     : stored                                   ? QStringLiteral("Stored")
+                                                                : QStringLiteral("Packed");
         if (m.encrypted)
             row.method += QStringLiteral(", encrypted");
         row.volumes = volumes.join(QStringLiteral(", "));

@@ -831,7 +831,7 @@ void TestForm1::contentsWindow()
     QVERIFY(members);
     QCOMPARE(members->topLevelItemCount(), 2);
     QCOMPARE(members->topLevelItem(0)->text(0), QStringLiteral("setup.exe"));
-    QVERIFY(window->findChild<QLabel *>(QStringLiteral("totals"))->text().startsWith(QStringLiteral("2 files, ")));
+    QVERIFY(window->findChild<QLabel *>(QStringLiteral("totals"))->text().startsWith(QStringLiteral("2 file(s), ")));
 }
 
 void TestForm1::installByDroppingDisks()

@@ -73,7 +73,7 @@ void ContentsWindow::show(const ArchiveContents &contents)
     m_members->addTopLevelItems(rows);
     m_members->setColumnHidden(Volumes, !anyVolumes);
     m_members->setColumnHidden(Archive, !severalArchives);
-    QString totals = QStringLiteral("%1 files, %2 bytes (%3 packed)")
+    QString totals = QStringLiteral("%1 file(s), %2 bytes (%3 packed)")
                          .arg(contents.files)
                          .arg(bytes(contents.size), bytes(contents.packed));
     if (contents.freeRoom)
