@@ -407,6 +407,26 @@ int main(int argc, char *argv[])
     const QString bin = QDir(programFolder()).absolutePath();
     using Runs = QList<std::tuple<QString, QStringList, QString>>;
 
+    // wrar.exe against unar and against libarchive reading every volume in this process.
+    const auto rarContenders = [&bin](const QString &first, const QStringList &volumes) {
+        return QList<Contender>{
+            {QStringLiteral("wrar.exe"), true,
+             [=](const QString &dest) {
+                 return Runs{{bin + QStringLiteral("/wrar.exe"),
+                              {QStringLiteral("x"), QStringLiteral("-o+"), QStringLiteral("-y"), first, dest},
+                              QString()}};
+             }},
+            {QStringLiteral("unar -o DEST -f"), false,
+             [=](const QString &dest) {
+                 return Runs{{QStringLiteral("unar"),
+                              {QStringLiteral("-o"), dest, QStringLiteral("-f"), QStringLiteral("-q"), first},
+                              QString()}};
+             }},
+            {QStringLiteral("libarchive, every volume"), false, [=](const QString &dest) {
+                 return Runs{{QCoreApplication::applicationFilePath(),
+                              QStringList{QStringLiteral("--libarchive"), dest} + volumes, QString()}};
+             }}};
+    };
     if (only.isEmpty() || only == u"rar") {
         const QString first = makeRarSet();
         if (first.isEmpty())
@@ -417,24 +437,7 @@ int main(int argc, char *argv[])
             bytes += size;
         bytes += 300000;
         compare(QStringLiteral("RAR 5, %1 volumes, %2 MB").arg(volumes.size()).arg(bytes >> 20),
-                {{QStringLiteral("wrar.exe"), true,
-                  [&](const QString &dest) {
-                      return Runs{{bin + QStringLiteral("/wrar.exe"),
-                                   {QStringLiteral("x"), QStringLiteral("-o+"), QStringLiteral("-y"), first, dest},
-                                   QString()}};
-                  }},
-                 {QStringLiteral("unar -o DEST -f"), false,
-                  [&](const QString &dest) {
-                      return Runs{{QStringLiteral("unar"),
-                                   {QStringLiteral("-o"), dest, QStringLiteral("-f"), QStringLiteral("-q"), first},
-                                   QString()}};
-                  }},
-                 {QStringLiteral("libarchive, every volume"), false,
-                  [&](const QString &dest) {
-                      return Runs{{QCoreApplication::applicationFilePath(),
-                                   QStringList{QStringLiteral("--libarchive"), dest} + volumes, QString()}};
-                  }}},
-                bytes, rounds, 0.4, {QStringLiteral("unar -o DEST -f")});
+                rarContenders(first, volumes), bytes, rounds, 0.4, {QStringLiteral("unar -o DEST -f")});
     }
     if (only.isEmpty() || only == u"packed") {
         qint64 bytes = 0;
@@ -449,24 +452,7 @@ int main(int argc, char *argv[])
                     .arg(volumes.size())
                     .arg(bytes >> 20)
                     .arg(packed >> 20),
-                {{QStringLiteral("wrar.exe"), true,
-                  [&](const QString &dest) {
-                      return Runs{{bin + QStringLiteral("/wrar.exe"),
-                                   {QStringLiteral("x"), QStringLiteral("-o+"), QStringLiteral("-y"), first, dest},
-                                   QString()}};
-                  }},
-                 {QStringLiteral("unar -o DEST -f"), false,
-                  [&](const QString &dest) {
-                      return Runs{{QStringLiteral("unar"),
-                                   {QStringLiteral("-o"), dest, QStringLiteral("-f"), QStringLiteral("-q"), first},
-                                   QString()}};
-                  }},
-                 {QStringLiteral("libarchive, every volume"), false,
-                  [&](const QString &dest) {
-                      return Runs{{QCoreApplication::applicationFilePath(),
-                                   QStringList{QStringLiteral("--libarchive"), dest} + volumes, QString()}};
-                  }}},
-                bytes, rounds, 1.0);
+                rarContenders(first, volumes), bytes, rounds, 1.0);
     }
     if (only.isEmpty() || only == u"sfv") {
         const QString first = makeRarSet();

@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
+
 using namespace zelv;
 
 namespace {
@@ -59,13 +61,13 @@ QByteArray noise(int size, quint32 seed)
     return out;
 }
 
-// Unpacks packed data of method into exactly size bytes; the fault if any.
-Result<QByteArray> unpackStream(const QByteArray &packed, int method, qint64 size)
+// Unpacks packed data of method, asking for size bytes, each piece handed to sink.
+Result<void> unpackInto(const QByteArray &packed, int method, qint64 size,
+                        const std::function<void(const char *, qsizetype)> &sink)
 {
-    QByteArray got;
     qsizetype at = 0;
     AceDecoder decoder;
-    const auto unpacked = decoder.unpack(
+    return decoder.unpack(
         method, 0, size,
         [&](char *buffer, qsizetype n) {
             const qsizetype take = std::min(n, packed.size() - at);
@@ -74,9 +76,16 @@ Result<QByteArray> unpackStream(const QByteArray &packed, int method, qint64 siz
             return take;
         },
         [&](const char *p, qsizetype n) {
-            got.append(p, n);
+            sink(p, n);
             return true;
         });
+}
+
+// Unpacks packed data of method into exactly size bytes; the fault if any.
+Result<QByteArray> unpackStream(const QByteArray &packed, int method, qint64 size)
+{
+    QByteArray got;
+    const auto unpacked = unpackInto(packed, method, size, [&](const char *p, qsizetype n) { got.append(p, n); });
     if (!unpacked)
         return unpacked.error();
     return got;
@@ -515,22 +524,9 @@ void TestAceReader::noiseNeverRunsAway()
         QByteArray noise(int(4 + rng.bounded(4000)), Qt::Uninitialized);
         for (char &c : noise)
             c = char(rng.bounded(256));
-        qsizetype at = 0;
         const qint64 size = 1 + rng.bounded(200000);
         qint64 got = 0;
-        AceDecoder decoder;
-        const auto unpacked = decoder.unpack(
-            method, 0, size,
-            [&](char *buffer, qsizetype n) {
-                const qsizetype take = std::min(n, noise.size() - at);
-                memcpy(buffer, noise.constData() + at, size_t(take));
-                at += take;
-                return take;
-            },
-            [&](const char *, qsizetype n) {
-                got += n;
-                return true;
-            });
+        const auto unpacked = unpackInto(noise, method, size, [&](const char *, qsizetype n) { got += n; });
         QVERIFY(got <= size);
         QVERIFY(!unpacked || got == size);
     }

@@ -1046,8 +1046,6 @@ void TestZipEngine::shrunk_data()
     // clang-format on
 }
 
-// An archive of the one member old.txt: unzip gives plain from it, and so do the engine's test
-// and extraction.
 // An archive of the one member: the engine tests it clean and extracts it whole; then check
 // looks at the archive and what came out.
 void TestZipEngine::readsClean(const RawMember &member,

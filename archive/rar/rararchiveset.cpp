@@ -249,6 +249,23 @@ QString placeKey(const QString &name)
     return place ? place->joined() : QString();
 }
 
+// A copy takes the size and CRC of the earlier file it copies; one that names none is never
+// made.
+void takeCopiesFromTheirFiles(QList<SetMember> &members)
+{
+    QHash<QString, const SetMember *> files;
+    for (SetMember &m : members) {
+        if (!m.copyOf.isEmpty()) {
+            const SetMember *source = files.value(placeKey(m.copyOf));
+            m.link = !source;
+            m.size = source ? source->size : 0;
+            m.crc = source ? source->crc : std::nullopt;
+        } else if (!m.directory && !m.symlink && !m.link && !m.special) {
+            files.insert(placeKey(m.name), &m);
+        }
+    }
+}
+
 // libarchive converts names through the C library's character set: UTF-8 while it reads.
 class Utf8Names {
 public:
@@ -507,19 +524,7 @@ Result<void> RarArchiveSet::listRar5()
             m_members << m;
         }
     }
-    // A copy takes the size and CRC of the earlier file it copies; one that names none is
-    // never made.
-    QHash<QString, const SetMember *> files;
-    for (SetMember &m : m_members) {
-        if (!m.copyOf.isEmpty()) {
-            const SetMember *source = files.value(placeKey(m.copyOf));
-            m.link = !source;
-            m.size = source ? source->size : 0;
-            m.crc = source ? source->crc : std::nullopt;
-        } else if (!m.directory && !m.symlink && !m.link && !m.special) {
-            files.insert(placeKey(m.name), &m);
-        }
-    }
+    takeCopiesFromTheirFiles(m_members);
     return {};
 }
 
@@ -640,19 +645,7 @@ Result<int> RarArchiveSet::list(const QString &firstVolume)
         }
         m_members << m;
     }
-    // A copy takes the size and CRC of the earlier file it copies; one that names none is
-    // never made.
-    QHash<QString, const SetMember *> files;
-    for (SetMember &m : m_members) {
-        if (!m.copyOf.isEmpty()) {
-            const SetMember *source = files.value(placeKey(m.copyOf));
-            m.link = !source;
-            m.size = source ? source->size : 0;
-            m.crc = source ? source->crc : std::nullopt;
-        } else if (!m.directory && !m.symlink && !m.link && !m.special) {
-            files.insert(placeKey(m.name), &m);
-        }
-    }
+    takeCopiesFromTheirFiles(m_members);
     // The volumes lsar read (its own "scanning failed" mark also stands on whole one-volume
     // archives); one when it names none.
     return int(std::max<qsizetype>(1, properties.value(QStringLiteral("XADVolumes")).toArray().size()));
