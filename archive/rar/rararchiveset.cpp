@@ -103,38 +103,64 @@ Result<Next> nextAfterRar4(QFile &f)
     return volume ? Next::Unknown : Next::Last;
 }
 
+// RAR 5: the fields of one header, read in order; any read past its end fails the header.
+class Rar5Fields {
+public:
+    explicit Rar5Fields(QByteArrayView bytes) : m_bytes(bytes) {}
+    std::optional<quint64> number()
+    {
+        quint64 v = 0;
+        for (int shift = 0; shift < 64 && m_at < m_bytes.size(); shift += 7) {
+            const uchar b = uchar(m_bytes[m_at++]);
+            v |= quint64(b & 0x7f) << shift;
+            if (!(b & 0x80))
+                return v;
+        }
+        return std::nullopt;
+    }
+    std::optional<quint32> word()
+    {
+        if (m_at + 4 > m_bytes.size())
+            return std::nullopt;
+        m_at += 4;
+        return le32(m_bytes.data() + m_at - 4);
+    }
+    std::optional<QByteArrayView> bytes(quint64 n)
+    {
+        if (n > quint64(m_bytes.size() - m_at))
+            return std::nullopt;
+        m_at += qsizetype(n);
+        return m_bytes.sliced(m_at - qsizetype(n), qsizetype(n));
+    }
+    qsizetype at() const { return m_at; }
+
+private:
+    QByteArrayView m_bytes;
+    qsizetype m_at = 0;
+};
+
 // RAR 5: blocks of variable-length numbers, the end block saying whether a volume follows.
 Result<Next> nextAfterRar5(QFile &f)
 {
     for (qint64 at = 8; at < f.size();) {
         f.seek(at + 4);
         const QByteArray bytes = f.read(64);
-        int pos = 0;
-        const auto number = [&bytes, &pos]() -> std::optional<quint64> {
-            quint64 v = 0;
-            for (int shift = 0; shift < 64 && pos < bytes.size(); shift += 7) {
-                const uchar b = uchar(bytes[pos++]);
-                v |= quint64(b & 0x7f) << shift;
-                if (!(b & 0x80))
-                    return v;
-            }
-            return std::nullopt;
-        };
-        const auto headerSize = number();
-        const int headerStart = pos;
-        const auto type = number();
-        const auto flags = number();
+        Rar5Fields h(bytes);
+        const auto headerSize = h.number();
+        const qsizetype headerStart = h.at();
+        const auto type = h.number();
+        const auto flags = h.number();
         if (!headerSize || !type || !flags || *headerSize == 0)
             return Error(QStringLiteral("a damaged block"));
         std::optional<quint64> extra = 0, data = 0;
         if (*flags & kRar5ExtraArea)
-            extra = number();
+            extra = h.number();
         if (*flags & kRar5DataArea)
-            data = number();
+            data = h.number();
         if (!extra || !data)
             return Error(QStringLiteral("a damaged block"));
         if (*type == Rar5End) {
-            const auto endFlags = number();
+            const auto endFlags = h.number();
             return endFlags && (*endFlags & kRar5NextVolume) ? Next::Follows : Next::Last;
         }
         at += 4 + headerStart + qint64(*headerSize) + qint64(*data);
@@ -340,42 +366,6 @@ private:
     qsizetype m_next = 0;
     int m_fd = -1;
     bool m_padded = false;
-};
-
-// RAR 5: the fields of one header, read in order; any read past its end fails the header.
-class Rar5Fields {
-public:
-    explicit Rar5Fields(QByteArrayView bytes) : m_bytes(bytes) {}
-    std::optional<quint64> number()
-    {
-        quint64 v = 0;
-        for (int shift = 0; shift < 64 && m_at < m_bytes.size(); shift += 7) {
-            const uchar b = uchar(m_bytes[m_at++]);
-            v |= quint64(b & 0x7f) << shift;
-            if (!(b & 0x80))
-                return v;
-        }
-        return std::nullopt;
-    }
-    std::optional<quint32> word()
-    {
-        if (m_at + 4 > m_bytes.size())
-            return std::nullopt;
-        m_at += 4;
-        return le32(m_bytes.data() + m_at - 4);
-    }
-    std::optional<QByteArrayView> bytes(quint64 n)
-    {
-        if (n > quint64(m_bytes.size() - m_at))
-            return std::nullopt;
-        m_at += qsizetype(n);
-        return m_bytes.sliced(m_at - qsizetype(n), qsizetype(n));
-    }
-    qsizetype at() const { return m_at; }
-
-private:
-    QByteArrayView m_bytes;
-    qsizetype m_at = 0;
 };
 
 // RAR 5 file header fields and records.
