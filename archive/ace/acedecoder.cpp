@@ -212,6 +212,12 @@ public:
         m_bits <<= n;
         m_count -= n;
     }
+    // The bits a table entry says its lookup takes, in its lowest six.
+    void skipBy(quint32 entry)
+    {
+        m_bits <<= (entry & 63);
+        m_count -= int(entry & 63);
+    }
     quint32 knownWidthFast(int bits)
     {
         if (bits < 2)
@@ -232,14 +238,18 @@ private:
 
 struct Huffman {
     int maxWidth = 0;
-    std::vector<quint16> codes;
     std::vector<quint8> widths;
     std::vector<quint16> entries; // symbol in the low nine bits, its width above
-    // With pairs: a lookup's first symbol in bits 0-8; when it is a literal whose code leaves
-    // room in the looked-up bits for a second literal's whole code, that one in bits 9-16 and
-    // kPair set; the bits they take from bit 24 on.
+    // With pairs: a lookup's first symbol in bits 8-16; when it is a literal whose code leaves
+    // room in the looked-up bits for a second literal's whole code, that one in bits 17-24 and
+    // kPair set. The bits the lookup takes (both codes with kPair) are in the lowest bits, so
+    // that the next lookup waits for one load and one shift; the first code's width alone in
+    // bits 26-29.
     std::vector<quint32> pairs;
-    static constexpr quint32 kPair = 1u << 17;
+    static constexpr quint32 kPair = 1u << 25;
+    static int symbolOf(quint32 e) { return int(e >> 8) & 0x1FF; }
+    static uchar secondOf(quint32 e) { return uchar(e >> 17); }
+    static int firstWidth(quint32 e) { return int(e >> 26) & 0xF; }
 
     static constexpr int kBad = 0x1FF;
 
@@ -252,13 +262,44 @@ struct Huffman {
         return e & 0x1FF;
     }
 
+    // A run of n entries, n a power of two: most runs of a table are one or two entries long,
+    // too short for std::fill to pay off.
+    template <typename T>
+    static T *fillRun(T *at, size_t n, T value)
+    {
+        if (n <= 2) {
+            at[0] = value;
+            at[n - 1] = value;
+            return at + n;
+        }
+        for (size_t i = 0; i < n; ++i)
+            at[i] = value;
+        return at + n;
+    }
+
+    // Every maxWidth-bit pattern's entry, from the widths of the n symbols of which the first
+    // count are sorted. A pattern that no code starts reads as kBad, which every reader refuses.
+    static void fill(int maxWidth, int count, quint8 *widths, int n, quint16 *entries)
+    {
+        std::array<quint16, 512> order;
+        const int used = ace::codeOrder(maxWidth, count, widths, n, order.data());
+        if (used < 0)
+            throw Damaged{};
+        quint16 *at = entries;
+        for (int k = 0; k < used; ++k) {
+            const int symbol = order[size_t(k)];
+            const int width = widths[symbol];
+            at = fillRun(at, size_t(1) << (maxWidth - width), quint16(symbol | width << 9));
+        }
+        std::fill(at, entries + (size_t(1) << maxWidth), quint16(kBad));
+    }
+
     // A table as stored: the widths of the width codes, then the widths themselves, run-length
     // and difference coded.
     void readFrom(BitReader &bits, int maxWidthOfCodes, int numCodes)
     {
         constexpr int kWidthCodeWidth = 7;
         maxWidth = maxWidthOfCodes;
-        codes.resize(size_t(1) << maxWidth); // makeCodes fills every entry
         widths.assign(size_t(numCodes) + 1, 0);
         const int numWidths = int(bits.read(9)) + 1;
         if (numWidths > numCodes + 1)
@@ -268,13 +309,14 @@ struct Huffman {
         std::array<quint8, 16> widthWidths{};
         for (int i = 0; i <= upper; ++i)
             widthWidths[size_t(i)] = quint8(bits.read(3));
-        if (!ace::makeCodes(kWidthCodeWidth, upper + 1, widthWidths.data(), int(widthWidths.size()), codes.data()))
-            throw Damaged{};
+        std::array<quint16, 1 << kWidthCodeWidth> widthCodes;
+        fill(kWidthCodeWidth, upper + 1, widthWidths.data(), int(widthWidths.size()), widthCodes.data());
         for (int at = 0; at < numWidths;) {
-            const int code = codes[bits.peek(kWidthCodeWidth)];
+            const quint16 e = widthCodes[bits.peek(kWidthCodeWidth)];
+            const int code = e & 0x1FF;
             if (code > upper)
                 throw Damaged{}; // a pattern that no width code starts
-            bits.skip(widthWidths[size_t(code)]);
+            bits.skip(e >> 9);
             if (code < upper) {
                 widths[size_t(at++)] = quint8(code);
             } else {
@@ -282,65 +324,51 @@ struct Huffman {
                     widths[size_t(at++)] = 0;
             }
         }
-        if (upper > 0) // both below upper: the sum is less than twice upper
-            for (int i = 1; i < numWidths; ++i) {
-                int w = widths[size_t(i)] + widths[size_t(i) - 1];
+        // Each width is stored as its difference to the one before, modulo upper; the sum of
+        // two below upper is less than twice upper. The last one in a local, not reloaded.
+        int last = 0;
+        for (int i = 0; i < numWidths; ++i) {
+            int w = widths[size_t(i)];
+            if (i > 0 && upper > 0) {
+                w += last;
                 if (w >= upper)
                     w -= upper;
-                widths[size_t(i)] = quint8(w);
             }
-        for (int i = 0; i < numWidths; ++i)
-            if (widths[size_t(i)] > 0)
-                widths[size_t(i)] = quint8(widths[size_t(i)] + lower);
-        if (!ace::makeCodes(maxWidth, numWidths, widths.data(), int(widths.size()), codes.data()))
-            throw Damaged{};
-        // A pattern that no code starts reads as kBad, which every reader refuses. Each code
-        // covers a run of patterns, filled at once.
-        entries.resize(codes.size());
-        for (size_t i = 0; i < codes.size();) {
-            const quint16 symbol = codes[i];
-            if (symbol == ace::kNoSymbol) {
-                std::fill(entries.begin() + qsizetype(i), entries.end(), quint16(kBad));
-                break;
-            }
-            const int width = widths[symbol];
-            const size_t span = size_t(1) << (maxWidth - width);
-            std::fill_n(entries.begin() + qsizetype(i), span, quint16(symbol | width << 9));
-            i += span;
+            last = w;
+            widths[size_t(i)] = quint8(w > 0 ? w + lower : 0);
         }
+        entries.resize(size_t(1) << maxWidth);
+        fill(maxWidth, numWidths, widths.data(), int(widths.size()), entries.data());
     }
 
     void makePairs()
     {
-        const size_t n = codes.size();
-        const quint32 mask = quint32(n - 1);
+        const size_t n = entries.size();
         pairs.resize(n);
-        for (size_t i = 0; i < n; ++i) {
+        // A code of width w takes a run of 2^(maxWidth - w) patterns that starts at a multiple
+        // of that: the bits after it, in the k-th pattern of the run, are k followed by w zeros.
+        for (size_t i = 0; i < n;) {
             const quint32 first = entries[i] & 0x1FF;
             const int w1 = entries[i] >> 9;
-            quint32 e = first | quint32(w1) << 24;
+            const size_t span = w1 == 0 ? n - i : size_t(1) << (maxWidth - w1);
+            const quint32 single = quint32(w1) | first << 8 | quint32(w1) << 26;
             if (first < 256 && w1 < maxWidth) {
-                const quint16 next = entries[(quint32(i) << w1) & mask];
-                const int w2 = next >> 9;
-                if ((next & 0x1FF) < 256 && w1 + w2 <= maxWidth)
-                    e = first | quint32(next & 0xFF) << 9 | kPair | quint32(w1 + w2) << 24;
+                for (size_t k = 0; k < span; ++k) {
+                    const quint16 next = entries[k << w1];
+                    const int w2 = next >> 9;
+                    pairs[i + k] =
+                        (next & 0x1FF) < 256 && w1 + w2 <= maxWidth
+                            ? quint32(w1 + w2) | first << 8 | quint32(next & 0xFF) << 17 | kPair | quint32(w1) << 26
+                            : single;
+                }
+            } else {
+                fillRun(pairs.data() + i, span, single);
             }
-            pairs[i] = e;
+            i += span;
         }
     }
 
     int widthOf(int symbol) const { return widths[size_t(symbol)]; }
-
-    // The next symbol without a check for bits: need32() comes first.
-    template <typename Bits>
-    int readFast(Bits &bits) const
-    {
-        const quint16 e = entries[bits.peekFast(maxWidth)];
-        if ((e & 0x1FF) == kBad)
-            throw Damaged{};
-        bits.skipFast(e >> 9);
-        return e & 0x1FF;
-    }
 };
 
 enum ModeKind : int {
@@ -384,18 +412,18 @@ public:
     void restart(bool continues)
     {
         if (!continues) {
-            m_origin = m_pos;
-            m_full = false;
+            m_matches.origin = m_pos;
+            m_matches.full = false;
         }
         m_blockLeft = 0;
-        m_history.fill(0);
+        m_matches.history.fill(0);
         m_leftover.clear();
     }
 
     void append(const uchar *data, size_t n)
     {
         if (n >= kWindow)
-            m_full = true;
+            m_matches.full = true;
         m_pos += quint32(n);
         if (n > kWindow) { // only the last window's worth stays
             data += n - kWindow;
@@ -435,7 +463,8 @@ public:
         quint32 pos = m_pos;
         int blockLeft = m_blockLeft;
         const quint32 *pairs = m_main.pairs.data();
-        const quint8 *mainWidths = m_main.widths.data();
+        const quint16 *lengths = m_lengths.entries.data();
+        Matches matches = m_matches;
         while (have < want) {
             if (blockLeft == 0) {
                 c.store();
@@ -443,21 +472,21 @@ public:
                 blockLeft = int(bits.read(15));
                 c.load();
                 pairs = m_main.pairs.data();
-                mainWidths = m_main.widths.data();
+                lengths = m_lengths.entries.data();
                 continue;
             }
             c.need32();
             const quint32 e = pairs[c.peekFast(kMaxCodeWidth)];
-            const int symbol = int(e & 0x1FF);
+            const int symbol = Huffman::symbolOf(e);
             if (symbol < 256) {
                 if ((e & Huffman::kPair) && blockLeft >= 2 && have + 2 <= want) {
-                    c.skipFast(int(e >> 24));
+                    c.skipBy(e);
                     w[pos++ & kMask] = uchar(symbol);
-                    w[pos++ & kMask] = uchar(e >> 9);
+                    w[pos++ & kMask] = Huffman::secondOf(e);
                     have += 2;
                     blockLeft -= 2;
                 } else {
-                    c.skipFast(mainWidths[symbol]);
+                    c.skipFast(Huffman::firstWidth(e));
                     w[pos++ & kMask] = uchar(symbol);
                     ++have;
                     --blockLeft;
@@ -466,7 +495,7 @@ public:
             }
             if (symbol > kTypeCode)
                 throw Damaged{};
-            c.skipFast(mainWidths[symbol]);
+            c.skipFast(Huffman::firstWidth(e));
             --blockLeft;
             if (symbol == kTypeCode) {
                 c.store();
@@ -478,13 +507,14 @@ public:
             s.symbol = quint16(symbol);
             s.distance = symbol > 259 ? c.knownWidthFast(symbol - 260) : 0;
             c.need32();
-            s.length = quint16(m_lengths.readFast(c));
-            const quint32 end = copyMatchAt(s, pos);
+            s.length = quint16(readLength(c, lengths));
+            const quint32 end = copyMatchAt(s, pos, matches);
             have += qint64(end - pos);
             pos = end;
         }
         c.store();
         m_pos = pos;
+        m_matches = matches;
         m_blockLeft = blockLeft;
         // A mode change right after the bytes asked for is taken now, as the block it ends
         // is done with.
@@ -527,7 +557,7 @@ public:
         if (m_blockLeft == 0)
             return std::nullopt;
         bits.need32();
-        const int symbol = int(m_main.pairs[bits.peekFast(kMaxCodeWidth)] & 0x1FF);
+        const int symbol = Huffman::symbolOf(m_main.pairs[bits.peekFast(kMaxCodeWidth)]);
         if (symbol != kTypeCode)
             return std::nullopt; // an unused pattern is refused when it is read
         bits.skipFast(m_main.widthOf(symbol));
@@ -557,7 +587,8 @@ public:
         BitCursor c(bits);
         quint32 pos = m_pos;
         const quint32 *pairs = m_main.pairs.data();
-        const quint8 *mainWidths = m_main.widths.data();
+        const quint16 *lengths = m_lengths.entries.data();
+        Matches matches = m_matches;
         while (have < size) {
             if (blockLeft == 0) {
                 c.store();
@@ -565,7 +596,7 @@ public:
                 blockLeft = int(bits.read(15));
                 c.load();
                 pairs = m_main.pairs.data();
-                mainWidths = m_main.widths.data();
+                lengths = m_lengths.entries.data();
                 continue;
             }
             // Far from the member's end and the next hand-on, symbols go without those checks:
@@ -578,30 +609,27 @@ public:
                 while (left >= 2 && qint32(stop - pos) > 0) {
                     c.need32();
                     const quint32 e = pairs[c.peekFast(kMaxCodeWidth)];
-                    const int symbol = int(e & 0x1FF);
+                    const int symbol = Huffman::symbolOf(e);
+                    c.skipBy(e);
                     if (symbol < 256) {
-                        if (e & Huffman::kPair) {
-                            c.skipFast(int(e >> 24));
-                            w[pos++ & kMask] = uchar(symbol);
-                            w[pos++ & kMask] = uchar(e >> 9);
-                            left -= 2;
-                        } else {
-                            c.skipFast(mainWidths[symbol]);
-                            w[pos++ & kMask] = uchar(symbol);
-                            --left;
-                        }
+                        // One literal or two, without a branch: a second byte written for
+                        // one literal is overwritten by the next.
+                        w[pos & kMask] = uchar(symbol);
+                        w[(pos + 1) & kMask] = Huffman::secondOf(e);
+                        const int n = 1 + int(e >> 25 & 1);
+                        pos += quint32(n);
+                        left -= n;
                         continue;
                     }
                     if (symbol >= kTypeCode)
                         throw Damaged{};
-                    c.skipFast(mainWidths[symbol]);
                     --left;
                     Symbol s;
                     s.symbol = quint16(symbol);
                     s.distance = symbol > 259 ? c.knownWidthFast(symbol - 260) : 0;
                     c.need32();
-                    s.length = quint16(m_lengths.readFast(c));
-                    pos = copyMatchAt(s, pos);
+                    s.length = quint16(readLength(c, lengths));
+                    pos = copyMatchAt(s, pos, matches);
                 }
                 blockLeft = left;
                 have += qint64(pos - start);
@@ -609,17 +637,17 @@ public:
             }
             c.need32();
             const quint32 e = pairs[c.peekFast(kMaxCodeWidth)];
-            const int symbol = int(e & 0x1FF);
+            const int symbol = Huffman::symbolOf(e);
             if (symbol < 256) {
                 // One literal, or two where both codes fit the bits looked up.
                 if ((e & Huffman::kPair) && blockLeft >= 2 && have + 2 <= size) {
-                    c.skipFast(int(e >> 24));
+                    c.skipBy(e);
                     w[pos++ & kMask] = uchar(symbol);
-                    w[pos++ & kMask] = uchar(e >> 9);
+                    w[pos++ & kMask] = Huffman::secondOf(e);
                     have += 2;
                     blockLeft -= 2;
                 } else {
-                    c.skipFast(mainWidths[symbol]);
+                    c.skipFast(Huffman::firstWidth(e));
                     w[pos++ & kMask] = uchar(symbol);
                     ++have;
                     --blockLeft;
@@ -627,14 +655,14 @@ public:
             } else {
                 if (symbol >= kTypeCode) // no mode changes in ACE 1.0, and no unused patterns
                     throw Damaged{};
-                c.skipFast(mainWidths[symbol]);
+                c.skipFast(Huffman::firstWidth(e));
                 --blockLeft;
                 Symbol s;
                 s.symbol = quint16(symbol);
                 s.distance = symbol > 259 ? c.knownWidthFast(symbol - 260) : 0;
                 c.need32();
-                s.length = quint16(m_lengths.readFast(c));
-                const quint32 end = copyMatchAt(s, pos);
+                s.length = quint16(readLength(c, lengths));
+                const quint32 end = copyMatchAt(s, pos, matches);
                 have += qint64(end - pos);
                 pos = end;
                 if (have > size) // the copy ran past the member's end
@@ -646,6 +674,7 @@ public:
             }
         }
         m_pos = pos;
+        m_matches = matches;
         c.store();
         handOn();
     }
@@ -670,40 +699,41 @@ private:
         quint32 distance;
     };
 
-    // Copies a match from the dictionary; the bytes it made.
-    [[gnu::always_inline]] int copyMatch(const Symbol &s)
-    {
-        const quint32 end = copyMatchAt(s, m_pos);
-        const int length = int(end - m_pos);
-        m_pos = end;
-        return length;
-    }
+    // What a copy needs besides the dictionary. The loops that copy keep it in a local: the
+    // bytes they write could alias members as far as the compiler knows.
+    struct Matches {
+        std::array<quint32, 4> history{}; // the last distances, the latest last
+        quint32 origin = 0;               // where the dictionary's first member started
+        bool full = false;                // a whole window since then
+    };
 
-    // The same at pos; where it ends. (By value, so that pos stays in a register.)
-    [[gnu::always_inline]] quint32 copyMatchAt(const Symbol &s, quint32 pos)
+    // Copies a match from the dictionary at pos; where it ends. (pos and matches are the
+    // caller's locals, which stay in registers.)
+    [[gnu::always_inline]] quint32 copyMatchAt(const Symbol &s, quint32 pos, Matches &matches)
     {
+        auto &history = matches.history;
         int length = s.length;
         quint32 distance;
         if (s.symbol > 259) {
             distance = s.distance;
-            std::copy(m_history.begin() + 1, m_history.end(), m_history.begin());
-            m_history[3] = distance;
+            std::copy(history.begin() + 1, history.end(), history.begin());
+            history[3] = distance;
             length += distance <= 255 ? 2 : distance <= 8191 ? 3 : 4;
         } else {
             const int offset = s.symbol & 0xFF;
             const int at = 3 - offset;
-            distance = m_history[size_t(at)];
-            std::copy(m_history.begin() + at + 1, m_history.end(), m_history.begin() + at);
-            m_history[3] = distance;
+            distance = history[size_t(at)];
+            std::copy(history.begin() + at + 1, history.end(), history.begin() + at);
+            history[3] = distance;
             length += offset > 1 ? 3 : 2;
         }
         ++distance;
         if (distance >= kMaxDistance)
             throw Damaged{};
-        if (!m_full) { // nothing before the first member of the dictionary
-            const quint32 filled = pos - m_origin;
+        if (!matches.full) { // nothing before the first member of the dictionary
+            const quint32 filled = pos - matches.origin;
             if (filled >= kWindow)
-                m_full = true;
+                matches.full = true;
             else if (distance > filled)
                 throw Damaged{};
         }
@@ -733,6 +763,17 @@ private:
         return pos + quint32(length);
     }
 
+    // A match's length code from the lengths table's entries, without a check for bits:
+    // need32() comes first.
+    static int readLength(BitCursor &c, const quint16 *lengths)
+    {
+        const quint16 e = lengths[c.peekFast(kMaxCodeWidth)];
+        if ((e & 0x1FF) == Huffman::kBad)
+            throw Damaged{};
+        c.skipFast(e >> 9);
+        return e & 0x1FF;
+    }
+
     void copyOut(quint32 from, quint32 n, uchar *to) const
     {
         const quint32 start = from & kMask;
@@ -749,15 +790,13 @@ private:
     }
 
     std::vector<uchar> m_window;
-    quint32 m_pos = 0;    // where the next byte goes, counting on past the window's size
-    quint32 m_origin = 0; // where the dictionary's first member started
-    bool m_full = false;  // a whole window since then
+    quint32 m_pos = 0; // where the next byte goes, counting on past the window's size
+    Matches m_matches;
     Huffman m_main;
     Huffman m_lengths;
     // Symbols of the current block not yet read. A mode change to sound or picture cuts a
     // block: their data follows the change, and the block goes on when LZ77 comes back.
     int m_blockLeft = 0;
-    std::array<quint32, 4> m_history{};
     std::vector<uchar> m_leftover;
 };
 

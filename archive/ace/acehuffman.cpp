@@ -2,88 +2,87 @@
 
 #include <algorithm>
 #include <array>
-#include <numeric>
-#include <vector>
 
 namespace zelv::ace {
 
 namespace {
 
+// A width in the high half, its symbol in the low: one swap moves both.
+constexpr int keyOf(quint32 item) { return int(item >> 16); }
+
 // The archiver's own sort, largest first: the order it leaves equal widths in decides which
 // symbol gets which code, so it is followed step by step.
-bool sortWidths(int *keys, int *values, int n, int left, int right)
+bool sortWidths(quint32 *items, int n, int left, int right)
 {
-    const auto swap = [&](int a, int b) {
-        std::swap(keys[size_t(a)], keys[size_t(b)]);
-        std::swap(values[size_t(a)], values[size_t(b)]);
-    };
     int l = left;
     int r = right;
-    const int pivot = keys[size_t(right)];
+    // Whole items compare as their widths do against these bounds.
+    const quint32 above = (items[right] | 0xFFFF) + 1;
+    const quint32 below = items[right] & ~0xFFFFu;
     for (;;) {
-        while (keys[size_t(l)] > pivot)
+        while (items[l] >= above)
             if (++l >= n)
                 return false;
-        while (keys[size_t(r)] < pivot)
+        while (items[r] < below)
             if (--r < 0)
                 return false;
         if (l <= r)
-            swap(l++, r--);
+            std::swap(items[l++], items[r--]);
         if (l >= r)
             break;
     }
     if (left < r) {
         if (left < r - 1) {
-            if (!sortWidths(keys, values, n, left, r))
+            if (!sortWidths(items, n, left, r))
                 return false;
-        } else if (keys[size_t(left)] < keys[size_t(r)])
-            swap(left, r);
+        } else if (keyOf(items[left]) < keyOf(items[r]))
+            std::swap(items[left], items[r]);
     }
     if (right > l) {
         if (l < right - 1) {
-            if (!sortWidths(keys, values, n, l, right))
+            if (!sortWidths(items, n, l, right))
                 return false;
-        } else if (keys[size_t(l)] < keys[size_t(right)])
-            swap(l, right);
+        } else if (keyOf(items[l]) < keyOf(items[right]))
+            std::swap(items[l], items[right]);
     }
     return true;
 }
 
 } // namespace
 
-bool makeCodes(int maxWidth, int count, quint8 *widths, int n, quint16 *codes)
+int codeOrder(int maxWidth, int count, quint8 *widths, int n, quint16 *order)
 {
     // On the stack: tables are made for every block, and no table has more than 512 symbols.
     constexpr int kMost = 512;
     if (n > kMost || count < 1 || count > n)
-        return false;
-    std::array<int, kMost> keys;
-    std::array<int, kMost> symbols;
-    std::copy(widths, widths + n, keys.begin());
-    std::iota(symbols.begin(), symbols.begin() + n, 0);
-    if (!sortWidths(keys.data(), symbols.data(), n, 0, count - 1))
-        return false;
+        return -1;
+    std::array<quint32, kMost> items;
+    for (int i = 0; i < n; ++i)
+        items[size_t(i)] = quint32(widths[i]) << 16 | quint32(i);
+    if (!sortWidths(items.data(), n, 0, count - 1))
+        return -1;
     int used = 0;
-    while (used < n && keys[size_t(used)] != 0)
+    while (used < n && keyOf(items[size_t(used)]) != 0)
         ++used;
     if (used < 2) {
-        widths[symbols[0]] = 1;
+        widths[items[0] & 0xFFFF] = 1;
+        items[0] = 1u << 16 | (items[0] & 0xFFFF);
         used = std::max(used, 1);
     }
+    // The shortest codes come first: the sort leaves them last.
     const int end = 1 << maxWidth;
     int at = 0;
-    for (int i = used - 1; i >= 0; --i) {
-        const int width = keys[size_t(i)];
+    for (int k = 0; k < used; ++k) {
+        const quint32 item = items[size_t(used - 1 - k)];
+        const int width = keyOf(item);
         if (width > maxWidth)
-            return false;
-        const int span = 1 << (maxWidth - width);
-        if (at + span > end)
-            return false;
-        std::fill(codes + at, codes + at + span, quint16(symbols[size_t(i)]));
-        at += span;
+            return -1;
+        at += 1 << (maxWidth - width);
+        if (at > end)
+            return -1;
+        order[k] = quint16(item & 0xFFFF);
     }
-    std::fill(codes + at, codes + end, kNoSymbol);
-    return true;
+    return used;
 }
 
 } // namespace zelv::ace

@@ -7,13 +7,10 @@
 
 namespace zelv::ace {
 
-// What a bit pattern that no code starts gets: widths that leave some unused make no symbol of
-// them.
-constexpr quint16 kNoSymbol = 0xFFFF;
-
-// Fills the first 2^maxWidth entries of codes with the symbol that every maxWidth-bit pattern
-// starts with (or kNoSymbol), from the widths of the n symbols, of which the first count are
-// sorted; a lone symbol gets width 1 (in widths too). False when the widths cannot make a code.
-bool makeCodes(int maxWidth, int count, quint8 *widths, int n, quint16 *codes);
+// The symbols that have a code, in the order of their codes: the first gets the lowest patterns
+// of maxWidth bits, each the next 2^(maxWidth - width) of them. From the widths of the n symbols,
+// of which the first count are sorted; a lone symbol gets width 1 (in widths too). The number of
+// symbols put in order, or -1 when the widths cannot make a code.
+int codeOrder(int maxWidth, int count, quint8 *widths, int n, quint16 *order);
 
 } // namespace zelv::ace

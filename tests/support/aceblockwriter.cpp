@@ -122,13 +122,16 @@ std::vector<quint32> AceBlockWriter::codesFor(int maxWidth, std::vector<quint8> 
         while (count > 1 && widths[size_t(count) - 1] == 0)
             --count;
     }
-    std::vector<quint16> table(size_t(1) << maxWidth, 0);
-    ace::makeCodes(maxWidth, count, widths.data(), int(widths.size()), table.data());
+    std::vector<quint16> order(widths.size());
+    const int used = ace::codeOrder(maxWidth, count, widths.data(), int(widths.size()), order.data());
     // Every symbol's code is the first pattern of the reader's table that leads to it.
     std::vector<quint32> codes(widths.size(), 0);
-    for (size_t i = table.size(); i-- > 0;)
-        if (table[i] != ace::kNoSymbol && widths[table[i]] > 0)
-            codes[table[i]] = quint32(i) >> (maxWidth - widths[table[i]]);
+    quint32 at = 0;
+    for (int k = 0; k < used; ++k) {
+        const int width = widths[order[size_t(k)]];
+        codes[order[size_t(k)]] = at >> (maxWidth - width);
+        at += 1u << (maxWidth - width);
+    }
     return codes;
 }
 
