@@ -263,17 +263,19 @@ struct Huffman {
     }
 
     // A run of n entries, n a power of two: most runs of a table are one or two entries long,
-    // too short for std::fill to pay off.
+    // too short for std::fill to pay off; longer ones go in 64-bit words.
     template <typename T>
     static T *fillRun(T *at, size_t n, T value)
     {
+        static_assert(sizeof(T) == 2 || sizeof(T) == 4);
         if (n <= 2) {
             at[0] = value;
             at[n - 1] = value;
             return at + n;
         }
-        for (size_t i = 0; i < n; ++i)
-            at[i] = value;
+        const quint64 word = sizeof(T) == 2 ? quint64(value) * 0x0001000100010001u : quint64(value) * 0x100000001u;
+        for (size_t i = 0; i < n * sizeof(T); i += 8)
+            std::memcpy(reinterpret_cast<char *>(at) + i, &word, 8);
         return at + n;
     }
 
@@ -345,6 +347,12 @@ struct Huffman {
     {
         const size_t n = entries.size();
         pairs.resize(n);
+        // No second literal fits after a code longer than this.
+        int shortest = maxWidth + 1;
+        for (int symbol = 0; symbol < 256 && symbol < int(widths.size()); ++symbol)
+            if (widths[size_t(symbol)] > 0)
+                shortest = std::min<int>(shortest, widths[size_t(symbol)]);
+        const int longestFirst = maxWidth - shortest;
         // A code of width w takes a run of 2^(maxWidth - w) patterns that starts at a multiple
         // of that: the bits after it, in the k-th pattern of the run, are k followed by w zeros.
         for (size_t i = 0; i < n;) {
@@ -352,7 +360,7 @@ struct Huffman {
             const int w1 = entries[i] >> 9;
             const size_t span = w1 == 0 ? n - i : size_t(1) << (maxWidth - w1);
             const quint32 single = quint32(w1) | first << 8 | quint32(w1) << 26;
-            if (first < 256 && w1 < maxWidth) {
+            if (first < 256 && w1 <= longestFirst) {
                 for (size_t k = 0; k < span; ++k) {
                     const quint16 next = entries[k << w1];
                     const int w2 = next >> 9;
@@ -602,25 +610,36 @@ public:
             // Far from the member's end and the next hand-on, symbols go without those checks:
             // no symbol makes more than 258 bytes.
             const qint64 room = std::min<qint64>(size - have, qint64(kChunk) - qint64(pos - handed));
-            if (room > 300 && blockLeft >= 2) {
+            if (room > 300 && blockLeft >= 4) {
                 const quint32 start = pos;
                 const quint32 stop = pos + quint32(room - 300);
                 int left = blockLeft;
-                while (left >= 2 && qint32(stop - pos) > 0) {
+                // One literal or two, without a branch: a second byte written for one literal
+                // is overwritten by the next.
+                const auto putLiterals = [&](quint32 e) {
+                    c.skipBy(e);
+                    w[pos & kMask] = uchar(Huffman::symbolOf(e));
+                    w[(pos + 1) & kMask] = Huffman::secondOf(e);
+                    const int n = 1 + int(e >> 25 & 1);
+                    pos += quint32(n);
+                    left -= n;
+                };
+                // Up to two lookups of literals and a match a round: four symbols at most.
+                while (left >= 4 && qint32(stop - pos) > 0) {
                     c.need32();
-                    const quint32 e = pairs[c.peekFast(kMaxCodeWidth)];
+                    quint32 e = pairs[c.peekFast(kMaxCodeWidth)];
+                    if (Huffman::symbolOf(e) < 256) {
+                        putLiterals(e);
+                        // Another lookup on the same bits: literals take at most 11 of the 32.
+                        e = pairs[c.peekFast(kMaxCodeWidth)];
+                        if (Huffman::symbolOf(e) < 256) {
+                            putLiterals(e);
+                            continue;
+                        }
+                        c.need32(); // the bits looked up stay where they are
+                    }
                     const int symbol = Huffman::symbolOf(e);
                     c.skipBy(e);
-                    if (symbol < 256) {
-                        // One literal or two, without a branch: a second byte written for
-                        // one literal is overwritten by the next.
-                        w[pos & kMask] = uchar(symbol);
-                        w[(pos + 1) & kMask] = Huffman::secondOf(e);
-                        const int n = 1 + int(e >> 25 & 1);
-                        pos += quint32(n);
-                        left -= n;
-                        continue;
-                    }
                     if (symbol >= kTypeCode)
                         throw Damaged{};
                     --left;

@@ -11,41 +11,44 @@ namespace {
 constexpr int keyOf(quint32 item) { return int(item >> 16); }
 
 // The archiver's own sort, largest first: the order it leaves equal widths in decides which
-// symbol gets which code, so it is followed step by step.
-bool sortWidths(quint32 *items, int n, int left, int right)
+// symbol gets which code, so it is followed step by step. Its scans never leave [left, right],
+// whatever the widths: the first stops at the pivot itself, and each swap leaves a stop for the
+// next scans on either side.
+void sortWidths(quint32 *items, int left, int right)
 {
-    int l = left;
-    int r = right;
-    // Whole items compare as their widths do against these bounds.
-    const quint32 above = (items[right] | 0xFFFF) + 1;
-    const quint32 below = items[right] & ~0xFFFFu;
     for (;;) {
-        while (items[l] >= above)
-            if (++l >= n)
-                return false;
-        while (items[r] < below)
-            if (--r < 0)
-                return false;
-        if (l <= r)
-            std::swap(items[l++], items[r--]);
-        if (l >= r)
-            break;
+        int l = left;
+        int r = right;
+        // Whole items compare as their widths do against these bounds.
+        const quint32 above = (items[right] | 0xFFFF) + 1;
+        const quint32 below = items[right] & ~0xFFFFu;
+        for (;;) {
+            while (items[l] >= above)
+                ++l;
+            while (items[r] < below)
+                --r;
+            if (l <= r)
+                std::swap(items[l++], items[r--]);
+            if (l >= r)
+                break;
+        }
+        if (left < r) {
+            if (left < r - 1)
+                sortWidths(items, left, r);
+            else if (keyOf(items[left]) < keyOf(items[r]))
+                std::swap(items[left], items[r]);
+        }
+        // The two parts do not overlap: the second is sorted in this call, without recursion.
+        if (right > l) {
+            if (l < right - 1) {
+                left = l;
+                continue;
+            }
+            if (keyOf(items[l]) < keyOf(items[right]))
+                std::swap(items[l], items[right]);
+        }
+        return;
     }
-    if (left < r) {
-        if (left < r - 1) {
-            if (!sortWidths(items, n, left, r))
-                return false;
-        } else if (keyOf(items[left]) < keyOf(items[r]))
-            std::swap(items[left], items[r]);
-    }
-    if (right > l) {
-        if (l < right - 1) {
-            if (!sortWidths(items, n, l, right))
-                return false;
-        } else if (keyOf(items[l]) < keyOf(items[right]))
-            std::swap(items[l], items[right]);
-    }
-    return true;
 }
 
 } // namespace
@@ -59,8 +62,7 @@ int codeOrder(int maxWidth, int count, quint8 *widths, int n, quint16 *order)
     std::array<quint32, kMost> items;
     for (int i = 0; i < n; ++i)
         items[size_t(i)] = quint32(widths[i]) << 16 | quint32(i);
-    if (!sortWidths(items.data(), n, 0, count - 1))
-        return -1;
+    sortWidths(items.data(), 0, count - 1);
     int used = 0;
     while (used < n && keyOf(items[size_t(used)]) != 0)
         ++used;
