@@ -1,5 +1,6 @@
 // The ACE reader against real archives of every packing (stored, ACE 1.0, ACE 2.0, solid) and
 // the original files they hold, and against sets the tests write.
+#include "archive/ace/acehuffman.h"
 #include "archive/ace/acereader.h"
 #include "support/aceblockwriter.h"
 #include "support/setwriters.h"
@@ -133,6 +134,8 @@ private slots:
     void damagedArchivesStayInBounds();
     void noiseNeverRunsAway_data();
     void noiseNeverRunsAway();
+    void codeOrderOfAnyWidths_data();
+    void codeOrderOfAnyWidths();
 };
 
 void TestAceReader::realArchives_data()
@@ -530,6 +533,49 @@ void TestAceReader::noiseNeverRunsAway()
         QVERIFY(got <= size);
         QVERIFY(!unpacked || got == size);
     }
+}
+
+void TestAceReader::codeOrderOfAnyWidths_data()
+{
+    QTest::addColumn<QList<int>>("widths");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("makesCode");
+    QTest::newRow("one symbol") << QList<int>{0, 0, 5, 0} << 4 << true;
+    QTest::newRow("none") << QList<int>{0, 0, 0} << 3 << true;
+    QTest::newRow("all equal") << QList<int>(256, 8) << 256 << true;
+    QTest::newRow("too many short") << QList<int>(300, 8) << 300 << false;
+    QTest::newRow("wider than the table") << QList<int>{1, 12} << 2 << false;
+    QTest::newRow("rising") << QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 11} << 12 << true;
+    QTest::newRow("falling, zeros within") << QList<int>{11, 0, 11, 10, 0, 9, 8, 7, 0, 0} << 10 << true;
+    QTest::newRow("largest widths") << QList<int>(512, 255) << 512 << false;
+    QTest::newRow("more than any table") << QList<int>(513, 9) << 513 << false;
+}
+
+void TestAceReader::codeOrderOfAnyWidths()
+{
+    // Whatever a damaged table says, the archiver's sort stays in its range and gives every
+    // symbol with a width once, shortest first; widths that overfill the table make no code.
+    QFETCH(QList<int>, widths);
+    QFETCH(int, count);
+    QFETCH(bool, makesCode);
+    std::vector<quint8> w(widths.begin(), widths.end());
+    std::vector<quint16> order(w.size() + 1, 0xFFFF);
+    const int used = ace::codeOrder(11, count, w.data(), int(w.size()), order.data());
+    QCOMPARE(used >= 0, makesCode);
+    if (used < 0)
+        return;
+    QCOMPARE(order[size_t(used)], quint16(0xFFFF));
+    QSet<int> seen;
+    for (int k = 0; k < used; ++k) {
+        QVERIFY(order[size_t(k)] < w.size());
+        QVERIFY(!seen.contains(order[size_t(k)]));
+        seen.insert(order[size_t(k)]);
+        QVERIFY(w[order[size_t(k)]] > 0);
+        if (k > 0)
+            QVERIFY(w[order[size_t(k) - 1]] <= w[order[size_t(k)]]);
+    }
+    const qsizetype given = std::count_if(w.begin(), w.begin() + count, [](quint8 x) { return x > 0; });
+    QCOMPARE(used, int(std::max<qsizetype>(given, 1)));
 }
 
 QTEST_GUILESS_MAIN(TestAceReader)
