@@ -55,16 +55,21 @@ QPoint placeBeside(const QRect &window, const QRect &keepInSight, const QSize &b
         if (screen.contains(QRect(at, box)))
             return at;
     }
-    // No room outside the window: the corner of the screen that hides the least of the part.
-    const QPoint corners[] = {
-        {clampX(screen.right()), clampY(screen.bottom())},
-        {clampX(screen.right()), screen.top()},
-        {screen.left(), clampY(screen.bottom())},
-        {screen.left(), screen.top()},
+    // No room outside the window: at the height of the window's middle, as other boxes are,
+    // and across from the part where that hides the least of it (centred when all hide alike).
+    const int middleY = clampY(window.top() + (window.height() - box.height()) / 2);
+    const int leftStrip = keepInSight.left() - window.left();
+    const int rightStrip = window.right() - keepInSight.right();
+    const QPoint across[] = {
+        {clampX(window.left() + (window.width() - box.width()) / 2), middleY},
+        {clampX(window.left() + (leftStrip - box.width()) / 2), middleY},
+        {clampX(keepInSight.right() + 1 + (rightStrip - box.width()) / 2), middleY},
+        {clampX(window.left()), middleY},
+        {clampX(window.right() + 1 - box.width()), middleY},
     };
-    QPoint best = corners[0];
+    QPoint best = across[0];
     qint64 leastHidden = -1;
-    for (const QPoint &at : corners) {
+    for (const QPoint &at : across) {
         const QRect hidden = QRect(at, box).intersected(keepInSight);
         const qint64 area = hidden.isEmpty() ? 0 : qint64(hidden.width()) * hidden.height();
         if (leastHidden < 0 || area < leastHidden) {

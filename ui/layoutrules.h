@@ -48,8 +48,8 @@ WindowLayout layoutForWindow(double W, double H, double toolbarWidth, const Wind
 
 // Where a question box goes so that it leaves a part of the window in sight (the file list
 // the question is about): beside the window on the right, else on the left, else below, else
-// above, on the screen; where none of these fits, the place on screen that covers the least
-// of the part. Screen coordinates, in pixels.
+// above, on the screen; where none of these fits, at the height of the window's middle, across
+// from the part where that covers the least of it. Screen coordinates, in pixels.
 QPoint placeBeside(const QRect &window, const QRect &keepInSight, const QSize &box, const QRect &screen);
 
 } // namespace zelv
