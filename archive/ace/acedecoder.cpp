@@ -358,8 +358,12 @@ struct Huffman {
         for (size_t i = 0; i < n;) {
             const quint32 first = entries[i] & 0x1FF;
             const int w1 = entries[i] >> 9;
-            const size_t span = w1 == 0 ? n - i : size_t(1) << (maxWidth - w1);
             const quint32 single = quint32(w1) | first << 8 | quint32(w1) << 26;
+            if (w1 == 0) { // the patterns no code starts, all at the end
+                std::fill(pairs.begin() + qsizetype(i), pairs.end(), single);
+                break;
+            }
+            const size_t span = size_t(1) << (maxWidth - w1);
             if (first < 256 && w1 <= longestFirst) {
                 for (size_t k = 0; k < span; ++k) {
                     const quint16 next = entries[k << w1];
