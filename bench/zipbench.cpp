@@ -1,12 +1,13 @@
 // The zip engine (build/zelvzip) against unzip, 7-Zip (7zz) and bsdtar on three corpora: a
 // release of three disks, one archive of 20,000 small files, and one of stored members.
 //
-//   zipbench [--rounds N] [--corpus release|many|stored] [--engine PATH]
+//   zipbench [--rounds N] [--corpus release|many|stored] [--fresh] [--engine PATH]
 //
-// The corpora are made once under the temporary folder and kept for later runs. Every tool
-// extracts into a folder of its own that is kept and overwritten from round to round: removing
-// many files slows later file creation on some file systems for minutes, which would blur the
-// comparison. The first round warms caches and folders up and is not counted.
+// The corpora are made once under the temporary folder and kept for later runs. First, as an
+// install extracts: every tool extracts into a new, empty folder each round, its earlier one
+// removed untimed and the file system's writeback and discards settled before it runs. Then
+// (unless --fresh) over its own earlier output, kept from round to round. The first round warms
+// caches up and is not counted.
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
@@ -16,6 +17,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTextStream>
+#include <QThread>
 
 #include <algorithm>
 #include <atomic>
@@ -401,8 +403,9 @@ struct Corpus {
     QString name;
     QString folder;
     std::vector<ArchivePlan> archives;
-    double extractTarget;
-    double testTarget; // 0: not tested
+    double extractTarget;   // into a fresh folder
+    double overwriteTarget; // over the tool's earlier output
+    double testTarget;      // 0: not tested
     QStringList paths() const
     {
         QStringList p;
@@ -599,30 +602,44 @@ struct Tool {
     bool engine = false;
 };
 
-enum class Operation { Extract, Test };
+// Extract: into a new, empty folder each round, as an install does. Overwrite: over the tool's
+// own output of the round before.
+enum class Operation { Extract, Overwrite, Test };
 
 QStringList commandFor(const Tool &t, Operation op, const QString &archive, const QString &dest)
 {
     const QString n = QFileInfo(t.program).fileName();
+    const bool extract = op != Operation::Test;
     if (t.engine)
-        return op == Operation::Extract ? QStringList{t.program, QStringLiteral("extract"), archive, QString(), dest}
-                                        : QStringList{t.program, QStringLiteral("test"), archive};
+        return extract ? QStringList{t.program, QStringLiteral("extract"), archive, QString(), dest}
+                       : QStringList{t.program, QStringLiteral("test"), archive};
     if (n == u"unzip")
-        return op == Operation::Extract ? QStringList{t.program, QStringLiteral("-qq"), QStringLiteral("-o"),
-                                                      archive,   QStringLiteral("-d"),  dest}
-                                        : QStringList{t.program, QStringLiteral("-tqq"), archive};
+        return extract ? QStringList{t.program, QStringLiteral("-qq"), QStringLiteral("-o"),
+                                     archive,   QStringLiteral("-d"),  dest}
+                       : QStringList{t.program, QStringLiteral("-tqq"), archive};
     if (n == u"7zz")
-        return op == Operation::Extract ? QStringList{t.program,
-                                                      QStringLiteral("x"),
-                                                      QStringLiteral("-y"),
-                                                      QStringLiteral("-bso0"),
-                                                      QStringLiteral("-bsp0"),
-                                                      QStringLiteral("-o") + dest,
-                                                      archive}
-                                        : QStringList{t.program, QStringLiteral("t"), QStringLiteral("-bso0"),
-                                                      QStringLiteral("-bsp0"), archive};
+        return extract ? QStringList{t.program,
+                                     QStringLiteral("x"),
+                                     QStringLiteral("-y"),
+                                     QStringLiteral("-bso0"),
+                                     QStringLiteral("-bsp0"),
+                                     QStringLiteral("-o") + dest,
+                                     archive}
+                       : QStringList{t.program, QStringLiteral("t"), QStringLiteral("-bso0"), QStringLiteral("-bsp0"),
+                                     archive};
     // bsdtar
     return {t.program, QStringLiteral("-xf"), archive, QStringLiteral("-C"), dest};
+}
+
+// A new, empty folder at dest, as an install extracts into: the tool's last output goes first,
+// and its writeback and the discards of its blocks are over before the tool runs again.
+void makeFresh(const QString &dest)
+{
+    QDir(dest).removeRecursively();
+    sync();
+    QThread::msleep(200);
+    QDir().mkpath(dest);
+    sync();
 }
 
 // One tool's turn: every archive of the corpus in order, into the tool's own folder.
@@ -801,8 +818,12 @@ Result measure(const Corpus &c, Operation op, const std::vector<Tool> &tools, in
 {
     Result res;
     res.corpus = c.name;
-    res.operation = op == Operation::Extract ? QStringLiteral("extract") : QStringLiteral("test");
-    res.target = op == Operation::Extract ? c.extractTarget : c.testTarget;
+    res.operation = op == Operation::Extract     ? QStringLiteral("extract")
+                    : op == Operation::Overwrite ? QStringLiteral("overwrite")
+                                                 : QStringLiteral("test");
+    res.target = op == Operation::Extract     ? c.extractTarget
+                 : op == Operation::Overwrite ? c.overwriteTarget
+                                              : c.testTarget;
     res.tools = tools;
     res.ms.resize(tools.size());
     res.cpuMs.resize(tools.size());
@@ -810,8 +831,11 @@ Result measure(const Corpus &c, Operation op, const std::vector<Tool> &tools, in
     std::vector<QString> dests;
     const QString logs = work + QStringLiteral("/logs");
     QDir().mkpath(logs);
+    const bool fresh = op == Operation::Extract;
     for (const Tool &t : tools) {
         dests.push_back(work + QStringLiteral("/out/") + c.name + u'/' + t.name);
+        if (fresh)
+            QDir(dests.back()).removeRecursively();
         QDir().mkpath(dests.back());
     }
     out << c.name << ' ' << res.operation << ", " << rounds << " rounds" << (rounds > 1 ? " (the first warms up)" : "")
@@ -830,6 +854,8 @@ Result measure(const Corpus &c, Operation op, const std::vector<Tool> &tools, in
         // Each round starts with another tool, so that none always meets the others' leftovers.
         for (size_t k = 0; k < tools.size(); ++k) {
             const size_t i = (k + size_t(round)) % tools.size();
+            if (fresh)
+                makeFresh(dests[i]);
             const Run r = runTool(tools[i], op, c, dests[i], logs);
             if (!r.problem.isEmpty()) {
                 res.problem = r.problem;
@@ -856,7 +882,7 @@ Result measure(const Corpus &c, Operation op, const std::vector<Tool> &tools, in
             res.ratios.push_back(ratio);
         out << "  round " << round + 1 << (round == 0 && !counted1 ? " (warm-up)" : "") << ": "
             << line.join(QStringLiteral(", ")) << " ms; ratio " << QString::number(ratio, 'f', 2) << Qt::endl;
-        if (round == 0 && op == Operation::Extract)
+        if (round == 0 && op != Operation::Test)
             verify(tools, dests);
     }
     if (counted.isValid() && counted.elapsed() > 0) {
@@ -911,6 +937,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     int rounds = 5;
     QString only;
+    bool freshOnly = false;
     QString engine = QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../zelvzip"));
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
@@ -918,10 +945,12 @@ int main(int argc, char *argv[])
             rounds = std::max(1, args[++i].toInt());
         else if (args[i] == u"--corpus" && i + 1 < args.size())
             only = args[++i];
+        else if (args[i] == u"--fresh")
+            freshOnly = true;
         else if (args[i] == u"--engine" && i + 1 < args.size())
             engine = QFileInfo(args[++i]).absoluteFilePath();
         else {
-            out << "usage: zipbench [--rounds N] [--corpus release|many|stored] [--engine PATH]" << Qt::endl;
+            out << "usage: zipbench [--rounds N] [--corpus release|many|stored] [--fresh] [--engine PATH]" << Qt::endl;
             return 2;
         }
     }
@@ -932,12 +961,12 @@ int main(int argc, char *argv[])
 
     const QString work = QDir::tempPath() + QStringLiteral("/zelv-zipbench");
     const QString corpora = work + QStringLiteral("/corpus");
-    Corpus release{QStringLiteral("release"), corpora + QStringLiteral("/release"), {}, 0.30, 0.18};
+    Corpus release{QStringLiteral("release"), corpora + QStringLiteral("/release"), {}, 0.20, 0.30, 0.18};
     for (int d = 1; d <= 3; ++d)
         release.archives.push_back({release.folder + QStringLiteral("/disk%1.zip").arg(d), quint64(d), releaseDisk(d)});
-    Corpus many{QStringLiteral("many"), corpora + QStringLiteral("/many"), {}, 0.45, 0};
+    Corpus many{QStringLiteral("many"), corpora + QStringLiteral("/many"), {}, 0.35, 0.45, 0};
     many.archives.push_back({many.folder + QStringLiteral("/many.zip"), 10, manySmall()});
-    Corpus stored{QStringLiteral("stored"), corpora + QStringLiteral("/stored"), {}, 0.38, 0};
+    Corpus stored{QStringLiteral("stored"), corpora + QStringLiteral("/stored"), {}, 0.38, 0.38, 0};
     stored.archives.push_back({stored.folder + QStringLiteral("/stored.zip"), 20, storedMembers()});
 
     std::vector<Corpus *> chosen;
@@ -970,6 +999,8 @@ int main(int argc, char *argv[])
     std::vector<Result> results;
     for (const Corpus *c : chosen) {
         results.push_back(measure(*c, Operation::Extract, extractors, rounds, work));
+        if (!freshOnly)
+            results.push_back(measure(*c, Operation::Overwrite, extractors, rounds, work));
         if (c->testTarget > 0)
             results.push_back(measure(*c, Operation::Test, testers, rounds, work));
     }
