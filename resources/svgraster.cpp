@@ -41,7 +41,9 @@ int main(int argc, char *argv[])
         const QString out = QStringLiteral("%1/%2-%3.png")
                                 .arg(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]))
                                 .arg(size);
-        if (!image.save(out)) {
+        // Stored without compression, and kept so in the program's resources: a start then
+        // reads the pixels as they lie instead of inflating them.
+        if (!image.save(out, "PNG", 100)) {
             fprintf(stderr, "svgraster: cannot write %s\n", qPrintable(out));
             return 1;
         }

@@ -11,7 +11,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QLibrary>
 #include <QPointer>
+#include <QProcess>
 #include <QTest>
 #include <QTimer>
 #include <QtEndian>
@@ -64,6 +66,7 @@ private slots:
     void outlineFollowsThePicture();
     void stormPlaysWhileEnabled();
     void thunderIsShortMonoPcm();
+    void thunderPlayerLoadsOnlyWhenPlayed();
     void aboutAgain_data();
     void aboutAgain();
     void stormShownFromTheLogo_data();
@@ -270,6 +273,22 @@ void TestAboutWindow::thunderFromTheProgramFolder()
     QCOMPARE(player->file(), thunder);
     QCOMPARE(openAboutWindows().size(), 1);
     QVERIFY(main.dialogs.shown().isEmpty());
+}
+
+void TestAboutWindow::thunderPlayerLoadsOnlyWhenPlayed()
+{
+    // The player is a module beside the program with the entry the window resolves, and the
+    // program itself does not load the audio libraries at its start.
+    QLibrary module(test::TestWorld::builtProgramFolder() + QStringLiteral("/thunder.so"));
+    QVERIFY2(module.resolve("zelv_thunder_play"), qPrintable(module.errorString()));
+    QProcess readelf;
+    readelf.start(QStringLiteral("readelf"),
+                  {QStringLiteral("-d"), test::TestWorld::builtProgramFolder() + QStringLiteral("/Zelv32")});
+    if (!readelf.waitForFinished() || readelf.exitCode() != 0)
+        QSKIP("readelf is not at hand");
+    const QByteArray needed = readelf.readAllStandardOutput();
+    QVERIFY(needed.contains("libQt6Widgets"));
+    QVERIFY(!needed.contains("Multimedia"));
 }
 
 QTEST_MAIN(TestAboutWindow)

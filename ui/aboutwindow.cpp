@@ -3,15 +3,14 @@
 #include "core/version.h"
 #include "widgets/artwork.h"
 
-#include <QAudioDevice>
 #include <QBitmap>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QLabel>
-#include <QMediaDevices>
+#include <QLibrary>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
-#include <QSoundEffect>
 #include <QTimer>
 
 namespace zelv {
@@ -131,15 +130,13 @@ AboutThunder::AboutThunder(const QString &hostProgramFolder, QObject *parent)
 
 void AboutThunder::play()
 {
-    // Without a device the sound effect would only complain once the file is read.
-    if (!QFileInfo(m_file).isFile() || QMediaDevices::audioOutputs().isEmpty())
+    if (!QFileInfo(m_file).isFile())
         return;
-    if (!m_effect) {
-        m_effect = new QSoundEffect(this);
-        m_effect->setSource(QUrl::fromLocalFile(m_file));
-    }
-    m_effect->stop();
-    m_effect->play();
+    // The player lies beside the running program; without it the thunder stays silent.
+    static QLibrary module(QCoreApplication::applicationDirPath() + QStringLiteral("/thunder.so"));
+    using Play = bool (*)(const QString *);
+    if (const auto playFile = reinterpret_cast<Play>(module.resolve("zelv_thunder_play")))
+        playFile(&m_file);
 }
 
 } // namespace zelv

@@ -10,7 +10,6 @@
 #include <QWidget>
 
 class QLabel;
-class QSoundEffect;
 class QTimer;
 
 namespace zelv {
@@ -44,7 +43,8 @@ private:
 };
 
 // The thunder that goes with the About window: thunder.wav of the program folder, played in the
-// background. Without the file or without a sound device it stays silent.
+// background by the player module beside the program (thunder.so). Without the file, the module
+// or a sound device it stays silent.
 class AboutThunder : public QObject {
     Q_OBJECT
 public:
@@ -58,7 +58,6 @@ public:
 
 private:
     QString m_file;
-    QSoundEffect *m_effect = nullptr;
 };
 
 } // namespace zelv
