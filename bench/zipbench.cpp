@@ -918,7 +918,7 @@ void report(const std::vector<Result> &results)
                          .arg(median(r.ms[i]), 0, 'f', 0)
                          .arg(median(r.cpuMs[i]), 0, 'f', 0);
         const double ratio = median(r.ratios);
-        out << QStringLiteral("  %1 %2").arg(r.corpus, -8).arg(r.operation, -8) << cells.join(QStringLiteral("  "))
+        out << QStringLiteral("  %1 %2").arg(r.corpus, -8).arg(r.operation, -10) << cells.join(QStringLiteral("  "))
             << QStringLiteral("  ratio %1  target <= %2  %3  (other work %4 CPUs)")
                    .arg(ratio, 0, 'f', 2)
                    .arg(r.target, 0, 'f', 2)
