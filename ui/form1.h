@@ -59,6 +59,8 @@ public:
     // Start-up: runs once before the window is first shown; a start that does not complete
     // closes the window.
     StartupOutcome Form_Load();
+    // Files to open once started (absolute host paths), or to hand to the running instance.
+    void setGivenFiles(const QStringList &hostFiles) { m_givenFiles = hostFiles; }
 
     // The program folder as a DOS path ("C:\Tools\Zelv").
     QString programFolder() const { return m_programFolderDos; }
@@ -229,6 +231,7 @@ private:
     std::unique_ptr<XceedZipComponent> m_zip; // XceedZip1 as the commands see it
     std::optional<CommandContext> m_commands; // made once the window's parts exist
     SingleInstance *m_instance = nullptr;
+    QStringList m_givenFiles;
 
     QHash<QString, QAction *> m_menuItems;
     WindowLayout m_layout;

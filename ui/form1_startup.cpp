@@ -6,6 +6,7 @@
 #include "core/programfolderfiles.h"
 #include "core/singleinstance.h"
 #include "platform/dospath.h"
+#include "shell/openfiles.h"
 #include "shell/shellcommands.h"
 #include "widgets/filelist.h"
 #include "widgets/keyedtoolbar.h"
@@ -33,15 +34,25 @@ StartupOutcome Form1::Form_Load()
         setWindowTitle(QStringLiteral("... duplicate instance."));
     if (m_outcome != StartupOutcome::Completed)
         close();
+    else if (!m_givenFiles.isEmpty())
+        OpenGivenFiles(context(), m_givenFiles);
     return m_outcome;
 }
 
 bool Form1::handOverToRunningInstance()
 {
     m_instance = new SingleInstance(m_context.programFolder, this);
-    if (m_instance->handOverToRunningInstance())
+    if (m_instance->handOverToRunningInstance(m_givenFiles))
         return true;
     connect(m_instance, &SingleInstance::restoreRequested, this, &Form1::restoreFromHandOver);
+    // Queued: the later start has its answer at once, even while a message box is open.
+    connect(
+        m_instance, &SingleInstance::filesGiven, this,
+        [this](const QStringList &files) {
+            if (m_outcome == StartupOutcome::Completed && !m_unloaded)
+                OpenGivenFiles(context(), files);
+        },
+        Qt::QueuedConnection);
     return false;
 }
 
