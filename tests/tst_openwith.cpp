@@ -47,6 +47,7 @@ private slots:
     void startsAtTheFilesWithTheirKind();
     void fileOnNoDriveIsNamed();
     void laterStartHandsTheFilesOver();
+    void handedOverFilesWaitForACommand();
 };
 
 void TestOpenWith::startsAtTheFilesWithTheirKind_data()
@@ -124,6 +125,33 @@ void TestOpenWith::laterStartHandsTheFilesOver()
     QTRY_VERIFY(!first.isMinimized());
     QCOMPARE(first.pressedKind(), std::optional(ArchiveKind::Ace));
     QCOMPARE(first.selectedNames(), (QStringList{"x.ace", "x.c00"}));
+}
+
+void TestOpenWith::handedOverFilesWaitForACommand()
+{
+    Fixture f;
+    Form1 &first = f.start({});
+    QCOMPARE(first.Form_Load(), StartupOutcome::Completed);
+    // A command at work: its list is not moved under it.
+    first.setBusyCursor(true);
+    const QString program = f.world.installHelper(QStringLiteral("Zelv32"));
+    QProcess second;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    second.setProcessEnvironment(env);
+    second.start(program, {f.downloads + QStringLiteral("/Game.ARJ")});
+    QVERIFY(second.waitForStarted());
+    QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 20000);
+    QCOMPARE(second.exitCode(), 0);
+    for (int i = 0; i < 20; ++i)
+        QCoreApplication::processEvents();
+    QCOMPARE(first.listPath().toLower(), QStringLiteral("c:\\"));
+    QCOMPARE(first.pressedKind(), std::optional(ArchiveKind::Zip));
+
+    first.setBusyCursor(false);
+    QTRY_COMPARE(first.listPath().toLower(), QStringLiteral("c:\\downloads"));
+    QCOMPARE(first.pressedKind(), std::optional(ArchiveKind::Arj));
+    QCOMPARE(first.selectedNames(), QStringList{"Game.ARJ"});
 }
 
 QTEST_MAIN(TestOpenWith)

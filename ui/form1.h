@@ -212,6 +212,7 @@ private:
     void showContextMenu(Qt::MouseButton button, const QPoint &globalPos);
     void Form_Unload();
     void restoreFromHandOver();
+    void openHandedOverFiles();
     bool startedFromRoot() const;
     void applyOuterSize();
     // Once the desktop has put its frame around the shown window: the saved outer size again,
@@ -232,6 +233,7 @@ private:
     std::optional<CommandContext> m_commands; // made once the window's parts exist
     SingleInstance *m_instance = nullptr;
     QStringList m_givenFiles;
+    QStringList m_handedOverFiles; // from a later start, waiting for the window to be free
 
     QHash<QString, QAction *> m_menuItems;
     WindowLayout m_layout;

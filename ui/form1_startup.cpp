@@ -12,8 +12,12 @@
 #include "widgets/keyedtoolbar.h"
 #include "widgets/panesplitter.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
+#include <QTimer>
+
+#include <utility>
 
 namespace zelv {
 
@@ -45,15 +49,24 @@ bool Form1::handOverToRunningInstance()
     if (m_instance->handOverToRunningInstance(m_givenFiles))
         return true;
     connect(m_instance, &SingleInstance::restoreRequested, this, &Form1::restoreFromHandOver);
-    // Queued: the later start has its answer at once, even while a message box is open.
-    connect(
-        m_instance, &SingleInstance::filesGiven, this,
-        [this](const QStringList &files) {
-            if (m_outcome == StartupOutcome::Completed && !m_unloaded)
-                OpenGivenFiles(context(), files);
-        },
-        Qt::QueuedConnection);
+    connect(m_instance, &SingleInstance::filesGiven, this, [this](const QStringList &files) {
+        m_handedOverFiles = files;
+        // Later: the later start has its answer at once.
+        QTimer::singleShot(0, this, &Form1::openHandedOverFiles);
+    });
     return false;
+}
+
+void Form1::openHandedOverFiles()
+{
+    if (m_handedOverFiles.isEmpty() || m_unloaded || m_outcome != StartupOutcome::Completed)
+        return;
+    // A question or a command at work keeps the list where it is until it is done.
+    if (QApplication::activeModalWidget() || m_busyCursor) {
+        QTimer::singleShot(250, this, &Form1::openHandedOverFiles);
+        return;
+    }
+    OpenGivenFiles(context(), std::exchange(m_handedOverFiles, {}));
 }
 
 void Form1::showAboutWindow()

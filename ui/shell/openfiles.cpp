@@ -36,17 +36,16 @@ void OpenGivenFiles(CommandContext &c, const QStringList &hostFiles)
 {
     WindowSurface &w = c.window;
     QStringList dosFiles;
+    QStringList elsewhere;
     for (const QString &host : hostFiles) {
-        if (const auto dos = c.files.drives().toDos(QFileInfo(host).absoluteFilePath())) {
+        if (const auto dos = c.files.drives().toDos(QFileInfo(host).absoluteFilePath()))
             dosFiles.append(*dos);
-            continue;
-        }
-        c.dialogs.ask({QStringLiteral("Zelvant32"),
-                       QStringLiteral("%1 is on no drive, so Zelvant32 cannot show it. A link in %2 makes its "
-                                      "folder a drive.")
-                           .arg(host, c.files.drives().devicesFolder()),
-                       MessageIcon::Exclamation, MessageButtons::Ok, true});
+        else
+            elsewhere.append(host);
     }
+    // Said as for files dropped on the window.
+    if (!elsewhere.isEmpty())
+        c.dialogs.showError(QStringLiteral("%1 is on none of the drives Zelvant32 knows").arg(elsewhere.first()));
     if (dosFiles.isEmpty())
         return;
 
