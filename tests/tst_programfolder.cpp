@@ -1,5 +1,6 @@
 // The program folder of an installed program: the user's own stand-in, made in a fresh home,
 // mended when links were swapped in, and never a way to write into the installed folder.
+#include "core/settingsfile.h"
 #include "platform/drivetable.h"
 #include "platform/programfolder.h"
 #include "support/testworld.h"
@@ -62,6 +63,7 @@ private slots:
     void folderInTheWayIsAnError();
     void configBlockedIsAnError();
     void settingsLiveInTheConfigFolder();
+    void settingsNeverWrittenThroughALink();
 };
 
 void TestProgramFolder::writableFolderIsItsOwn()
@@ -174,6 +176,29 @@ void TestProgramFolder::settingsLiveInTheConfigFolder()
     // Without a settings file of its own the table names the ini beside the program.
     QCOMPARE(DriveTable(made->folder).toHost(u"C:\\.local\\share\\zelvant32\\Zelv32.ini"),
              std::optional(i.own(QStringLiteral("Zelv32.ini"))));
+}
+
+void TestProgramFolder::settingsNeverWrittenThroughALink()
+{
+    Installed i;
+    const Result<ProgramFolder> made = prepareUserProgramFolder(i.folder, i.user);
+    QVERIFY(made);
+    // Links swapped in where the settings are and where they are named: neither is written
+    // through, and the settings land in the config folder.
+    const QString victim = i.root.path() + QStringLiteral("/victim");
+    Installed::write(victim, "victim");
+    QVERIFY(QFile::link(victim, made->settingsFile));
+    QVERIFY(QFile::link(victim, i.own(QStringLiteral("Zelv32.ini"))));
+    const DriveTable table(made->folder, made->settingsFile);
+    const auto host = table.toHost(u"C:\\.local\\share\\zelvant32\\Zelv32.ini");
+    QVERIFY(host);
+    SettingsRecord record;
+    record.version = QStringLiteral("v2.72");
+    record.folder = QStringLiteral("C:\\Games");
+    QVERIFY(writeSettingsFile(*host, record));
+    QCOMPARE(readAll(victim), QByteArray("victim"));
+    QVERIFY(!QFileInfo(made->settingsFile).isSymLink());
+    QVERIFY(readAll(made->settingsFile).contains("Dir=C:\\Games"));
 }
 
 QTEST_GUILESS_MAIN(TestProgramFolder)

@@ -41,7 +41,7 @@ fi
 for f in bin/zelvant32 lib/zelvant32/Zelv32 lib/zelvant32/wrar.exe lib/zelvant32/Zelv32.HLP lib/zelvant32/thunder.wav \
   share/applications/zelvant32.desktop share/metainfo/org.example.zelvant32.metainfo.xml \
   share/icons/hicolor/48x48/apps/zelvant32.png share/icons/hicolor/scalable/apps/zelvant32.svg \
-  share/mime/packages/zelvant32.xml share/man/man1/zelvant32.1 share/man/man1/killd.pif.1; do
+  share/mime/packages/zelvant32.xml share/man/man1/zelvant32.1 share/man/man1/killd.pif.1 share/man/man1/wace.pif.1; do
   [[ -e "$prefix/$f" ]] || fail "$f was not installed"
 done
 snapshot() { (cd "$prefix" && find . -printf '%p %y %s %m %T@ %l\n' | sort); }
