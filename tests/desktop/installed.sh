@@ -73,5 +73,9 @@ own=$home/.local/share/zelvant32
 [[ "$(readlink "$own/Zelv32")" == "$prefix/lib/zelvant32/Zelv32" ]] || fail "no program folder of the user's own"
 [[ "$(readlink "$own/dosdevices")" == "$config/dosdevices" ]] || fail "the drive table is not the config folder's"
 [[ ! -e "$own/Zelv32.ini" ]] || fail "settings written beside the links"
+# A helper run from the user's program folder reads the user's drive table.
+mkdir -p "$home/Zelv001/sub"
+env -i PATH="$PATH" HOME="$home" "$own/killd.pif" 'c:\Zelv001' || fail "killd.pif failed on the user's drive c:"
+[[ ! -e "$home/Zelv001" ]] || fail "killd.pif left c:\Zelv001"
 [[ "$(snapshot)" == "$before" ]] || fail "the prefix changed: $(diff <(echo "$before") <(snapshot) | head)"
 echo "installed program ran from $prefix with settings in $config"
