@@ -13,6 +13,9 @@ namespace zelv {
 namespace {
 const QByteArray kRestore = "restore\n";
 const QByteArray kDone = "done\n";
+// Followed by the files, each as UTF-8 ended by a zero byte, in base 64: a name may hold any
+// byte but zero.
+const QByteArray kOpen = "open ";
 constexpr int kWaitMs = 5000;
 } // namespace
 
@@ -27,19 +30,36 @@ SingleInstance::SingleInstance(const QString &programFolder, QObject *parent) : 
 
 SingleInstance::~SingleInstance() = default;
 
-bool SingleInstance::askRunningInstance()
+bool SingleInstance::askRunningInstance(const QStringList &files)
 {
+    QByteArray request = kRestore;
+    if (!files.isEmpty()) {
+        QByteArray names;
+        for (const QString &file : files)
+            names += file.toUtf8() + '\0';
+        request = kOpen + names.toBase64() + '\n';
+    }
     // The running instance answers once its window has been restored.
-    return askLocalChannel(m_name, kRestore, kWaitMs).has_value();
+    return askLocalChannel(m_name, request, kWaitMs).has_value();
 }
 
-bool SingleInstance::handOverToRunningInstance()
+bool SingleInstance::handOverToRunningInstance(const QStringList &files)
 {
     m_server = new LocalChannelServer(
         m_name,
         [this](const QByteArray &line) {
-            if (line != kRestore)
+            if (line.startsWith(kOpen) && line.endsWith('\n')) {
+                const auto decoded = QByteArray::fromBase64Encoding(line.mid(kOpen.size()).chopped(1),
+                                                                    QByteArray::AbortOnBase64DecodingErrors);
+                if (!decoded || !decoded.decoded.endsWith('\0'))
+                    return QByteArray();
+                QStringList given;
+                for (const QByteArray &name : decoded.decoded.chopped(1).split('\0'))
+                    given.append(QString::fromUtf8(name));
+                emit filesGiven(given);
+            } else if (line != kRestore) {
                 return QByteArray();
+            }
             emit restoreRequested();
             return kDone;
         },
@@ -50,7 +70,7 @@ bool SingleInstance::handOverToRunningInstance()
         return false;
     delete m_server;
     m_server = nullptr;
-    askRunningInstance();
+    askRunningInstance(files);
     return true;
 }
 

@@ -1,9 +1,11 @@
 // One running instance per program folder. A later start finds the running one through a
-// local channel, asks it to restore its window and come to the front, and ends.
+// local channel, asks it to restore its window and come to the front (and to open the files the
+// later start was given), and ends.
 #pragma once
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 namespace zelv {
 
@@ -15,16 +17,19 @@ public:
     explicit SingleInstance(const QString &programFolder, QObject *parent = nullptr);
     ~SingleInstance() override;
 
-    // When another instance runs: asks it to restore its window, waits until it has done so,
-    // and returns true. Otherwise becomes the running instance and returns false.
-    bool handOverToRunningInstance();
+    // When another instance runs: hands it files (absolute host paths; none: only the
+    // window), asks it to restore its window, waits until it has done so, and returns true.
+    // Otherwise becomes the running instance and returns false.
+    bool handOverToRunningInstance(const QStringList &files = {});
 
 signals:
     // A later start asked this instance to restore its window and come to the front.
     void restoreRequested();
+    // A later start was given these files; emitted before restoreRequested.
+    void filesGiven(const QStringList &files);
 
 private:
-    bool askRunningInstance();
+    bool askRunningInstance(const QStringList &files);
 
     QString m_name;
     LocalChannelServer *m_server = nullptr;

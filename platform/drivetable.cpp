@@ -2,8 +2,8 @@
 
 #include "dospath.h"
 #include "hostfs.h"
+#include "programfolder.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -41,7 +41,10 @@ QString remainderAfter(const QString &path, const QString &folder)
 
 } // namespace
 
-DriveTable::DriveTable(QString programFolder) : m_programFolder(QDir::cleanPath(QDir(programFolder).absolutePath())) {}
+DriveTable::DriveTable(QString programFolder, QString settingsFile)
+    : m_programFolder(QDir::cleanPath(QDir(programFolder).absolutePath()))
+    , m_settingsFile(std::move(settingsFile))
+{}
 
 QString DriveTable::devicesFolder() const { return m_programFolder + u'/' + QLatin1String(kDevices); }
 
@@ -184,7 +187,16 @@ std::optional<Resolved> resolve(const DriveTable &table, QStringView dosPath)
 std::optional<QString> DriveTable::toHost(QStringView dosPath) const
 {
     const auto r = resolve(*this, dosPath);
-    return r ? std::optional<QString>(r->host) : std::nullopt;
+    if (!r)
+        return std::nullopt;
+    // The settings beside the program are kept elsewhere; every other name is where it says.
+    if (!m_settingsFile.isEmpty()) {
+        const QFileInfo info(r->host);
+        if (info.fileName().compare(QStringLiteral("Zelv32.ini"), Qt::CaseInsensitive) == 0 &&
+            QFileInfo(info.absolutePath()).canonicalFilePath() == QFileInfo(m_programFolder).canonicalFilePath())
+            return m_settingsFile;
+    }
+    return r->host;
 }
 
 std::optional<QString> DriveTable::resolveDos(QStringView dosPath) const
@@ -233,11 +245,6 @@ std::optional<QString> DriveTable::toDos(const QString &lexical, const QString &
     return std::nullopt;
 }
 
-QString DriveTable::runningProgramFolder()
-{
-    if (QCoreApplication::instance())
-        return QCoreApplication::applicationDirPath();
-    return QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).absolutePath();
-}
+QString DriveTable::runningProgramFolder() { return resolveProgramFolder(executableFolder()).folder; }
 
 } // namespace zelv

@@ -21,7 +21,8 @@ struct Drive {
 
 class DriveTable {
 public:
-    explicit DriveTable(QString programFolder);
+    // settingsFile: where the program folder's Zelv32.ini really is, when not in the folder.
+    explicit DriveTable(QString programFolder, QString settingsFile = QString());
 
     const QString &programFolder() const { return m_programFolder; }
     QString devicesFolder() const;
@@ -51,7 +52,7 @@ public:
     // Host path to DOS path ("C:\dir\name"), on the drive whose folder is the longest prefix.
     std::optional<QString> toDos(const QString &hostPath) const;
 
-    // The folder that holds the running executable.
+    // The running program's folder (see programfolder.h).
     static QString runningProgramFolder();
 
 private:
@@ -59,6 +60,7 @@ private:
     static std::optional<QString> toDos(const QString &lexical, const QString &canonical, const QList<Drive> &all);
 
     QString m_programFolder;
+    QString m_settingsFile;
     mutable QMutex m_mutex;
     mutable std::optional<QList<Drive>> m_cache;
     mutable qint64 m_cacheStamp = 0; // the folder's change time when it was read, in ns

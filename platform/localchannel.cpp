@@ -41,7 +41,8 @@ std::optional<QByteArray> readLine(int fd, int timeoutMs)
         if (n <= 0)
             return line.isEmpty() ? std::nullopt : std::optional<QByteArray>(line);
         line.append(c);
-        if (line.size() > 4096)
+        // Room for the names of a few hundred files handed over.
+        if (line.size() > (1 << 18))
             return std::nullopt;
     }
     return line;

@@ -59,6 +59,8 @@ public:
     // Start-up: runs once before the window is first shown; a start that does not complete
     // closes the window.
     StartupOutcome Form_Load();
+    // Files to open once started (absolute host paths), or to hand to the running instance.
+    void setGivenFiles(const QStringList &hostFiles) { m_givenFiles = hostFiles; }
 
     // The program folder as a DOS path ("C:\Tools\Zelv").
     QString programFolder() const { return m_programFolderDos; }
@@ -210,6 +212,7 @@ private:
     void showContextMenu(Qt::MouseButton button, const QPoint &globalPos);
     void Form_Unload();
     void restoreFromHandOver();
+    void openHandedOverFiles();
     bool startedFromRoot() const;
     void applyOuterSize();
     // Once the desktop has put its frame around the shown window: the saved outer size again,
@@ -229,6 +232,8 @@ private:
     std::unique_ptr<XceedZipComponent> m_zip; // XceedZip1 as the commands see it
     std::optional<CommandContext> m_commands; // made once the window's parts exist
     SingleInstance *m_instance = nullptr;
+    QStringList m_givenFiles;
+    QStringList m_handedOverFiles; // from a later start, waiting for the window to be free
 
     QHash<QString, QAction *> m_menuItems;
     WindowLayout m_layout;

@@ -6,13 +6,18 @@
 #include "core/programfolderfiles.h"
 #include "core/singleinstance.h"
 #include "platform/dospath.h"
+#include "shell/openfiles.h"
 #include "shell/shellcommands.h"
 #include "widgets/filelist.h"
 #include "widgets/keyedtoolbar.h"
 #include "widgets/panesplitter.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
+#include <QTimer>
+
+#include <utility>
 
 namespace zelv {
 
@@ -33,16 +38,35 @@ StartupOutcome Form1::Form_Load()
         setWindowTitle(QStringLiteral("... duplicate instance."));
     if (m_outcome != StartupOutcome::Completed)
         close();
+    else if (!m_givenFiles.isEmpty())
+        OpenGivenFiles(context(), m_givenFiles);
     return m_outcome;
 }
 
 bool Form1::handOverToRunningInstance()
 {
     m_instance = new SingleInstance(m_context.programFolder, this);
-    if (m_instance->handOverToRunningInstance())
+    if (m_instance->handOverToRunningInstance(m_givenFiles))
         return true;
     connect(m_instance, &SingleInstance::restoreRequested, this, &Form1::restoreFromHandOver);
+    connect(m_instance, &SingleInstance::filesGiven, this, [this](const QStringList &files) {
+        m_handedOverFiles = files;
+        // Later: the later start has its answer at once.
+        QTimer::singleShot(0, this, &Form1::openHandedOverFiles);
+    });
     return false;
+}
+
+void Form1::openHandedOverFiles()
+{
+    if (m_handedOverFiles.isEmpty() || m_unloaded || m_outcome != StartupOutcome::Completed)
+        return;
+    // A question or a command at work keeps the list where it is until it is done.
+    if (QApplication::activeModalWidget() || m_busyCursor) {
+        QTimer::singleShot(250, this, &Form1::openHandedOverFiles);
+        return;
+    }
+    OpenGivenFiles(context(), std::exchange(m_handedOverFiles, {}));
 }
 
 void Form1::showAboutWindow()

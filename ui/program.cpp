@@ -2,11 +2,14 @@
 
 #include "form1.h"
 #include "platform/drivetable.h"
+#include "platform/programfolder.h"
 #include "widgets/artwork.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QTimer>
+#include <QUrl>
 
 namespace zelv {
 
@@ -17,13 +20,23 @@ int runProgram(int argc, char *argv[], bool exitWhenShown)
     QApplication::setWindowIcon(artworkIcon(QStringLiteral("app")));
 
     // The drive table lives beside the program; a first start makes c: the home folder.
-    const QString programFolder = DriveTable::runningProgramFolder();
-    const DriveTable drives(programFolder);
+    const ProgramFolder where = resolveProgramFolder(executableFolder());
+    const QString &programFolder = where.folder;
+    const DriveTable drives(programFolder, where.settingsFile);
     // Without a table the start-up refuses, saying the program is on no drive; this says why.
     if (const Result<void> table = drives.ensureExists(QDir::homePath()); !table)
         qWarning("Zelvant32: %s", qPrintable(table.error().text()));
 
     Form1 window({programFolder, &drives, nullptr, nullptr});
+    // Files given by the file manager; a start without any reads no arguments at all.
+    QStringList given;
+    for (const QString &argument : app.arguments().mid(1)) {
+        const QUrl url(argument);
+        const QString path =
+            argument.startsWith(QLatin1String("file:")) && url.isLocalFile() ? url.toLocalFile() : argument;
+        given.append(QFileInfo(path).absoluteFilePath());
+    }
+    window.setGivenFiles(given);
     // A window that had to close during start-up (drive c: broken) leaves nothing to run.
     if (window.Form_Load() != StartupOutcome::Completed || !window.isVisible())
         return 0;

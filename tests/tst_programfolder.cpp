@@ -1,0 +1,205 @@
+// The program folder of an installed program: the user's own stand-in, made in a fresh home,
+// mended when links were swapped in, and never a way to write into the installed folder.
+#include "core/settingsfile.h"
+#include "platform/drivetable.h"
+#include "platform/programfolder.h"
+#include "support/testworld.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using namespace zelv;
+
+namespace {
+
+struct Installed {
+    QTemporaryDir root;
+    QString folder;
+    UserFolders user;
+    Installed()
+    {
+        folder = root.path() + QStringLiteral("/usr/lib/zelvant32");
+        QDir().mkpath(folder);
+        for (const char *name : {"Zelv32", "wrar.exe", "killd.pif", "Zelv32.HLP", "progresswindow.so"})
+            write(folder + u'/' + QLatin1String(name), name);
+        user.home = root.path() + QStringLiteral("/home");
+        user.data = user.home + QStringLiteral("/.local/share");
+        user.config = user.home + QStringLiteral("/.config");
+        QDir().mkpath(user.home);
+    }
+    static void write(const QString &path, const QByteArray &bytes)
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    QString own(const QString &name = QString()) const
+    {
+        return user.data + QStringLiteral("/zelvant32") + (name.isEmpty() ? QString() : u'/' + name);
+    }
+    QString config(const QString &name) const { return user.config + QStringLiteral("/zelvant32/") + name; }
+};
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestProgramFolder : public QObject {
+    Q_OBJECT
+private slots:
+    void writableFolderIsItsOwn();
+    void freshHomeGetsAProgramFolder();
+    void swappedLinksAreMended_data();
+    void swappedLinksAreMended();
+    void folderInTheWayIsAnError();
+    void configBlockedIsAnError();
+    void settingsLiveInTheConfigFolder();
+    void settingsNeverWrittenThroughALink();
+};
+
+void TestProgramFolder::writableFolderIsItsOwn()
+{
+    Installed i;
+    QVERIFY(isWritableFolder(i.folder));
+    // Read-only by its bits: installed, for root too.
+    QVERIFY(QFile::setPermissions(i.folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                                QFileDevice::ExeOther));
+    QVERIFY(!isWritableFolder(i.folder));
+    QVERIFY(!isWritableFolder(i.root.path() + QStringLiteral("/missing")));
+    QFile::setPermissions(i.folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+void TestProgramFolder::freshHomeGetsAProgramFolder()
+{
+    Installed i;
+    // An installed folder that carries a drive table or settings does not lend them to users.
+    QDir().mkpath(i.folder + QStringLiteral("/dosdevices"));
+    Installed::write(i.folder + QStringLiteral("/Zelv32.ini"), "installed");
+    QVERIFY(QFile::setPermissions(i.folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    const QStringList before = test::entriesBelow(i.folder);
+
+    const Result<ProgramFolder> made = prepareUserProgramFolder(i.folder, i.user);
+    QVERIFY2(made, qPrintable(made ? QString() : made.error().text()));
+    QCOMPARE(made->folder, i.own());
+    QCOMPARE(made->settingsFile, i.config(QStringLiteral("Zelv32.ini")));
+    for (const char *name : {"Zelv32", "wrar.exe", "killd.pif", "Zelv32.HLP", "progresswindow.so"})
+        QCOMPARE(QFile::symLinkTarget(i.own(QLatin1String(name))), i.folder + u'/' + QLatin1String(name));
+    QVERIFY(!QFileInfo::exists(i.own(QStringLiteral("Zelv32.ini"))));
+    QCOMPARE(QFile::symLinkTarget(i.own(QStringLiteral("dosdevices"))), i.config(QStringLiteral("dosdevices")));
+    QCOMPARE(QFile::symLinkTarget(i.config(QStringLiteral("dosdevices/c:"))), i.user.home);
+    QCOMPARE(QFile::symLinkTarget(i.config(QStringLiteral("dosdevices/z:"))), QStringLiteral("/"));
+
+    // The program folder is on drive c:, and a second start finds everything in place.
+    const DriveTable table(made->folder, made->settingsFile);
+    QCOMPARE(table.toDos(made->folder), std::optional(QStringLiteral("C:\\.local\\share\\zelvant32")));
+    QVERIFY(prepareUserProgramFolder(i.folder, i.user));
+    QCOMPARE(test::entriesBelow(i.folder), before);
+    QFile::setPermissions(i.folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+void TestProgramFolder::swappedLinksAreMended_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("asFile");
+    QTest::newRow("helper linked elsewhere") << QStringLiteral("wrar.exe") << false;
+    QTest::newRow("helper replaced by a file") << QStringLiteral("wrar.exe") << true;
+    QTest::newRow("drive table linked elsewhere") << QStringLiteral("dosdevices") << false;
+    QTest::newRow("help file replaced by a file") << QStringLiteral("Zelv32.HLP") << true;
+}
+
+void TestProgramFolder::swappedLinksAreMended()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, asFile);
+    Installed i;
+    QVERIFY(prepareUserProgramFolder(i.folder, i.user));
+    const QString elsewhere = i.root.path() + QStringLiteral("/elsewhere");
+    QDir().mkpath(elsewhere + QStringLiteral("/sub"));
+    Installed::write(elsewhere + QStringLiteral("/victim"), "victim");
+    const QString path = i.own(name);
+    QVERIFY(QFile::remove(path));
+    if (asFile)
+        Installed::write(path, "swapped");
+    else
+        QVERIFY(QFile::link(name == u"dosdevices" ? elsewhere : elsewhere + QStringLiteral("/victim"), path));
+    const QString expected = name == u"dosdevices" ? i.config(QStringLiteral("dosdevices")) : i.folder + u'/' + name;
+
+    QVERIFY(prepareUserProgramFolder(i.folder, i.user));
+    QCOMPARE(QFile::symLinkTarget(path), expected);
+    QCOMPARE(readAll(elsewhere + QStringLiteral("/victim")), QByteArray("victim"));
+    QCOMPARE(test::entriesBelow(elsewhere), QStringList({QStringLiteral("sub"), QStringLiteral("victim")}));
+    // Nothing of the repair stays behind.
+    QCOMPARE(QDir(i.own()).entryList(QDir::Hidden | QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size(), 6);
+}
+
+void TestProgramFolder::folderInTheWayIsAnError()
+{
+    Installed i;
+    QDir().mkpath(i.own(QStringLiteral("wrar.exe/inside")));
+    const Result<ProgramFolder> made = prepareUserProgramFolder(i.folder, i.user);
+    QVERIFY(!made);
+    QVERIFY(made.error().text().contains(QStringLiteral("wrar.exe could not be linked")));
+    QVERIFY(QFileInfo(i.own(QStringLiteral("wrar.exe/inside"))).isDir());
+}
+
+void TestProgramFolder::configBlockedIsAnError()
+{
+    Installed i;
+    // A file where the config folder should be: nothing is made through or over it.
+    Installed::write(i.user.home + QStringLiteral("/.config"), "a file");
+    const Result<ProgramFolder> made = prepareUserProgramFolder(i.folder, i.user);
+    QVERIFY(!made);
+    QCOMPARE(readAll(i.user.home + QStringLiteral("/.config")), QByteArray("a file"));
+}
+
+void TestProgramFolder::settingsLiveInTheConfigFolder()
+{
+    Installed i;
+    const Result<ProgramFolder> made = prepareUserProgramFolder(i.folder, i.user);
+    QVERIFY(made);
+    const DriveTable table(made->folder, made->settingsFile);
+    for (const char *spelling :
+         {"C:\\.local\\share\\zelvant32\\Zelv32.ini", "c:\\.LOCAL\\share\\ZELVANT32\\ZELV32.INI"})
+        QCOMPARE(table.toHost(QString::fromLatin1(spelling)), std::optional(made->settingsFile));
+    QCOMPARE(table.toHost(u"C:\\.local\\share\\zelvant32\\errors.txt"),
+             std::optional(i.own(QStringLiteral("errors.txt"))));
+    QCOMPARE(table.toHost(u"C:\\Zelv32.ini"), std::optional(i.user.home + QStringLiteral("/Zelv32.ini")));
+    // Without a settings file of its own the table names the ini beside the program.
+    QCOMPARE(DriveTable(made->folder).toHost(u"C:\\.local\\share\\zelvant32\\Zelv32.ini"),
+             std::optional(i.own(QStringLiteral("Zelv32.ini"))));
+}
+
+void TestProgramFolder::settingsNeverWrittenThroughALink()
+{
+    Installed i;
+    const Result<ProgramFolder> made = prepareUserProgramFolder(i.folder, i.user);
+    QVERIFY(made);
+    // Links swapped in where the settings are and where they are named: neither is written
+    // through, and the settings land in the config folder.
+    const QString victim = i.root.path() + QStringLiteral("/victim");
+    Installed::write(victim, "victim");
+    QVERIFY(QFile::link(victim, made->settingsFile));
+    QVERIFY(QFile::link(victim, i.own(QStringLiteral("Zelv32.ini"))));
+    const DriveTable table(made->folder, made->settingsFile);
+    const auto host = table.toHost(u"C:\\.local\\share\\zelvant32\\Zelv32.ini");
+    QVERIFY(host);
+    SettingsRecord record;
+    record.version = QStringLiteral("v2.72");
+    record.folder = QStringLiteral("C:\\Games");
+    QVERIFY(writeSettingsFile(*host, record));
+    QCOMPARE(readAll(victim), QByteArray("victim"));
+    QVERIFY(!QFileInfo(made->settingsFile).isSymLink());
+    QVERIFY(readAll(made->settingsFile).contains("Dir=C:\\Games"));
+}
+
+QTEST_GUILESS_MAIN(TestProgramFolder)
+#include "tst_programfolder.moc"
