@@ -3,6 +3,7 @@
 // destination.
 #include "archive/rar/rararchiveset.h"
 #include "helpers/common/delivery.h"
+#include "platform/linkfolder.h"
 #include "platform/toolrun.h"
 #include "support/setwriters.h"
 #include "support/testworld.h"
@@ -17,6 +18,8 @@
 #include <QThread>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -77,6 +80,7 @@ private slots:
     void stagingFolderSwappedWhileWritten();
     void fileChangedAfterItWasWritten();
     void clearedStagingFolder();
+    void deadLinkFoldersRemovedByTheNext();
 };
 
 void TestHelperCommon::toolOutputAndExitCode()
@@ -513,6 +517,59 @@ void TestHelperCommon::fileChangedAfterItWasWritten()
     QVERIFY(changed.open(QIODevice::ReadWrite) && changed.write("alphA") == 5);
     changed.close();
     QVERIFY(!staging.verify({m}));
+}
+
+void TestHelperCommon::deadLinkFoldersRemovedByTheNext()
+{
+    // Folders of links a killed run left behind go when the next one is made; one still held, a
+    // link in the place of one, and what the links point to stay.
+    QTemporaryDir parent;
+    const QString p = parent.path();
+    const char *kind = "zelv-kind-";
+    QTemporaryDir outside;
+    const QString victim = outside.filePath(QStringLiteral("victim"));
+    QVERIFY(QDir().mkpath(victim));
+    QFile kept(victim + QStringLiteral("/kept.txt"));
+    QVERIFY(kept.open(QIODevice::WriteOnly) && kept.write("x") == 1);
+    kept.close();
+
+    QVERIFY(QDir().mkpath(p + QStringLiteral("/zelv-kind-dead")));
+    QVERIFY(QFile::link(victim + QStringLiteral("/kept.txt"), p + QStringLiteral("/zelv-kind-dead/a.rar")));
+    QVERIFY(QFile::link(victim, p + QStringLiteral("/zelv-kind-dead/folderlink")));
+    QFile left(p + QStringLiteral("/zelv-kind-dead/par2.tmp"));
+    QVERIFY(left.open(QIODevice::WriteOnly));
+    left.close();
+    QVERIFY(QDir().mkpath(p + QStringLiteral("/zelv-kind-nested/inner")));
+    QVERIFY(QFile::link(victim + QStringLiteral("/kept.txt"), p + QStringLiteral("/zelv-kind-nested/b.rar")));
+    QVERIFY(QFile::link(victim, p + QStringLiteral("/zelv-kind-swapped")));
+    QVERIFY(QDir().mkpath(p + QStringLiteral("/zelv-kind-held")));
+    const int held = open(QFile::encodeName(p + QStringLiteral("/zelv-kind-held")).constData(), O_RDONLY | O_DIRECTORY);
+    QVERIFY(held >= 0 && flock(held, LOCK_EX | LOCK_NB) == 0);
+    QVERIFY(QDir().mkpath(p + QStringLiteral("/other-kind")));
+
+    LinkFolder::removeDead(p, kind);
+    close(held);
+    QVERIFY(!QFileInfo::exists(p + QStringLiteral("/zelv-kind-dead")));
+    QVERIFY(QFileInfo(p + QStringLiteral("/zelv-kind-nested/inner")).isDir());
+    QVERIFY(!QFileInfo(p + QStringLiteral("/zelv-kind-nested/b.rar")).isSymLink());
+    QVERIFY(QFileInfo(p + QStringLiteral("/zelv-kind-swapped")).isSymLink());
+    QVERIFY(QFileInfo::exists(p + QStringLiteral("/zelv-kind-held")));
+    QVERIFY(QFileInfo::exists(p + QStringLiteral("/other-kind")));
+    QVERIFY(QFileInfo(victim + QStringLiteral("/kept.txt")).isFile());
+
+    // A folder of its own, locked while it lives and gone with its links at the end.
+    const QByteArray ownKind = "zelv-test-" + QByteArray::number(getpid()) + '-';
+    QString made;
+    {
+        LinkFolder links(ownKind.constData());
+        QVERIFY2(links.isValid(), qPrintable(links.errorString()));
+        made = links.path();
+        QVERIFY(QFile::link(victim + QStringLiteral("/kept.txt"), links.filePath(QStringLiteral("a.rar"))));
+        LinkFolder::removeDead(QFileInfo(made).absolutePath(), ownKind.constData());
+        QVERIFY(QFileInfo(links.filePath(QStringLiteral("a.rar"))).isSymLink()); // held: not dead
+    }
+    QVERIFY(!QFileInfo::exists(made));
+    QVERIFY(QFileInfo(victim + QStringLiteral("/kept.txt")).isFile());
 }
 
 QTEST_GUILESS_MAIN(TestHelperCommon)

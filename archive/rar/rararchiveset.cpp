@@ -3,6 +3,7 @@
 #include "archive/littleendian.h"
 #include "archive/zipmembers.h"
 #include "platform/hostfs.h"
+#include "platform/linkfolder.h"
 
 #include "platform/toolrun.h"
 
@@ -18,7 +19,6 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSet>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cerrno>
@@ -647,7 +647,7 @@ Result<void> RarArchiveSet::readMembers()
     // a digit for one (Game.CD1.rar beside Game.CD2.rar): they are handed the set's own volumes
     // alone, as links in a private folder. Returns the first one's path there.
     const auto handOver = [this](const std::function<QString(int)> &name) -> Result<QString> {
-        m_links = std::make_unique<QTemporaryDir>();
+        m_links = std::make_unique<LinkFolder>("zelv-volumes-");
         if (!m_links->isValid())
             return Error(QStringLiteral("cannot make a private folder for the volumes"), m_links->errorString());
         for (int i = 0; i < m_volumes.size(); ++i)

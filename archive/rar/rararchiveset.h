@@ -15,9 +15,9 @@
 
 #include <memory>
 
-class QTemporaryDir;
-
 namespace zelv {
+
+class LinkFolder;
 
 class RarArchiveSet : public ArchiveSet {
 public:
@@ -56,7 +56,7 @@ private:
     QSet<int> m_windowsNamed; // members made on DOS, OS/2 or Windows whose names hold '/'
 
     QString m_toolFirstVolume; // the first volume as the tool is handed it
-    std::unique_ptr<QTemporaryDir> m_links;
+    std::unique_ptr<LinkFolder> m_links;
 };
 
 } // namespace zelv

@@ -1,6 +1,7 @@
 #include "par2repair.h"
 
 #include "archive/par2set.h"
+#include "platform/linkfolder.h"
 #include "platform/toolrun.h"
 #include "progress.h"
 
@@ -9,7 +10,6 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cerrno>
@@ -129,7 +129,7 @@ Result<Par2Verdict> verifyOrRepair(const RepairScope &scope, const Par2Choice &c
 {
     // par2 reads the .par2 files named like the one it is given from that one's folder: a
     // folder of its own, holding links to the chosen files alone, keeps it from the others.
-    QTemporaryDir links;
+    LinkFolder links("zelv-par2-");
     if (!links.isValid())
         return Error(QStringLiteral("No temporary folder for par2"), links.errorString());
     qint64 bytes = 0;

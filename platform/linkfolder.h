@@ -1,0 +1,35 @@
+// A private folder under the temporary folder for the links this program hands to other
+// programs (a set's volumes under the names a tool expects). It is held open and locked while it
+// lives and removed with what it holds at the end. Folders of the same kind that a killed run
+// left behind (nobody holds their lock) are removed when the next one is made.
+#pragma once
+
+#include <QString>
+
+namespace zelv {
+
+class LinkFolder {
+public:
+    // kind: the start of the folder's name, which tells its folders apart, as "zelv-volumes-".
+    explicit LinkFolder(const char *kind);
+    ~LinkFolder();
+    LinkFolder(const LinkFolder &) = delete;
+    LinkFolder &operator=(const LinkFolder &) = delete;
+
+    bool isValid() const { return m_fd >= 0; }
+    QString path() const { return m_path; }
+    QString filePath(const QString &name) const { return m_path + u'/' + name; }
+    QString errorString() const { return m_error; }
+
+    // Removes the folders of this kind under parent that belong to this user and that nobody
+    // holds: what they hold first (never following a link), then the folder. Folders within
+    // them stay, and so does the folder then.
+    static void removeDead(const QString &parent, const char *kind);
+
+private:
+    int m_fd = -1;
+    QString m_path;
+    QString m_error;
+};
+
+} // namespace zelv
