@@ -1,7 +1,11 @@
 // Build step: renders an SVG of the program's artwork to PNG files at fixed pixel sizes, so
 // that the program loads small images instead of parsing SVG at every start.
 //
-//   svgraster IN.svg OUTDIR NAME SIZE...   writes OUTDIR/NAME-SIZE.png, larger side SIZE
+//   svgraster IN.svg OUTDIR NAME SIZE...   writes OUTDIR/NAME-SIZE.png and .argb, larger side SIZE
+//
+// NAME-SIZE.argb: the width and the height as 32-bit numbers, then the premultiplied ARGB pixels
+// as 32-bit words, row after row; all in this machine's byte order.
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -38,13 +42,20 @@ int main(int argc, char *argv[])
         painter.setRenderHint(QPainter::Antialiasing);
         svg.render(&painter);
         painter.end();
-        const QString out = QStringLiteral("%1/%2-%3.png")
-                                .arg(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]))
-                                .arg(size);
-        // Stored without compression, and kept so in the program's resources: a start then
-        // reads the pixels as they lie instead of inflating them.
-        if (!image.save(out, "PNG", 100)) {
-            fprintf(stderr, "svgraster: cannot write %s\n", qPrintable(out));
+        const QString stem =
+            QStringLiteral("%1/%2-%3").arg(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3])).arg(size);
+        // The PNG for the desktop's icon theme; the raw pixels for the program's resources,
+        // which a start uses as they lie, with nothing to decode.
+        if (!image.save(stem + QStringLiteral(".png"))) {
+            fprintf(stderr, "svgraster: cannot write %s.png\n", qPrintable(stem));
+            return 1;
+        }
+        QFile raw(stem + QStringLiteral(".argb"));
+        const quint32 header[2] = {quint32(image.width()), quint32(image.height())};
+        if (!raw.open(QIODevice::WriteOnly) ||
+            raw.write(reinterpret_cast<const char *>(header), sizeof header) != qint64(sizeof header) ||
+            raw.write(reinterpret_cast<const char *>(image.constBits()), image.sizeInBytes()) != image.sizeInBytes()) {
+            fprintf(stderr, "svgraster: cannot write %s.argb\n", qPrintable(stem));
             return 1;
         }
     }

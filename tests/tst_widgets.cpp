@@ -137,7 +137,7 @@ void TestWidgets::toolbarIcons()
     for (int p = 1; p <= toolbar.count(); ++p) {
         if (toolbar.isSeparator(p))
             continue;
-        const QString path = ":/icons/" + toolbar.key(p) + "-16.png";
+        const QString path = ":/icons/" + toolbar.key(p) + "-16.argb";
         QVERIFY2(QFile::exists(path), qPrintable(path));
         QVERIFY2(!toolbar.buttonAt(p)->icon().pixmap(20, 20).isNull(), qPrintable(path));
     }

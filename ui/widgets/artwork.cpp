@@ -4,9 +4,13 @@
 #include <QDir>
 #include <QHash>
 #include <QIconEngine>
+#include <QImage>
 #include <QPainter>
+#include <QResource>
 #include <QStyle>
 #include <QStyleOption>
+
+#include <cstring>
 
 namespace zelv {
 
@@ -20,8 +24,8 @@ const QHash<QString, QList<int>> &renderings()
         for (const QString &file : QDir(QStringLiteral(":/icons")).entryList(QDir::Files)) {
             const qsizetype dash = file.lastIndexOf(u'-');
             bool ok = false;
-            const int size = file.mid(dash + 1).chopped(4).toInt(&ok); // "NAME-SIZE.png"
-            if (dash > 0 && ok && file.endsWith(QStringLiteral(".png")))
+            const int size = file.mid(dash + 1).chopped(5).toInt(&ok); // "NAME-SIZE.argb"
+            if (dash > 0 && ok && file.endsWith(QStringLiteral(".argb")))
                 found[file.left(dash)].append(size);
         }
         for (QList<int> &list : found)
@@ -90,7 +94,24 @@ public:
 private:
     QList<int> renderedSizes() const { return renderings().value(m_name); }
 
-    QString file(int size) const { return QStringLiteral(":/icons/%1-%2.png").arg(m_name).arg(size); }
+    QString file(int size) const { return QStringLiteral(":/icons/%1-%2.argb").arg(m_name).arg(size); }
+
+    // The rendering as it lies in the resources: its size, then its premultiplied pixels.
+    QPixmap read(int size) const
+    {
+        const QResource resource(file(size));
+        quint32 header[2];
+        if (!resource.isValid() || resource.compressionAlgorithm() != QResource::NoCompression ||
+            resource.size() < qint64(sizeof header))
+            return QPixmap();
+        std::memcpy(header, resource.data(), sizeof header);
+        const qint64 bytes = qint64(header[0]) * header[1] * 4;
+        if (header[0] == 0 || header[0] > 4096 || header[1] > 4096 || resource.size() != qint64(sizeof header) + bytes)
+            return QPixmap();
+        const QImage pixels(resource.data() + sizeof header, int(header[0]), int(header[1]), int(header[0]) * 4,
+                            QImage::Format_ARGB32_Premultiplied);
+        return QPixmap::fromImage(pixels); // a copy: the image only borrows the resource's bytes
+    }
 
     // The smallest rendering at least as large as asked, or the largest there is.
     QPixmap load(int larger)
@@ -105,7 +126,7 @@ private:
                 break;
             }
         }
-        return QPixmap(file(pick));
+        return read(pick);
     }
 
     QString m_name;
