@@ -46,31 +46,37 @@ void emptyAndRemove(int parentFd, const char *name, int fd)
 
 } // namespace
 
-void LinkFolder::removeDead(const QString &parent, const char *kind)
+void forEachDeadFolder(int parentFd, const char *prefix, const std::function<void(const char *name, int fd)> &remove)
 {
-    const int parentFd = open(QFile::encodeName(parent).constData(), kFolderFlags & ~O_NOFOLLOW);
-    if (parentFd < 0)
-        return;
     const int listFd = dup(parentFd);
     DIR *dir = listFd < 0 ? nullptr : fdopendir(listFd);
-    std::vector<std::string> names;
-    if (dir) {
-        while (const dirent *e = readdir(dir))
-            if (strncmp(e->d_name, kind, strlen(kind)) == 0)
-                names.emplace_back(e->d_name);
-        closedir(dir);
-    } else if (listFd >= 0) {
-        close(listFd);
+    if (!dir) {
+        if (listFd >= 0)
+            close(listFd);
+        return;
     }
+    std::vector<std::string> names;
+    while (const dirent *e = readdir(dir))
+        if (strncmp(e->d_name, prefix, strlen(prefix)) == 0)
+            names.emplace_back(e->d_name);
+    closedir(dir);
     for (const std::string &name : names) {
         const int fd = openat(parentFd, name.c_str(), kFolderFlags);
         if (fd < 0)
             continue;
         struct stat st;
         if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && flock(fd, LOCK_EX | LOCK_NB) == 0)
-            emptyAndRemove(parentFd, name.c_str(), fd);
+            remove(name.c_str(), fd);
         close(fd);
     }
+}
+
+void LinkFolder::removeDead(const QString &parent, const char *kind)
+{
+    const int parentFd = open(QFile::encodeName(parent).constData(), kFolderFlags & ~O_NOFOLLOW);
+    if (parentFd < 0)
+        return;
+    forEachDeadFolder(parentFd, kind, [parentFd](const char *name, int fd) { emptyAndRemove(parentFd, name, fd); });
     close(parentFd);
 }
 

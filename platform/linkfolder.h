@@ -6,7 +6,15 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace zelv {
+
+// The folders under the folder held by parentFd whose names start with prefix, that belong to
+// this user and whose lock nobody holds: each is locked, handed to remove with its name and an
+// open descriptor (never through a link), and closed again. A running program holds the lock on
+// its own such folder from the start, so one whose lock can be taken is nobody's any more.
+void forEachDeadFolder(int parentFd, const char *prefix, const std::function<void(const char *name, int fd)> &remove);
 
 class LinkFolder {
 public:

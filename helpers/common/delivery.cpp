@@ -1,6 +1,7 @@
 #include "delivery.h"
 
 #include "archive/zipmembers.h"
+#include "platform/linkfolder.h"
 #include "treeremover.h"
 
 #include <QDir>
@@ -161,27 +162,9 @@ constexpr char kStagingPrefix[] = ".zelv-staging-";
 // nobody's any more.
 void removeDeadStagingFolders(int destinationFd, const QString &destination)
 {
-    const int listFd = dup(destinationFd);
-    DIR *dir = listFd < 0 ? nullptr : fdopendir(listFd);
-    if (!dir) {
-        if (listFd >= 0)
-            close(listFd);
-        return;
-    }
-    std::vector<std::string> names;
-    while (const dirent *e = readdir(dir))
-        if (strncmp(e->d_name, kStagingPrefix, sizeof kStagingPrefix - 1) == 0)
-            names.emplace_back(e->d_name);
-    closedir(dir);
-    for (const std::string &name : names) {
-        const int fd = openat(destinationFd, name.c_str(), kFolderFlags);
-        if (fd < 0)
-            continue;
-        struct stat st;
-        if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && flock(fd, LOCK_EX | LOCK_NB) == 0)
-            (void)TreeRemover(destinationFd, destination + u'/' + QString::fromStdString(name)).remove(name);
-        close(fd);
-    }
+    forEachDeadFolder(destinationFd, kStagingPrefix, [&](const char *name, int) {
+        (void)TreeRemover(destinationFd, destination + u'/' + QString::fromUtf8(name)).remove(name);
+    });
 }
 
 } // namespace
