@@ -452,23 +452,9 @@ void TestAceReader::deltaMode()
     w.block("XYZ");
     const QByteArray packed = w.finish();
     const QByteArray expected = "ABC" + data + "XYZ";
-    QByteArray got;
-    qsizetype at = 0;
-    AceDecoder decoder;
-    const auto unpacked = decoder.unpack(
-        2, 0, expected.size(),
-        [&](char *buffer, qsizetype n) {
-            const qsizetype take = std::min(n, packed.size() - at);
-            memcpy(buffer, packed.constData() + at, size_t(take));
-            at += take;
-            return take;
-        },
-        [&](const char *p, qsizetype n) {
-            got.append(p, n);
-            return true;
-        });
-    QVERIFY(unpacked);
-    QCOMPARE(got.toHex(), expected.toHex());
+    const auto got = unpackStream(packed, 2, expected.size());
+    QVERIFY(got);
+    QCOMPARE(got->toHex(), expected.toHex());
 }
 
 void TestAceReader::damagedArchivesStayInBounds()

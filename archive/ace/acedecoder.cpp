@@ -491,18 +491,9 @@ public:
             const quint32 e = pairs[c.peekFast(kMaxCodeWidth)];
             const int symbol = Huffman::symbolOf(e);
             if (symbol < 256) {
-                if ((e & Huffman::kPair) && blockLeft >= 2 && have + 2 <= want) {
-                    c.skipBy(e);
-                    w[pos++ & kMask] = uchar(symbol);
-                    w[pos++ & kMask] = Huffman::secondOf(e);
-                    have += 2;
-                    blockLeft -= 2;
-                } else {
-                    c.skipFast(Huffman::firstWidth(e));
-                    w[pos++ & kMask] = uchar(symbol);
-                    ++have;
-                    --blockLeft;
-                }
+                const int n = putLiterals(c, e, w, pos, blockLeft >= 2 && have + 2 <= want);
+                have += n;
+                blockLeft -= n;
                 continue;
             }
             if (symbol > kTypeCode)
@@ -515,12 +506,7 @@ public:
                 c.load();
                 break;
             }
-            Symbol s;
-            s.symbol = quint16(symbol);
-            s.distance = symbol > 259 ? c.knownWidthFast(symbol - 260) : 0;
-            c.need32();
-            s.length = quint16(readLength(c, lengths));
-            const quint32 end = copyMatchAt(s, pos, matches);
+            const quint32 end = copyMatchAt(readMatch(c, symbol, lengths), pos, matches);
             have += qint64(end - pos);
             pos = end;
         }
@@ -647,12 +633,7 @@ public:
                     if (symbol >= kTypeCode)
                         throw Damaged{};
                     --left;
-                    Symbol s;
-                    s.symbol = quint16(symbol);
-                    s.distance = symbol > 259 ? c.knownWidthFast(symbol - 260) : 0;
-                    c.need32();
-                    s.length = quint16(readLength(c, lengths));
-                    pos = copyMatchAt(s, pos, matches);
+                    pos = copyMatchAt(readMatch(c, symbol, lengths), pos, matches);
                 }
                 blockLeft = left;
                 have += qint64(pos - start);
@@ -662,30 +643,15 @@ public:
             const quint32 e = pairs[c.peekFast(kMaxCodeWidth)];
             const int symbol = Huffman::symbolOf(e);
             if (symbol < 256) {
-                // One literal, or two where both codes fit the bits looked up.
-                if ((e & Huffman::kPair) && blockLeft >= 2 && have + 2 <= size) {
-                    c.skipBy(e);
-                    w[pos++ & kMask] = uchar(symbol);
-                    w[pos++ & kMask] = Huffman::secondOf(e);
-                    have += 2;
-                    blockLeft -= 2;
-                } else {
-                    c.skipFast(Huffman::firstWidth(e));
-                    w[pos++ & kMask] = uchar(symbol);
-                    ++have;
-                    --blockLeft;
-                }
+                const int n = putLiterals(c, e, w, pos, blockLeft >= 2 && have + 2 <= size);
+                have += n;
+                blockLeft -= n;
             } else {
                 if (symbol >= kTypeCode) // no mode changes in ACE 1.0, and no unused patterns
                     throw Damaged{};
                 c.skipFast(Huffman::firstWidth(e));
                 --blockLeft;
-                Symbol s;
-                s.symbol = quint16(symbol);
-                s.distance = symbol > 259 ? c.knownWidthFast(symbol - 260) : 0;
-                c.need32();
-                s.length = quint16(readLength(c, lengths));
-                const quint32 end = copyMatchAt(s, pos, matches);
+                const quint32 end = copyMatchAt(readMatch(c, symbol, lengths), pos, matches);
                 have += qint64(end - pos);
                 pos = end;
                 if (have > size) // the copy ran past the member's end
@@ -784,6 +750,32 @@ private:
                 w[(to + quint32(i)) & kMask] = w[(from + quint32(i)) & kMask];
         }
         return pos + quint32(length);
+    }
+
+    // One literal, or two where both codes fit the bits looked up and there is room for two
+    // (in the block and in the bytes asked for); how many.
+    [[gnu::always_inline]] static int putLiterals(BitCursor &c, quint32 e, uchar *w, quint32 &pos, bool roomForTwo)
+    {
+        if ((e & Huffman::kPair) && roomForTwo) {
+            c.skipBy(e);
+            w[pos++ & kMask] = uchar(Huffman::symbolOf(e));
+            w[pos++ & kMask] = Huffman::secondOf(e);
+            return 2;
+        }
+        c.skipFast(Huffman::firstWidth(e));
+        w[pos++ & kMask] = uchar(Huffman::symbolOf(e));
+        return 1;
+    }
+
+    // A match whose main symbol was read: its distance bits and its length code.
+    [[gnu::always_inline]] static Symbol readMatch(BitCursor &c, int symbol, const quint16 *lengths)
+    {
+        Symbol s;
+        s.symbol = quint16(symbol);
+        s.distance = symbol > 259 ? c.knownWidthFast(symbol - 260) : 0;
+        c.need32();
+        s.length = quint16(readLength(c, lengths));
+        return s;
     }
 
     // A match's length code from the lengths table's entries, without a check for bits:
