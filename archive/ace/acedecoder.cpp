@@ -479,12 +479,7 @@ public:
         Matches matches = m_matches;
         while (have < want) {
             if (blockLeft == 0) {
-                c.store();
-                readTables(bits);
-                blockLeft = int(bits.read(15));
-                c.load();
-                pairs = m_main.pairs.data();
-                lengths = m_lengths.entries.data();
+                startBlock(bits, c, blockLeft, pairs, lengths);
                 continue;
             }
             c.need32();
@@ -589,12 +584,7 @@ public:
         Matches matches = m_matches;
         while (have < size) {
             if (blockLeft == 0) {
-                c.store();
-                readTables(bits);
-                blockLeft = int(bits.read(15));
-                c.load();
-                pairs = m_main.pairs.data();
-                lengths = m_lengths.entries.data();
+                startBlock(bits, c, blockLeft, pairs, lengths);
                 continue;
             }
             // Far from the member's end and the next hand-on, symbols go without those checks:
@@ -795,6 +785,18 @@ private:
         const quint32 first = std::min(n, kWindow - start);
         std::memcpy(to, m_window.data() + start, first);
         std::memcpy(to + first, m_window.data(), n - first);
+    }
+
+    // A new block for a hot loop: its tables and its number of symbols, and the loop's locals
+    // for them taken again.
+    void startBlock(BitReader &bits, BitCursor &c, int &blockLeft, const quint32 *&pairs, const quint16 *&lengths)
+    {
+        c.store();
+        readTables(bits);
+        blockLeft = int(bits.read(15));
+        c.load();
+        pairs = m_main.pairs.data();
+        lengths = m_lengths.entries.data();
     }
 
     void readTables(BitReader &bits)

@@ -1,5 +1,7 @@
 #include "aceblockwriter.h"
 
+#include "bytewriting.h"
+
 #include "archive/ace/acehuffman.h"
 #include "setwriters.h"
 
@@ -33,18 +35,6 @@ int bitLength(qint64 v)
 }
 
 uchar low8(int v) { return uchar(v & 0xFF); }
-
-void put8(QByteArray &b, quint32 v) { b.append(char(v & 0xFF)); }
-void put16(QByteArray &b, quint32 v)
-{
-    put8(b, v);
-    put8(b, v >> 8);
-}
-void put32(QByteArray &b, quint32 v)
-{
-    put16(b, v & 0xFFFF);
-    put16(b, v >> 16);
-}
 
 } // namespace
 

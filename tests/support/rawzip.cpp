@@ -1,5 +1,7 @@
 #include "rawzip.h"
 
+#include "bytewriting.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -13,18 +15,6 @@
 namespace zelv::test {
 
 namespace {
-
-void put16(QByteArray &b, quint64 v) { b.append(char(v & 0xff)).append(char((v >> 8) & 0xff)); }
-void put32(QByteArray &b, quint64 v)
-{
-    put16(b, v & 0xffff);
-    put16(b, (v >> 16) & 0xffff);
-}
-void put64(QByteArray &b, quint64 v)
-{
-    put32(b, v & 0xffffffff);
-    put32(b, v >> 32);
-}
 
 constexpr quint32 kDosTime = 0x5a2b6000; // some day in 2025
 

@@ -1,5 +1,7 @@
 #include "setwriters.h"
 
+#include "bytewriting.h"
+
 #include <QDir>
 #include <QFile>
 #include <QHash>
@@ -15,17 +17,6 @@ namespace zelv::test {
 
 namespace {
 
-void put8(QByteArray &b, quint64 v) { b.append(char(v & 0xff)); }
-void put16(QByteArray &b, quint64 v)
-{
-    put8(b, v);
-    put8(b, v >> 8);
-}
-void put32(QByteArray &b, quint64 v)
-{
-    put16(b, v & 0xffff);
-    put16(b, (v >> 16) & 0xffff);
-}
 // RAR 5's variable-length integer: seven bits a byte, low first, high bit set while more follow.
 void putVint(QByteArray &b, quint64 v)
 {
