@@ -21,22 +21,29 @@ namespace {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-// Everything but folders in the folder held by fd, then the folder itself by its name in parent.
-void emptyAndRemove(int parentFd, const char *name, int fd)
+// The names in the folder held by fd that start with prefix, "." and ".." left out.
+std::vector<std::string> namesIn(int fd, const char *prefix)
 {
+    std::vector<std::string> names;
     const int listFd = dup(fd);
     DIR *dir = listFd < 0 ? nullptr : fdopendir(listFd);
     if (!dir) {
         if (listFd >= 0)
             close(listFd);
-        return;
+        return names;
     }
-    std::vector<std::string> entries;
+    const size_t length = strlen(prefix);
     while (const dirent *e = readdir(dir))
-        if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
-            entries.emplace_back(e->d_name);
+        if (strncmp(e->d_name, prefix, length) == 0 && strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+            names.emplace_back(e->d_name);
     closedir(dir);
-    for (const std::string &entry : entries) {
+    return names;
+}
+
+// Everything but folders in the folder held by fd, then the folder itself by its name in parent.
+void emptyAndRemove(int parentFd, const char *name, int fd)
+{
+    for (const std::string &entry : namesIn(fd, "")) {
         struct stat st;
         if (fstatat(fd, entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode))
             unlinkat(fd, entry.c_str(), 0);
@@ -48,19 +55,7 @@ void emptyAndRemove(int parentFd, const char *name, int fd)
 
 void forEachDeadFolder(int parentFd, const char *prefix, const std::function<void(const char *name, int fd)> &remove)
 {
-    const int listFd = dup(parentFd);
-    DIR *dir = listFd < 0 ? nullptr : fdopendir(listFd);
-    if (!dir) {
-        if (listFd >= 0)
-            close(listFd);
-        return;
-    }
-    std::vector<std::string> names;
-    while (const dirent *e = readdir(dir))
-        if (strncmp(e->d_name, prefix, strlen(prefix)) == 0)
-            names.emplace_back(e->d_name);
-    closedir(dir);
-    for (const std::string &name : names) {
+    for (const std::string &name : namesIn(parentFd, prefix)) {
         const int fd = openat(parentFd, name.c_str(), kFolderFlags);
         if (fd < 0)
             continue;
