@@ -5,8 +5,6 @@
 
 #include <QStringDecoder>
 #include <algorithm>
-
-#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <libdeflate.h>
@@ -325,7 +323,9 @@ bool CentralEntry::isDirectory() const
     return externalAttributes & kDosDirectory;
 }
 
-qint64 CentralEntry::modificationTime() const
+namespace {
+
+qint64 localTime(quint32 dosTime)
 {
     struct tm t = {};
     t.tm_year = int((dosTime >> 25) & 0x7f) + 80;
@@ -336,6 +336,36 @@ qint64 CentralEntry::modificationTime() const
     t.tm_sec = int(dosTime & 0x1f) * 2;
     t.tm_isdst = -1;
     return qint64(mktime(&t));
+}
+
+} // namespace
+
+qint64 DosTimes::toUnix(quint32 dosTime)
+{
+    const int hour = int((dosTime >> 11) & 0x1f);
+    const int minute = int((dosTime >> 5) & 0x3f);
+    const int second = int(dosTime & 0x1f) * 2;
+    // Fields out of range are left to the C library, which carries them over as it does.
+    if (hour > 23 || minute > 59 || second > 59)
+        return localTime(dosTime);
+    const auto date = quint16(dosTime >> 16);
+    auto it = m_days.find(date);
+    if (it == m_days.end()) {
+        Day day;
+        day.midnight = localTime(quint32(date) << 16);
+        struct tm t = {};
+        const time_t at = time_t(day.midnight);
+        localtime_r(&at, &t);
+        // The next midnight by the calendar, so that a day of 23 or 25 hours shows.
+        t.tm_mday += 1;
+        t.tm_hour = t.tm_min = t.tm_sec = 0;
+        t.tm_isdst = -1;
+        day.even = qint64(mktime(&t)) - day.midnight == 24 * 3600;
+        it = m_days.emplace(date, day).first;
+    }
+    if (!it->second.even)
+        return localTime(dosTime);
+    return it->second.midnight + hour * 3600 + minute * 60 + second;
 }
 
 bool readAt(int fd, void *buffer, size_t n, quint64 offset)

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QtGlobal>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace zelv {
@@ -32,8 +33,22 @@ struct CentralEntry {
     QString name;
     // A folder: its name ends in a slash, or it unpacks to nothing and its attributes say so.
     bool isDirectory() const;
-    // Its modification time as seconds since the epoch, the DOS time taken as local time.
-    qint64 modificationTime() const;
+};
+
+// DOS date-times, taken as local time, as seconds since the epoch. The C library looks at the
+// time zone's file at every conversion; here each date is converted once, and a time of day is
+// added to its midnight unless the clocks change that day. One converter serves one reading,
+// so that a changed time zone counts from the next.
+class DosTimes {
+public:
+    qint64 toUnix(quint32 dosTime);
+
+private:
+    struct Day {
+        qint64 midnight = 0;
+        bool even = false; // 24 hours long: no change of the clocks
+    };
+    std::unordered_map<quint16, Day> m_days;
 };
 
 // The directory's entries in their order, or nothing when any check fails; why then says

@@ -225,9 +225,10 @@ int openOwnFile(int folder, const char *name)
 // The files of one worker inside the destination.
 class Writer {
 public:
-    Writer(int destination, size_t folders, bool skipIfExisting)
+    Writer(int destination, size_t folders, bool skipIfExisting, bool startedEmpty)
         : m_folders(destination, folders)
         , m_skip(skipIfExisting)
+        , m_startedEmpty(startedEmpty)
     {}
 
     int folderFor(const QStringList &parts, int count) { return m_folders.open(parts, count); }
@@ -255,15 +256,20 @@ public:
         if (*folder < 0)
             return -1;
         *name = QFile::encodeName(m.path.parts.last());
+        const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+        // Into a folder that was empty, as an install extracts, a name is nearly always new:
+        // creating comes first, and an earlier file is looked at only when one is there.
+        int fd = m_startedEmpty ? openat(*folder, name->constData(), flags, 0666) : -1;
+        if (fd >= 0 || (m_startedEmpty && errno != EEXIST))
+            return fd;
         if (inPlace) {
-            const int fd = openOwnFile(*folder, name->constData());
+            fd = openOwnFile(*folder, name->constData());
             if (fd >= 0) {
                 *inPlace = true;
                 return fd;
             }
         }
-        const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-        int fd = openat(*folder, name->constData(), flags, 0666);
+        fd = openat(*folder, name->constData(), flags, 0666);
         if (fd < 0 && errno == EEXIST) {
             if (unlinkat(*folder, name->constData(), 0) != 0)
                 return -1;
@@ -283,6 +289,7 @@ public:
 private:
     Folders m_folders;
     bool m_skip;
+    bool m_startedEmpty;
 };
 
 // A streamed member's output: written as it comes, removed again when the member fails.
@@ -309,7 +316,8 @@ public:
         m_length += n;
         if (!m_writer)
             return true;
-        if (!m_inPlace && allZero(data, n))
+        m_endsInHole = !m_inPlace && allZero(data, n);
+        if (m_endsInHole)
             return lseek(m_fd, off_t(n), SEEK_CUR) >= 0;
         return hostfs::writeAll(m_fd, data, qsizetype(n));
     }
@@ -318,7 +326,9 @@ public:
     {
         if (!m_writer)
             return true;
-        bool ok = ftruncate(m_fd, off_t(m_length)) == 0;
+        // A new file that ends in written bytes has its length already; the call would cost
+        // as much as creating it where there are thousands of small files.
+        bool ok = !(m_inPlace || m_endsInHole) || ftruncate(m_fd, off_t(m_length)) == 0;
         if (ok)
             Writer::setTime(m_fd, mtime);
         ok = close(m_fd) == 0 && ok;
@@ -335,6 +345,7 @@ private:
     QByteArray m_name;
     quint64 m_length = 0;
     bool m_inPlace = false;
+    bool m_endsInHole = false;
 };
 
 struct Shared {
@@ -355,6 +366,7 @@ struct Shared {
     int destination = -1;
     size_t foldersPerWorker = 1;
     bool skipIfExisting = false;
+    bool destinationWasEmpty = false;
     int archiveFd = -1;
 
     void fail(const Member &m, ZipCode c)
@@ -380,7 +392,8 @@ public:
     {
         std::unique_ptr<Writer> writer;
         if (m_s.write)
-            writer = std::make_unique<Writer>(m_s.destination, m_s.foldersPerWorker, m_s.skipIfExisting);
+            writer = std::make_unique<Writer>(m_s.destination, m_s.foldersPerWorker, m_s.skipIfExisting,
+                                              m_s.destinationWasEmpty);
         while (!m_s.aborted()) {
             const size_t i = m_s.next++;
             if (i >= m_s.members.size())
@@ -568,6 +581,29 @@ size_t foldersPerWorker(int workers)
     return size_t(std::clamp<qint64>(left / std::max(workers, 1), 1, kFoldersKept));
 }
 
+// Whether the open folder holds nothing; false when it cannot be read.
+bool folderIsEmpty(int folder)
+{
+    const int fd = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *d = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (!d) {
+        if (fd >= 0)
+            close(fd);
+        return false;
+    }
+    bool empty = true;
+    errno = 0;
+    while (const dirent *e = readdir(d)) {
+        if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) {
+            empty = false;
+            break;
+        }
+    }
+    empty = empty && errno == 0;
+    closedir(d);
+    return empty;
+}
+
 ZipProgress progressOf(const Shared &s, qint64 total)
 {
     ZipProgress p;
@@ -593,6 +629,7 @@ ZipCode readMembers(const std::vector<CentralEntry> &entries, const ZipMask &mas
                     std::vector<Member> *members)
 {
     std::unordered_map<QString, size_t> byPath;
+    DosTimes times;
     for (size_t i = 0; i < entries.size(); ++i) {
         const CentralEntry &e = entries[i];
         Member m;
@@ -613,7 +650,7 @@ ZipCode readMembers(const std::vector<CentralEntry> &entries, const ZipMask &mas
         m.method = e.method;
         m.flags = e.flags;
         m.encrypted = (e.flags & kEncrypted) || e.method == kAesMarker;
-        m.mtime = time_t(e.modificationTime());
+        m.mtime = time_t(times.toUnix(e.dosTime));
         // A name that comes twice is written once, from its last member, as a sequential
         // extraction would leave it; the earlier copies are checked all the same, so that an
         // extraction and a test agree.
@@ -675,6 +712,7 @@ ZipCode run(const ZipJob &job, bool write, std::atomic<bool> &abort, const ZipEn
                 *writeError = errno ? errno : EIO;
             return ZipCannotWrite;
         }
+        s.destinationWasEmpty = folderIsEmpty(s.destination);
     }
 
     const int workers = int(std::min<size_t>(ZipEngine::kWorkers, s.members.size()));

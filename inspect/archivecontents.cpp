@@ -57,6 +57,7 @@ bool addZip(ArchiveContents &contents, const QString &dosPath, const QString &ho
                                  .arg(dosPath, why ? QStringLiteral(": ") + QString::fromLatin1(why) : QString());
         return false;
     }
+    DosTimes times;
     for (const CentralEntry &e : *entries) {
         ContentsEntry row;
         row.archive = dospath::nameOf(dosPath);
@@ -64,7 +65,7 @@ bool addZip(ArchiveContents &contents, const QString &dosPath, const QString &ho
         row.folder = e.isDirectory();
         row.size = qint64(e.size);
         row.packed = qint64(e.compressedSize);
-        row.time = QDateTime::fromSecsSinceEpoch(e.modificationTime());
+        row.time = QDateTime::fromSecsSinceEpoch(times.toUnix(e.dosTime));
         row.method = (e.flags & 1) && e.method != 99 ? zipMethodName(e.method) + QStringLiteral(", encrypted")
                                                      : zipMethodName(e.method);
         contents.entries << row;

@@ -1,3 +1,4 @@
+#include "archive/zipcentral.h"
 #include "archive/zipengine.h"
 #include "support/rawzip.h"
 #include "support/testworld.h"
@@ -11,7 +12,9 @@
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTest>
+#include <atomic>
 #include <fcntl.h>
+#include <thread>
 #include <unistd.h>
 
 #include <sys/stat.h>
@@ -138,6 +141,7 @@ private slots:
     void somethingInTheWay();
     void linkNamedLikeAFileIsReplaced_data();
     void linkNamedLikeAFileIsReplaced();
+    void linksSwappedInWhileItRuns();
     void oldFileAtTheName_data();
     void oldFileAtTheName();
     void existingFiles_data();
@@ -145,6 +149,8 @@ private slots:
     void repeatedNameLastCopyWins();
     void dataAndTimes_data();
     void dataAndTimes();
+    void dosTimesAsTheCLibraryReadsThem_data();
+    void dosTimesAsTheCLibraryReadsThem();
     void names_data();
     void names();
     void testWritesNothing();
@@ -540,6 +546,45 @@ void TestZipEngine::linkNamedLikeAFileIsReplaced()
         QCOMPARE(contents(target), QByteArray("outside data"));
 }
 
+void TestZipEngine::linksSwappedInWhileItRuns()
+{
+    // Into a folder that starts empty, files are created first and looked at only when
+    // something is there; links put at the names meanwhile must never be written through.
+    test::TestWorld w;
+    prepare(w);
+    const QString target = outsideIn(w) + QStringLiteral("/target.txt");
+    w.writeFile(target, "outside data");
+    QList<ZipEntry> entries;
+    QStringList names;
+    for (int i = 0; i < 300; ++i) {
+        names << QStringLiteral("sub/f%1.txt").arg(i);
+        entries << ZipEntry::file(names.last().toUtf8(), QByteArray("member ") + QByteArray::number(i));
+    }
+    const QString archive = archiveIn(w);
+    QVERIFY(write(archive, entries));
+    for (int round = 0; round < 5; ++round) {
+        const QString destination = destinationIn(w) + QString::number(round);
+        w.makeFolder(destination);
+        std::atomic<bool> done{false};
+        std::thread swapper([&] {
+            const QByteArray to = QFile::encodeName(target);
+            while (!done)
+                for (const QString &name : names)
+                    ::symlink(to.constData(), QFile::encodeName(destination + u'/' + name).constData());
+        });
+        const int code = extract(archive, destination);
+        done = true;
+        swapper.join();
+        QVERIFY2(code == ZipDone || code == ZipCannotWrite, qPrintable(QString::number(code)));
+        QCOMPARE(contents(target), QByteArray("outside data"));
+        for (int i = 0; i < names.size(); ++i) {
+            const QFileInfo f(destination + u'/' + names[i]);
+            if (f.isFile() && !f.isSymLink())
+                QCOMPARE(contents(f.filePath()), QByteArray("member ") + QByteArray::number(i));
+        }
+    }
+}
+
 void TestZipEngine::oldFileAtTheName_data()
 {
     QTest::addColumn<QString>("old");
@@ -700,6 +745,70 @@ void TestZipEngine::dataAndTimes()
     QVERIFY(contents(written.filePath()) == data);
     const qint64 difference = written.lastModified().secsTo(time);
     QVERIFY2(qAbs(difference) <= 2, qPrintable(written.lastModified().toString(Qt::ISODate)));
+}
+
+void TestZipEngine::dosTimesAsTheCLibraryReadsThem_data()
+{
+    // Zones as POSIX rules, so that no time zone files are needed.
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<QDate>("from");
+    QTest::newRow("UTC") << QByteArray("UTC0") << QDate(2024, 2, 20);
+    QTest::newRow("changes at night") << QByteArray("CET-1CEST,M3.5.0,M10.5.0/3") << QDate(2024, 3, 28);
+    QTest::newRow("changes at night, autumn") << QByteArray("CET-1CEST,M3.5.0,M10.5.0/3") << QDate(2024, 10, 24);
+    QTest::newRow("changes at midnight") << QByteArray("<-03>3<-02>,M11.1.0/0,M2.3.0/0") << QDate(2018, 11, 1);
+    QTest::newRow("changes at midnight, back") << QByteArray("<-03>3<-02>,M11.1.0/0,M2.3.0/0") << QDate(2019, 2, 14);
+    QTest::newRow("half-hour changes") << QByteArray("<+1030>-10:30<+11>-11,M10.1.0,M4.1.0") << QDate(2024, 10, 3);
+}
+
+void TestZipEngine::dosTimesAsTheCLibraryReadsThem()
+{
+    QFETCH(QByteArray, zone);
+    QFETCH(QDate, from);
+    const QByteArray old = qgetenv("TZ");
+    const bool hadZone = qEnvironmentVariableIsSet("TZ");
+    qputenv("TZ", zone);
+    tzset();
+    const auto restore = qScopeGuard([&] {
+        if (hadZone)
+            qputenv("TZ", old);
+        else
+            qunsetenv("TZ");
+        tzset();
+    });
+    const auto reference = [](quint32 dos) {
+        struct tm t = {};
+        t.tm_year = int(dos >> 25) + 80;
+        t.tm_mon = int((dos >> 21) & 0x0f) - 1;
+        t.tm_mday = int((dos >> 16) & 0x1f);
+        t.tm_hour = int((dos >> 11) & 0x1f);
+        t.tm_min = int((dos >> 5) & 0x3f);
+        t.tm_sec = int(dos & 0x1f) * 2;
+        t.tm_isdst = -1;
+        return qint64(mktime(&t));
+    };
+    zelv::DosTimes times;
+    int compared = 0;
+    for (QDate day = from; day < from.addDays(7); day = day.addDays(1)) {
+        const quint32 date = quint32(day.year() - 1980) << 9 | quint32(day.month()) << 5 | quint32(day.day());
+        // Every 6 minutes 34 seconds of the day, then fields out of range: hour 24 to 31,
+        // minute 60 to 63, second 60 to 62.
+        for (quint32 time = 0; time < (1u << 16); time += 197) {
+            const quint32 dos = date << 16 | time;
+            QVERIFY2(times.toUnix(dos) == reference(dos), qPrintable(QStringLiteral("%1 %2:%3:%4")
+                                                                         .arg(day.toString(Qt::ISODate))
+                                                                         .arg(time >> 11)
+                                                                         .arg((time >> 5) & 0x3f)
+                                                                         .arg((time & 0x1f) * 2)));
+            ++compared;
+        }
+    }
+    // Dates out of range too: month 0 and 13, day 0.
+    for (const quint32 date :
+         {quint32(44) << 9 | 0u << 5 | 5u, quint32(44) << 9 | 13u << 5 | 5u, quint32(44) << 9 | 3u << 5}) {
+        const quint32 dos = date << 16 | 12u << 11;
+        QCOMPARE(times.toUnix(dos), reference(dos));
+    }
+    QVERIFY(compared > 2000);
 }
 
 void TestZipEngine::names_data()
