@@ -256,15 +256,44 @@ size_t readUpTo(int fd, unsigned char *buffer, size_t n, quint64 offset)
     return got;
 }
 
+// The local headers, read through a window: where members are small, one read brings many
+// headers, and an archive of 20,000 members is checked with a few thousand reads.
+class LocalHeaders {
+public:
+    explicit LocalHeaders(int fd) : m_fd(fd), m_window(kWindow) {}
+
+    // Up to n bytes at the offset, fewer only at the end of the file; they stay until the
+    // next call.
+    const unsigned char *read(quint64 offset, size_t n, size_t *got)
+    {
+        if (n > kWindow) {
+            m_large.resize(n);
+            *got = readUpTo(m_fd, m_large.data(), n, offset);
+            return m_large.data();
+        }
+        if (offset < m_start || offset - m_start + n > m_length) {
+            m_start = offset;
+            m_length = readUpTo(m_fd, m_window.data(), kWindow, offset);
+        }
+        const quint64 into = offset - m_start;
+        *got = size_t(std::min<quint64>(n, m_length > into ? m_length - into : 0));
+        return m_window.data() + into;
+    }
+
+private:
+    static constexpr size_t kWindow = 32 << 10;
+    int m_fd;
+    std::vector<unsigned char> m_window;
+    std::vector<unsigned char> m_large; // a header with a long name and extra field
+    quint64 m_start = 0;
+    quint64 m_length = 0;
+};
+
 // Checks the local header against the entry and finds where the data starts.
-bool checkLocalHeader(int fd, CentralEntry &e, std::vector<unsigned char> &buffer, const char *&why)
+bool checkLocalHeader(LocalHeaders &headers, CentralEntry &e, const char *&why)
 {
-    // Room for the longest name and extra field a header can give.
-    buffer.resize(kLocalSize + 0xffff + 0xffff);
-    // The header and a name as long as the directory's, and in the same read room for a usual
-    // extra field.
-    size_t got = readUpTo(fd, buffer.data(), kLocalSize + size_t(e.rawName.size()) + 64, e.localHeader);
-    const unsigned char *h = buffer.data();
+    size_t got = 0;
+    const unsigned char *h = headers.read(e.localHeader, kLocalSize, &got);
     if (got < kLocalSize) {
         why = "local header past the end of the archive";
         return false;
@@ -282,7 +311,8 @@ bool checkLocalHeader(int fd, CentralEntry &e, std::vector<unsigned char> &buffe
         why = "local header disagrees with the directory";
         return false;
     }
-    if (got < fixed + extraLength && !readAt(fd, buffer.data() + got, fixed + extraLength - got, e.localHeader + got)) {
+    h = headers.read(e.localHeader, fixed + extraLength, &got);
+    if (got < fixed + extraLength) {
         why = "local header past the end of the archive";
         return false;
     }
@@ -414,11 +444,11 @@ std::optional<std::vector<CentralEntry>> readCentralDirectory(int fd, const char
     // Each member's header and data in a range of its own, all of them before the directory.
     std::vector<std::pair<quint64, quint64>> ranges;
     ranges.reserve(entries.size());
-    std::vector<unsigned char> buffer;
+    LocalHeaders headers(fd);
     for (CentralEntry &e : entries) {
         if (e.localHeader >= at->directoryOffset)
             return refuse("local header inside the directory");
-        if (!checkLocalHeader(fd, e, buffer, reason))
+        if (!checkLocalHeader(headers, e, reason))
             return refuse();
         if (e.data > at->directoryOffset || e.compressedSize > at->directoryOffset - e.data)
             return refuse("member data runs into the directory");
