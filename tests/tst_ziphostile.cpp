@@ -165,6 +165,8 @@ private slots:
     void decodersKeepToTheDirectory_data();
     void decodersKeepToTheDirectory();
     void forgedEndRecordBehindAStub();
+    void localHeadersOfAnySize_data();
+    void localHeadersOfAnySize();
 
 private:
     static QString archiveIn(const test::TestWorld &w) { return w.onDrive(u'c', QStringLiteral("dl/a.zip")); }
@@ -434,6 +436,67 @@ void TestZipHostile::forgedEndRecordBehindAStub()
     QVERIFY(test::writeFileBytes(path, test::noiseBytes(333) + plain.finish()));
     QCOMPARE(int(extract(path, destinationIn(w))), int(ZipDone));
     QCOMPARE(test::readBytes(destinationIn(w) + QStringLiteral("/readme.txt")), kReal);
+}
+
+void TestZipHostile::localHeadersOfAnySize_data()
+{
+    // The second member's local header with its own name and extra field, as long as the
+    // format allows: read through the reader's window or past it. In the last row the header
+    // claims an extra field that is not there, so its data would start inside the next member
+    // (or past the end).
+    QTest::addColumn<int>("nameLength");
+    QTest::addColumn<int>("extraLength");
+    QTest::addColumn<bool>("present");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("plain") << 0 << 0 << true << int(ZipDone);
+    QTest::newRow("extra field within one read") << 0 << 20000 << true << int(ZipDone);
+    QTest::newRow("extra field longer than one read") << 0 << 40000 << true << int(ZipDone);
+    QTest::newRow("longest name and extra field") << 65535 << 65535 << true << int(ZipDone);
+    QTest::newRow("extra field claimed, not there") << 0 << 65535 << false << int(ZipStructureError);
+}
+
+void TestZipHostile::localHeadersOfAnySize()
+{
+    QFETCH(int, nameLength);
+    QFETCH(int, extraLength);
+    QFETCH(bool, present);
+    QFETCH(int, expected);
+    const QList<RawMember> members{RawMember::stored("a.txt", "first member"),
+                                   RawMember::deflated("b.txt", test::textBytes(70000)),
+                                   RawMember::stored("c.txt", "third member")};
+    RawZip zip;
+    for (qsizetype i = 0; i < members.size(); ++i) {
+        const RawMember &m = members[i];
+        QByteArray header = test::localHeader(m, quint64(m.data.size()));
+        if (i == 1) {
+            // The directory's name is the member's; the local one may differ.
+            const QByteArray name = nameLength ? QByteArray(nameLength, 'n') : m.name;
+            QByteArray extra;
+            if (extraLength) {
+                const int field = extraLength - 4;
+                extra = QByteArray::fromHex("feca") + char(field & 0xff) + char(field >> 8) + QByteArray(field, 'x');
+            }
+            header = header.left(26);
+            for (const qsizetype length : {name.size(), extra.size()})
+                header += char(length & 0xff) + QByteArray(1, char(length >> 8));
+            header += name + (present ? extra : QByteArray());
+        }
+        const qint64 at = zip.append(header);
+        zip.append(m.data);
+        zip.addEntry(m, quint64(m.data.size()), quint64(at));
+    }
+    test::TestWorld w;
+    const QString path = archiveIn(w);
+    QVERIFY(test::writeFileBytes(path, zip.finish()));
+    const QString destination = destinationIn(w);
+    QCOMPARE(int(extract(path, destination)), expected);
+    if (expected == int(ZipDone)) {
+        QCOMPARE(test::readBytes(destination + QStringLiteral("/a.txt")), QByteArray("first member"));
+        QCOMPARE(test::readBytes(destination + QStringLiteral("/b.txt")), test::textBytes(70000));
+        QCOMPARE(test::readBytes(destination + QStringLiteral("/c.txt")), QByteArray("third member"));
+    } else {
+        QCOMPARE(test::entriesBelow(destination), QStringList());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestZipHostile)
