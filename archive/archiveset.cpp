@@ -2,6 +2,7 @@
 
 #include "ace/acearchiveset.h"
 #include "arj/arjarchiveset.h"
+#include "crc32.h"
 #include "platform/toolrun.h"
 #include "rar/rararchiveset.h"
 #include "zipmembers.h"
@@ -13,8 +14,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 #include <vector>
-
-#include <libdeflate.h>
 
 namespace zelv {
 
@@ -39,7 +38,7 @@ std::optional<quint32> crcOfOpenFile(int fd)
             return std::nullopt;
         if (n == 0)
             return crc;
-        crc = libdeflate_crc32(crc, buffer.data(), size_t(n));
+        crc = updateCrc32(crc, buffer.data(), size_t(n));
     }
 }
 
@@ -132,7 +131,7 @@ QString ArchiveSet::damagedVolume(const QString &name, bool crcErrorKnown) const
         const QByteArray bytes = f.read(part.size);
         if (bytes.size() != part.size)
             return std::nullopt;
-        return quint32(libdeflate_crc32(running, bytes.constData(), size_t(bytes.size())));
+        return quint32(updateCrc32(running, bytes.constData(), size_t(bytes.size())));
     };
     const auto volumeOf = [this](const MemberPart &part) { return QFileInfo(m_volumes.value(part.volume)).fileName(); };
     bool allStored = !m->parts.isEmpty();

@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <atomic>
 #include <fcntl.h>
-#include <libdeflate.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>

@@ -1,5 +1,6 @@
 #include "zipcentral.h"
 
+#include "archive/crc32.h"
 #include "archive/littleendian.h"
 #include "platform/cp437.h"
 
@@ -7,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
-#include <libdeflate.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,7 +54,7 @@ QString decodeName(const QByteArray &raw, quint16 flags, const unsigned char *ex
     // the member without knowing the field leaves a CRC that no longer matches.
     if (const auto field = findExtra(extra, extraLength, kUnicodePathExtraId); field && field->second >= 5) {
         const unsigned char *f = field->first;
-        if (f[0] == 1 && le32(f + 1) == libdeflate_crc32(0, raw.constData(), size_t(raw.size())))
+        if (f[0] == 1 && le32(f + 1) == updateCrc32(0, raw.constData(), size_t(raw.size())))
             return QString::fromUtf8(reinterpret_cast<const char *>(f + 5), qsizetype(field->second - 5));
     }
     // Without the flag, DOS and Windows writers use code page 437, but macOS and Unix ones

@@ -2,6 +2,7 @@
 
 #include "platform/hostfs.h"
 
+#include "crc32.h"
 #include "zipcentral.h"
 #include "zipmembers.h"
 #include "zipmethods.h"
@@ -18,7 +19,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <isa-l/igzip_lib.h>
-#include <libdeflate.h>
 #include <limits>
 #include <map>
 #include <memory>
@@ -444,7 +444,7 @@ private:
             const size_t n = size_t(std::min<quint64>(kStoredPiece, m.size - done));
             if (!readAt(m_s.archiveFd, m_in.data(), n, m.data + done))
                 return ZipStructureError;
-            crc = libdeflate_crc32(crc, m_in.data(), n);
+            crc = updateCrc32(crc, m_in.data(), n);
             if (!out.write(m_in.data(), n))
                 return ZipCannotWrite;
             done += n;
@@ -493,7 +493,7 @@ private:
                 if (produced + got > m.size)
                     return ZipDataError; // more than the declared size
                 produced += got;
-                crc = libdeflate_crc32(crc, m_out.data(), got);
+                crc = updateCrc32(crc, m_out.data(), got);
                 m_s.done += qint64(got);
                 if (!out.write(m_out.data(), got))
                     return ZipCannotWrite;
@@ -528,7 +528,7 @@ private:
                 return false;
             }
             produced += n;
-            crc = libdeflate_crc32(crc, data, n);
+            crc = updateCrc32(crc, data, n);
             m_s.done += qint64(n);
             if (!out.write(data, n)) {
                 stop = ZipCannotWrite;

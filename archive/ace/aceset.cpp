@@ -1,13 +1,12 @@
 #include "aceset.h"
 
+#include "archive/crc32.h"
 #include "archive/littleendian.h"
 #include "platform/cp437.h"
 #include "platform/hostfs.h"
 
 #include <QFile>
 #include <QFileInfo>
-
-#include <zlib.h>
 
 namespace zelv {
 
@@ -189,14 +188,7 @@ QString nameOf(const QByteArray &raw)
 
 quint32 aceCrc32(const char *data, qsizetype size, quint32 running)
 {
-    uLong crc = ~running;
-    while (size > 0) {
-        const uInt chunk = uInt(std::min<qsizetype>(size, 1 << 30));
-        crc = crc32(crc, reinterpret_cast<const Bytef *>(data), chunk);
-        data += chunk;
-        size -= chunk;
-    }
-    return ~quint32(crc);
+    return ~updateCrc32(~running, data, size_t(size));
 }
 
 AceSet readAceSet(const QString &hostPath)

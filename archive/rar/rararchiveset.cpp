@@ -1,5 +1,6 @@
 #include "rararchiveset.h"
 
+#include "archive/crc32.h"
 #include "archive/littleendian.h"
 #include "archive/zipmembers.h"
 #include "platform/hostfs.h"
@@ -9,7 +10,6 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <libdeflate.h>
 
 #include <QFile>
 #include <QFileInfo>
@@ -266,7 +266,7 @@ QString propertyName(const char *key) { return QString::fromLatin1(key); }
 
 constexpr qint64 kLongestTarget = 4096;
 
-quint32 crc32Of(const QByteArray &bytes) { return libdeflate_crc32(0, bytes.constData(), size_t(bytes.size())); }
+quint32 crc32Of(const QByteArray &bytes) { return updateCrc32(0, bytes.constData(), size_t(bytes.size())); }
 
 // A member's place, to match libarchive's names with the listing's.
 QString placeKey(const QString &name)
@@ -806,7 +806,7 @@ std::optional<Result<Extracted>> RarArchiveSet::extractInProcess(const Extractio
                 fault = Error::fromErrno(QStringLiteral("cannot write %1").arg(m.name));
                 break;
             }
-            crc = quint32(libdeflate_crc32(crc, buffer.data(), size_t(n)));
+            crc = quint32(updateCrc32(crc, buffer.data(), size_t(n)));
             written += n;
             sinceTick += n;
             if (sinceTick >= (8 << 20)) {

@@ -21,8 +21,6 @@
 #include <unistd.h>
 #include <vector>
 
-#include <libdeflate.h>
-
 namespace zelv {
 
 namespace {
