@@ -638,10 +638,12 @@ ZipCode readMembers(const std::vector<CentralEntry> &entries, const ZipMask &mas
         const auto path = safeMemberPath(m.name);
         if (!path || hasControlByte(e.rawName))
             return ZipStructureError;
-        m.path = *path;
+        m.path = std::move(*path);
         // A folder that only the DOS attribute marks, as some Windows tools write them.
         m.path.isDirectory = m.path.isDirectory || e.isDirectory();
-        if (!mask.matches(m.path.joined()))
+        const bool named = write || !mask.selectsAll();
+        const QString joined = named ? m.path.joined() : QString();
+        if (!mask.matches(joined))
             continue;
         m.size = e.size;
         m.compSize = e.compressedSize;
@@ -655,7 +657,7 @@ ZipCode readMembers(const std::vector<CentralEntry> &entries, const ZipMask &mas
         // extraction would leave it; the earlier copies are checked all the same, so that an
         // extraction and a test agree.
         if (write) {
-            const auto [it, added] = byPath.try_emplace(m.path.joined(), members->size());
+            const auto [it, added] = byPath.try_emplace(joined, members->size());
             if (!added) {
                 (*members)[it->second].written = false;
                 it->second = members->size();
@@ -697,8 +699,19 @@ ZipCode run(const ZipJob &job, bool write, std::atomic<bool> &abort, const ZipEn
     if (s.members.empty())
         return write || !mask.selectsAll() ? ZipNothingMatched : ZipDone;
 
-    std::stable_sort(s.members.begin(), s.members.end(),
-                     [](const Member &a, const Member &b) { return a.size > b.size; });
+    // Largest first, by an order of sizes: moving the members themselves at every step of
+    // the sort costs more than the rest of the reading where there are tens of thousands.
+    {
+        std::vector<std::pair<quint64, size_t>> order(s.members.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            order[i] = {s.members[i].size, i};
+        std::stable_sort(order.begin(), order.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
+        std::vector<Member> sorted;
+        sorted.reserve(order.size());
+        for (const auto &o : order)
+            sorted.push_back(std::move(s.members[o.second]));
+        s.members = std::move(sorted);
+    }
     qint64 total = 0;
     for (const Member &m : s.members)
         total += qint64(m.size);

@@ -61,17 +61,18 @@ std::optional<MemberPath> safeMemberPath(const QString &name)
 
     MemberPath result;
     result.isDirectory = name.back() == u'/' || name.back() == u'\\';
+    const QStringView whole(name);
     qsizetype start = 0;
-    for (qsizetype i = 0; i <= name.size(); ++i) {
-        if (i < name.size() && name[i] != u'/' && name[i] != u'\\')
+    for (qsizetype i = 0; i <= whole.size(); ++i) {
+        if (i < whole.size() && whole[i] != u'/' && whole[i] != u'\\')
             continue;
-        const QString part = name.mid(start, i - start);
+        const QStringView part = whole.mid(start, i - start);
         start = i + 1;
         if (part.isEmpty() || part == u".")
             continue;
         if (part == u"..")
             return std::nullopt;
-        result.parts.append(part);
+        result.parts.append(part.toString());
     }
     if (result.parts.isEmpty())
         return std::nullopt;
