@@ -314,7 +314,7 @@ public:
     bool write(const unsigned char *data, size_t n)
     {
         m_length += n;
-        if (!m_writer)
+        if (!m_writer || n == 0)
             return true;
         m_endsInHole = !m_inPlace && allZero(data, n);
         if (m_endsInHole)

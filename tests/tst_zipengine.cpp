@@ -721,6 +721,9 @@ void TestZipEngine::dataAndTimes_data()
                               << QDateTime(QDate(2003, 7, 19), QTime(14, 35, 21));
     QTest::newRow("streamed") << QByteArray((33 << 20) + 5, '\0') + test::textBytes(1000) << ZipEntry::Method::Deflate
                               << QDateTime(QDate(2011, 2, 3), QTime(4, 5, 6));
+    // Ends in a hole that the file's length must still cover.
+    QTest::newRow("ending in zeros") << test::textBytes(1000) + QByteArray((3 << 20) + 7, '\0')
+                                     << ZipEntry::Method::Deflate << QDateTime(QDate(2015, 6, 7), QTime(8, 9, 10));
     QTest::newRow("bzip2") << test::textBytes(300000) << ZipEntry::Method::Bzip2
                            << QDateTime(QDate(2024, 2, 29), QTime(0, 0, 1));
     // clang-format on
