@@ -3,8 +3,10 @@
 #include "ui/widgets/keyedtoolbar.h"
 #include "ui/widgets/logopanel.h"
 #include "ui/widgets/panesplitter.h"
+#include "ui/widgets/programstyle.h"
 #include "ui/widgets/statuspanel.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QFontDatabase>
 #include <QLabel>
@@ -59,7 +61,11 @@ bool isRed(QRgb pixel) { return qRed(pixel) > 150 && qGreen(pixel) < 100 && qBlu
 class TestWidgets : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void cleanup();
+
+    // First, while nothing has read an image file yet.
+    void toolbarOverflowReadsNoImageFile();
 
     void toolbarEntries();
     void toolbarIcons();
@@ -96,6 +102,30 @@ private slots:
 };
 
 void TestWidgets::cleanup() { QToolTip::hideText(); }
+
+void TestWidgets::initTestCase() { QApplication::setStyle(new ProgramStyle); }
+
+void TestWidgets::toolbarOverflowReadsNoImageFile()
+{
+    const auto pluginsLoaded = [] {
+        QFile maps(QStringLiteral("/proc/self/maps"));
+        return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("/imageformats/");
+    };
+    if (pluginsLoaded())
+        QSKIP("an image format plugin was loaded before this test");
+    KeyedToolbar bar;
+    auto *overflow = bar.findChild<QToolButton *>(QStringLiteral("qt_toolbar_ext_button"));
+    QVERIFY(overflow);
+    // Its arrows are drawn, and something is drawn.
+    QImage image = overflow->icon().pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32);
+    QVERIFY(!image.isNull());
+    int drawn = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            drawn += qAlpha(image.pixel(x, y)) > 0;
+    QVERIFY2(drawn > 8, qPrintable(QString::number(drawn)));
+    QVERIFY(!pluginsLoaded());
+}
 
 void TestWidgets::toolbarEntries()
 {

@@ -4,6 +4,7 @@
 #include "platform/drivetable.h"
 #include "platform/programfolder.h"
 #include "widgets/artwork.h"
+#include "widgets/programstyle.h"
 
 #include <QApplication>
 #include <QDir>
@@ -16,6 +17,7 @@ namespace zelv {
 int runProgram(int argc, char *argv[], bool exitWhenShown)
 {
     QApplication app(argc, argv);
+    QApplication::setStyle(new ProgramStyle);
     QApplication::setApplicationName(QStringLiteral("Zelvant32"));
     QApplication::setWindowIcon(artworkIcon(QStringLiteral("app")));
 

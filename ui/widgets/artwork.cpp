@@ -1,7 +1,6 @@
 #include "artwork.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QHash>
 #include <QIconEngine>
 #include <QImage>
@@ -16,20 +15,26 @@ namespace zelv {
 
 namespace {
 
-// The sizes each image was rendered in, smallest first, from one look at the resources.
+// The sizes each image was rendered in, smallest first, as the build rendered them.
 const QHash<QString, QList<int>> &renderings()
 {
     static const QHash<QString, QList<int>> sizes = [] {
+        struct Rendering {
+            const char16_t *name;
+            int sizes[8]; // the places not used are 0
+        };
+        static const Rendering table[] = {
+#include "artworksizes.inc"
+        };
         QHash<QString, QList<int>> found;
-        for (const QString &file : QDir(QStringLiteral(":/icons")).entryList(QDir::Files)) {
-            const qsizetype dash = file.lastIndexOf(u'-');
-            bool ok = false;
-            const int size = file.mid(dash + 1).chopped(5).toInt(&ok); // "NAME-SIZE.argb"
-            if (dash > 0 && ok && file.endsWith(QStringLiteral(".argb")))
-                found[file.left(dash)].append(size);
-        }
-        for (QList<int> &list : found)
+        for (const Rendering &r : table) {
+            QList<int> list;
+            for (int size : r.sizes)
+                if (size > 0)
+                    list.append(size);
             std::sort(list.begin(), list.end());
+            found.insert(QString::fromUtf16(r.name), list);
+        }
         return found;
     }();
     return sizes;
