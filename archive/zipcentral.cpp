@@ -383,14 +383,12 @@ qint64 DosTimes::toUnix(quint32 dosTime)
     if (it == m_days.end()) {
         Day day;
         day.midnight = localTime(quint32(date) << 16);
+        // 24 hours on is the next midnight unless the clocks change in between. localtime_r,
+        // unlike mktime, does not look at the time zone's file again, so a new date costs no
+        // more than a conversion did before.
+        const time_t next = time_t(day.midnight + 24 * 3600);
         struct tm t = {};
-        const time_t at = time_t(day.midnight);
-        localtime_r(&at, &t);
-        // The next midnight by the calendar, so that a day of 23 or 25 hours shows.
-        t.tm_mday += 1;
-        t.tm_hour = t.tm_min = t.tm_sec = 0;
-        t.tm_isdst = -1;
-        day.even = qint64(mktime(&t)) - day.midnight == 24 * 3600;
+        day.even = localtime_r(&next, &t) && t.tm_hour == 0 && t.tm_min == 0 && t.tm_sec == 0;
         it = m_days.emplace(date, day).first;
     }
     if (!it->second.even)
