@@ -4,6 +4,7 @@
 #include <QAbstractItemModelTester>
 #include <QDir>
 #include <QFile>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -67,6 +68,7 @@ private slots:
     void openFoldersFollowTheDisk();
     void reloadDrives();
     void drivesFollowTheTable();
+    void columnFitsTheLongestName();
 
 private:
     test::TestWorld m_world;
@@ -371,6 +373,25 @@ void TestFolderTree::reloadDrives()
     QVERIFY(tree.path() != QStringLiteral("K:\\Stick"));
     QVERIFY(tree.setPath(QStringLiteral("k:\\card")));
     QVERIFY(!tree.setPath(QStringLiteral("k:\\stick")));
+}
+
+void TestFolderTree::columnFitsTheLongestName()
+{
+    // The column is as wide as the names shown need, with its header hidden: a long name, once
+    // shown, widens it past the view so that it scrolls, and is not cut short.
+    const QString longName = QStringLiteral("A folder whose name is far longer than the tree is wide");
+    m_world.makeFolder(m_world.onDrive(u'c', QStringLiteral("Leaf/") + longName));
+    FolderTree tree(m_world.drives());
+    showAndWait(tree);
+    const int before = tree.columnWidth(0);
+    QVERIFY(before > 0);
+    QVERIFY(tree.setPath(QStringLiteral("c:\\Leaf\\") + longName));
+    QTRY_VERIFY(tree.columnWidth(0) > before);
+    const QRect shown = tree.visualRect(tree.currentIndex());
+    QVERIFY2(tree.columnWidth(0) >=
+                 shown.x() + tree.horizontalScrollBar()->value() + tree.fontMetrics().horizontalAdvance(longName),
+             qPrintable(QString::number(tree.columnWidth(0))));
+    QVERIFY(tree.columnWidth(0) > tree.viewport()->width());
 }
 
 QTEST_MAIN(TestFolderTree)

@@ -115,6 +115,14 @@ public:
             list(node);
     }
 
+    // The tree's header is hidden, but a column sized to its contents still asks the header's
+    // size, which the header measures in a bold font: a font engine of its own, loaded at
+    // start-up for nothing.
+    QVariant headerData(int, Qt::Orientation, int role) const override
+    {
+        return role == Qt::SizeHintRole ? QVariant(QSize(0, 0)) : QVariant();
+    }
+
     QVariant data(const QModelIndex &index, int role) const override
     {
         const Node *node = nodeOf(index);
