@@ -2,7 +2,6 @@
 
 #include <QMouseEvent>
 #include <QPainter>
-#include <QRegularExpression>
 
 #include <utility>
 
@@ -83,17 +82,43 @@ void StatusPanel::setFont3D(int style)
     update();
 }
 
+namespace {
+
+// Where a count at the end ("   12 of 5000") starts, the spaces before it included; -1 when
+// the caption ends otherwise. Read from the end by hand: a regular expression compiled at the
+// first paint cost as much as drawing the panel.
+qsizetype countStart(QStringView caption)
+{
+    // The program writes the count in ASCII digits; spaces are ASCII white space.
+    const auto digit = [](char16_t c) { return c >= u'0' && c <= u'9'; };
+    const auto space = [](char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); };
+    qsizetype i = caption.size();
+    const auto skip = [&](auto is) {
+        const qsizetype end = i;
+        while (i > 0 && is(caption[i - 1].unicode()))
+            --i;
+        return i < end;
+    };
+    if (!skip(digit) || !caption.first(i).endsWith(u" of "))
+        return -1;
+    i -= 4;
+    if (!skip(digit) || !skip(space))
+        return -1;
+    return i;
+}
+
+} // namespace
+
 QString elidedCaption(const QFontMetrics &metrics, const QString &caption, int width)
 {
     // A count at the end ("12 of 5000") is never cut: the rest gives way to it.
-    static const QRegularExpression count(QStringLiteral(R"(\s+\d+ of \d+$)"));
     const QString shown = metrics.elidedText(caption, Qt::ElideMiddle, width);
-    const QRegularExpressionMatch tail = count.match(caption);
-    if (!tail.hasMatch() || shown == caption)
+    const qsizetype start = countStart(caption);
+    if (start < 0 || shown == caption)
         return shown;
-    const QString end = tail.captured(0);
+    const QString end = caption.mid(start);
     const int room = std::max(0, width - metrics.horizontalAdvance(end));
-    return metrics.elidedText(caption.left(tail.capturedStart()), Qt::ElideRight, room) + end;
+    return metrics.elidedText(caption.left(start), Qt::ElideRight, room) + end;
 }
 
 void StatusPanel::paintEvent(QPaintEvent *event)
