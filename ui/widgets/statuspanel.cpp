@@ -85,8 +85,8 @@ void StatusPanel::setFont3D(int style)
 namespace {
 
 // Where a count at the end ("   12 of 5000") starts, the spaces before it included; -1 when
-// the caption ends otherwise. Read from the end by hand: a regular expression compiled at the
-// first paint cost as much as drawing the panel.
+// the caption ends otherwise. Read from the end by hand, so that the first paint, during
+// start-up, compiles no regular expression.
 qsizetype countStart(QStringView caption)
 {
     // The program writes the count in ASCII digits; spaces are ASCII white space.
