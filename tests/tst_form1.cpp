@@ -334,14 +334,8 @@ void TestForm1::secondInstanceHandsOver()
     f.world.writeFile(f.world.programFolder() + QStringLiteral("/keep.nfo"), "x");
 
     // The second start is the real program file, run from the same program folder.
-    const QString program = f.world.installHelper(QStringLiteral("Zelv32"));
-    QVERIFY(!program.isEmpty());
     QProcess second;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    second.setProcessEnvironment(env);
-    second.start(program, {});
-    QVERIFY(second.waitForStarted());
+    QVERIFY(f.world.startProgram(second, {}));
     QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 20000);
     QCOMPARE(second.exitStatus(), QProcess::NormalExit);
     QCOMPARE(second.exitCode(), 0);

@@ -108,16 +108,10 @@ void TestOpenWith::laterStartHandsTheFilesOver()
 
     // The later start is the real program file, run from the same program folder, as the file
     // manager runs it: relative names from its own working folder.
-    const QString program = f.world.installHelper(QStringLiteral("Zelv32"));
-    QVERIFY(!program.isEmpty());
     QProcess second;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    second.setProcessEnvironment(env);
-    second.setWorkingDirectory(f.downloads);
-    second.start(program,
-                 {QStringLiteral("x.ace"), QStringLiteral("file://") + f.downloads + QStringLiteral("/x.c00")});
-    QVERIFY(second.waitForStarted());
+    QVERIFY(f.world.startProgram(
+        second, {QStringLiteral("x.ace"), QStringLiteral("file://") + f.downloads + QStringLiteral("/x.c00")},
+        f.downloads));
     QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 20000);
     QCOMPARE(second.exitCode(), 0);
 
@@ -134,13 +128,8 @@ void TestOpenWith::handedOverFilesWaitForACommand()
     QCOMPARE(first.Form_Load(), StartupOutcome::Completed);
     // A command at work: its list is not moved under it.
     first.setBusyCursor(true);
-    const QString program = f.world.installHelper(QStringLiteral("Zelv32"));
     QProcess second;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    second.setProcessEnvironment(env);
-    second.start(program, {f.downloads + QStringLiteral("/Game.ARJ")});
-    QVERIFY(second.waitForStarted());
+    QVERIFY(f.world.startProgram(second, {f.downloads + QStringLiteral("/Game.ARJ")}));
     QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 20000);
     QCOMPARE(second.exitCode(), 0);
     for (int i = 0; i < 20; ++i)

@@ -513,25 +513,20 @@ void TestWidgets::statusCaptionReadsOverAndBesideTheBar()
 
 void TestWidgets::statusCountNeverCut_data()
 {
+    // The rows read as a table.
+    // clang-format off
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QString>("count"); // what is never cut; empty when the caption has none
-    QTest::newRow("count") << " file0225.zip    226 of 5000"
-                           << "    226 of 5000";
-    QTest::newRow("one space") << "a long archive name.zip 1 of 2"
-                               << " 1 of 2";
-    QTest::newRow("other digits") << QStringLiteral("a long archive name.zip \u0661\u0662 of \u0663") << "";
-    QTest::newRow("no space before") << "a long archive name.zip12 of 5000"
-                                     << "";
-    QTest::newRow("two spaces after of") << "a long archive name.zip 12 of  5000"
-                                         << "";
-    QTest::newRow("nothing after of") << "a long archive name.zip 12 of "
-                                      << "";
-    QTest::newRow("a space at the end") << "a long archive name.zip 12 of 5000 "
-                                        << "";
-    QTest::newRow("only a count") << "12 of 5000"
-                                  << "";
-    QTest::newRow("a path") << "c:\\games\\a long folder name\\deeper still"
-                            << "";
+    QTest::newRow("count")               << " file0225.zip    226 of 5000"          << "    226 of 5000";
+    QTest::newRow("one space")           << "a long archive name.zip 1 of 2"        << " 1 of 2";
+    QTest::newRow("other digits")        << QStringLiteral("a long archive name.zip \u0661\u0662 of \u0663") << "";
+    QTest::newRow("no space before")     << "a long archive name.zip12 of 5000"     << "";
+    QTest::newRow("two spaces after of") << "a long archive name.zip 12 of  5000"   << "";
+    QTest::newRow("nothing after of")    << "a long archive name.zip 12 of "        << "";
+    QTest::newRow("a space at the end")  << "a long archive name.zip 12 of 5000 "   << "";
+    QTest::newRow("only a count")        << "12 of 5000"                            << "";
+    QTest::newRow("a path")              << "c:\\games\\a long folder name\\deeper still" << "";
+    // clang-format on
 }
 
 void TestWidgets::statusCountNeverCut()

@@ -77,6 +77,20 @@ QString TestWorld::installTestTool(const QString &builtName, const QString &asNa
     return copyExecutable(builtTestToolFolder() + u'/' + builtName, programFolder() + u'/' + asName);
 }
 
+bool TestWorld::startProgram(QProcess &process, const QStringList &arguments, const QString &workingFolder) const
+{
+    const QString program = installHelper(QStringLiteral("Zelv32"));
+    if (program.isEmpty())
+        return false;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(env);
+    if (!workingFolder.isEmpty())
+        process.setWorkingDirectory(workingFolder);
+    process.start(program, arguments);
+    return process.waitForStarted();
+}
+
 QString TestWorld::builtProgramFolder() { return QStringLiteral(ZELV_BUILT_PROGRAM_DIR); }
 
 QString TestWorld::builtTestToolFolder() { return QStringLiteral(ZELV_BUILT_TEST_TOOL_DIR); }

@@ -6,6 +6,7 @@
 #include "platform/drivetable.h"
 
 #include <QByteArray>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -41,6 +42,9 @@ public:
     QString installHelper(const QString &builtName, const QString &asName = QString()) const;
     // The same for a test tool.
     QString installTestTool(const QString &builtName, const QString &asName) const;
+    // Starts the real program, copied into this world's program folder, offscreen, as a later
+    // start by the file manager would; false when it cannot be copied or started.
+    bool startProgram(QProcess &process, const QStringList &arguments, const QString &workingFolder = QString()) const;
 
     static QString builtProgramFolder();
     static QString builtTestToolFolder();
