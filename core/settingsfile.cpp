@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <tuple>
@@ -121,10 +122,39 @@ QByteArray settingsFileBytes(const SettingsRecord &r)
     return bytes;
 }
 
+// Whether the plain file under the name (not a link) already holds exactly these bytes.
+bool holdsAlready(const QByteArray &path, const QByteArray &bytes)
+{
+    const int fd = open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    bool same = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == bytes.size();
+    if (same) {
+        // One byte more than expected: a file still growing is not the same.
+        QByteArray held(bytes.size() + 1, Qt::Uninitialized);
+        qsizetype got = 0;
+        while (got < held.size()) {
+            const ssize_t n = read(fd, held.data() + got, held.size() - got);
+            if (n > 0)
+                got += n;
+            else if (n == 0 || errno != EINTR)
+                break;
+        }
+        same = got == bytes.size() && std::memcmp(held.constData(), bytes.constData(), got) == 0;
+    }
+    close(fd);
+    return same;
+}
+
 // A new file beside the old one, renamed over it when whole: a crash or a full disk never
 // leaves half a file, and a link standing under the name is replaced, never written through.
+// A file that holds these bytes already is left alone: closing the window without a change
+// costs no disk write and no wait for one.
 Result<void> writeWhole(const QString &hostPath, const QByteArray &bytes)
 {
+    if (holdsAlready(QFile::encodeName(hostPath), bytes))
+        return {};
     const QString cannot = QStringLiteral("%1 could not be written").arg(hostPath);
     const QFileInfo info(hostPath);
     QByteArray temporary =

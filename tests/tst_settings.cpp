@@ -94,6 +94,8 @@ private slots:
     void saveReplacesTheOldFileWhole();
     void oddThingsUnderTheName_data();
     void oddThingsUnderTheName();
+    void sameBytesLeaveTheFileAlone_data();
+    void sameBytesLeaveTheFileAlone();
 
 private:
     std::unique_ptr<test::TestWorld> m_world;
@@ -352,6 +354,46 @@ void TestSettings::oddThingsUnderTheName()
     }
     QVERIFY(!QFileInfo(m_path).isSymLink());
     QCOMPARE(readTextLines(m_path)->size(), 8);
+}
+
+void TestSettings::sameBytesLeaveTheFileAlone_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<bool>("keptAsItWas");
+    QTest::newRow("the same bytes") << "same" << true;
+    QTest::newRow("one value changed") << "changed" << false;
+    QTest::newRow("the same bytes and more") << "longer" << false;
+    QTest::newRow("a link to a file of the same bytes") << "link" << false;
+}
+
+// Writing what the file holds already leaves it untouched; anything else under the name, a
+// link to the very same bytes included, is replaced by a new plain file.
+void TestSettings::sameBytesLeaveTheFileAlone()
+{
+    QFETCH(QString, before);
+    QFETCH(bool, keptAsItWas);
+    const QStringList lines{QStringLiteral("Version=v2.72"), QStringLiteral("Dir=C:\\")};
+    const QByteArray bytes("Version=v2.72\r\nDir=C:\\\r\n");
+    const QString other = m_world->root() + QStringLiteral("/other.ini");
+    if (before == u"link") {
+        m_world->writeFile(other, bytes);
+        QVERIFY(QFile::link(other, m_path));
+    } else {
+        m_world->writeFile(m_path, before == u"same"     ? bytes
+                                   : before == u"longer" ? bytes + "Top=1\r\n"
+                                                         : QByteArray("Version=v2.71\r\nDir=C:\\\r\n"));
+    }
+    struct stat was {};
+    QCOMPARE(lstat(QFile::encodeName(m_path).constData(), &was), 0);
+
+    QVERIFY(writeTextLines(m_path, lines));
+    struct stat now {};
+    QCOMPARE(lstat(QFile::encodeName(m_path).constData(), &now), 0);
+    QCOMPARE(now.st_ino == was.st_ino, keptAsItWas);
+    QVERIFY(S_ISREG(now.st_mode));
+    QCOMPARE(readAll(m_path), bytes);
+    if (before == u"link")
+        QCOMPARE(readAll(other), bytes);
 }
 
 QTEST_GUILESS_MAIN(TestSettings)
