@@ -1,12 +1,11 @@
 #include "zipmethods.h"
 
+#include "libarchive.h"
 #include "zipcentral.h"
 
 #include <QByteArray>
 
 #include <algorithm>
-#include <archive.h>
-#include <archive_entry.h>
 #include <array>
 #include <cstring>
 #include <memory>
@@ -724,7 +723,7 @@ la_ssize_t feedRead(struct archive *a, void *data, const void **block)
         return 0;
     if (!readAt(f.member->fd, f.buffer.get(), n, f.member->offset + done)) {
         f.readFailed = true;
-        archive_set_error(a, EIO, "cannot read the archive");
+        libArchive()->set_error(a, EIO, "cannot read the archive");
         return -1;
     }
     f.position += n;
@@ -733,23 +732,28 @@ la_ssize_t feedRead(struct archive *a, void *data, const void **block)
 }
 
 struct ArchiveFree {
-    void operator()(struct archive *a) const { archive_read_free(a); }
+    void operator()(struct archive *a) const { libArchive()->read_free(a); }
 };
 
 DecodeResult decodeByLibarchive(const PackedMember &m, const DecodeSink &sink)
 {
+    // The engine asks only once methodIsDecoded() has found the library there.
+    const LibArchive *opened = libArchive();
+    if (!opened)
+        return DecodeResult::DataError;
+    const LibArchive &la = *opened;
     Feed feed;
     feed.member = &m;
     feed.header = headerFor(m);
-    std::unique_ptr<struct archive, ArchiveFree> a(archive_read_new());
+    std::unique_ptr<struct archive, ArchiveFree> a(la.read_new());
     // The engine checks the CRC itself, over every byte; libarchive's own check would hold
     // back the last piece and blur a CRC error into a data error.
-    if (!a || archive_read_support_format_zip_streamable(a.get()) != ARCHIVE_OK ||
-        archive_read_set_format_option(a.get(), "zip", "ignorecrc32", "1") != ARCHIVE_OK ||
-        archive_read_open(a.get(), &feed, nullptr, feedRead, nullptr) != ARCHIVE_OK)
+    if (!a || la.read_support_format_zip_streamable(a.get()) != ARCHIVE_OK ||
+        la.read_set_format_option(a.get(), "zip", "ignorecrc32", "1") != ARCHIVE_OK ||
+        la.read_open(a.get(), &feed, nullptr, feedRead, nullptr) != ARCHIVE_OK)
         return feed.readFailed ? DecodeResult::ReadError : DecodeResult::DataError;
     struct archive_entry *entry = nullptr;
-    const int header = archive_read_next_header(a.get(), &entry);
+    const int header = la.read_next_header(a.get(), &entry);
     if (header != ARCHIVE_OK && header != ARCHIVE_WARN)
         return feed.readFailed ? DecodeResult::ReadError : DecodeResult::DataError;
     // Smaller pieces than elsewhere: PPMd makes a few megabytes a second, and an abort is
@@ -757,7 +761,7 @@ DecodeResult decodeByLibarchive(const PackedMember &m, const DecodeSink &sink)
     constexpr size_t kPiece = 256 << 10;
     const auto out = std::make_unique_for_overwrite<unsigned char[]>(kPiece);
     for (;;) {
-        const la_ssize_t n = archive_read_data(a.get(), out.get(), kPiece);
+        const la_ssize_t n = la.read_data(a.get(), out.get(), kPiece);
         if (n == 0)
             return DecodeResult::Done;
         if (n < 0)
@@ -820,13 +824,14 @@ bool methodIsDecoded(quint16 method)
     case 1:
     case 6:
     case 9:
-    case 12:
-    case 14:
     case 20:
     case 93:
-    case 95:
-    case 98:
         return true;
+    case 12: // BZip2
+    case 14: // LZMA
+    case 95: // XZ
+    case 98: // PPMd
+        return libArchive() != nullptr;
     default:
         return false;
     }

@@ -13,6 +13,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -74,6 +75,8 @@ private slots:
     void linksInTheDestinationAreNotFollowed();
     void rarReadInProcess_data();
     void rarReadInProcess();
+    void startsWithoutLibarchive_data();
+    void startsWithoutLibarchive();
     void damagedPackedPiece_data();
     void damagedPackedPiece();
     void linkMembersMadeCheckedAndDelivered();
@@ -362,6 +365,28 @@ void TestHelperCommon::rarReadInProcess()
     const auto verified = staging.verify(set.members());
     QVERIFY2(verified, qPrintable(verified ? QString() : verified.error().text()));
     QCOMPARE(test::readBytes(staging.path() + QStringLiteral("/data/l")), test::patternBytes(20000, 9));
+}
+
+void TestHelperCommon::startsWithoutLibarchive_data()
+{
+    QTest::addColumn<QString>("program");
+    for (const char *program : {"Zelv32", "wrar.exe", "warj.pif", "ace.pif"})
+        QTest::newRow(program) << program;
+}
+
+// libarchive and the libraries it brings are opened when a set first needs them (as above),
+// never by a start that may not.
+void TestHelperCommon::startsWithoutLibarchive()
+{
+    QFETCH(QString, program);
+    QProcess readelf;
+    readelf.start(QStringLiteral("readelf"),
+                  {QStringLiteral("-d"), test::TestWorld::builtProgramFolder() + u'/' + program});
+    if (!readelf.waitForFinished() || readelf.exitCode() != 0)
+        QSKIP("readelf is not at hand");
+    const QByteArray needed = readelf.readAllStandardOutput();
+    QVERIFY(needed.contains("(NEEDED)"));
+    QVERIFY(!needed.contains("libarchive"));
 }
 
 // Packed data split over volumes: a piece that keeps the CRC of its bytes as they lie is

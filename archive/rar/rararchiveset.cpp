@@ -1,15 +1,13 @@
 #include "rararchiveset.h"
 
 #include "archive/crc32.h"
+#include "archive/libarchive.h"
 #include "archive/littleendian.h"
 #include "archive/zipmembers.h"
 #include "platform/hostfs.h"
 #include "platform/linkfolder.h"
 
 #include "platform/toolrun.h"
-
-#include <archive.h>
-#include <archive_entry.h>
 
 #include <QFile>
 #include <QFileInfo>
@@ -340,7 +338,7 @@ private:
                 }
                 m_fd = open(QFile::encodeName(m_volumes[m_next++]).constData(), O_RDONLY | O_CLOEXEC);
                 if (m_fd < 0) {
-                    archive_set_error(a, errno, "cannot open a volume");
+                    libArchive()->set_error(a, errno, "cannot open a volume");
                     return -1;
                 }
             }
@@ -348,7 +346,7 @@ private:
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0) {
-                archive_set_error(a, errno, "cannot read a volume");
+                libArchive()->set_error(a, errno, "cannot read a volume");
                 return -1;
             }
             if (n > 0) {
@@ -731,16 +729,24 @@ Result<Extracted> RarArchiveSet::extract(const ExtractionRun &run) const
 
 std::optional<Result<Extracted>> RarArchiveSet::extractInProcess(const ExtractionRun &run) const
 {
+    // Without libarchive, unar reads the set.
+    const LibArchive *opened = libArchive();
+    if (!opened)
+        return std::nullopt;
+    const LibArchive &la = *opened;
     const Utf8Names names;
-    archive *a = archive_read_new();
-    archive_read_support_format_rar(a);
-    archive_read_support_format_rar5(a);
     VolumeStream stream(m_volumes);
+    archive *a = la.read_new();
+    if (!a)
+        return std::nullopt;
     struct Closer {
+        const LibArchive &la;
         archive *a;
-        ~Closer() { archive_read_free(a); }
-    } closer{a};
-    if (archive_read_open(a, &stream, nullptr, &VolumeStream::read, nullptr) != ARCHIVE_OK)
+        ~Closer() { la.read_free(a); }
+    } closer{la, a};
+    la.read_support_format_rar(a);
+    la.read_support_format_rar5(a);
+    if (la.read_open(a, &stream, nullptr, &VolumeStream::read, nullptr) != ARCHIVE_OK)
         return std::nullopt;
 
     // The listing's members by place, in order, for the entries libarchive gives.
@@ -752,13 +758,13 @@ std::optional<Result<Extracted>> RarArchiveSet::extractInProcess(const Extractio
     qint64 sinceTick = 0;
     archive_entry *entry = nullptr;
     for (;;) {
-        const int header = archive_read_next_header(a, &entry);
+        const int header = la.read_next_header(a, &entry);
         if (header == ARCHIVE_EOF)
             break;
         if (header < ARCHIVE_WARN)
             return std::nullopt;
-        const char *utf8 = archive_entry_pathname_utf8(entry);
-        const QString name = utf8 ? QString::fromUtf8(utf8) : QFile::decodeName(archive_entry_pathname(entry));
+        const char *utf8 = la.entry_pathname_utf8(entry);
+        const QString name = utf8 ? QString::fromUtf8(utf8) : QFile::decodeName(la.entry_pathname(entry));
         QList<int> &matches = byPlace[placeKey(name)];
         if (matches.isEmpty())
             return std::nullopt; // not the listing lsar gave: let unar read it
@@ -781,14 +787,14 @@ std::optional<Result<Extracted>> RarArchiveSet::extractInProcess(const Extractio
         quint32 crc = 0; // of what was written, which the files' check then need not read again
         // An empty packed member is not read: libarchive, asked for its no bytes, goes on into
         // the next volume and loses its place in the set.
-        for (bool more = m.size > 0 || archive_entry_size(entry) > 0; more;) {
-            const la_ssize_t n = archive_read_data(a, buffer.data(), buffer.size());
+        for (bool more = m.size > 0 || la.entry_size(entry) > 0; more;) {
+            const la_ssize_t n = la.read_data(a, buffer.data(), buffer.size());
             if (n == 0) {
                 more = false;
                 continue;
             }
             if (n < 0) {
-                const QByteArray why = archive_error_string(a);
+                const QByteArray why = la.error_string(a);
                 // Damaged data is told as such, and so is packed data libarchive cannot decode
                 // where a piece's own CRC shows damage; anything else libarchive cannot do,
                 // unar may.
@@ -817,8 +823,8 @@ std::optional<Result<Extracted>> RarArchiveSet::extractInProcess(const Extractio
                 }
             }
         }
-        if (!fault && archive_entry_mtime_is_set(entry)) {
-            const timespec times[2] = {{0, UTIME_OMIT}, {archive_entry_mtime(entry), archive_entry_mtime_nsec(entry)}};
+        if (!fault && la.entry_mtime_is_set(entry)) {
+            const timespec times[2] = {{0, UTIME_OMIT}, {la.entry_mtime(entry), la.entry_mtime_nsec(entry)}};
             futimens(*fd, times);
         }
         if (!fault && written == m.size)

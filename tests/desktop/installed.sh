@@ -31,7 +31,7 @@ if [[ $mode == deb ]]; then
   (cd "$build" && cpack -G DEB -B "$work/package" >/dev/null)
   deb=$(echo "$work"/package/zelvant32_*.deb)
   depends=$(dpkg-deb -f "$deb" Depends)
-  for needed in unar arj par2 libqt6widgets6 libqt6multimedia6 qt6-qpa-plugins fonts-dejavu-core; do
+  for needed in unar arj par2 libarchive13 libqt6widgets6 libqt6multimedia6 qt6-qpa-plugins fonts-dejavu-core; do
     [[ ", $depends," == *", $needed"[\ ,]* ]] || fail "the package does not depend on $needed: $depends"
   done
   dpkg-deb -x "$deb" "$work"
