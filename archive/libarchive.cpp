@@ -16,7 +16,8 @@ struct Loaded {
     QString problem;
 };
 
-template <typename F> bool resolve(void *handle, const char *name, F &function, QString &problem)
+template <typename F>
+bool resolve(void *handle, const char *name, F &function, QString &problem)
 {
     function = reinterpret_cast<F>(dlsym(handle, name));
     if (!function)
@@ -42,7 +43,8 @@ Loaded load()
            resolve(handle, "archive_read_set_format_option", f.read_set_format_option, p) &&
            resolve(handle, "archive_read_open", f.read_open, p) &&
            resolve(handle, "archive_read_next_header", f.read_next_header, p) &&
-           resolve(handle, "archive_read_data", f.read_data, p) && resolve(handle, "archive_set_error", f.set_error, p) &&
+           resolve(handle, "archive_read_data", f.read_data, p) &&
+           resolve(handle, "archive_set_error", f.set_error, p) &&
            resolve(handle, "archive_error_string", f.error_string, p) &&
            resolve(handle, "archive_entry_pathname", f.entry_pathname, p) &&
            resolve(handle, "archive_entry_pathname_utf8", f.entry_pathname_utf8, p) &&

@@ -7,6 +7,7 @@
 #include "ui/widgets/statuspanel.h"
 
 #include <QApplication>
+#include <QBitmap>
 #include <QFile>
 #include <QFontDatabase>
 #include <QLabel>
@@ -69,6 +70,8 @@ private slots:
 
     void toolbarEntries();
     void toolbarIcons();
+    void pictureShape_data();
+    void pictureShape();
     void groupClick_data();
     void groupClick();
     void disabledButtonIsSilent();
@@ -155,6 +158,52 @@ void TestWidgets::toolbarEntries()
     QVERIFY(!toolbar.isSeparator(17));
     QCOMPARE(toolbar.iconSize(), QSize(20, 20));
     QVERIFY(!toolbar.isMovable());
+}
+
+void TestWidgets::pictureShape_data()
+{
+    QTest::addColumn<QImage>("picture");
+    QTest::newRow("the About picture") << artworkIcon(QStringLiteral("about")).pixmap(360, 360).toImage();
+    QImage ring(40, 30, QImage::Format_ARGB32_Premultiplied);
+    ring.fill(Qt::transparent);
+    {
+        QPainter p(&ring);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(Qt::black, 6));
+        p.drawEllipse(QRectF(4, 4, 30, 20));
+    }
+    QTest::newRow("a ring, soft at its edges") << ring;
+    QImage halfway(4, 2, QImage::Format_ARGB32);
+    const QRgb alphas[] = {qRgba(0, 0, 0, 1), qRgba(9, 9, 9, 128), qRgba(0, 0, 0, 0), qRgba(5, 5, 5, 255)};
+    for (int x = 0; x < 4; ++x) {
+        halfway.setPixel(x, 0, alphas[x]);
+        halfway.setPixel(x, 1, alphas[3 - x]);
+    }
+    QTest::newRow("alpha at either end and between") << halfway;
+    // Rows alike, a gap, the same rows again, then others: bands that may and may not be joined.
+    QImage bands(9, 8, QImage::Format_ARGB32_Premultiplied);
+    bands.fill(Qt::transparent);
+    for (int y : {0, 1, 3, 4, 6})
+        for (int x : {1, 2, 5})
+            bands.setPixel(x, y, qRgba(0, 0, 0, 255));
+    bands.setPixel(8, 7, qRgba(0, 0, 0, 255));
+    QTest::newRow("bands with gaps") << bands;
+    QImage clear(8, 8, QImage::Format_ARGB32_Premultiplied);
+    clear.fill(Qt::transparent);
+    QTest::newRow("nothing opaque") << clear;
+    QImage solid(5, 4, QImage::Format_ARGB32_Premultiplied);
+    solid.fill(qRgba(0, 0, 0, 255));
+    QTest::newRow("all opaque") << solid;
+}
+
+// A window shaped like a picture keeps what Qt's own mask of that picture keeps.
+void TestWidgets::pictureShape()
+{
+    QFETCH(QImage, picture);
+    const QRegion shape = opaqueRegion(picture);
+    const QRegion mask(QPixmap::fromImage(picture).mask());
+    QCOMPARE(shape.isEmpty(), mask.isEmpty());
+    QVERIFY((shape ^ mask).isEmpty());
 }
 
 void TestWidgets::toolbarIcons()

@@ -3,7 +3,6 @@
 #include "core/version.h"
 #include "widgets/artwork.h"
 
-#include <QBitmap>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLabel>
@@ -64,7 +63,7 @@ AboutWindow::AboutWindow(QWidget *parent)
     setWindowTitle(QStringLiteral("About Zelvant32"));
     setFixedSize(kPictureSize);
     // The window is the turtle: what is transparent in the picture is outside the window.
-    setMask(m_picture.pixmap(kPictureSize, 1.0).mask());
+    setMask(opaqueRegion(m_picture.pixmap(kPictureSize, 1.0).toImage()));
 
     AniIcon1 = new AnimatedIcon(this);
     AniIcon1->setObjectName(QStringLiteral("AniIcon1"));
