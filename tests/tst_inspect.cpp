@@ -53,6 +53,8 @@ struct Inspect : test::CommandWorld {
         qputenv("ZELV_ARGDUMP_FILE", QFile::encodeName(log));
         return log;
     }
+    // The viewer runs on its own; the world is not removed under it while it writes its log.
+    static void waitForTheViewer(const QString &log) { QTRY_VERIFY(test::readBytes(log).endsWith("end\n")); }
 };
 
 // A description member whose deflate stream breaks at its first byte.
@@ -322,7 +324,7 @@ void TestInspect::reportThatCannotBeWrittenSaysWhy()
 void TestInspect::olderBadFileIsReplaced()
 {
     Inspect t;
-    t.useArgdumpAsNotepad();
+    const QString log = t.useArgdumpAsNotepad();
     t.world.writeFile(t.archive(QStringLiteral("abc.zip")), "broken");
     const QString old = t.archive(QStringLiteral("abc.zip.bad"));
     t.world.writeFile(old, "older");
@@ -331,6 +333,7 @@ void TestInspect::olderBadFileIsReplaced()
     TestZipArchives(t.context);
     QCOMPARE(t.filesIn(QStringLiteral("files")), QStringList{"abc.zip.bad"});
     QCOMPARE(test::readBytes(old), QByteArray("broken"));
+    t.waitForTheViewer(log);
 }
 
 void TestInspect::nothingSelected()
@@ -371,13 +374,14 @@ void TestInspect::escapeEndsTheRun()
         if (t.zip.zipFilename().endsWith(QStringLiteral("b.zip")))
             t.zip.setAbort(true);
     });
-    t.useArgdumpAsNotepad();
+    const QString log = t.useArgdumpAsNotepad();
     TestZipArchives(t.context);
     QCOMPARE(t.filesIn(QStringLiteral("files")), QStringList({"a.zip.bad", "b.zip", "c.zip"}));
     QCOMPARE(t.window.folderPanelCaption(),
              QStringLiteral(" Test cancelled: 1 of 3 archive(s) tested, 1 zip error(s)"));
     QCOMPARE(t.window.kindPanelCaption(), QStringLiteral("*.zip"));
     QCOMPARE(t.window.enabledDoors(), QStringList({"button 9", "install", "button 10", "test"}));
+    t.waitForTheViewer(log);
 }
 
 // Escape pressed as a small archive's test ends, too soon for the engine to see it, stops the
