@@ -57,15 +57,25 @@ Loaded load()
 
 const Loaded &loaded()
 {
-    // Opened once, by whichever thread asks first; the others wait for it.
-    static const Loaded once = load();
+    // Opened once, by whichever thread asks first; the others wait for it. Without it the
+    // person learns once what is lost and why, on the standard error as other warnings.
+    static const Loaded once = [] {
+        Loaded l = load();
+        if (!l.ok)
+            qWarning("Zelvant32: %s: RAR sets are read by unar alone, and zip members packed by BZip2, "
+                     "LZMA, XZ or PPMd cannot be extracted",
+                     qPrintable(l.problem));
+        return l;
+    }();
     return once;
 }
 
 } // namespace
 
-const LibArchive *libArchive() { return loaded().ok ? &loaded().functions : nullptr; }
-
-QString libArchiveProblem() { return loaded().problem; }
+const LibArchive *libArchive()
+{
+    const Loaded &l = loaded();
+    return l.ok ? &l.functions : nullptr;
+}
 
 } // namespace zelv

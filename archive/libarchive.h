@@ -31,9 +31,7 @@ struct LibArchive {
     decltype(&::archive_entry_mtime_nsec) entry_mtime_nsec;
 };
 
-// The library, opened at the first call; null when it cannot be, with why (the loader's own
-// words) in libArchiveProblem().
+// The library, opened at the first call; null when it cannot be (a warning says why, once).
 const LibArchive *libArchive();
-QString libArchiveProblem();
 
 } // namespace zelv
