@@ -264,7 +264,7 @@ void benchStartup(int rounds, const QString &zelv)
         QFile::link(driveC, devices + QStringLiteral("/c:"));
         QFile::link(QStringLiteral("/"), devices + QStringLiteral("/z:"));
     }
-    std::vector<double> emptyTimes, zelvTimes;
+    std::vector<double> emptyTimes, zelvTimes, ratios;
     for (int round = 0; round < rounds; ++round) {
         QString problem;
         const bool emptyFirst = round % 2 == 0;
@@ -277,13 +277,17 @@ void benchStartup(int rounds, const QString &zelv)
             }
             (isEmpty ? emptyTimes : zelvTimes).push_back(ms);
         }
+        ratios.push_back(zelvTimes.back() / emptyTimes.back());
     }
+    // Judged, as the other benchmarks judge, by the median of each round's own ratio: the two
+    // starts of a round meet the same moment of a machine whose speed wanders.
     const double z = median(zelvTimes), e = median(emptyTimes);
-    const double ratio = z / e;
-    out << QStringLiteral("  Zelv32 %1 ms  empty window %2 ms  ratio %3  target <= %4  %5")
+    const double ratio = median(ratios);
+    out << QStringLiteral("  Zelv32 %1 ms  empty window %2 ms  ratio %3 (of the medians %4)  target <= %5  %6")
                .arg(z, 0, 'f', 1)
                .arg(e, 0, 'f', 1)
                .arg(ratio, 0, 'f', 2)
+               .arg(z / e, 0, 'f', 2)
                .arg(kStartupTarget, 0, 'f', 1)
                .arg(ratio <= kStartupTarget ? QStringLiteral("met") : QStringLiteral("MISSED"))
         << Qt::endl;
