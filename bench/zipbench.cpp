@@ -254,7 +254,7 @@ std::vector<Planned> releaseDisk(int disk)
     Rng r(1000 + quint64(disk));
     std::vector<Planned> m;
     const std::string d = std::to_string(disk);
-    // One member per disk above the engine's whole-member limit (32 MiB), so that it streams.
+    // One large member per disk (over 32 MiB), as a release has its one big data file.
     if (disk == 1)
         m.push_back({"data/logs/history.log", Kind::Text, 40'000'000, true});
     else if (disk == 2)
