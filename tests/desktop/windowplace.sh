@@ -28,12 +28,17 @@ run_once() {
   HOME=$work/home "$work/prog/Zelv32" >/dev/null 2>&1 &
   local pid=$!
   local window
-  window=$(timeout 30 xdotool search --sync --onlyvisible --name Zelvant32 | head -1)
+  # The main window by its own title: the splash, "About Zelvant32", is up for a moment first.
+  window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Zelvant32$' | head -1)
   sleep 1
   xdotool getwindowgeometry "$window" >"$work/geometry"
   xdotool windowfocus --sync "$window" key ctrl+x
   for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  kill "$pid" 2>/dev/null || true
+  if kill -0 "$pid" 2>/dev/null; then
+    kill "$pid"
+    echo "FAIL: the window did not close on Ctrl+X, so nothing was saved" >&2
+    exit 1
+  fi
   tr -d '\r' <"$work/prog/Zelv32.ini" | sed -n '3,6p' | tr '\n' ' '
 }
 first=$(run_once)
