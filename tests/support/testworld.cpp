@@ -95,6 +95,16 @@ QString TestWorld::builtProgramFolder() { return QStringLiteral(ZELV_BUILT_PROGR
 
 QString TestWorld::builtTestToolFolder() { return QStringLiteral(ZELV_BUILT_TEST_TOOL_DIR); }
 
+QByteArray dynamicSection(const QString &builtName)
+{
+    QProcess readelf;
+    readelf.start(QStringLiteral("readelf"),
+                  {QStringLiteral("-d"), TestWorld::builtProgramFolder() + u'/' + builtName});
+    if (!readelf.waitForFinished() || readelf.exitStatus() != QProcess::NormalExit || readelf.exitCode() != 0)
+        return QByteArray();
+    return readelf.readAllStandardOutput();
+}
+
 QStringList entriesBelow(const QString &folder)
 {
     QStringList out;

@@ -57,4 +57,7 @@ private:
 // Every entry below folder, relative and sorted; links are listed, never followed.
 QStringList entriesBelow(const QString &folder);
 
+// A built program's dynamic section as readelf prints it; empty when readelf is not at hand.
+QByteArray dynamicSection(const QString &builtName);
+
 } // namespace zelv::test

@@ -148,14 +148,11 @@ QRegion opaqueRegion(const QImage &picture)
 {
     const QImage image = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     const int width = image.width();
-    // Each row's runs of kept pixels; a row whose runs are those of the band above it makes
-    // that band a row taller, as the region keeps its rectangles.
+    // Each row's runs of kept pixels, as the region's rectangles.
     std::vector<QRect> rects;
-    size_t bandStart = 0;
     bool seeThrough = false;
     for (int y = 0; y < image.height(); ++y) {
         const auto *row = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-        const size_t rowStart = rects.size();
         for (int x = 0; x < width;) {
             // Four pixels at a time where all four are wholly transparent, or wholly opaque.
             const int clear = x;
@@ -175,18 +172,6 @@ QRegion opaqueRegion(const QImage &picture)
                 ++x;
             }
             rects.emplace_back(from, y, x - from, 1);
-        }
-        const size_t runs = rects.size() - rowStart;
-        const bool sameAsBand =
-            y > 0 && runs > 0 && runs == rowStart - bandStart && rects[bandStart].bottom() == y - 1 &&
-            std::equal(rects.begin() + qsizetype(rowStart), rects.end(), rects.begin() + qsizetype(bandStart),
-                       [](const QRect &a, const QRect &b) { return a.left() == b.left() && a.right() == b.right(); });
-        if (sameAsBand) {
-            rects.resize(rowStart);
-            for (size_t i = bandStart; i < rowStart; ++i)
-                rects[i].setBottom(y);
-        } else if (runs > 0) {
-            bandStart = rowStart;
         }
     }
     // Without a pixel wholly transparent, the mask is there only if some are partly so.
