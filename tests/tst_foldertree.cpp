@@ -7,6 +7,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 using namespace zelv;
 
@@ -69,6 +70,7 @@ private slots:
     void reloadDrives();
     void drivesFollowTheTable();
     void columnFitsTheLongestName();
+    void quittingStopsWatching(); // quits the application: stays last
 
 private:
     test::TestWorld m_world;
@@ -392,6 +394,26 @@ void TestFolderTree::columnFitsTheLongestName()
                  shown.x() + tree.horizontalScrollBar()->value() + tree.fontMetrics().horizontalAdvance(longName),
              qPrintable(QString::number(tree.columnWidth(0))));
     QVERIFY(tree.columnWidth(0) > tree.viewport()->width());
+}
+
+// Quitting, the tree follows neither the drive table nor its open folders any more.
+void TestFolderTree::quittingStopsWatching()
+{
+    test::TestWorld world;
+    world.makeFolder(world.onDrive(u'c', QStringLiteral("open/first")));
+    FolderTree tree(world.drives());
+    QVERIFY(tree.setPath(QStringLiteral("c:\\open")));
+    const QModelIndex open = tree.currentIndex();
+    tree.expand(open);
+    QCOMPARE(childNames(tree.model(), open), QStringList{"first"});
+
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
+    world.makeFolder(world.addDrive(u'k'));
+    world.makeFolder(world.onDrive(u'c', QStringLiteral("open/second")));
+    QTest::qWait(300);
+    QCOMPARE(childNames(tree.model(), QModelIndex()), QStringList{"C:"});
+    QCOMPARE(childNames(tree.model(), open), QStringList{"first"});
 }
 
 QTEST_MAIN(TestFolderTree)
