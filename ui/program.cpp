@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <utility>
+
 namespace zelv {
 
 int runProgram(int argc, char *argv[], bool exitWhenShown)
@@ -29,6 +31,18 @@ int runProgram(int argc, char *argv[], bool exitWhenShown)
     if (const Result<void> table = drives.ensureExists(QDir::homePath()); !table)
         qWarning("Zelvant32: %s", qPrintable(table.error().text()));
 
+    // Ending at the window's first paint: start-up itself paints it as it shows it, so the paint
+    // is watched for from before start-up on, and the program quits as soon as the loop runs.
+    struct FirstPaint : QObject {
+        bool painted = false;
+        bool quitAtPaint = false; // set once the loop is about to run
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            if (event->type() == QEvent::Paint && !std::exchange(painted, true) && quitAtPaint)
+                QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+            return false;
+        }
+    } firstPaint;
     Form1 window({programFolder, &drives, nullptr, nullptr});
     // Files given by the file manager; a start without any reads no arguments at all.
     QStringList given;
@@ -39,22 +53,17 @@ int runProgram(int argc, char *argv[], bool exitWhenShown)
         given.append(QFileInfo(path).absoluteFilePath());
     }
     window.setGivenFiles(given);
+    if (exitWhenShown)
+        window.installEventFilter(&firstPaint);
     // A window that had to close during start-up (drive c: broken) leaves nothing to run.
     if (window.Form_Load() != StartupOutcome::Completed || !window.isVisible())
         return 0;
     if (exitWhenShown) {
-        // Ends at the window's first paint, once it has really been drawn.
-        struct QuitOnPaint : QObject {
-            bool eventFilter(QObject *, QEvent *event) override
-            {
-                if (event->type() == QEvent::Paint)
-                    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-                return false;
-            }
-        };
-        static QuitOnPaint quitter;
-        window.installEventFilter(&quitter);
-        window.update();
+        // quit() does nothing outside the loop: it is asked for once the loop runs.
+        if (firstPaint.painted)
+            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        else
+            firstPaint.quitAtPaint = true;
     }
     return app.exec();
 }
