@@ -9,7 +9,6 @@
 
 #include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <tuple>
@@ -128,23 +127,15 @@ bool holdsAlready(const QByteArray &path, const QByteArray &bytes)
     const int fd = open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
-    struct stat st {};
-    bool same = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == bytes.size();
-    if (same) {
-        // One byte more than expected: a file still growing is not the same.
-        QByteArray held(bytes.size() + 1, Qt::Uninitialized);
-        qsizetype got = 0;
-        while (got < held.size()) {
-            const ssize_t n = read(fd, held.data() + got, held.size() - got);
-            if (n > 0)
-                got += n;
-            else if (n == 0 || errno != EINTR)
-                break;
-        }
-        same = got == bytes.size() && std::memcmp(held.constData(), bytes.constData(), got) == 0;
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        close(fd);
+        return false;
     }
-    close(fd);
-    return same;
+    struct stat st {};
+    // One byte more than expected is asked for: a file still growing is not the same.
+    return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == bytes.size() &&
+           file.read(bytes.size() + 1) == bytes;
 }
 
 // A new file beside the old one, renamed over it when whole: a crash or a full disk never
