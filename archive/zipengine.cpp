@@ -629,6 +629,9 @@ ZipCode readMembers(const std::vector<CentralEntry> &entries, const ZipMask &mas
                     std::vector<Member> *members)
 {
     std::unordered_map<QString, size_t> byPath;
+    if (write)
+        byPath.reserve(entries.size());
+    members->reserve(entries.size());
     DosTimes times;
     for (size_t i = 0; i < entries.size(); ++i) {
         const CentralEntry &e = entries[i];
