@@ -38,12 +38,12 @@ ZipCode XceedZip::run(bool write)
         };
         if (write) {
             const auto destination = m_drives.toHost(m_destination);
-            m_writeError = destination ? 0 : ENOENT;
+            m_why = ZipWhy{destination ? 0 : ENOENT};
             code = destination ? ZipEngine::extract({job.archive, job.masks, *destination, job.skipIfExisting}, m_abort,
-                                                    progress, &m_writeError)
+                                                    progress, &m_why)
                                : ZipCannotWrite;
         } else {
-            code = ZipEngine::test(job, m_abort, progress);
+            code = ZipEngine::test(job, m_abort, progress, &m_why);
         }
     }
     m_busy = false;

@@ -43,7 +43,10 @@ public:
     ZipCode test();
     bool busy() const { return m_busy; }
     // Why the last extraction could not write (code 300): an errno value, 0 otherwise.
-    int lastWriteError() const { return m_writeError; }
+    int lastWriteError() const { return m_why.writeError; }
+    // What a member of the last operation's 410 would need, when it was refused for its
+    // memory: 0 otherwise.
+    quint64 lastMemoryNeeded() const { return m_why.memoryNeeded; }
 
 signals:
     // Progress of the current operation; Completion is 0 to 100 by bytes and reaches 100 at
@@ -61,7 +64,7 @@ private:
     bool m_skipIfExisting = false;
     std::atomic<bool> m_abort{false};
     bool m_busy = false;
-    int m_writeError = 0;
+    ZipWhy m_why;
 };
 
 } // namespace zelv

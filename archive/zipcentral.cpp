@@ -256,6 +256,44 @@ size_t readUpTo(int fd, unsigned char *buffer, size_t n, quint64 offset)
     return got;
 }
 
+// The directory, read through a window of its own size at most: an entry is at most 64 KiB
+// times three plus its fixed part, so a window of 256 KiB always holds a whole one.
+class DirectoryReader {
+public:
+    DirectoryReader(int fd, quint64 offset, quint64 size) : m_fd(fd), m_offset(offset), m_size(size) {}
+
+    // The next n bytes from where the reading stands, or nothing when the directory ends
+    // first or cannot be read; they stay until the next call.
+    const unsigned char *next(size_t n)
+    {
+        if (m_size - m_used < n)
+            return nullptr;
+        if (m_used < m_start || m_used + n > m_start + m_window.size()) {
+            const size_t length = size_t(std::min<quint64>(kWindow, m_size - m_used));
+            m_window.resize(length);
+            if (!readAt(m_fd, m_window.data(), length, m_offset + m_used)) {
+                m_failed = true;
+                m_window.clear();
+                return nullptr;
+            }
+            m_start = m_used;
+        }
+        return m_window.data() + (m_used - m_start);
+    }
+
+    void consume(size_t n) { m_used += n; }
+    bool atEnd() const { return m_used == m_size; }
+    bool failed() const { return m_failed; }
+
+private:
+    static constexpr size_t kWindow = 256 << 10;
+    int m_fd;
+    quint64 m_offset, m_size;
+    quint64 m_used = 0, m_start = 0;
+    std::vector<unsigned char> m_window;
+    bool m_failed = false;
+};
+
 // The local headers, read through a window: where members are small, one read brings many
 // headers, and an archive of 20,000 members is checked with a few thousand reads.
 class LocalHeaders {
@@ -416,27 +454,31 @@ std::optional<std::vector<CentralEntry>> readCentralDirectory(int fd, const char
     if (!at)
         return refuse();
 
-    std::vector<unsigned char> directory(size_t(at->directorySize));
-    if (!readAt(fd, directory.data(), directory.size(), at->directoryOffset))
-        return refuse("cannot read the directory");
+    // The directory is read a piece at a time and each entry checked as it comes: its declared
+    // size and count cost nothing until entries are really there.
+    DirectoryReader directory(fd, at->directoryOffset, at->directorySize);
     std::vector<CentralEntry> entries;
-    entries.reserve(size_t(at->count));
-    size_t used = 0;
+    entries.reserve(size_t(std::min<quint64>(at->count, 1 << 16)));
     // Writers without zip64 count past 65535 members modulo 65536 in the end record: the
     // directory's own entries, filling its size exactly, are the count then.
-    for (quint64 i = 0; i < at->count || (!at->wide && used < directory.size()); ++i) {
-        if (directory.size() - used < kCentralSize || le32(&directory[used]) != kCentralSignature)
-            return refuse("directory entry missing");
-        size_t length = 0;
-        auto e = parseEntry(&directory[used], directory.size() - used, &length, reason);
+    for (quint64 i = 0; i < at->count || (!at->wide && !directory.atEnd()); ++i) {
+        const unsigned char *h = directory.next(kCentralSize);
+        if (!h || le32(h) != kCentralSignature)
+            return refuse(directory.failed() ? "cannot read the directory" : "directory entry missing");
+        const size_t length = kCentralSize + le16(h + 28) + le16(h + 30) + le16(h + 32);
+        h = directory.next(length);
+        if (!h)
+            return refuse(directory.failed() ? "cannot read the directory" : "directory entry runs past the directory");
+        size_t parsed = 0;
+        auto e = parseEntry(h, length, &parsed, reason);
         if (!e)
             return refuse();
         e->localHeader += at->shift;
         entries.push_back(std::move(*e));
-        used += length;
+        directory.consume(length);
     }
     const bool counted = entries.size() == at->count || (!at->wide && entries.size() % 0x10000 == at->count);
-    if (used != directory.size() || !counted)
+    if (!directory.atEnd() || !counted)
         return refuse("directory size disagrees with its entries");
 
     // Each member's header and data in a range of its own, all of them before the directory.

@@ -3,6 +3,7 @@
 #include "platform/hostfs.h"
 
 #include "crc32.h"
+#include "memorybudget.h"
 #include "zipcentral.h"
 #include "zipmembers.h"
 #include "zipmethods.h"
@@ -348,6 +349,38 @@ private:
     bool m_endsInHole = false;
 };
 
+// The memory the workers' decoders take at once, shared: a decoder takes its share before it
+// starts and waits while the other worker's decoder holds too much of it.
+class MemoryPool {
+public:
+    // False when stop() turned true while waiting.
+    bool take(quint64 n, const std::function<bool()> &stop)
+    {
+        std::unique_lock lock(m_mutex);
+        while (m_free < n) {
+            if (stop())
+                return false;
+            m_returned.wait_for(lock, std::chrono::milliseconds(20));
+        }
+        m_free -= n;
+        return true;
+    }
+
+    void give(quint64 n)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_free += n;
+        }
+        m_returned.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_returned;
+    quint64 m_free = budget::kInProcessTotal;
+};
+
 struct Shared {
     std::vector<Member> members; // largest first
     bool write = false;
@@ -359,7 +392,9 @@ struct Shared {
     std::condition_variable finished;
     int running = 0;
     ZipCode code = ZipDone;
-    int writeError = 0; // why the code is 300
+    int writeError = 0;       // why the code is 300
+    quint64 memoryNeeded = 0; // why the code is 410, for a decoder past its memory
+    MemoryPool memory;
     // The earliest failing member in archive order so far. Members after it need no work;
     // members before it still decide, so the code does not depend on the workers' timing.
     std::atomic<quint64> failedIndex{std::numeric_limits<quint64>::max()};
@@ -369,7 +404,7 @@ struct Shared {
     bool destinationWasEmpty = false;
     int archiveFd = -1;
 
-    void fail(const Member &m, ZipCode c)
+    void fail(const Member &m, ZipCode c, quint64 needed = 0)
     {
         const int error = errno; // of the call that failed, for a write
         std::lock_guard lock(mutex);
@@ -377,6 +412,7 @@ struct Shared {
             failedIndex = m.index;
             code = c;
             writeError = c == ZipCannotWrite ? (error ? error : EIO) : 0;
+            memoryNeeded = needed;
         }
     }
     bool aborted() const { return abort->load(); }
@@ -403,9 +439,15 @@ public:
                 continue;
             m_s.current = int(i);
             m_writer = m.written ? writer.get() : nullptr;
-            const ZipCode c = process(m);
+            m_memoryNeeded = 0;
+            ZipCode c = ZipDone;
+            try {
+                c = process(m);
+            } catch (const std::bad_alloc &) {
+                c = ZipDataError; // memory ran out: the member cannot be decoded here
+            }
             if (c != ZipDone && c != ZipAborted)
-                m_s.fail(m, c);
+                m_s.fail(m, c, m_memoryNeeded);
         }
     }
 
@@ -537,11 +579,25 @@ private:
             return true;
         };
         const PackedMember packed{m_s.archiveFd, m.data, m.compSize, m.size, m.crc, m.method, m.flags};
-        switch (decodeMember(packed, sink)) {
+        DecodeControl control{[this, &m] { return m_s.cancelled(m); }, budget::kInProcessWindow};
+        // The decoder's share of the engine's memory, as the member's first bytes declare it.
+        const quint64 share = declaredMemory(packed);
+        if (share > control.memoryLimit) {
+            m_memoryNeeded = share;
+            return ZipUnsupported;
+        }
+        if (!m_s.memory.take(share, control.stopRequested))
+            return ZipAborted;
+        const DecodeResult result = decodeMember(packed, sink, control);
+        m_s.memory.give(share);
+        switch (result) {
         case DecodeResult::Done:
             break;
+        case DecodeResult::TooMuchMemory:
+            m_memoryNeeded = control.memoryNeeded;
+            return ZipUnsupported;
         case DecodeResult::Stopped:
-            return stop;
+            return stop != ZipDone ? stop : ZipAborted; // the stop request, seen by the decoder
         case DecodeResult::ReadError:
             return ZipStructureError;
         case DecodeResult::DataError:
@@ -557,6 +613,7 @@ private:
 
     Shared &m_s;
     Writer *m_writer = nullptr; // null when the member is only checked
+    quint64 m_memoryNeeded = 0; // why the member's code is 410
     Buffer m_in;
     Buffer m_out;
     std::unique_ptr<inflate_state> m_inflateState;
@@ -671,8 +728,7 @@ ZipCode readMembers(const std::vector<CentralEntry> &entries, const ZipMask &mas
     return ZipDone;
 }
 
-ZipCode run(const ZipJob &job, bool write, std::atomic<bool> &abort, const ZipEngine::ProgressFn &progress,
-            int *writeError)
+ZipCode run(const ZipJob &job, bool write, std::atomic<bool> &abort, const ZipEngine::ProgressFn &progress, ZipWhy *why)
 {
     abort = false; // a request left from an earlier operation does not stop this one
     if (!QFileInfo(job.archive).isFile())
@@ -724,8 +780,8 @@ ZipCode run(const ZipJob &job, bool write, std::atomic<bool> &abort, const ZipEn
         if (QDir().mkpath(job.destination))
             s.destination = open(QFile::encodeName(job.destination).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (s.destination < 0) {
-            if (writeError)
-                *writeError = errno ? errno : EIO;
+            if (why)
+                why->writeError = errno ? errno : EIO;
             return ZipCannotWrite;
         }
         s.destinationWasEmpty = folderIsEmpty(s.destination);
@@ -737,7 +793,14 @@ ZipCode run(const ZipJob &job, bool write, std::atomic<bool> &abort, const ZipEn
     std::vector<std::thread> threads;
     for (int w = 0; w < workers; ++w) {
         threads.emplace_back([&s] {
-            Worker(s).run();
+            try {
+                Worker(s).run();
+            } catch (const std::bad_alloc &) {
+                // A worker that cannot get the memory it needs ends the operation as damage.
+                std::lock_guard lock(s.mutex);
+                s.failedIndex = 0;
+                s.code = ZipDataError;
+            }
             std::lock_guard lock(s.mutex);
             --s.running;
             s.finished.notify_all();
@@ -758,8 +821,10 @@ ZipCode run(const ZipJob &job, bool write, std::atomic<bool> &abort, const ZipEn
         close(s.destination);
 
     const ZipCode code = abort.load() ? ZipAborted : s.code;
-    if (code == ZipCannotWrite && writeError)
-        *writeError = s.writeError;
+    if (why) {
+        why->writeError = code == ZipCannotWrite ? s.writeError : 0;
+        why->memoryNeeded = code == ZipUnsupported ? s.memoryNeeded : 0;
+    }
     if (progress) {
         ZipProgress p = progressOf(s, total);
         if (code == ZipDone) {
@@ -771,16 +836,29 @@ ZipCode run(const ZipJob &job, bool write, std::atomic<bool> &abort, const ZipEn
     return code;
 }
 
-} // namespace
-
-ZipCode ZipEngine::extract(const ZipJob &job, std::atomic<bool> &abort, const ProgressFn &progress, int *writeError)
+// Memory that runs out while the members are read (a directory that lies about its size is
+// read in pieces and cannot ask for much, but the system may still say no) ends the operation
+// as damage, never the program.
+ZipCode guarded(const ZipJob &job, bool write, std::atomic<bool> &abort, const ZipEngine::ProgressFn &progress,
+                ZipWhy *why)
 {
-    return run(job, true, abort, progress, writeError);
+    try {
+        return run(job, write, abort, progress, why);
+    } catch (const std::bad_alloc &) {
+        return ZipStructureError;
+    }
 }
 
-ZipCode ZipEngine::test(const ZipJob &job, std::atomic<bool> &abort, const ProgressFn &progress)
+} // namespace
+
+ZipCode ZipEngine::extract(const ZipJob &job, std::atomic<bool> &abort, const ProgressFn &progress, ZipWhy *why)
 {
-    return run(job, false, abort, progress, nullptr);
+    return guarded(job, true, abort, progress, why);
+}
+
+ZipCode ZipEngine::test(const ZipJob &job, std::atomic<bool> &abort, const ProgressFn &progress, ZipWhy *why)
+{
+    return guarded(job, false, abort, progress, why);
 }
 
 } // namespace zelv

@@ -17,7 +17,8 @@
 //         the way of a member)
 //   310   (the zip component only) another operation is still running; nothing was done
 //   410   a member is encrypted or uses a compression method that cannot be read (the methods
-//         read are stored, deflated and those in zipmethods.h)
+//         read are stored, deflated and those in zipmethods.h), or its decoder would need
+//         more memory than one decoder may take (memorybudget.h)
 //
 // Extraction recreates the archive's folders under the destination, at any depth, overwrites
 // existing files, restores modification times and writes plain files and folders only. It never
@@ -64,6 +65,12 @@ struct ZipProgress {
     int completion = 0;   // 0 to 100, by bytes
 };
 
+// What an operation's code alone does not tell.
+struct ZipWhy {
+    int writeError = 0;       // the system's cause (an errno value) of a 300
+    quint64 memoryNeeded = 0; // a 410 for a member whose decoder would need this much memory
+};
+
 struct ZipJob {
     QString archive;             // host path
     QString masks;               // wildcard masks separated by carriage returns; empty: every member
@@ -79,10 +86,12 @@ public:
     // not anything changed, and once more at the end (completion 100 when all went well).
     // Setting abort, from progress or another thread, stops the work within a tenth of a second
     // (code 190).
-    // writeError, when given, gets the system's cause (an errno value) of a 300.
+    // why, when given, gets what the code alone does not tell. No exception leaves either:
+    // memory that runs out ends the operation with a code.
     static ZipCode extract(const ZipJob &job, std::atomic<bool> &abort, const ProgressFn &progress = {},
-                           int *writeError = nullptr);
-    static ZipCode test(const ZipJob &job, std::atomic<bool> &abort, const ProgressFn &progress = {});
+                           ZipWhy *why = nullptr);
+    static ZipCode test(const ZipJob &job, std::atomic<bool> &abort, const ProgressFn &progress = {},
+                        ZipWhy *why = nullptr);
 
     static constexpr int kWorkers = 2;
 };

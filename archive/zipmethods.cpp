@@ -1,13 +1,16 @@
 #include "zipmethods.h"
 
 #include "libarchive.h"
+#include "littleendian.h"
 #include "zipcentral.h"
 
 #include <QByteArray>
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
+#include <lzma.h>
 #include <memory>
 #include <vector>
 #include <zstd.h>
@@ -67,16 +70,26 @@ struct Huffman {
 };
 
 // A member's packed bytes as bits, lowest first, read from the archive a piece at a time.
+// Every read of bits is a unit of work: the stop request is looked at every so many of them,
+// so that input that makes no output (or costs much to decode) is stopped all the same.
 class BitInput {
 public:
-    explicit BitInput(const PackedMember &m)
+    BitInput(const PackedMember &m, const DecodeControl &control)
         : m_member(m)
+        , m_control(control)
         , m_in(std::make_unique_for_overwrite<unsigned char[]>(kInputPiece))
     {}
 
-    // False when the member's bytes run out or cannot be read.
+    // False when the member's bytes run out or cannot be read, or decoding is to stop.
     bool bits(int n, quint32 &value)
     {
+        if (++m_work == kWorkPerLook) {
+            m_work = 0;
+            if (m_control.stopRequested && m_control.stopRequested())
+                m_stopped = true;
+        }
+        if (m_stopped)
+            return false;
         while (m_bitCount < n) {
             quint32 byte = 0;
             if (!nextByte(byte))
@@ -97,8 +110,19 @@ public:
     }
 
     bool readFailed() const { return m_readFailed; }
+    bool stopped() const { return m_stopped; }
+
+    // Why the bits ran out.
+    DecodeResult failure() const
+    {
+        if (m_stopped)
+            return DecodeResult::Stopped;
+        return m_readFailed ? DecodeResult::ReadError : DecodeResult::DataError;
+    }
 
 private:
+    static constexpr unsigned kWorkPerLook = 1 << 16;
+
     bool nextByte(quint32 &byte)
     {
         if (m_inPos == m_inLength) {
@@ -118,18 +142,21 @@ private:
     }
 
     const PackedMember &m_member;
+    const DecodeControl &m_control;
     std::unique_ptr<unsigned char[]> m_in;
     size_t m_inPos = 0, m_inLength = 0;
     quint64 m_consumed = 0;
     quint64 m_bitBuffer = 0;
     int m_bitCount = 0;
+    unsigned m_work = 0;
     bool m_readFailed = false;
+    bool m_stopped = false;
 };
 
 class Inflater64 {
 public:
-    Inflater64(const PackedMember &m, const DecodeSink &sink)
-        : m_input(m)
+    Inflater64(const PackedMember &m, const DecodeSink &sink, const DecodeControl &control)
+        : m_input(m, control)
         , m_sink(sink)
         , m_out(std::make_unique_for_overwrite<unsigned char[]>(kCapacity))
     {}
@@ -168,12 +195,7 @@ private:
     // History of a full window, then room for a megabyte of output and one longest match.
     static constexpr size_t kCapacity = kWindow + kOutputPiece + kLongestMatch;
 
-    DecodeResult failure() const
-    {
-        if (m_stopped)
-            return DecodeResult::Stopped;
-        return m_input.readFailed() ? DecodeResult::ReadError : DecodeResult::DataError;
-    }
+    DecodeResult failure() const { return m_stopped ? DecodeResult::Stopped : m_input.failure(); }
 
     bool bits(int n, quint32 &value) { return m_input.bits(n, value); }
 
@@ -358,8 +380,8 @@ private:
 
 class Unshrinker {
 public:
-    Unshrinker(const PackedMember &m, const DecodeSink &sink)
-        : m_input(m)
+    Unshrinker(const PackedMember &m, const DecodeSink &sink, const DecodeControl &control)
+        : m_input(m, control)
         , m_member(m)
         , m_sink(sink)
         , m_out(std::make_unique_for_overwrite<unsigned char[]>(kOutputPiece))
@@ -370,7 +392,8 @@ public:
         for (int c = 0; c < kCodes; ++c) {
             m_parent[size_t(c)] = kLiteral;
             m_suffix[size_t(c)] = quint8(c);
-            m_free[size_t(c)] = c > 256; // the control code is never given out
+            m_leafAt[size_t(c)] = kNotLeaf;
+            setFree(c, c > 256); // the control code is never given out
         }
         int codeSize = 9;
         int previous = -1;
@@ -378,11 +401,11 @@ public:
         while (m_total < m_member.size) {
             quint32 code = 0;
             if (!m_input.bits(codeSize, code))
-                return failure();
+                return m_input.failure();
             if (code == 256) {
                 quint32 control = 0;
                 if (!m_input.bits(codeSize, control))
-                    return failure();
+                    return m_input.failure();
                 if (control == 1 && codeSize < 13) {
                     ++codeSize;
                 } else if (control == 2) {
@@ -409,9 +432,7 @@ public:
                 const int first = firstOf(defining ? previous : int(code));
                 if (first < 0)
                     return DecodeResult::DataError;
-                m_parent[size_t(nextFree)] = quint16(previous);
-                m_suffix[size_t(nextFree)] = quint8(first);
-                m_free[size_t(nextFree)] = false;
+                define(nextFree, previous, quint8(first));
                 nextFree = findFree(nextFree + 1);
             }
             if (!writeString(int(code)))
@@ -426,27 +447,76 @@ public:
 private:
     static constexpr int kCodes = 1 << 13;
     static constexpr quint16 kLiteral = 0xffff;
+    static constexpr quint16 kNotLeaf = 0xffff;
 
-    DecodeResult failure() const { return m_input.readFailed() ? DecodeResult::ReadError : DecodeResult::DataError; }
+    void setFree(int c, bool free)
+    {
+        m_free[size_t(c)] = free;
+        const quint64 bit = quint64(1) << (c % 64);
+        m_freeBits[size_t(c / 64)] = free ? m_freeBits[size_t(c / 64)] | bit : m_freeBits[size_t(c / 64)] & ~bit;
+    }
 
     int findFree(int from) const
     {
-        while (from < kCodes && !m_free[size_t(from)])
-            ++from;
-        return from;
+        for (int word = from / 64; word < kCodes / 64; ++word) {
+            quint64 bits = m_freeBits[size_t(word)];
+            if (word == from / 64)
+                bits &= ~quint64(0) << (from % 64);
+            if (bits)
+                return word * 64 + std::countr_zero(bits);
+        }
+        return kCodes;
+    }
+
+    // The codes in use that no code in use continues are the leaves, kept as a list so that a
+    // partial clear costs what it frees, not the whole table: runs of clears cannot be made to
+    // cost more than the codes they give back.
+    void addLeaf(int c)
+    {
+        m_leafAt[size_t(c)] = quint16(m_leaves.size());
+        m_leaves.push_back(quint16(c));
+    }
+
+    void removeLeaf(int c)
+    {
+        const quint16 at = m_leafAt[size_t(c)];
+        if (at == kNotLeaf)
+            return;
+        const quint16 last = m_leaves.back();
+        m_leaves[at] = last;
+        m_leafAt[last] = at;
+        m_leaves.pop_back();
+        m_leafAt[size_t(c)] = kNotLeaf;
+    }
+
+    void define(int code, int parent, quint8 suffix)
+    {
+        m_parent[size_t(code)] = quint16(parent);
+        m_suffix[size_t(code)] = suffix;
+        setFree(code, false);
+        // A code given out again may still be continued by codes of its earlier string.
+        if (m_children[size_t(code)] == 0)
+            addLeaf(code);
+        if (parent > 256 && m_children[size_t(parent)]++ == 0)
+            removeLeaf(parent);
     }
 
     // Every code that no other code continues becomes free again; its string stays readable
-    // until the code is given out anew, as the writer's last code may be among them.
+    // until the code is given out anew, as the writer's last code may be among them. Codes
+    // that become leaves by this clear wait for the next one.
     void partialClear()
     {
-        std::array<bool, kCodes> continued{};
-        for (int c = 257; c < kCodes; ++c)
-            if (!m_free[size_t(c)] && m_parent[size_t(c)] != kLiteral)
-                continued[m_parent[size_t(c)]] = true;
-        for (int c = 257; c < kCodes; ++c)
-            if (!continued[size_t(c)])
-                m_free[size_t(c)] = true;
+        std::vector<quint16> freed;
+        freed.swap(m_leaves);
+        for (const quint16 c : freed) {
+            m_leafAt[c] = kNotLeaf;
+            setFree(c, true);
+        }
+        for (const quint16 c : freed) {
+            const quint16 parent = m_parent[c];
+            if (parent > 256 && parent != kLiteral && --m_children[parent] == 0 && !m_free[parent])
+                addLeaf(parent);
+        }
     }
 
     // The first byte of a code's string; -1 for a broken chain.
@@ -502,6 +572,10 @@ private:
     std::array<quint8, kCodes> m_suffix{};
     std::array<quint8, kCodes> m_stack{};
     std::array<bool, kCodes> m_free{};
+    std::array<quint64, kCodes / 64> m_freeBits{};
+    std::array<quint16, kCodes> m_children{};
+    std::array<quint16, kCodes> m_leafAt{};
+    std::vector<quint16> m_leaves;
     std::unique_ptr<unsigned char[]> m_out;
     size_t m_length = 0;
     quint64 m_total = 0;
@@ -582,8 +656,8 @@ private:
 
 class Exploder {
 public:
-    Exploder(const PackedMember &m, const DecodeSink &sink)
-        : m_input(m)
+    Exploder(const PackedMember &m, const DecodeSink &sink, const DecodeControl &control)
+        : m_input(m, control)
         , m_member(m)
         , m_sink(sink)
         , m_out(std::make_unique_for_overwrite<unsigned char[]>(kCapacity))
@@ -633,7 +707,7 @@ private:
     static constexpr size_t kHistory = 8 << 10;
     static constexpr size_t kCapacity = kHistory + kOutputPiece;
 
-    DecodeResult failure() const { return m_input.readFailed() ? DecodeResult::ReadError : DecodeResult::DataError; }
+    DecodeResult failure() const { return m_input.failure(); }
 
     bool put(quint8 byte)
     {
@@ -699,17 +773,39 @@ QByteArray headerFor(const PackedMember &m)
     return h;
 }
 
+// The first bytes of a member's packed data, read once: the memory its decoder will take is
+// judged by them, and the decoder is handed these very bytes, not a second reading.
+constexpr size_t kPrefix = 32;
+
+QByteArray packedPrefix(const PackedMember &m)
+{
+    QByteArray prefix(qsizetype(std::min<quint64>(kPrefix, m.packed)), Qt::Uninitialized);
+    if (!readAt(m.fd, prefix.data(), size_t(prefix.size()), m.offset))
+        return {};
+    return prefix;
+}
+
 struct Feed {
     const PackedMember *member = nullptr;
-    QByteArray header;
-    quint64 position = 0; // in the header, then in the packed data
+    const DecodeControl *control = nullptr;
+    QByteArray header;        // ours, then the member's first bytes as already read
+    quint64 prefixLength = 0; // of those first bytes
+    quint64 position = 0;     // in the header, then in the packed data after the prefix
     std::unique_ptr<unsigned char[]> buffer = std::make_unique_for_overwrite<unsigned char[]>(kInputPiece);
     bool readFailed = false;
+    bool stopped = false;
 };
+
+bool stopRequested(const DecodeControl &control) { return control.stopRequested && control.stopRequested(); }
 
 la_ssize_t feedRead(struct archive *a, void *data, const void **block)
 {
     Feed &f = *static_cast<Feed *>(data);
+    if (stopRequested(*f.control)) {
+        f.stopped = true;
+        libArchive()->set_error(a, ECANCELED, "stopped");
+        return -1;
+    }
     const quint64 headerSize = quint64(f.header.size());
     if (f.position < headerSize) {
         *block = f.header.constData() + f.position;
@@ -717,7 +813,7 @@ la_ssize_t feedRead(struct archive *a, void *data, const void **block)
         f.position = headerSize;
         return la_ssize_t(n);
     }
-    const quint64 done = f.position - headerSize;
+    const quint64 done = f.position - headerSize + f.prefixLength;
     const size_t n = size_t(std::min<quint64>(kInputPiece, f.member->packed - done));
     if (n == 0)
         return 0;
@@ -735,7 +831,16 @@ struct ArchiveFree {
     void operator()(struct archive *a) const { libArchive()->read_free(a); }
 };
 
-DecodeResult decodeByLibarchive(const PackedMember &m, const DecodeSink &sink)
+// PPMd's model takes the megabytes its first two bytes name (1 to 256).
+quint64 ppmdMemory(const QByteArray &prefix)
+{
+    if (prefix.size() < 2)
+        return 0;
+    const unsigned v = unsigned(quint8(prefix[0])) | unsigned(quint8(prefix[1])) << 8;
+    return quint64(((v >> 4) & 0xff) + 1) << 20;
+}
+
+DecodeResult decodeByLibarchive(const PackedMember &m, const DecodeSink &sink, DecodeControl &control)
 {
     // The engine asks only once methodIsDecoded() has found the library there.
     const LibArchive *opened = libArchive();
@@ -744,50 +849,232 @@ DecodeResult decodeByLibarchive(const PackedMember &m, const DecodeSink &sink)
     const LibArchive &la = *opened;
     Feed feed;
     feed.member = &m;
-    feed.header = headerFor(m);
+    feed.control = &control;
+    const QByteArray prefix = packedPrefix(m);
+    if (prefix.size() < qsizetype(std::min<quint64>(kPrefix, m.packed)))
+        return DecodeResult::ReadError;
+    if (m.method == 98 && ppmdMemory(prefix) > control.memoryLimit) {
+        control.memoryNeeded = ppmdMemory(prefix);
+        return DecodeResult::TooMuchMemory;
+    }
+    feed.header = headerFor(m) + prefix;
+    feed.prefixLength = quint64(prefix.size());
     std::unique_ptr<struct archive, ArchiveFree> a(la.read_new());
+    const auto failed = [&feed] {
+        if (feed.stopped)
+            return DecodeResult::Stopped;
+        return feed.readFailed ? DecodeResult::ReadError : DecodeResult::DataError;
+    };
     // The engine checks the CRC itself, over every byte; libarchive's own check would hold
     // back the last piece and blur a CRC error into a data error.
     if (!a || la.read_support_format_zip_streamable(a.get()) != ARCHIVE_OK ||
         la.read_set_format_option(a.get(), "zip", "ignorecrc32", "1") != ARCHIVE_OK ||
         la.read_open(a.get(), &feed, nullptr, feedRead, nullptr) != ARCHIVE_OK)
-        return feed.readFailed ? DecodeResult::ReadError : DecodeResult::DataError;
+        return failed();
     struct archive_entry *entry = nullptr;
     const int header = la.read_next_header(a.get(), &entry);
     if (header != ARCHIVE_OK && header != ARCHIVE_WARN)
-        return feed.readFailed ? DecodeResult::ReadError : DecodeResult::DataError;
-    // Smaller pieces than elsewhere: PPMd makes a few megabytes a second, and an abort is
-    // looked at between pieces.
-    constexpr size_t kPiece = 256 << 10;
+        return failed();
+    // Small pieces: PPMd makes a few megabytes a second, and the stop request is looked at
+    // between pieces.
+    constexpr size_t kPiece = 64 << 10;
     const auto out = std::make_unique_for_overwrite<unsigned char[]>(kPiece);
     for (;;) {
+        if (stopRequested(control))
+            return DecodeResult::Stopped;
         const la_ssize_t n = la.read_data(a.get(), out.get(), kPiece);
         if (n == 0)
             return DecodeResult::Done;
         if (n < 0)
-            return feed.readFailed ? DecodeResult::ReadError : DecodeResult::DataError;
+            return failed();
         if (!sink(out.get(), size_t(n)))
             return DecodeResult::Stopped;
     }
 }
 
+// ---- LZMA (14) and XZ (95), through liblzma with the memory limit set in the decoder.
+//
+// A zip's LZMA data starts with a version (2 bytes), the length of the properties (2 bytes,
+// always 5) and the properties: lc/lp/pb in one byte, then the dictionary's size. The size the
+// directory declares ends the stream; an end marker after it is allowed, whether or not the
+// flags announce it.
+
+struct LzmaEnd {
+    void operator()(lzma_stream *s) const
+    {
+        lzma_end(s);
+        delete s;
+    }
+};
+using LzmaStream = std::unique_ptr<lzma_stream, LzmaEnd>;
+
+LzmaStream newLzmaStream() { return LzmaStream(new lzma_stream(LZMA_STREAM_INIT)); }
+
+constexpr size_t kLzmaHeader = 9;
+
+// The memory the raw LZMA decoder of these properties takes; 0 when they are not valid.
+quint64 lzmaMemory(const QByteArray &prefix, lzma_options_lzma *options = nullptr)
+{
+    if (prefix.size() < qsizetype(kLzmaHeader) || prefix[2] != 5 || prefix[3] != 0)
+        return 0;
+    lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};
+    if (lzma_properties_decode(&filters[0], nullptr, reinterpret_cast<const uint8_t *>(prefix.constData()) + 4, 5) !=
+        LZMA_OK)
+        return 0;
+    const quint64 memory = lzma_raw_decoder_memusage(filters);
+    if (options)
+        *options = *static_cast<lzma_options_lzma *>(filters[0].options);
+    free(filters[0].options);
+    return memory == UINT64_MAX ? 0 : memory;
+}
+
+// The memory the first block of an XZ stream asks for; 0 when its headers cannot be read.
+quint64 xzMemory(const PackedMember &m, const QByteArray &prefix)
+{
+    lzma_stream_flags flags{};
+    if (prefix.size() < qsizetype(LZMA_STREAM_HEADER_SIZE) ||
+        lzma_stream_header_decode(&flags, reinterpret_cast<const uint8_t *>(prefix.constData())) != LZMA_OK ||
+        m.packed < LZMA_STREAM_HEADER_SIZE + 1)
+        return 0;
+    uint8_t header[LZMA_BLOCK_HEADER_SIZE_MAX];
+    if (!readAt(m.fd, header, 1, m.offset + LZMA_STREAM_HEADER_SIZE) || header[0] == 0)
+        return 0; // no block: the index follows at once
+    const quint32 size = lzma_block_header_size_decode(header[0]);
+    if (m.packed < LZMA_STREAM_HEADER_SIZE + size || !readAt(m.fd, header, size, m.offset + LZMA_STREAM_HEADER_SIZE))
+        return 0;
+    lzma_filter filters[LZMA_FILTERS_MAX + 1];
+    lzma_block block{};
+    block.version = 1;
+    block.header_size = size;
+    block.check = flags.check;
+    block.filters = filters;
+    if (lzma_block_header_decode(&block, nullptr, header) != LZMA_OK)
+        return 0;
+    const quint64 memory = lzma_raw_decoder_memusage(filters);
+    lzma_filters_free(filters, nullptr);
+    return memory == UINT64_MAX ? 0 : memory;
+}
+
+DecodeResult decodeLzma(const PackedMember &m, const DecodeSink &sink, DecodeControl &control)
+{
+    const QByteArray prefix = packedPrefix(m);
+    if (prefix.size() < qsizetype(std::min<quint64>(kPrefix, m.packed)))
+        return DecodeResult::ReadError;
+    LzmaStream stream = newLzmaStream();
+    quint64 start = 0; // where the compressed stream starts in the packed data
+    if (m.method == 14) {
+        lzma_options_lzma options{};
+        const quint64 memory = lzmaMemory(prefix, &options);
+        if (memory == 0)
+            return DecodeResult::DataError;
+        if (memory > control.memoryLimit) {
+            control.memoryNeeded = memory;
+            return DecodeResult::TooMuchMemory;
+        }
+        options.ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
+        lzma_set_ext_size(options, m.size);
+        const lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+        if (lzma_raw_decoder(stream.get(), filters) != LZMA_OK)
+            return DecodeResult::DataError;
+        start = kLzmaHeader;
+    } else {
+        const quint64 memory = xzMemory(m, prefix);
+        if (memory > control.memoryLimit) {
+            control.memoryNeeded = memory;
+            return DecodeResult::TooMuchMemory;
+        }
+        // A later block that asks for more is held to the limit all the same.
+        if (lzma_stream_decoder(stream.get(), control.memoryLimit, LZMA_CONCATENATED) != LZMA_OK)
+            return DecodeResult::DataError;
+    }
+    const auto in = std::make_unique_for_overwrite<unsigned char[]>(kInputPiece);
+    const auto out = std::make_unique_for_overwrite<unsigned char[]>(kOutputPiece);
+    quint64 done = start;
+    for (;;) {
+        if (stopRequested(control))
+            return DecodeResult::Stopped;
+        lzma_action action = LZMA_RUN;
+        if (stream->avail_in == 0) {
+            const size_t n = size_t(std::min<quint64>(kInputPiece, m.packed - std::min(done, m.packed)));
+            if (n > 0 && !readAt(m.fd, in.get(), n, m.offset + done))
+                return DecodeResult::ReadError;
+            done += n;
+            stream->next_in = in.get();
+            stream->avail_in = n;
+            if (n == 0)
+                action = LZMA_FINISH;
+        }
+        stream->next_out = out.get();
+        stream->avail_out = kOutputPiece;
+        const lzma_ret r = lzma_code(stream.get(), action);
+        const size_t got = kOutputPiece - stream->avail_out;
+        if (got > 0 && !sink(out.get(), got))
+            return DecodeResult::Stopped;
+        if (r == LZMA_STREAM_END)
+            return DecodeResult::Done;
+        if (r == LZMA_MEMLIMIT_ERROR) {
+            control.memoryNeeded = lzma_memusage(stream.get());
+            return DecodeResult::TooMuchMemory;
+        }
+        if (r != LZMA_OK || (action == LZMA_FINISH && got == 0))
+            return DecodeResult::DataError;
+    }
+}
+
 // ---- Zstandard, through libzstd's streaming decoder (libarchive's zip reader here knows no
-// Zstandard). Its window is capped by the library's default, so a frame cannot ask for more.
+// Zstandard), its window held to the memory limit.
 
 struct DStreamFree {
     void operator()(ZSTD_DStream *d) const { ZSTD_freeDStream(d); }
 };
 
-DecodeResult decodeZstandard(const PackedMember &m, const DecodeSink &sink)
+// The window the first frame's header asks for; 0 when it is not a frame's header.
+quint64 zstandardMemory(const QByteArray &prefix)
 {
+    const auto *p = reinterpret_cast<const unsigned char *>(prefix.constData());
+    const size_t n = size_t(prefix.size());
+    if (n < 6 || le32(p) != 0xfd2fb528)
+        return 0;
+    const unsigned descriptor = p[4];
+    if (!(descriptor & 0x20)) { // a window descriptor: an exponent and eighths of it
+        const unsigned w = p[5];
+        const quint64 base = quint64(1) << (10 + (w >> 3));
+        return base + base / 8 * (w & 7);
+    }
+    // A single segment: the window is the frame's content, its size after the dictionary's id.
+    static constexpr size_t kIdLength[4] = {0, 1, 2, 4};
+    static constexpr size_t kSizeLength[4] = {1, 2, 4, 8};
+    const size_t at = 5 + kIdLength[descriptor & 3];
+    const size_t length = kSizeLength[descriptor >> 6];
+    if (n < at + length)
+        return 0;
+    quint64 size = 0;
+    for (size_t i = length; i > 0; --i)
+        size = size << 8 | p[at + i - 1];
+    return length == 2 ? size + 256 : size;
+}
+
+DecodeResult decodeZstandard(const PackedMember &m, const DecodeSink &sink, DecodeControl &control)
+{
+    const QByteArray prefix = packedPrefix(m);
+    if (prefix.size() < qsizetype(std::min<quint64>(kPrefix, m.packed)))
+        return DecodeResult::ReadError;
+    if (const quint64 window = zstandardMemory(prefix); window > control.memoryLimit) {
+        control.memoryNeeded = window;
+        return DecodeResult::TooMuchMemory;
+    }
     std::unique_ptr<ZSTD_DStream, DStreamFree> stream(ZSTD_createDStream());
-    if (!stream || ZSTD_isError(ZSTD_initDStream(stream.get())))
+    if (!stream || ZSTD_isError(ZSTD_initDStream(stream.get())) ||
+        ZSTD_isError(ZSTD_DCtx_setParameter(stream.get(), ZSTD_d_windowLogMax,
+                                            std::bit_width(std::max<quint64>(control.memoryLimit, 1 << 10)) - 1)))
         return DecodeResult::DataError;
     const auto in = std::make_unique_for_overwrite<unsigned char[]>(kInputPiece);
     const auto out = std::make_unique_for_overwrite<unsigned char[]>(kOutputPiece);
     size_t pending = 1; // nonzero until a frame has ended
     bool outputFull = false;
     const auto step = [&](ZSTD_inBuffer &input) {
+        if (stopRequested(control))
+            return DecodeResult::Stopped;
         ZSTD_outBuffer output{out.get(), kOutputPiece, 0};
         pending = ZSTD_decompressStream(stream.get(), &output, &input);
         if (ZSTD_isError(pending))
@@ -807,8 +1094,9 @@ DecodeResult decodeZstandard(const PackedMember &m, const DecodeSink &sink)
             if (const DecodeResult r = step(input); r != DecodeResult::Done)
                 return r;
     }
-    // Output the last input left behind a full buffer.
-    while (outputFull) {
+    // Output the last input left behind a full buffer; a frame that ended exactly as the
+    // buffer filled has nothing left, and the next call would only ask for a new frame.
+    while (outputFull && pending != 0) {
         ZSTD_inBuffer none{nullptr, 0, 0};
         if (const DecodeResult r = step(none); r != DecodeResult::Done)
             return r;
@@ -824,12 +1112,12 @@ bool methodIsDecoded(quint16 method)
     case 1:
     case 6:
     case 9:
+    case 14:
     case 20:
     case 93:
+    case 95:
         return true;
     case 12: // BZip2
-    case 14: // LZMA
-    case 95: // XZ
     case 98: // PPMd
         return libArchive() != nullptr;
     default:
@@ -837,17 +1125,41 @@ bool methodIsDecoded(quint16 method)
     }
 }
 
-DecodeResult decodeMember(const PackedMember &member, const DecodeSink &sink)
+quint64 declaredMemory(const PackedMember &member)
 {
-    if (member.method == 1)
-        return Unshrinker(member, sink).run();
-    if (member.method == 6)
-        return Exploder(member, sink).run();
-    if (member.method == 9)
-        return Inflater64(member, sink).run();
-    if (member.method == 20 || member.method == 93)
-        return decodeZstandard(member, sink);
-    return decodeByLibarchive(member, sink);
+    switch (member.method) {
+    case 14:
+        return lzmaMemory(packedPrefix(member));
+    case 20:
+    case 93:
+        return zstandardMemory(packedPrefix(member));
+    case 95:
+        return xzMemory(member, packedPrefix(member));
+    case 98:
+        return ppmdMemory(packedPrefix(member));
+    default:
+        return 0;
+    }
+}
+
+DecodeResult decodeMember(const PackedMember &member, const DecodeSink &sink, DecodeControl &control)
+{
+    switch (member.method) {
+    case 1:
+        return Unshrinker(member, sink, control).run();
+    case 6:
+        return Exploder(member, sink, control).run();
+    case 9:
+        return Inflater64(member, sink, control).run();
+    case 14:
+    case 95:
+        return decodeLzma(member, sink, control);
+    case 20:
+    case 93:
+        return decodeZstandard(member, sink, control);
+    default:
+        return decodeByLibarchive(member, sink, control);
+    }
 }
 
 } // namespace zelv

@@ -7,10 +7,14 @@
 //    6 Implode          our own decoder (Shannon-Fano codes, 4 or 8 KiB window)
 //    9 Deflate64        our own inflater (64 KiB window, the longer lengths and distances)
 //   12 BZip2            libarchive (libbz2)
-//   14 LZMA             libarchive (liblzma)
+//   14 LZMA             liblzma
 //   20, 93 Zstandard    libzstd; 20 is the number some early writers used
-//   95 XZ               libarchive (liblzma)
+//   95 XZ               liblzma
 //   98 PPMd (var. I)    libarchive's own decoder
+//
+// A decoder's memory is known from the member's first bytes before it starts (the dictionary,
+// window or model its header asks for) and held to the caller's limit; every decoder looks at
+// the stop request as it works, however little output the input makes.
 #pragma once
 
 #include <QtGlobal>
@@ -29,16 +33,29 @@ struct PackedMember {
 };
 
 enum class DecodeResult {
-    Done,      // the stream ended where it should
-    DataError, // the packed data is damaged
-    ReadError, // the archive could not be read there (cut short)
-    Stopped,   // the sink asked to stop
+    Done,          // the stream ended where it should
+    DataError,     // the packed data is damaged
+    ReadError,     // the archive could not be read there (cut short)
+    Stopped,       // the sink or the stop request asked to stop
+    TooMuchMemory, // the member asks for more memory than the limit; nothing was decoded
+};
+
+struct DecodeControl {
+    // Looked at every few milliseconds of work; true stops the decoding.
+    std::function<bool()> stopRequested;
+    quint64 memoryLimit = 0;
+    // With TooMuchMemory: what the member's header asks for.
+    quint64 memoryNeeded = 0;
 };
 
 // Takes each piece of output; false stops the decoding.
 using DecodeSink = std::function<bool(const unsigned char *data, size_t n)>;
 
 bool methodIsDecoded(quint16 method);
-DecodeResult decodeMember(const PackedMember &member, const DecodeSink &sink);
+// The memory the member's decoder will take, as its first bytes declare it (0 for the methods
+// whose decoders take a small fixed amount, and where the bytes cannot be read: decoding then
+// finds the damage).
+quint64 declaredMemory(const PackedMember &member);
+DecodeResult decodeMember(const PackedMember &member, const DecodeSink &sink, DecodeControl &control);
 
 } // namespace zelv

@@ -18,6 +18,8 @@ public:
     virtual ZipCode extract(const QString &dosArchive, const QString &masks, const QString &dosFolder) = 0;
     // Why the last extraction could not write (code 300): an errno value, 0 when not known.
     virtual int lastWriteError() const { return 0; }
+    // What a member refused for its memory (code 410) would need; 0 for any other refusal.
+    virtual quint64 lastMemoryNeeded() const { return 0; }
     // Every member read and checked; nothing is written.
     virtual ZipCode test(const QString &dosArchive) = 0;
     // Whether the person asked to stop (Escape) during the last operation, even as it ended:

@@ -22,6 +22,7 @@ public:
     }
 
     int lastWriteError() const override { return m_zip.lastWriteError(); }
+    quint64 lastMemoryNeeded() const override { return m_zip.lastMemoryNeeded(); }
     bool abortRequested() const override { return m_zip.abortRequested(); }
 
     ZipCode test(const QString &dosArchive) override

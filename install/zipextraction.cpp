@@ -1,5 +1,6 @@
 #include "zipextraction.h"
 
+#include "archive/memorybudget.h"
 #include "archive/sfvcheck.h"
 #include "archive/zipengine.h"
 #include "platform/dospath.h"
@@ -73,7 +74,13 @@ StageOutcome ExtractZipArchives(CommandContext &c, ZipStage &stage)
             const QString codeText = u' ' + QString::number(code);
             const QString where = QStringLiteral("\n") + dospath::join(stage.sourceFolder, name);
             if (code == ZipCrcError || code == ZipDataError || code == ZipUnsupported) {
-                c.dialogs.showError(QStringLiteral("Zip CRC error - #") + codeText + where);
+                // A member refused for the memory its decoder would take says so beneath.
+                const quint64 needed = code == ZipUnsupported ? c.zip.lastMemoryNeeded() : 0;
+                const QString memory =
+                    needed ? u'\n' + budget::memoryRefusal(name, needed, QStringLiteral("its dictionary"),
+                                                           budget::kInProcessWindow)
+                           : QString();
+                c.dialogs.showError(QStringLiteral("Zip CRC error - #") + codeText + where + memory);
                 return StageOutcome::Stop;
             }
             if (code == ZipStructureError) {

@@ -4,11 +4,14 @@
 #include <QFile>
 #include <QStandardPaths>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,7 +28,7 @@ constexpr qsizetype kOutputKept = 1 << 20;
 } // namespace
 
 ToolRun runTool(const QString &program, const QStringList &args, const WorkingFolder &workingFolder, qint64 timeoutMs,
-                const std::function<bool(const QByteArray &output)> &onTick, ToolOutput kept)
+                const std::function<bool(const QByteArray &output)> &onTick, ToolOutput kept, ToolLimits limits)
 {
     ToolRun run;
     int out[2], err[2];
@@ -64,6 +67,16 @@ ToolRun runTool(const QString &program, const QStringList &args, const WorkingFo
     const QByteArray path = QFile::encodeName(found);
     const QByteArray folder = QFile::encodeName(workingFolder.path);
     const pid_t parent = getpid();
+    // Never above what this process is held to: raising a hard limit is refused.
+    const auto within = [](int resource, rlim_t soft, rlim_t hard) {
+        rlimit now{};
+        if (getrlimit(resource, &now) == 0 && now.rlim_max != RLIM_INFINITY)
+            hard = std::min(hard, now.rlim_max);
+        return rlimit{std::min(soft, hard), hard};
+    };
+    const rlimit space = within(RLIMIT_AS, rlim_t(limits.addressSpace), rlim_t(limits.addressSpace));
+    const rlim_t seconds = rlim_t(std::max<qint64>(1, (timeoutMs + 999) / 1000));
+    const rlimit cpu = within(RLIMIT_CPU, seconds, seconds + 1);
     // A pipe closed on exec tells the parent whether the tool started.
     int started[2];
     if (pipe2(started, O_CLOEXEC) != 0) {
@@ -80,6 +93,8 @@ ToolRun runTool(const QString &program, const QStringList &args, const WorkingFo
         if (getppid() != parent)
             _exit(127);
         setpgid(0, 0);
+        if (setrlimit(RLIMIT_AS, &space) != 0 || setrlimit(RLIMIT_CPU, &cpu) != 0)
+            _exit(127);
         // /dev/null may itself open as 0: dup2 onto the same number would leave it to close
         // on exec.
         const int input = open("/dev/null", O_RDONLY);

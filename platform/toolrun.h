@@ -1,6 +1,7 @@
-// Runs an archiver that cannot be trusted to finish or to leave no children: standard input
-// closed, a process group of its own, a time limit after which the whole group is killed, and
-// killed with this process however that ends (a kill included).
+// Runs an archiver that cannot be trusted to finish, to stay small or to leave no children:
+// standard input closed, a process group of its own, a hard limit on its address space and its
+// CPU time, a time limit after which the whole group is killed, and killed with this process
+// however that ends (a kill included).
 #pragma once
 
 #include <QByteArray>
@@ -29,6 +30,13 @@ struct ToolOutput {
     qsizetype standardOutputLimit = 1 << 20;
 };
 
+// The hard limits the kernel holds a tool to, so that a tool's own fault cannot take the
+// machine: its address space (an allocation past it fails) and its CPU time, which is the wall
+// clock's limit again in case the tool's threads outrun it.
+struct ToolLimits {
+    quint64 addressSpace = quint64(1) << 30;
+};
+
 // Where a tool runs: a folder by path, or one this process holds open, so that the tool's
 // relative paths reach that very folder whatever is put under its name meanwhile.
 struct WorkingFolder {
@@ -44,6 +52,7 @@ struct WorkingFolder {
 // far (for a tool that prints its progress); returning false
 // stops the tool as the time limit does.
 ToolRun runTool(const QString &program, const QStringList &args, const WorkingFolder &workingFolder, qint64 timeoutMs,
-                const std::function<bool(const QByteArray &output)> &onTick = {}, ToolOutput kept = {});
+                const std::function<bool(const QByteArray &output)> &onTick = {}, ToolOutput kept = {},
+                ToolLimits limits = {});
 
 } // namespace zelv

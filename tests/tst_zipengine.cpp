@@ -1084,15 +1084,20 @@ void TestZipEngine::zstandard_data()
     // The rows read as a table.
     // clang-format off
     QTest::addColumn<int>("method");
-    QTest::newRow("93, the registered number") << 93;
-    QTest::newRow("20, an early writers' number") << 20;
+    QTest::addColumn<int>("size");
+    QTest::newRow("93, the registered number") << 93 << (3 << 20);
+    QTest::newRow("20, an early writers' number") << 20 << (3 << 20);
+    // The last output fills the decoder's buffer exactly.
+    QTest::newRow("exactly 1 MiB") << 93 << (1 << 20);
+    QTest::newRow("exactly 2 MiB") << 93 << (2 << 20);
     // clang-format on
 }
 
 void TestZipEngine::zstandard()
 {
     QFETCH(int, method);
-    const QByteArray plain = test::textBytes(3 << 20);
+    QFETCH(int, size);
+    const QByteArray plain = test::textBytes(size);
     QByteArray packed;
     QCOMPARE(shell(QDir::tempPath(), QStringLiteral("zstd -q -c -"), plain, &packed), 0);
     QVERIFY(packed.size() > 0 && packed.size() < plain.size());
