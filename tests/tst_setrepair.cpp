@@ -141,6 +141,7 @@ private slots:
     void linkUnderAVolumeName_data();
     void linkUnderAVolumeName();
     void releaseNamedLikeAnOption();
+    void manyWouldBeVolumes();
 };
 
 void TestSetRepair::initTestCase()
@@ -558,6 +559,42 @@ void TestSetRepair::releaseNamedLikeAnOption()
     QCOMPARE(run.err, QString());
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(test::readBytes(world.onDrive(u'c', QStringLiteral("Zelv002/setup.exe"))), data);
+}
+
+// A .par2 file naming a great many would-be volumes costs time in proportion to their number:
+// were each name compared with those gathered before it, the 600,000 here (80 MB) would keep
+// the check busy far longer than the test may run. The same names again from a second file
+// count once.
+void TestSetRepair::manyWouldBeVolumes()
+{
+    test::TestWorld world;
+    const QString folder = world.root() + QStringLiteral("/many");
+    world.makeFolder(folder);
+    const int count = 600000;
+    const QByteArray set(16, 'M');
+    const auto nameOf = [](int i) {
+        return QByteArray("p.part") + QByteArray::number(i).rightJustified(6, '0') + ".rar";
+    };
+    QByteArray index;
+    index.reserve(qsizetype(count) * 140);
+    for (int i = 0; i < count; ++i)
+        index += packet(set, kFileDesc, description(nameOf(i)));
+    world.writeFile(folder + QStringLiteral("/p.par2"), index);
+    QByteArray again;
+    for (int i = count - 1; i >= count / 2; --i)
+        again += packet(set, kFileDesc, description(nameOf(i)));
+    world.writeFile(folder + QStringLiteral("/p.vol0+1.par2"), again);
+
+    const RepairScope scope{
+        folder, QStringLiteral("c:\\many"), QStringLiteral("p.part000000.rar"),
+        [](const QString &name) { return isVolumeName(ArchiveKind::Rar, QStringLiteral("p.part000000.rar"), name); }};
+    const auto choice = choosePar2Files(scope);
+    QVERIFY(choice);
+    QCOMPARE(choice->par2Files,
+             QStringList({folder + QStringLiteral("/p.vol0+1.par2"), folder + QStringLiteral("/p.par2")}));
+    QCOMPARE(choice->protectedNames.size(), count);
+    QCOMPARE(choice->protectedNames.first(), QStringLiteral("p.part000000.rar"));
+    QCOMPARE(choice->protectedNames.last(), QString::fromLatin1(nameOf(count - 1)));
 }
 
 QTEST_GUILESS_MAIN(TestSetRepair)

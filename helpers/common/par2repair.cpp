@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
+#include <QSet>
 
 #include <algorithm>
 #include <cerrno>
@@ -42,29 +43,42 @@ QString listed(const QList<std::pair<QString, QString>> &volumes)
 
 bool isVolumeName(ArchiveKind kind, const QString &givenName, const QString &name)
 {
-    static const QRegularExpression newStyle(QStringLiteral(R"(^(.*)\.part\d+\.rar$)"),
-                                             QRegularExpression::CaseInsensitiveOption);
-    const QString stem = QRegularExpression::escape(QFileInfo(givenName).completeBaseName());
-    QString pattern;
-    switch (kind) {
-    case ArchiveKind::Rar:
-        if (const auto m = newStyle.match(givenName); m.hasMatch())
-            pattern = QRegularExpression::escape(m.captured(1)) + QStringLiteral(R"(\.part\d+\.rar)");
-        else
-            pattern = stem + QStringLiteral(R"(\.(rar|[r-z]\d\d|\d\d\d))");
-        break;
-    case ArchiveKind::Arj:
-        pattern = stem + QStringLiteral(R"(\.(arj|a\d\d|\d\d\d))");
-        break;
-    case ArchiveKind::Ace:
-        pattern = stem + QStringLiteral(R"(\.(ace|c\d\d))");
-        break;
-    case ArchiveKind::Zip:
+    // Asked about every name a .par2 file gives, for one set at a time: the pattern is made
+    // once for the set.
+    struct Pattern {
+        ArchiveKind kind = ArchiveKind::Zip;
+        QString givenName;
+        QRegularExpression volume;
+    };
+    thread_local std::optional<Pattern> last;
+    if (kind == ArchiveKind::Zip)
         return false;
+    if (!last || last->kind != kind || last->givenName != givenName) {
+        static const QRegularExpression newStyle(QStringLiteral(R"(^(.*)\.part\d+\.rar$)"),
+                                                 QRegularExpression::CaseInsensitiveOption);
+        const QString stem = QRegularExpression::escape(QFileInfo(givenName).completeBaseName());
+        QString pattern;
+        switch (kind) {
+        case ArchiveKind::Rar:
+            if (const auto m = newStyle.match(givenName); m.hasMatch())
+                pattern = QRegularExpression::escape(m.captured(1)) + QStringLiteral(R"(\.part\d+\.rar)");
+            else
+                pattern = stem + QStringLiteral(R"(\.(rar|[r-z]\d\d|\d\d\d))");
+            break;
+        case ArchiveKind::Arj:
+            pattern = stem + QStringLiteral(R"(\.(arj|a\d\d|\d\d\d))");
+            break;
+        case ArchiveKind::Ace:
+            pattern = stem + QStringLiteral(R"(\.(ace|c\d\d))");
+            break;
+        case ArchiveKind::Zip:
+            break;
+        }
+        last = Pattern{kind, givenName,
+                       QRegularExpression(QRegularExpression::anchoredPattern(pattern),
+                                          QRegularExpression::CaseInsensitiveOption)};
     }
-    const QRegularExpression volume(QRegularExpression::anchoredPattern(pattern),
-                                    QRegularExpression::CaseInsensitiveOption);
-    return volume.match(name).hasMatch();
+    return last->volume.match(name).hasMatch();
 }
 
 std::optional<Par2Choice> choosePar2Files(const RepairScope &scope)
@@ -88,21 +102,31 @@ std::optional<Par2Choice> choosePar2Files(const RepairScope &scope)
         usable << Candidate{f.absoluteFilePath(), f.size(), contents->files};
     }
 
-    // The recovery set that protects the most volumes.
-    QHash<QByteArray, QStringList> namesOfSet;
+    // The recovery set that protects the most volumes. A .par2 file may name a great many: every
+    // name is looked up, never searched for.
+    struct Names {
+        QSet<QString> seen;
+        QStringList inOrder;
+    };
+    QHash<QByteArray, Names> namesOfSet;
     QList<QByteArray> order;
     for (const Candidate &c : usable)
         for (const Par2Description &d : c.files) {
-            if (!namesOfSet.contains(d.setId))
+            auto it = namesOfSet.find(d.setId);
+            if (it == namesOfSet.end()) {
                 order << d.setId;
-            if (!namesOfSet[d.setId].contains(d.name))
-                namesOfSet[d.setId] << d.name;
+                it = namesOfSet.insert(d.setId, {});
+            }
+            if (!it->seen.contains(d.name)) {
+                it->seen.insert(d.name);
+                it->inOrder << d.name;
+            }
         }
     if (order.isEmpty())
         return std::nullopt;
     QByteArray best = order.first();
     for (const QByteArray &id : order)
-        if (namesOfSet[id].size() > namesOfSet[best].size())
+        if (namesOfSet[id].inOrder.size() > namesOfSet[best].inOrder.size())
             best = id;
 
     QList<Candidate> chosen;
@@ -114,7 +138,7 @@ std::optional<Par2Choice> choosePar2Files(const RepairScope &scope)
     Par2Choice choice;
     for (const Candidate &c : chosen)
         choice.par2Files << c.path;
-    choice.protectedNames = namesOfSet[best];
+    choice.protectedNames = std::move(namesOfSet[best].inOrder);
     choice.protectedNames.sort();
     return choice;
 }
@@ -191,16 +215,19 @@ Result<Par2Verdict> verifyOrRepair(const RepairScope &scope, const Par2Choice &c
 
     // The volumes par2 found damaged or missing, before any repair.
     const QString output = QString::fromLocal8Bit(run.output);
+    const QSet<QString> protectedNames(choice.protectedNames.cbegin(), choice.protectedNames.cend());
     QList<std::pair<QString, QString>> damaged;
+    QSet<QString> told;
     static const QRegularExpression target(
         QStringLiteral(R"re((?:Target|File): "(.+?)" - (damaged|missing|empty|no data found)\b)re"));
     for (const auto &m : target.globalMatch(output.left(output.indexOf(QStringLiteral("Verifying repaired files"))))) {
         const QString name = m.captured(1);
-        if (choice.protectedNames.contains(name) &&
-            !std::any_of(damaged.begin(), damaged.end(), [&](const auto &d) { return d.first == name; }))
+        if (protectedNames.contains(name) && !told.contains(name)) {
+            told.insert(name);
             damaged.append({name, m.captured(2) == u"empty" || m.captured(2) == u"missing"
                                       ? m.captured(2)
                                       : QStringLiteral("damaged")});
+        }
     }
     std::sort(damaged.begin(), damaged.end());
 
