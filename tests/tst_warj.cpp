@@ -13,6 +13,9 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 #include <zlib.h>
 
 using namespace zelv;
@@ -120,6 +123,8 @@ private slots:
     void refusedNames();
     void namesAsTheirSystemWroteThem_data();
     void namesAsTheirSystemWroteThem();
+    void deadStagingFoldersGo_data();
+    void deadStagingFoldersGo();
 };
 
 void TestWarj::initTestCase()
@@ -221,6 +226,62 @@ void TestWarj::namesAsTheirSystemWroteThem()
     expected.sort();
     QCOMPARE(test::entriesBelow(f.destination()), expected);
     QCOMPARE(test::readBytes(f.destination() + u'/' + delivered), QByteArray("inner\n"));
+}
+
+void TestWarj::deadStagingFoldersGo_data()
+{
+    QTest::addColumn<QString>("run"); // what the later run has to do
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("nothing: the set is in place already") << "in place" << 0;
+    QTest::newRow("nothing: a volume is missing") << "missing" << 1;
+    QTest::newRow("the whole set") << "extract" << 0;
+}
+
+// A run killed while it delivered leaves the set in place and its staging folder, holding what
+// it replaced, behind: any later run into that destination removes it, whatever that run has to
+// do, and leaves every folder it did not make or that a running helper holds.
+void TestWarj::deadStagingFoldersGo()
+{
+    QFETCH(QString, run);
+    QFETCH(int, exitCode);
+    Fixture f;
+    QVERIFY(f.makeSet());
+    if (run != u"extract")
+        QCOMPARE(f.warj(QStringLiteral("c:\\dl\\set.arj"), QStringLiteral("c:\\Zelv002")).exitCode, 0);
+    if (run == u"missing")
+        QVERIFY(QFile::remove(f.source() + QStringLiteral("/set.a02")));
+    const QString dest = f.world().makeFolder(f.destination());
+    // As a killed run leaves it: private, what a delivered file replaced set aside in it.
+    const QString dead = f.world().makeFolder(dest + QStringLiteral("/.zelv-staging-Q3xk9a/.replaced"));
+    f.world().writeFile(dead + QStringLiteral("/0"), "the person's own small.txt");
+    f.world().writeFile(dest + QStringLiteral("/.zelv-staging-Q3xk9a/big.bin"), "part");
+    // Held by a helper that still runs.
+    const QString held = f.world().makeFolder(dest + QStringLiteral("/.zelv-staging-H0ld3r"));
+    f.world().writeFile(held + QStringLiteral("/a"), "a");
+    // Not one of ours: another name, open to others, a link.
+    const QString other = f.world().makeFolder(dest + QStringLiteral("/.zelv-staging-mine"));
+    const QString open = f.world().makeFolder(dest + QStringLiteral("/.zelv-staging-0pen12"));
+    const QString outside = f.world().makeFolder(f.world().root() + QStringLiteral("/outside"));
+    f.world().writeFile(outside + QStringLiteral("/keep"), "keep");
+    QVERIFY(QFile::link(outside, dest + QStringLiteral("/.zelv-staging-L1nk00")));
+    for (const QString &folder : {dead.section(u'/', 0, -2), held, other})
+        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QVERIFY(QFile::setPermissions(open, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther |
+                                            QFile::ExeOther));
+    const int lock = ::open(QFile::encodeName(held).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    QVERIFY(lock >= 0 && flock(lock, LOCK_EX | LOCK_NB) == 0);
+
+    const Run later = f.warj(QStringLiteral("c:\\dl\\set.arj"), QStringLiteral("c:\\Zelv002"));
+    ::close(lock);
+    QCOMPARE(later.exitCode, exitCode);
+    QStringList left = QDir(dest).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    left.removeIf([](const QString &name) { return !name.startsWith(u'.'); });
+    QCOMPARE(left, QStringList(
+                       {".zelv-staging-0pen12", ".zelv-staging-H0ld3r", ".zelv-staging-L1nk00", ".zelv-staging-mine"}));
+    QCOMPARE(test::readBytes(held + QStringLiteral("/a")), QByteArray("a"));
+    QCOMPARE(test::readBytes(outside + QStringLiteral("/keep")), QByteArray("keep"));
+    if (exitCode == 0)
+        QCOMPARE(test::readBytes(dest + QStringLiteral("/big.bin")), noise(150000, 7));
 }
 
 QTEST_GUILESS_MAIN(TestWarj)

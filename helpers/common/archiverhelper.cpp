@@ -210,6 +210,11 @@ int runArchiverHelper(int argc, char *argv[], const ArchiverHelper &helper)
     const auto job = readJob(*words);
     if (!job)
         return fail(job.error().text());
+    // A run killed while it delivered left the set in place, so no later run needs a staging
+    // folder there: every run clears what killed runs left, in the destination and beside the
+    // volumes (where a repair stages), whatever it goes on to do.
+    removeDeadStagingFolders(job->destination);
+    removeDeadStagingFolders(QFileInfo(job->archive).absolutePath());
 
     auto found = findWholeSet(*job, helper.kind);
     if (!found)

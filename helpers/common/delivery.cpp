@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -155,17 +156,44 @@ namespace {
 
 constexpr char kStagingPrefix[] = ".zelv-staging-";
 
-// Staging folders of runs that ended without removing theirs (killed, the machine stopped): a
-// running helper holds a lock on its own from the start, so one whose lock can be taken is
-// nobody's any more.
-void removeDeadStagingFolders(int destinationFd, const QString &destination)
+// The names mkdtemp gives: the prefix and six letters or digits.
+bool isStagingName(const char *name)
 {
-    forEachDeadFolder(destinationFd, kStagingPrefix, [&](const char *name, int) {
-        (void)TreeRemover(destinationFd, destination + u'/' + QString::fromUtf8(name)).remove(name);
+    const size_t prefix = strlen(kStagingPrefix);
+    if (strncmp(name, kStagingPrefix, prefix) != 0 || strlen(name) != prefix + 6)
+        return false;
+    for (const char *c = name + prefix; *c; ++c)
+        if (!isalnum(static_cast<unsigned char>(*c)))
+            return false;
+    return true;
+}
+
+// Staging folders of runs that ended without removing theirs (killed, the machine stopped): a
+// running helper holds a lock on its own from the start to its removal, so one whose lock can
+// be taken is nobody's any more. Only a folder as this program makes them goes, and only the
+// very folder locked.
+void removeDeadStagingFolders(int folderFd, const QString &folder)
+{
+    forEachDeadFolder(folderFd, kStagingPrefix, [&](const char *name, int fd) {
+        struct stat held, named;
+        if (!isStagingName(name) || fstat(fd, &held) != 0 || (held.st_mode & 077) != 0 ||
+            fstatat(folderFd, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(named.st_mode) ||
+            named.st_dev != held.st_dev || named.st_ino != held.st_ino)
+            return;
+        (void)TreeRemover(folderFd, folder + u'/' + QString::fromUtf8(name)).remove(name);
     });
 }
 
 } // namespace
+
+void removeDeadStagingFolders(const QString &folder)
+{
+    const int fd = open(QFile::encodeName(folder).constData(), kFolderFlags & ~O_NOFOLLOW);
+    if (fd < 0)
+        return;
+    removeDeadStagingFolders(fd, folder);
+    close(fd);
+}
 
 StagingFolder::StagingFolder(const QString &destination)
 {
@@ -206,13 +234,14 @@ StagingFolder::StagingFolder(const QString &destination)
 
 StagingFolder::~StagingFolder()
 {
+    // Removed while still locked, so that no other run takes it for a dead one's meanwhile.
+    // What cannot be removed stays hidden in the destination; the run's outcome stands.
+    if (m_parentFd >= 0 && !m_path.isEmpty())
+        (void)TreeRemover(m_parentFd, m_path).remove(QFile::encodeName(QFileInfo(m_path).fileName()).toStdString());
     if (m_fd >= 0)
         close(m_fd);
     if (m_parentFd < 0)
         return;
-    // What cannot be removed stays hidden in the destination; the run's outcome stands.
-    if (!m_path.isEmpty())
-        (void)TreeRemover(m_parentFd, m_path).remove(QFile::encodeName(QFileInfo(m_path).fileName()).toStdString());
     close(m_parentFd);
     // Removing a folder that is not empty fails, which keeps what was delivered.
     if (!m_madeDestination.isEmpty())

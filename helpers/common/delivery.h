@@ -22,6 +22,11 @@ struct FreeRoom {
 };
 std::optional<FreeRoom> freeRoomAt(const QString &hostPath);
 
+// Removes from folder (host path) the staging folders that runs which ended without removing
+// theirs (killed, the machine stopped) left there: hidden folders named as this program names
+// them, this user's and private, whose lock nobody holds. Links and other folders stay.
+void removeDeadStagingFolders(const QString &folder);
+
 class StagingFolder : public ExtractionFolder {
 public:
     // A new private folder inside destination (host path), made with its parents when missing,
