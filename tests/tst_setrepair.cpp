@@ -141,6 +141,8 @@ private slots:
     void linkUnderAVolumeName_data();
     void linkUnderAVolumeName();
     void releaseNamedLikeAnOption();
+    void plantedWhileRepairing_data();
+    void plantedWhileRepairing();
     void manyWouldBeVolumes();
 };
 
@@ -559,6 +561,71 @@ void TestSetRepair::releaseNamedLikeAnOption()
     QCOMPARE(run.err, QString());
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(test::readBytes(world.onDrive(u'c', QStringLiteral("Zelv002/setup.exe"))), data);
+}
+
+void TestSetRepair::plantedWhileRepairing_data()
+{
+    QTest::addColumn<QString>("volume");  // what becomes of prog.r01 before par2 starts
+    QTest::addColumn<QString>("planted"); // what is put under its name as par2 starts
+    QTest::addColumn<QString>("message");
+    const QString link = QStringLiteral("wrar.exe: prog.rar is not repaired: c:\\Zelv001\\prog.r01 is a link");
+    const QString taken =
+        QStringLiteral("wrar.exe: prog.rar is not repaired: something else now stands at c:\\Zelv001\\prog.r01");
+    QTest::newRow("a link to nowhere for a missing volume") << "missing"
+                                                            << "link" << link;
+    QTest::newRow("a file for a missing volume") << "missing"
+                                                 << "file" << taken;
+    QTest::newRow("a link in place of a damaged volume") << "flip"
+                                                         << "link" << link;
+}
+
+// What is put under a volume's name once the names were looked at, while par2 runs, is neither
+// written through nor replaced: par2 writes into a folder of the helper's own, and the repaired
+// volume is refused its place, naming it.
+void TestSetRepair::plantedWhileRepairing()
+{
+    QFETCH(QString, volume);
+    QFETCH(QString, planted);
+    QFETCH(QString, message);
+    const QString realPar2 = QStandardPaths::findExecutable(QStringLiteral("par2"));
+    if (realPar2.isEmpty())
+        QSKIP("par2 is not installed (scripts/install-deps installs it)");
+    Release r;
+    QVERIFY(r.make(false));
+    QVERIFY(makePar2(r.source, QStringLiteral("prog.par2"), r.volumeNames(), 50));
+    if (volume == u"missing")
+        QVERIFY(QFile::remove(r.volumes[2]));
+    else
+        QVERIFY(test::flipByte(r.volumes[2], 100));
+    const QString outside = r.world.root() + QStringLiteral("/outside.dat");
+    const QString kept = r.world.root() + QStringLiteral("/kept.r01");
+    // par2 as found on PATH: the name is taken, then the real par2 runs.
+    const QString quotedVolume = u'\'' + r.volumes[2] + u'\'';
+    QString plant = volume == u"missing" ? QString() : QStringLiteral("mv %1 '%2'\n").arg(quotedVolume, kept);
+    plant += planted == u"link" ? QStringLiteral("ln -s '%1' %2\n").arg(outside, quotedVolume)
+                                : QStringLiteral("echo planted > %1\n").arg(quotedVolume);
+    const QString wrapper = r.world.makeFolder(r.world.root() + QStringLiteral("/wrapper"));
+    r.world.writeFile(wrapper + QStringLiteral("/par2"),
+                      QStringLiteral("#!/bin/sh\n%1exec '%2' \"$@\"\n").arg(plant, realPar2).toUtf8());
+    QVERIFY(QFile::setPermissions(wrapper + QStringLiteral("/par2"), QFile::ReadOwner | QFile::ExeOwner));
+    QStringList expected = test::entriesBelow(r.source);
+    if (volume == u"missing")
+        expected << QFileInfo(r.volumes[2]).fileName();
+    expected.sort();
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(wrapper) + ':' + path);
+    const test::ChildRun run = test::runProgram(r.world.programFolder() + QStringLiteral("/wrar.exe"), wrarArguments());
+    qputenv("PATH", path);
+
+    QCOMPARE(run.err, message);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(!QFileInfo::exists(outside));
+    if (planted == u"link")
+        QVERIFY(QFileInfo(r.volumes[2]).isSymLink());
+    else
+        QCOMPARE(test::readBytes(r.volumes[2]), QByteArray("planted\n"));
+    QCOMPARE(test::entriesBelow(r.source), expected);
+    QVERIFY(!QFileInfo::exists(r.world.onDrive(u'c', QStringLiteral("Zelv002"))));
 }
 
 // A .par2 file naming a great many would-be volumes costs time in proportion to their number:

@@ -130,6 +130,38 @@ bool sameFile(const struct stat &a, const StagingFolder::FileMark &b)
            a.st_ctim.tv_nsec == b.changedNsec;
 }
 
+// The bytes of in copied to out, both at their start; the system's error when it failed.
+std::optional<int> copyBytes(int in, int out)
+{
+    std::optional<int> error;
+    for (;;) {
+        const ssize_t n = copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            error = errno;
+        if (n <= 0)
+            break;
+    }
+    // Where the file system cannot copy a range, the bytes go through this process.
+    if (error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP) {
+        error.reset();
+        std::vector<char> buffer(1 << 20);
+        ftruncate(out, 0);
+        lseek(out, 0, SEEK_SET);
+        lseek(in, 0, SEEK_SET);
+        for (ssize_t n; (n = read(in, buffer.data(), buffer.size())) != 0;) {
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 || write(out, buffer.data(), size_t(n)) != n) {
+                error = errno;
+                break;
+            }
+        }
+    }
+    return error;
+}
+
 StagingFolder::FileMark markOf(const struct stat &st)
 {
     return {quint64(st.st_dev), quint64(st.st_ino), qint64(st.st_size), qint64(st.st_ctim.tv_sec),
@@ -320,32 +352,7 @@ Result<void> StagingFolder::copyFile(const QString &member, const QString &from)
         close(in);
         return out.error();
     }
-    std::optional<int> error;
-    for (;;) {
-        const ssize_t n = copy_file_range(in, nullptr, *out, nullptr, 1 << 30, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            error = errno;
-        if (n <= 0)
-            break;
-    }
-    // Where the file system cannot copy a range, the bytes go through this process.
-    if (error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP) {
-        error.reset();
-        std::vector<char> buffer(1 << 20);
-        ftruncate(*out, 0);
-        lseek(*out, 0, SEEK_SET);
-        lseek(in, 0, SEEK_SET);
-        for (ssize_t n; (n = read(in, buffer.data(), buffer.size())) != 0;) {
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 || write(*out, buffer.data(), size_t(n)) != n) {
-                error = errno;
-                break;
-            }
-        }
-    }
+    const std::optional<int> error = copyBytes(in, *out);
     close(in);
     close(*out);
     if (error)
@@ -404,6 +411,53 @@ Result<void> StagingFolder::moveWritten(const QByteArray &written, const QString
         if (!gone)
             break;
     }
+    return {};
+}
+
+Result<void> StagingFolder::takeIn(const QString &name) const
+{
+    const QString what = QStringLiteral("cannot take %1 in").arg(name);
+    const QByteArray leaf = QFile::encodeName(name);
+    if (m_fd < 0 || name.isEmpty() || name.contains(u'/') || name == u"." || name == u"..")
+        return Error(what, Error::describe(EINVAL));
+    struct stat taken;
+    if (linkat(m_parentFd, leaf.constData(), m_fd, leaf.constData(), 0) == 0) {
+        // A link is linked as a link: only a plain file may stay.
+        if (fstatat(m_fd, leaf.constData(), &taken, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(taken.st_mode))
+            return {};
+        unlinkat(m_fd, leaf.constData(), 0);
+        return Error(what, Error::describe(EINVAL));
+    }
+    if (errno != EPERM && errno != EMLINK && errno != EXDEV)
+        return Error::fromErrno(what);
+    // Not ours to link (a file of another user where links are protected): its bytes then.
+    const int in = openat(m_parentFd, leaf.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (in < 0 || fstat(in, &taken) != 0 || !S_ISREG(taken.st_mode)) {
+        const int error = in < 0 ? errno : EINVAL;
+        if (in >= 0)
+            close(in);
+        return Error::fromErrno(what, error);
+    }
+    const int out = openat(m_fd, leaf.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const std::optional<int> error = out < 0 ? std::optional<int>(errno) : copyBytes(in, out);
+    close(in);
+    if (out >= 0)
+        close(out);
+    if (error) {
+        if (out >= 0)
+            unlinkat(m_fd, leaf.constData(), 0);
+        return Error::fromErrno(what, *error);
+    }
+    return {};
+}
+
+Result<void> StagingFolder::moveIn(const QString &name) const
+{
+    const QByteArray leaf = QFile::encodeName(name);
+    if (m_fd < 0 || name.isEmpty() || name.contains(u'/') || name == u"." || name == u"..")
+        return Error(QStringLiteral("cannot move %1 into place").arg(name), Error::describe(EINVAL));
+    if (renameat2(m_fd, leaf.constData(), m_parentFd, leaf.constData(), RENAME_NOREPLACE) != 0)
+        return Error::fromErrno(QStringLiteral("cannot move %1 into place").arg(name));
     return {};
 }
 

@@ -40,6 +40,8 @@ public:
     bool isValid() const { return m_fd >= 0; }
     QString path() const override { return m_path; }
     int descriptor() const override { return m_fd; }
+    // The destination, held open since the staging folder was made in it.
+    int destinationDescriptor() const { return m_parentFd; }
 
     // For extraction done by this program itself: the file of a member, made with its folders
     // and emptied, and a member that is a folder; never through a link.
@@ -61,6 +63,15 @@ public:
     // with its target, and nothing else there (no extra file, no other link, no device); else
     // the first fault.
     Result<void> verify(const QList<SetMember> &members) const;
+
+    // For a tool that writes new files beside those it reads: the plain file name of the
+    // destination put at the top of the staging folder under that name, a second link to it
+    // where the file system allows one, else a copy. A link, a folder or a device is not taken.
+    Result<void> takeIn(const QString &name) const;
+
+    // The file name at the top of the staging folder moved into the destination under that
+    // name; whatever stands there already is neither replaced nor followed (EEXIST).
+    Result<void> moveIn(const QString &name) const;
 
     // Moves every member into destination (made when missing), replacing what stands under
     // its name, except a folder, and never following a link that stands in destination.

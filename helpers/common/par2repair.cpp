@@ -1,6 +1,7 @@
 #include "par2repair.h"
 
 #include "archive/par2set.h"
+#include "delivery.h"
 #include "platform/linkfolder.h"
 #include "platform/toolrun.h"
 #include "progress.h"
@@ -14,6 +15,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,6 +40,70 @@ QString listed(const QList<std::pair<QString, QString>> &volumes)
     for (const auto &[name, state] : volumes)
         words << QStringLiteral("%1 (%2)").arg(name, state);
     return words.join(QStringLiteral(", "));
+}
+
+// A file as the file system knows it, whatever its name.
+struct Identity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const Identity &) const = default;
+};
+Identity identityOf(const struct stat &st) { return {st.st_dev, st.st_ino}; }
+
+// A volume put into the repair folder: the file in the release folder, and its link or copy
+// there, which par2 leaves as it is unless it repairs the volume.
+struct TakenVolume {
+    Identity original;
+    Identity taken;
+};
+
+// The volumes par2 wrote in the repair folder moved into the release folder, each damaged
+// original kept beside its repaired volume as NAME.1 (the name par2 keeps it under). A name that
+// something else took while par2 ran is refused, naming it; nothing is written through it.
+Result<void> placeRepaired(const RepairScope &scope, const StagingFolder &repairFolder, const QStringList &names,
+                           const QHash<QString, TakenVolume> &taken)
+{
+    const int from = repairFolder.descriptor();
+    const int to = repairFolder.destinationDescriptor();
+    for (const QString &name : names) {
+        const QByteArray leaf = QFile::encodeName(name);
+        struct stat written {};
+        if (::fstatat(from, leaf.constData(), &written, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(written.st_mode))
+            continue;
+        const auto was = taken.constFind(name);
+        if (was != taken.cend() && identityOf(written) == was->taken)
+            continue; // par2 left it as it was
+        const QString shown = scope.dosFolder + u'\\' + name;
+        const auto refused = [&](const struct stat &standing) {
+            return S_ISLNK(standing.st_mode)
+                       ? Error(QStringLiteral("%1 is not repaired: %2 is a link").arg(scope.setName, shown))
+                       : Error(QStringLiteral("%1 is not repaired: something else now stands at %2")
+                                   .arg(scope.setName, shown));
+        };
+        struct stat standing {};
+        if (::fstatat(to, leaf.constData(), &standing, AT_SYMLINK_NOFOLLOW) == 0) {
+            if (was == taken.cend() || identityOf(standing) != was->original)
+                return refused(standing);
+            // The first free NAME.1, NAME.2, ... as par2 would choose it.
+            int error = 0;
+            for (int kept = 1; kept < 1000; ++kept) {
+                const QByteArray aside = leaf + '.' + QByteArray::number(kept);
+                error = ::renameat2(to, leaf.constData(), to, aside.constData(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+                if (error != EEXIST)
+                    break;
+            }
+            if (error != 0)
+                return Error::fromErrno(
+                    QStringLiteral("%1 is not repaired: %2 cannot be set aside").arg(scope.setName, shown), error);
+        }
+        if (auto moved = repairFolder.moveIn(name); !moved) {
+            if (::fstatat(to, leaf.constData(), &standing, AT_SYMLINK_NOFOLLOW) == 0)
+                return refused(standing);
+            return moved.error().reworded(
+                QStringLiteral("%1 is not repaired: %2 cannot be written").arg(scope.setName, shown));
+        }
+    }
+    return {};
 }
 
 } // namespace
@@ -168,10 +235,9 @@ Result<Par2Verdict> verifyOrRepair(const RepairScope &scope, const Par2Choice &c
             bytes += bytesOnDisk(f.absoluteFilePath());
 
     const QByteArray folderPath = QFile::encodeName(scope.folder);
-    const bool writable = ::access(folderPath.constData(), W_OK) == 0;
-    const QString notWritable = writable ? QString() : Error::describe(errno);
-    // par2 makes a missing file through whatever link stands in its place: with a link among
-    // the protected names, the set is only verified.
+    bool writable = ::access(folderPath.constData(), W_OK) == 0;
+    QString notWritable = writable ? QString() : Error::describe(errno);
+    // A link among the protected names: the set is only verified.
     QString link;
     for (const QString &name : choice.protectedNames) {
         struct stat st {};
@@ -180,27 +246,61 @@ Result<Par2Verdict> verifyOrRepair(const RepairScope &scope, const Par2Choice &c
             link = name;
     }
 
+    // par2 makes a missing volume by its name, through whatever stands there by then: it repairs
+    // in a private folder beside the volumes that holds them under their names, and what it
+    // writes there is moved into place afterwards through the release folder held open.
+    std::optional<StagingFolder> repairFolder;
+    QHash<QString, TakenVolume> taken;
+    if (writable && link.isEmpty()) {
+        repairFolder.emplace(scope.folder);
+        if (!repairFolder->isValid()) {
+            const int error = errno;
+            writable = false;
+            notWritable = Error::describe(error != 0 ? error : EACCES);
+            repairFolder.reset();
+        }
+    }
+    if (repairFolder) {
+        for (const QString &name : choice.protectedNames) {
+            if (!repairFolder->takeIn(name))
+                continue; // missing, or not a plain file: par2 makes it anew
+            const QByteArray leaf = QFile::encodeName(name);
+            struct stat original, copy;
+            if (::fstatat(repairFolder->destinationDescriptor(), leaf.constData(), &original, AT_SYMLINK_NOFOLLOW) ==
+                    0 &&
+                ::fstatat(repairFolder->descriptor(), leaf.constData(), &copy, AT_SYMLINK_NOFOLLOW) == 0)
+                taken.insert(name, {identityOf(original), identityOf(copy)});
+        }
+    }
+    // /proc/self/cwd is par2's working folder, the repair folder held open, whatever is put under
+    // that folder's name meanwhile.
+    const QString basePath = !repairFolder                                         ? scope.folder + u'/'
+                             : QFileInfo(QStringLiteral("/proc/self/cwd")).isDir() ? QStringLiteral("/proc/self/cwd/")
+                                                                                   : repairFolder->path() + u'/';
+    const WorkingFolder workingFolder =
+        repairFolder ? WorkingFolder(repairFolder->descriptor()) : WorkingFolder(links.path());
+
     const QString verb = knownDamaged ? QStringLiteral("Repairing") : QStringLiteral("Checking");
     ExtractionProgress window(scope.setName, 0, verb);
     window.report(verb, 0);
     static const QRegularExpression step(QStringLiteral(R"((Loading|Scanning|Repairing): (\d+(?:\.\d+)?)%)"));
     // The volumes are named by the .par2 files alone (-B): par2 is handed no other file.
-    const ToolRun run = runTool(
-        QStringLiteral("par2"),
-        {writable && link.isEmpty() ? QStringLiteral("r") : QStringLiteral("v"),
-         QStringLiteral("-B") + scope.folder + u'/', QStringLiteral("--"), links.filePath(QStringLiteral("set.par2"))},
-        links.path(), par2TimeLimitMs(bytes), [&window](const QByteArray &output) {
-            const QString tail = QString::fromLocal8Bit(output.right(200));
-            QString last = QStringLiteral("Checking 0%");
-            int percent = 0;
-            for (const auto &m : step.globalMatch(tail)) {
-                const QString doing =
-                    m.captured(1) == u"Repairing" ? QStringLiteral("Repairing") : QStringLiteral("Checking");
-                last = QStringLiteral("%1 %2%").arg(doing, m.captured(2));
-                percent = int(m.captured(2).toDouble());
-            }
-            return window.report(last, percent);
-        });
+    const ToolRun run =
+        runTool(QStringLiteral("par2"),
+                {repairFolder ? QStringLiteral("r") : QStringLiteral("v"), QStringLiteral("-B") + basePath,
+                 QStringLiteral("--"), links.filePath(QStringLiteral("set.par2"))},
+                workingFolder, par2TimeLimitMs(bytes), [&window](const QByteArray &output) {
+                    const QString tail = QString::fromLocal8Bit(output.right(200));
+                    QString last = QStringLiteral("Checking 0%");
+                    int percent = 0;
+                    for (const auto &m : step.globalMatch(tail)) {
+                        const QString doing =
+                            m.captured(1) == u"Repairing" ? QStringLiteral("Repairing") : QStringLiteral("Checking");
+                        last = QStringLiteral("%1 %2%").arg(doing, m.captured(2));
+                        percent = int(m.captured(2).toDouble());
+                    }
+                    return window.report(last, percent);
+                });
 
     if (!run.started && !knownDamaged)
         return Par2Verdict::Whole; // the set's own checks, which it passed, stand
@@ -231,8 +331,14 @@ Result<Par2Verdict> verifyOrRepair(const RepairScope &scope, const Par2Choice &c
     }
     std::sort(damaged.begin(), damaged.end());
 
-    if (run.exitCode == 0)
-        return output.contains(QStringLiteral("Repair complete")) ? Par2Verdict::Repaired : Par2Verdict::Whole;
+    if (run.exitCode == 0) {
+        if (!output.contains(QStringLiteral("Repair complete")))
+            return Par2Verdict::Whole;
+        if (repairFolder)
+            if (auto placed = placeRepaired(scope, *repairFolder, choice.protectedNames, taken); !placed)
+                return placed.error();
+        return Par2Verdict::Repaired;
+    }
     // par2 could not judge the set (its .par2 files are damaged, say): the set's own checks,
     // which it passed, stand. 1 and 2: a repair is needed, and possible or not.
     if (!knownDamaged && damaged.isEmpty() && run.exitCode != 1 && run.exitCode != 2)

@@ -2,8 +2,8 @@
 // (the reference implementation), before anything is extracted. The .par2 files are chosen by
 // the files they protect, never by their names, and only those that protect nothing but
 // volumes of the set are used: a .par2 file that comes with a download could otherwise have
-// par2 rewrite any file of the folder. par2 keeps each damaged original as NAME.1 and writes
-// the repaired or missing volumes under their own names.
+// par2 rewrite any file of the folder. par2 repairs in a private folder beside the volumes; the
+// volumes it wrote are moved into place afterwards, each damaged original kept as NAME.1.
 #pragma once
 
 #include "archive/archivekind.h"
@@ -47,7 +47,8 @@ enum class Par2Verdict { Whole, Repaired };
 
 // Has par2 verify the set with the chosen files alone and repair it when it needs that. A
 // folder that cannot be written, or where a link stands under a protected name, is only
-// verified. knownDamaged: the set's own checks already
+// verified; a repaired volume is never put over nor through what took its name while par2
+// ran, and that is told as the failure. knownDamaged: the set's own checks already
 // found a fault, so that par2 failing to judge the set is a failure too.
 Result<Par2Verdict> verifyOrRepair(const RepairScope &scope, const Par2Choice &choice, bool knownDamaged);
 
