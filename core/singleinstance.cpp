@@ -65,13 +65,12 @@ bool SingleInstance::handOverToRunningInstance(const QStringList &files)
         },
         this);
     // Whoever holds the name is the running instance; two starts at the same moment cannot
-    // both get it.
+    // both get it. A start that finds no instance of this user's to answer goes on by itself.
     if (m_server->listen())
         return false;
     delete m_server;
     m_server = nullptr;
-    askRunningInstance(files);
-    return true;
+    return askRunningInstance(files);
 }
 
 } // namespace zelv

@@ -17,10 +17,13 @@ public:
     explicit SingleInstance(const QString &programFolder, QObject *parent = nullptr);
     ~SingleInstance() override;
 
-    // When another instance runs: hands it files (absolute host paths; none: only the
-    // window), asks it to restore its window, waits until it has done so, and returns true.
-    // Otherwise becomes the running instance and returns false.
+    // When another instance of this user's runs: hands it files (absolute host paths; none:
+    // only the window), asks it to restore its window, waits until it has done so, and returns
+    // true. Otherwise becomes the running instance (when it can) and returns false.
     bool handOverToRunningInstance(const QStringList &files = {});
+
+    // The name of the channel the running instance listens under.
+    QString channelName() const { return m_name; }
 
 signals:
     // A later start asked this instance to restore its window and come to the front.

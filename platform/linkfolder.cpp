@@ -53,6 +53,19 @@ void emptyAndRemove(int parentFd, const char *name, int fd)
 
 } // namespace
 
+Result<void> checkOwnFolder(const QString &path, const struct stat &st, FolderPrivacy privacy)
+{
+    if (!S_ISDIR(st.st_mode))
+        return Error(QStringLiteral("%1 is not a folder").arg(path));
+    if (st.st_uid != geteuid())
+        return Error(QStringLiteral("%1 is owned by another user").arg(path));
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return Error(QStringLiteral("%1 can be written by other users").arg(path));
+    if (privacy == FolderPrivacy::Private && (st.st_mode & 077) != 0)
+        return Error(QStringLiteral("%1 is open to other users").arg(path));
+    return {};
+}
+
 void forEachDeadFolder(int parentFd, const char *prefix, const std::function<void(const char *name, int fd)> &remove)
 {
     for (const std::string &name : namesIn(parentFd, prefix)) {

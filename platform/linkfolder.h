@@ -4,11 +4,23 @@
 // left behind (nobody holds their lock) are removed when the next one is made.
 #pragma once
 
+#include "error.h"
+
 #include <QString>
 
 #include <functional>
 
+struct stat;
+
 namespace zelv {
+
+// How far a folder of this user's must be closed to others: nobody else may write in it (what
+// the program keeps or runs from there), or nobody else may even look into it.
+enum class FolderPrivacy { NoOtherWriter, Private };
+
+// Nothing when the folder at path, whose status is st, belongs to this user and is closed to
+// others as privacy asks; otherwise why not, naming the folder ("... is owned by another user").
+Result<void> checkOwnFolder(const QString &path, const struct stat &st, FolderPrivacy privacy);
 
 // The folders under the folder held by parentFd whose names start with prefix, that belong to
 // this user and whose lock nobody holds: each is locked, handed to remove with its name and an

@@ -1,6 +1,7 @@
 // The help system from the program's side: the help file's path, the command lines that start
 // the viewer, one viewer taking every request for its file, and the quit request at shutdown.
 #include "core/helpercommands.h"
+#include "platform/localchannel.h"
 #include "support/commandworld.h"
 #include "support/testworld.h"
 #include "support/zipmaker.h"
@@ -207,12 +208,14 @@ void TestHelp::anotherUserIsNotAnswered()
     QVERIFY(w.waitForLines(1));
     const QByteArray pid = pidOf(reportLines(w.report)[0]);
 
-    // Another user who knows the channel's name and the owner asks the viewer to quit.
+    // Another user who knows where the channel is and the owner asks the viewer to quit.
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    const QByteArray name = helpChannelName(w.inProgramFolder(QStringLiteral("Zelv32.HLP"))).toUtf8();
-    memcpy(address.sun_path + 1, name.constData(), size_t(name.size()));
-    const socklen_t length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(name.size()));
+    const Result<QString> path = localChannelPath(helpChannelName(w.inProgramFolder(QStringLiteral("Zelv32.HLP"))));
+    QVERIFY(path);
+    const QByteArray name = QFile::encodeName(*path);
+    memcpy(address.sun_path, name.constData(), size_t(name.size()));
+    const socklen_t length = socklen_t(sizeof address);
     const QByteArray quit = encodeHelpRequest({HelpCommand::Quit, 4, thisProcessHelpOwner()});
     const pid_t child = fork();
     if (child == 0) {
