@@ -1,6 +1,7 @@
 #include "programfolder.h"
 
 #include "drivetable.h"
+#include "linkfolder.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -65,6 +66,21 @@ Result<void> makeFolder(const QString &path)
     return Error::fromErrno(QStringLiteral("%1 could not be made").arg(path), errno ? errno : EIO);
 }
 
+// Another user who can put a link in a folder of ours runs code as this user the next time the
+// program starts a helper from it. A folder just made is closed to others whatever the umask.
+Result<void> checkFolderIsOurs(const QString &path, bool madeNow)
+{
+    const QByteArray name = QFile::encodeName(path);
+    if (madeNow)
+        chmod(name.constData(), 0700);
+    struct stat st;
+    if (::stat(name.constData(), &st) != 0)
+        return Error::fromErrno(QStringLiteral("%1 could not be checked").arg(path));
+    return checkOwnFolder(path, st, FolderPrivacy::NoOtherWriter);
+}
+
+bool isMissing(const QString &path) { return !QFileInfo::exists(path) && !QFileInfo(path).isSymLink(); }
+
 } // namespace
 
 UserFolders UserFolders::fromEnvironment()
@@ -88,9 +104,13 @@ Result<ProgramFolder> prepareUserProgramFolder(const QString &installedFolder, c
     const QString installed = QDir::cleanPath(QDir(installedFolder).absolutePath());
     const QString own = user.data + u'/' + kName;
     const QString config = user.config + u'/' + kName;
-    for (const QString &folder : {own, config})
+    for (const QString &folder : {own, config}) {
+        const bool missing = isMissing(folder);
         if (const Result<void> made = makeFolder(folder); !made)
             return made.error();
+        if (const Result<void> ours = checkFolderIsOurs(folder, missing); !ours)
+            return ours.error();
+    }
 
     const DriveTable table(config);
     for (const QString &name :
@@ -102,8 +122,11 @@ Result<ProgramFolder> prepareUserProgramFolder(const QString &installedFolder, c
         if (const Result<void> linked = ensureLink(own + u'/' + name, installed + u'/' + name); !linked)
             return linked.error();
     }
+    const bool missing = isMissing(table.devicesFolder());
     if (const Result<void> made = table.ensureExists(user.home); !made)
         return made.error();
+    if (const Result<void> ours = checkFolderIsOurs(table.devicesFolder(), missing); !ours)
+        return ours.error();
     if (const Result<void> linked = ensureLink(own + QStringLiteral("/dosdevices"), table.devicesFolder()); !linked)
         return linked.error();
     return ProgramFolder{own, config + QStringLiteral("/Zelv32.ini")};
@@ -117,7 +140,7 @@ ProgramFolder resolveProgramFolder(const QString &executableFolder)
     if (own)
         return *own;
     qWarning("Zelvant32: %s", qPrintable(own.error().text()));
-    return ProgramFolder{executableFolder, QString()};
+    return ProgramFolder{executableFolder, QString(), own.error().text()};
 }
 
 QString executableFolder()

@@ -46,6 +46,7 @@ private slots:
     void startsAtTheFilesWithTheirKind_data();
     void startsAtTheFilesWithTheirKind();
     void fileOnNoDriveIsNamed();
+    void refusedProgramFolderOpensNothing();
     void laterStartHandsTheFilesOver();
     void handedOverFilesWaitForACommand();
 };
@@ -96,6 +97,20 @@ void TestOpenWith::fileOnNoDriveIsNamed()
     // The files on a drive are still opened.
     QCOMPARE(f.form->listPath().toLower(), QStringLiteral("c:\\downloads"));
     QCOMPARE(f.form->selectedNames(), QStringList{"b.rar"});
+}
+
+void TestOpenWith::refusedProgramFolderOpensNothing()
+{
+    Fixture f;
+    const QString why = f.world.programFolder() + QStringLiteral(" can be written by other users");
+    f.form =
+        std::make_unique<Form1>(Form1Context{f.world.programFolder(), &f.world.drives(), &f.dialogs, nullptr, why});
+    f.form->setGivenFiles({f.downloads + QStringLiteral("/b.rar")});
+    QCOMPARE(f.form->Form_Load(), StartupOutcome::Refused);
+    QCOMPARE(f.dialogs.shown().size(), 1);
+    QCOMPARE(f.dialogs.shown().first().title, QStringLiteral("Error"));
+    QCOMPARE(f.dialogs.shown().first().text, why);
+    QVERIFY(!f.form->isVisible());
 }
 
 void TestOpenWith::laterStartHandsTheFilesOver()

@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace zelv;
 
@@ -62,6 +63,9 @@ private slots:
     void swappedLinksAreMended();
     void folderInTheWayIsAnError();
     void configBlockedIsAnError();
+    void folderOthersCanChangeIsRefused_data();
+    void folderOthersCanChangeIsRefused();
+    void madeFoldersAreTheUsersAlone();
     void settingsLiveInTheConfigFolder();
     void settingsNeverWrittenThroughALink();
 };
@@ -159,6 +163,86 @@ void TestProgramFolder::configBlockedIsAnError()
     const Result<ProgramFolder> made = prepareUserProgramFolder(i.folder, i.user);
     QVERIFY(!made);
     QCOMPARE(readAll(i.user.home + QStringLiteral("/.config")), QByteArray("a file"));
+}
+
+void TestProgramFolder::folderOthersCanChangeIsRefused_data()
+{
+    QTest::addColumn<QString>("folder"); // "own" or "config"
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("why");
+    const QString owned = QStringLiteral(" is owned by another user");
+    const QString written = QStringLiteral(" can be written by other users");
+    QTest::newRow("own: open to everyone") << "own"
+                                           << "mode 0777" << written;
+    QTest::newRow("own: open to the group") << "own"
+                                            << "mode 0775" << written;
+    QTest::newRow("own: another user's") << "own"
+                                         << "owner" << owned;
+    QTest::newRow("own: a link to another user's") << "own"
+                                                   << "link" << owned;
+    QTest::newRow("config: open to everyone") << "config"
+                                              << "mode 0777" << written;
+    QTest::newRow("config: a link to another user's") << "config"
+                                                      << "link" << owned;
+}
+
+void TestProgramFolder::folderOthersCanChangeIsRefused()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, how);
+    QFETCH(QString, why);
+    Installed i;
+    QVERIFY(prepareUserProgramFolder(i.folder, i.user));
+    const QString path = folder == u"own" ? i.own() : i.user.config + QStringLiteral("/zelvant32");
+    // What another user put there stays as it is: the program writes nothing into the folder.
+    const QString planted = i.root.path() + QStringLiteral("/planted");
+    Installed::write(planted, "planted");
+    QVERIFY(QFile::remove(i.own(QStringLiteral("wrar.exe"))));
+    QVERIFY(QFile::link(planted, i.own(QStringLiteral("wrar.exe"))));
+    if (how.startsWith(u"mode")) {
+        QVERIFY(chmod(QFile::encodeName(path).constData(), how.mid(5).toUInt(nullptr, 8)) == 0);
+    } else {
+        if (geteuid() != 0)
+            QSKIP("only root can give a folder to another user");
+        QString target = path;
+        if (how == u"link") {
+            target = i.root.path() + QStringLiteral("/theirs");
+            QVERIFY(QDir().rename(path, target));
+            QVERIFY(QFile::link(target, path));
+        }
+        QVERIFY(chown(QFile::encodeName(target).constData(), 65534, 65534) == 0);
+    }
+
+    const Result<ProgramFolder> made = prepareUserProgramFolder(i.folder, i.user);
+    QVERIFY(!made);
+    QCOMPARE(made.error().text(), path + why);
+    QCOMPARE(QFile::symLinkTarget(i.own(QStringLiteral("wrar.exe"))), planted);
+
+    // Installed, the program is refused with those words.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(i.user.data));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(i.user.config));
+    QVERIFY(QFile::setPermissions(i.folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    const ProgramFolder resolved = resolveProgramFolder(i.folder);
+    QFile::setPermissions(i.folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qunsetenv("XDG_DATA_HOME");
+    qunsetenv("XDG_CONFIG_HOME");
+    QCOMPARE(resolved.refusal, path + why);
+    QCOMPARE(resolved.folder, i.folder);
+}
+
+void TestProgramFolder::madeFoldersAreTheUsersAlone()
+{
+    Installed i;
+    // Under a umask that leaves new folders open to the group, what the program makes is not.
+    const mode_t before = umask(002);
+    const Result<ProgramFolder> made = prepareUserProgramFolder(i.folder, i.user);
+    umask(before);
+    QVERIFY2(made, qPrintable(made ? QString() : made.error().text()));
+    for (const QString &folder : {i.own(), i.config(QString()), i.config(QStringLiteral("dosdevices"))}) {
+        struct stat st;
+        QVERIFY(stat(QFile::encodeName(folder).constData(), &st) == 0);
+        QCOMPARE(st.st_mode & 0777, mode_t(0700));
+    }
 }
 
 void TestProgramFolder::settingsLiveInTheConfigFolder()

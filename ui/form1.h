@@ -48,6 +48,7 @@ struct Form1Context {
     const DriveTable *drives = nullptr;
     Dialogs *dialogs = nullptr;         // nothing: real message boxes
     const DiskInfo *diskInfo = nullptr; // nothing: the drives' real free space
+    QString programFolderRefusal = {};  // why the program cannot run from its folder; empty: it can
 };
 
 class Form1 : public QMainWindow, public WindowSurface, public StartupWindow {
@@ -132,6 +133,7 @@ public:
     bool setTreeFolder(const QString &dosFolder) override { return setTreePath(dosFolder); }
 
     // StartupWindow
+    QString programFolderRefusal() const override { return m_context.programFolderRefusal; }
     bool handOverToRunningInstance() override;
     void showAboutWindow() override;
     QString aboutWindowVersion() const override;

@@ -28,8 +28,10 @@ int runProgram(int argc, char *argv[], bool exitWhenShown)
     const QString &programFolder = where.folder;
     const DriveTable drives(programFolder, where.settingsFile);
     // Without a table the start-up refuses, saying the program is on no drive; this says why.
-    if (const Result<void> table = drives.ensureExists(QDir::homePath()); !table)
-        qWarning("Zelvant32: %s", qPrintable(table.error().text()));
+    // A refused start makes nothing: start-up says why.
+    if (where.refusal.isEmpty())
+        if (const Result<void> table = drives.ensureExists(QDir::homePath()); !table)
+            qWarning("Zelvant32: %s", qPrintable(table.error().text()));
 
     // Ending at the window's first paint: start-up itself paints it as it shows it, so the paint
     // is watched for from before start-up on, and the program quits as soon as the loop runs.
@@ -43,7 +45,7 @@ int runProgram(int argc, char *argv[], bool exitWhenShown)
             return false;
         }
     } firstPaint;
-    Form1 window({programFolder, &drives, nullptr, nullptr});
+    Form1 window({programFolder, &drives, nullptr, nullptr, where.refusal});
     // Files given by the file manager; a start without any reads no arguments at all.
     QStringList given;
     for (const QString &argument : app.arguments().mid(1)) {

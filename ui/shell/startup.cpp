@@ -32,6 +32,8 @@ StartupOutcome StartUp(CommandContext &c, StartupWindow &window)
 {
     WindowSurface &w = c.window;
     ProgramState &s = c.state;
+    if (const QString why = window.programFolderRefusal(); !why.isEmpty())
+        return refuse(c, why);
     // Without a DOS name for its own folder the program could name none of its files.
     if (c.programFolder.isEmpty())
         return refuse(c, QStringLiteral("Zelvant32 can NOT be run from a folder that is on no drive"));

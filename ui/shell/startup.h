@@ -14,6 +14,9 @@ enum class StartupOutcome { Completed, Refused, HandedOver };
 // instance, the About window shown meanwhile, and the first showing.
 class StartupWindow : public SettingsWindow {
 public:
+    // Why the program may not run from its folder at all (one another user can change, one that
+    // could not be made); empty when it may.
+    virtual QString programFolderRefusal() const { return QString(); }
     // Becomes the running instance, or asks the one that runs to come forward: true then.
     virtual bool handOverToRunningInstance() = 0;
     virtual void showAboutWindow() = 0;
@@ -26,8 +29,9 @@ public:
     virtual bool mainWindowOpen() const { return true; }
 };
 
-// Refused when the program folder is on no drive or is a drive's root, after saying so; handed
-// over when another instance runs. The window closes itself on either.
+// Refused when the program folder could not be had or is not the user's to trust, is on no drive
+// or is a drive's root, after saying so; handed over when another instance runs. The window
+// closes itself on either.
 StartupOutcome StartUp(CommandContext &c, StartupWindow &window);
 
 } // namespace zelv
