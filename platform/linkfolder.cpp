@@ -9,6 +9,8 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -53,13 +55,30 @@ void emptyAndRemove(int parentFd, const char *name, int fd)
 
 } // namespace
 
+namespace {
+
+bool isOwnPrivateGroup(gid_t gid)
+{
+    const passwd *user = getpwuid(geteuid());
+    if (!user || user->pw_gid != gid)
+        return false;
+    const QByteArray name = user->pw_name;
+    const group *g = getgrgid(gid);
+    return g && name == g->gr_name && (!g->gr_mem || !g->gr_mem[0]);
+}
+
+} // namespace
+
 Result<void> checkOwnFolder(const QString &path, const struct stat &st, FolderPrivacy privacy)
 {
     if (!S_ISDIR(st.st_mode))
         return Error(QStringLiteral("%1 is not a folder").arg(path));
     if (st.st_uid != geteuid())
         return Error(QStringLiteral("%1 is owned by another user").arg(path));
-    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    // A group of the user's own (named as the user, nobody else in it), as systems that give
+    // every user one and a umask of 002 make, lets nobody else write.
+    const bool ownGroup = privacy == FolderPrivacy::NoOtherWriter && isOwnPrivateGroup(st.st_gid);
+    if ((st.st_mode & S_IWOTH) != 0 || ((st.st_mode & S_IWGRP) != 0 && !ownGroup))
         return Error(QStringLiteral("%1 can be written by other users").arg(path));
     if (privacy == FolderPrivacy::Private && (st.st_mode & 077) != 0)
         return Error(QStringLiteral("%1 is open to other users").arg(path));
