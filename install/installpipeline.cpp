@@ -1,5 +1,6 @@
 #include "installpipeline.h"
 
+#include "archive/zipcentral.h"
 #include "core/helpercommands.h"
 #include "inspect/releasenotes.h"
 #include "installdirs.h"
@@ -8,7 +9,12 @@
 #include "volumesetselection.h"
 #include "zipextraction.h"
 
+#include <QFile>
+
+#include <fcntl.h>
+#include <limits>
 #include <tuple>
+#include <unistd.h>
 
 namespace zelv {
 
@@ -107,12 +113,39 @@ InnerResult ExtractInnerSet(CommandContext &c, const QString &installDir, const 
     return InnerResult::NoSet;
 }
 
-// The sum of the selected archives' lengths; a length that cannot be read adds nothing.
+// The bytes a zip archive's files unpack to, as its directory declares them; nothing when
+// the directory cannot be read.
+std::optional<qint64> declaredUnpackedSize(const CommandContext &c, const QString &dosPath)
+{
+    const auto host = c.files.hostPath(dosPath);
+    const int fd = host ? open(QFile::encodeName(*host).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK) : -1;
+    if (fd < 0)
+        return std::nullopt;
+    const auto entries = readCentralDirectory(fd);
+    close(fd);
+    if (!entries)
+        return std::nullopt;
+    // A directory may declare sizes that no disk holds: the sum stops at the largest count.
+    constexpr quint64 most = quint64(std::numeric_limits<qint64>::max());
+    quint64 total = 0;
+    for (const CentralEntry &e : *entries)
+        if (!e.isDirectory())
+            total = std::min(most, total + std::min(most, e.size));
+    return qint64(total);
+}
+
+// What the selected archives unpack to, as their directories declare it: a small archive may
+// unpack to far more than its length. One whose directory cannot be read counts by its length
+// (its extraction then says what is wrong), and a length that cannot be read adds nothing.
 qint64 selectedArchivesSize(const CommandContext &c, const QString &sourceFolder)
 {
+    constexpr qint64 most = std::numeric_limits<qint64>::max();
     qint64 total = 0;
-    for (int i = 1; i <= c.state.NameCount; ++i)
-        total += c.files.fileSize(dospath::join(sourceFolder, c.state.NameList.value(i))).valueOr(0);
+    for (int i = 1; i <= c.state.NameCount; ++i) {
+        const QString archive = dospath::join(sourceFolder, c.state.NameList.value(i));
+        const qint64 size = declaredUnpackedSize(c, archive).value_or(c.files.fileSize(archive).valueOr(0));
+        total = size > most - total ? most : total + size;
+    }
     return total;
 }
 
