@@ -56,7 +56,7 @@ Result<quint32> crcOfFile(const QString &hostPath, Links links)
     return *crc;
 }
 
-bool linkStaysInside(const QString &member, const QString &target, const QStringList &links)
+bool linkStaysInside(const QString &member, const QString &target, const QSet<QString> &links)
 {
     const auto place = safeMemberPath(member);
     if (!place || target.isEmpty() || target.startsWith(u'/') || target.startsWith(u'\\') ||
@@ -80,18 +80,38 @@ bool linkStaysInside(const QString &member, const QString &target, const QString
     return true;
 }
 
+const ArchiveSet::MemberIndex &ArchiveSet::index() const
+{
+    if (m_index)
+        return *m_index;
+    MemberIndex index;
+    index.firstByName.reserve(m_members.size());
+    for (int i = 0; i < m_members.size(); ++i) {
+        const SetMember &m = m_members[i];
+        if (!index.firstByName.contains(m.name))
+            index.firstByName.insert(m.name, i);
+        if (m.symlink)
+            if (const auto place = safeMemberPath(m.name))
+                index.linkPlaces.insert(place->joined());
+    }
+    return m_index.emplace(std::move(index));
+}
+
 std::optional<Error> ArchiveSet::refusal(const SetMember &m) const
 {
-    QStringList links;
-    for (const SetMember &other : m_members)
-        if (other.symlink)
-            if (const auto place = safeMemberPath(other.name))
-                links << place->joined();
+    const QSet<QString> &links = index().linkPlaces;
     // A name below a link would be written through it.
     const auto throughLink = [&links](const MemberPath &place) {
-        for (qsizetype i = 1; i < place.parts.size(); ++i)
-            if (links.contains(QStringList(place.parts.mid(0, i)).join(u'/')))
+        if (links.isEmpty())
+            return false;
+        QString folder;
+        for (qsizetype i = 0; i + 1 < place.parts.size(); ++i) {
+            if (i > 0)
+                folder += u'/';
+            folder += place.parts[i];
+            if (links.contains(folder))
                 return true;
+        }
         return false;
     };
     QString problem;
@@ -108,14 +128,22 @@ std::optional<Error> ArchiveSet::refusal(const SetMember &m) const
     return Error(QStringLiteral("%1 in %2").arg(problem.arg(m.name), archive));
 }
 
+std::optional<Error> ArchiveSet::firstRefusal() const
+{
+    if (auto refused = setRefusal())
+        return refused;
+    for (const SetMember &m : m_members)
+        if (auto refused = refusal(m))
+            return refused;
+    return std::nullopt;
+}
+
 bool ArchiveSet::alreadyIn(const QString &, const QString &) const { return false; }
 
 const SetMember *ArchiveSet::member(const QString &name) const
 {
-    for (const SetMember &m : m_members)
-        if (m.name == name)
-            return &m;
-    return nullptr;
+    const auto found = index().firstByName.constFind(name);
+    return found == index().firstByName.cend() ? nullptr : &m_members[*found];
 }
 
 QString ArchiveSet::damagedVolume(const QString &name, bool crcErrorKnown) const

@@ -7,7 +7,9 @@
 #include "archivekind.h"
 #include "platform/error.h"
 
+#include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -93,7 +95,7 @@ public:
 
 // Whether a symbolic link at member's place pointing at target stays inside the folder it is
 // extracted into, passing through none of the set's other links (links holds their places).
-bool linkStaysInside(const QString &member, const QString &target, const QStringList &links);
+bool linkStaysInside(const QString &member, const QString &target, const QSet<QString> &links);
 
 struct ExtractionRun {
     const ExtractionFolder &folder;
@@ -126,8 +128,13 @@ public:
 
     // Why a member may not be extracted: encrypted, a device, a link reaching outside, a name
     // that would leave the destination or pass through a link; a format adds what its engine
-    // cannot do.
+    // cannot do. What it needs of the other members is worked out once for the set.
     virtual std::optional<Error> refusal(const SetMember &member) const;
+    // Why the set as a whole may not be extracted: what its reading would take beyond the
+    // budget, told before anything runs.
+    virtual std::optional<Error> setRefusal() const { return std::nullopt; }
+    // The set's refusal, else the first member's, in the members' order.
+    std::optional<Error> firstRefusal() const;
 
     // Whether destination already holds the whole set, for a format whose install extracts it
     // once for each volume given: the first run extracts, the later ones only check.
@@ -143,12 +150,24 @@ public:
     QString damagedVolume(const QString &member, bool crcErrorKnown = false) const;
 
 protected:
+    // The first member of that name.
     const SetMember *member(const QString &name) const;
+    // For a format that lists its members again: what was worked out from them is forgotten.
+    void membersChanged() { m_index.reset(); }
 
     QStringList m_volumes;
     QString m_missingVolume;
     std::optional<Error> m_damage;
     QList<SetMember> m_members;
+
+private:
+    // The members looked up by name and the places of the links, made at the first question.
+    struct MemberIndex {
+        QHash<QString, int> firstByName;
+        QSet<QString> linkPlaces;
+    };
+    const MemberIndex &index() const;
+    mutable std::optional<MemberIndex> m_index;
 };
 
 // The set that the file at hostPath belongs to, whichever of its volumes that is.

@@ -244,20 +244,30 @@ Found findVolumes(const QString &hostPath)
     }
 }
 
-// The volume and the place in it of a stored piece at offset in the volumes read one after
-// another; nothing when the piece does not lie in one volume.
-std::optional<MemberPart> partIn(const QStringList &volumes, qint64 offset, qint64 length, std::optional<quint32> crc)
+// Where each volume ends in the volumes read one after another.
+QList<qint64> volumeEnds(const QStringList &volumes)
 {
-    qint64 start = 0;
-    for (int i = 0; i < volumes.size(); ++i) {
-        const qint64 size = QFileInfo(volumes[i]).size();
-        if (offset >= start && offset + length <= start + size)
-            return MemberPart{i, offset - start, length, true, crc};
-        if (offset < start + size)
-            return std::nullopt;
-        start += size;
-    }
-    return std::nullopt;
+    QList<qint64> ends;
+    qint64 end = 0;
+    for (const QString &v : volumes)
+        ends << (end += QFileInfo(v).size());
+    return ends;
+}
+
+// The volume and the place in it of a stored piece at offset in the volumes read one after
+// another (ends from volumeEnds()); nothing when the piece does not lie in one volume.
+std::optional<MemberPart> partIn(const QList<qint64> &ends, qint64 offset, qint64 length, std::optional<quint32> crc)
+{
+    // The first volume that reaches past offset; an empty piece may stand at a volume's end.
+    const auto in = length > 0 ? std::upper_bound(ends.cbegin(), ends.cend(), offset)
+                               : std::lower_bound(ends.cbegin(), ends.cend(), offset);
+    if (in == ends.cend())
+        return std::nullopt;
+    const int i = int(in - ends.cbegin());
+    const qint64 start = i > 0 ? ends[i - 1] : 0;
+    if (offset < start || offset + length > *in)
+        return std::nullopt;
+    return MemberPart{i, offset - start, length, true, crc};
 }
 
 QString propertyName(const char *key) { return QString::fromLatin1(key); }
@@ -384,6 +394,7 @@ constexpr qint64 kLongestRar5Header = 2 << 20;
 Result<void> RarArchiveSet::listRar5()
 {
     m_members.clear();
+    membersChanged();
     m_windowsNamed.clear();
     m_storedOnly = true;
     const auto unreadable = [this](int volume, const QString &why) {
@@ -545,6 +556,7 @@ QString RarArchiveSet::storedText(const SetMember &m) const
 Result<int> RarArchiveSet::list(const QString &firstVolume)
 {
     m_members.clear();
+    membersChanged();
     m_windowsNamed.clear();
     m_storedOnly = true;
     // The listing is needed whole, however many members the set has (lsar writes about a
@@ -560,6 +572,7 @@ Result<int> RarArchiveSet::list(const QString &firstVolume)
     if (run.timedOut || !root.contains(QStringLiteral("lsarContents")) || root.contains(QStringLiteral("lsarError")))
         return Error(QStringLiteral("%1 cannot be read as a RAR archive").arg(QFileInfo(firstVolume).fileName()));
     const QJsonObject properties = root.value(QStringLiteral("lsarProperties")).toObject();
+    const QList<qint64> ends = volumeEnds(m_volumes);
     for (const QJsonValue &value : root.value(QStringLiteral("lsarContents")).toArray()) {
         const QJsonObject e = value.toObject();
         const auto flag = [&e](const char *key) { return e.value(propertyName(key)).toInt() != 0; };
@@ -614,7 +627,7 @@ Result<int> RarArchiveSet::list(const QString &firstVolume)
         m_storedOnly = m_storedOnly && (stored || m.directory);
         for (qsizetype i = 0; i < parts.size(); ++i)
             if (auto part =
-                    partIn(m_volumes, qint64(parts[i][QStringLiteral("Offset")].toDouble()),
+                    partIn(ends, qint64(parts[i][QStringLiteral("Offset")].toDouble()),
                            qint64(parts[i][QStringLiteral("InputLength")].toDouble()),
                            i + 1 < parts.size() ? std::optional(quint32(parts[i][QStringLiteral("CRC32")].toDouble()))
                                                 : std::nullopt)) {

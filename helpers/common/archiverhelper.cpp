@@ -222,9 +222,9 @@ int runArchiverHelper(int argc, char *argv[], const ArchiverHelper &helper)
     ArchiveSet &set = *found->set;
     if (auto listed = set.readMembers(); !listed)
         return fail(listed.error().text());
-    for (const SetMember &m : set.members())
-        if (const auto refused = set.refusal(m))
-            return fail(refused->text());
+    // One pass over the members, and what the set's reading would take, before anything runs.
+    if (const auto refused = set.firstRefusal())
+        return fail(refused->text());
     if (found->alreadyInDestination)
         return 0;
     if (auto extracted = extractChecked(*job, set); !extracted)
