@@ -48,6 +48,7 @@ struct SetMember {
     QString copyOf;
     bool encrypted = false;
     QList<MemberPart> parts;
+    quint64 dictionary = 0; // the window its packed data needs, where the headers tell it
 };
 
 // Bytes the files of the set take unpacked.

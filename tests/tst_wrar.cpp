@@ -102,6 +102,8 @@ private slots:
     void packedSets();
     void lyingRar5Headers_data();
     void lyingRar5Headers();
+    void dictionaries_data();
+    void dictionaries();
 };
 
 void TestWrar::initTestCase()
@@ -491,6 +493,49 @@ void TestWrar::lyingRar5Headers()
     QCOMPARE(run.err, QStringLiteral("wrar.exe: prog.part1.rar cannot be read as a RAR archive: a damaged header in ") +
                           QFileInfo(holder).fileName());
     QVERIFY(!QFileInfo::exists(f.destination()));
+}
+
+// A dictionary over what a tool may be given is refused before anything runs: libarchive reads
+// none over 64 MB, and unar takes what the headers ask for (a stand-in here, which would fail
+// otherwise). One at the budget is read by unar, given the room for it.
+void TestWrar::dictionaries_data()
+{
+    QTest::addColumn<int>("version"); // 0: RAR 5.0; 1: RAR 7.0, a shift of five bits and 32nds
+    QTest::addColumn<int>("shift");
+    QTest::addColumn<int>("fraction");
+    QTest::addColumn<QString>("needed"); // empty: extracted
+    QTest::newRow("RAR 5, 1 GB") << 0 << 13 << 0 << QString();
+    QTest::newRow("RAR 5, 2 GB") << 0 << 14 << 0 << "2 GB";
+    QTest::newRow("RAR 7, a shift past four bits") << 1 << 16 << 0 << "8 GB";
+    QTest::newRow("RAR 7, 1 GB and a 32nd of it") << 1 << 13 << 1 << "2 GB";
+}
+
+void TestWrar::dictionaries()
+{
+    QFETCH(int, version);
+    QFETCH(int, shift);
+    QFETCH(int, fraction);
+    QFETCH(QString, needed);
+    Fixture f;
+    test::RarPacking packing;
+    packing.algorithmVersion = version;
+    packing.dictionaryShift = shift;
+    packing.dictionaryFraction = fraction;
+    const QList<SetMember> members{SetMember::packed("setup.exe", test::noiseBytes(20000, 5))};
+    QString error;
+    QVERIFY2(test::writeRarSet(f.source(), QStringLiteral("prog"), test::RarFormat::Rar5, test::VolumeNaming::New,
+                               members, 0, &error, 1, packing),
+             qPrintable(error));
+    std::optional<FailingUnar> standIn;
+    if (!needed.isEmpty())
+        standIn.emplace("Failed! (out of memory)");
+    const Run run = f.wrar(QStringLiteral("c:\\Zelv001\\prog.rar"));
+    f.checkEnd(run, needed.isEmpty() ? QString()
+                                     : QStringLiteral("prog.rar needs %1 of memory to extract (its dictionary); "
+                                                      "this program allows 1 GB")
+                                           .arg(needed));
+    if (needed.isEmpty() && !QTest::currentTestFailed())
+        QCOMPARE(test::readBytes(f.destination() + QStringLiteral("/setup.exe")), members.first().data);
 }
 
 QTEST_GUILESS_MAIN(TestWrar)

@@ -3,6 +3,7 @@
 #include "archive/crc32.h"
 #include "archive/libarchive.h"
 #include "archive/littleendian.h"
+#include "archive/memorybudget.h"
 #include "archive/zipmembers.h"
 #include "platform/hostfs.h"
 #include "platform/linkfolder.h"
@@ -300,6 +301,16 @@ void takeCopiesFromTheirFiles(QList<SetMember> &members)
     }
 }
 
+// RAR 5's window from a file's compression information: 128 KiB << n, n in bits 10-13. RAR 7
+// (algorithm version 1 in bits 0-5) gives n bits 10-14 and adds that window's 32nds, as many as
+// bits 15-19 say.
+quint64 rar5Dictionary(quint64 compression)
+{
+    const bool rar7 = (compression & 0x3f) != 0;
+    const quint64 window = quint64(0x20000) << ((compression >> 10) & (rar7 ? 0x1f : 0x0f));
+    return rar7 ? window + window / 32 * ((compression >> 15) & 0x1f) : window;
+}
+
 // libarchive converts names through the C library's character set: UTF-8 while it reads.
 class Utf8Names {
 public:
@@ -519,6 +530,9 @@ Result<void> RarArchiveSet::listRar5()
                 if (kind == 0120000) // a link whose target is not in a record
                     m.link = true;
             }
+            // Only packed data is decoded through a window; links and copies have none.
+            if (!stored && !m.directory && !m.symlink && m.copyOf.isEmpty())
+                m.dictionary = rar5Dictionary(*compression);
             m_storedOnly = m_storedOnly && (stored || m.directory);
             m_members << m;
         }
@@ -853,6 +867,24 @@ std::optional<Result<Extracted>> RarArchiveSet::extractInProcess(const Extractio
     return Result<Extracted>(Extracted{});
 }
 
+quint64 RarArchiveSet::largestDictionary() const
+{
+    quint64 largest = 0;
+    for (const SetMember &m : m_members)
+        largest = std::max(largest, m.dictionary);
+    return largest;
+}
+
+std::optional<Error> RarArchiveSet::setRefusal() const
+{
+    // libarchive reads no dictionary over 64 MB and unar takes whatever the headers ask for.
+    const quint64 dictionary = largestDictionary();
+    if (dictionary <= budget::kToolDictionary)
+        return std::nullopt;
+    return Error(budget::memoryRefusal(QFileInfo(m_volumes.value(0)).fileName(), dictionary,
+                                       QStringLiteral("its dictionary"), budget::kToolDictionary));
+}
+
 Result<void> RarArchiveSet::makeLinks(const ExtractionRun &run) const
 {
     const QSet<int> only(run.only.cbegin(), run.only.cend());
@@ -879,7 +911,8 @@ Result<Extracted> RarArchiveSet::extractWithUnar(const ExtractionRun &run) const
 
 RarArchiveSet::UnarOutcome RarArchiveSet::runUnar(const ExtractionRun &run) const
 {
-    // unar writes by path: it runs in the extraction folder, held open, and writes there.
+    // unar writes by path: it runs in the extraction folder, held open, and writes there. It is
+    // given the address space the set's dictionary asks for besides its own.
     QStringList arguments{QStringLiteral("-o"), QStringLiteral("."),   QStringLiteral("-f"),
                           QStringLiteral("-D"), QStringLiteral("-nr"), QStringLiteral("-q")};
     // Members by their place in lsar's listing, which is the members' order: no name is taken
@@ -909,8 +942,10 @@ RarArchiveSet::UnarOutcome RarArchiveSet::runUnar(const ExtractionRun &run) cons
     const qint64 unpacked = unpackedSize(m_members);
     const WorkingFolder folder =
         run.folder.descriptor() >= 0 ? WorkingFolder(run.folder.descriptor()) : WorkingFolder(run.folder.path());
-    const ToolRun tool = runTool(QStringLiteral("unar"), arguments, folder, 60000 + unpacked / (5 << 20) * 1000,
-                                 [&run](const QByteArray &) { return !run.tick || run.tick(); });
+    const ToolRun tool = runTool(
+        QStringLiteral("unar"), arguments, folder, 60000 + unpacked / (5 << 20) * 1000,
+        [&run](const QByteArray &) { return !run.tick || run.tick(); }, {},
+        ToolLimits{budget::kToolAddressSpace + largestDictionary()});
     if (tool.cancelled)
         return {Error(QStringLiteral("Cancelled")), false};
     if (!tool.started)

@@ -25,6 +25,8 @@ public:
     ~RarArchiveSet() override;
 
     Result<void> readMembers() override;
+    // A RAR 5 dictionary over what a tool may be given.
+    std::optional<Error> setRefusal() const override;
     Result<Extracted> extract(const ExtractionRun &run) const override;
 
     // Extracts through libarchive in this process whatever the set holds; nothing when
@@ -47,6 +49,8 @@ private:
     Result<void> listRar5();
     // A stored member's bytes as text, read from its pieces; empty when they do not check out.
     QString storedText(const SetMember &m) const;
+    // The largest window a member's packed data needs.
+    quint64 largestDictionary() const;
     Result<void> makeLinks(const ExtractionRun &run) const;
     // unar writes a '/' inside a name made on DOS or Windows as '_': such files go to the places
     // the listing gives them.

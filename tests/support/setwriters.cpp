@@ -709,7 +709,9 @@ std::optional<QStringList> writeRarSet(const QString &folder, const QString &bas
         if (m.link != SetMember::Link::None)
             m.data = rar4 ? m.target : QByteArray();
         else if (!rar4 && m.method > 0 && !m.directory) {
-            const quint64 compression = quint64(std::min(m.method, 5)) << 7 | quint64(packing.dictionaryShift) << 10 |
+            const quint64 compression = quint64(packing.algorithmVersion) | quint64(std::min(m.method, 5)) << 7 |
+                                        quint64(packing.dictionaryShift) << 10 |
+                                        quint64(packing.dictionaryFraction) << 15 |
                                         (packing.solid && earlierPacked ? 0x40 : 0);
             packed.insert(&m, Packed{m.data.size(), crc32Of(m.data), compression});
             m.data = packer.pack(m.data);
