@@ -44,8 +44,11 @@ struct SetMember {
     bool symlink = false;
     QString linkTarget; // as stored, "/" or "\" between its parts
     // A hard link or a file copy of an earlier file member: made as a copy of that member's
-    // file once every file is in place; size and crc are that file's.
+    // file; size and crc are that file's.
     QString copyOf;
+    // The member copyOf names, by its place in the set's members: the last file of that name
+    // before the copy (a later one of the same name is another file); -1 when there is none.
+    int copyOfMember = -1;
     bool encrypted = false;
     QList<MemberPart> parts;
     quint64 dictionary = 0; // the window its packed data needs, where the headers tell it

@@ -81,6 +81,9 @@ private:
 
 Q_DECLARE_METATYPE(test::RarFormat)
 Q_DECLARE_METATYPE(test::VolumeNaming)
+Q_DECLARE_METATYPE(QList<test::SetMember>)
+using Contents = QList<QPair<QString, QByteArray>>; // files of the destination with their bytes
+Q_DECLARE_METATYPE(Contents)
 
 class TestWrar : public QObject {
     Q_OBJECT
@@ -98,6 +101,8 @@ private slots:
     void warningsStayOutOfTheListing();
     void copiesAndHardLinks_data();
     void copiesAndHardLinks();
+    void copiesOfNamesThatComeAgain_data();
+    void copiesOfNamesThatComeAgain();
     void packedSets_data();
     void packedSets();
     void lyingRar5Headers_data();
@@ -329,6 +334,49 @@ void TestWrar::copiesAndHardLinks()
     QVERIFY(!QFileInfo(copy).isSymLink());
     QCOMPARE(test::readBytes(copy), test::patternBytes(70000, 3));
     QCOMPARE(test::readBytes(f.destination() + QStringLiteral("/setup.exe")), test::patternBytes(70000, 3));
+}
+
+// A file copy is of the file its source's name held at that point of the set: a later member
+// of that name is another file, and a later member of the copy's own name replaces the copy.
+void TestWrar::copiesOfNamesThatComeAgain_data()
+{
+    QTest::addColumn<bool>("unarOnly");
+    QTest::addColumn<QList<SetMember>>("after"); // the members after the first four
+    QTest::addColumn<Contents>("expected");
+    const QByteArray setup = test::patternBytes(70000, 3);
+    const auto copy = [](const char *name) { return SetMember::symlink(name, "setup.exe", SetMember::Link::FileCopy); };
+    for (const bool unarOnly : {false, true}) {
+        const char *reader = unarOnly ? "unar" : "in-process";
+        QTest::addRow("%s, the copied name again", reader)
+            << unarOnly << QList<SetMember>{copy("data/copy"), SetMember::file("setup.exe", "later")}
+            << Contents{{"data/copy", setup}, {"setup.exe", "later"}};
+        QTest::addRow("%s, the copy's name again", reader)
+            << unarOnly << QList<SetMember>{copy("data/copy"), SetMember::file("data/copy", "later")}
+            << Contents{{"data/copy", "later"}, {"setup.exe", setup}};
+        // Two files of the name copied, each replaced by the next.
+        QTest::addRow("%s, the copied name twice more", reader)
+            << unarOnly
+            << QList<SetMember>{copy("data/copy"), SetMember::file("setup.exe", "second"), copy("copy2"),
+                                SetMember::file("setup.exe", "third")}
+            << Contents{{"data/copy", setup}, {"copy2", "second"}, {"setup.exe", "third"}};
+    }
+}
+
+void TestWrar::copiesOfNamesThatComeAgain()
+{
+    QFETCH(bool, unarOnly);
+    QFETCH(QList<SetMember>, after);
+    QFETCH(Contents, expected);
+    Fixture f;
+    QList<SetMember> members = kMembers + after;
+    members[2].bareFolder = unarOnly;
+    QVERIFY(f.write(test::RarFormat::Rar5, test::VolumeNaming::New, 1, members).size() > 1);
+    const Run run = f.wrar(QStringLiteral("c:\\Zelv001\\prog.part1.rar"));
+    f.checkEnd(run, QString());
+    if (QTest::currentTestFailed())
+        return;
+    for (const auto &[name, bytes] : expected)
+        QCOMPARE(test::readBytes(f.destination() + u'/' + name), bytes);
 }
 
 namespace {

@@ -284,21 +284,33 @@ QString placeKey(const QString &name)
     return place ? place->joined() : QString();
 }
 
-// A copy takes the size and CRC of the earlier file it copies; one that names none is never
-// made.
+// A copy is of the last file of the name it gives before it, whose size and CRC it takes; one
+// that names none is never made.
 void takeCopiesFromTheirFiles(QList<SetMember> &members)
 {
-    QHash<QString, const SetMember *> files;
-    for (SetMember &m : members) {
+    QHash<QString, int> files;
+    for (int i = 0; i < members.size(); ++i) {
+        SetMember &m = members[i];
         if (!m.copyOf.isEmpty()) {
-            const SetMember *source = files.value(placeKey(m.copyOf));
-            m.link = !source;
-            m.size = source ? source->size : 0;
-            m.crc = source ? source->crc : std::nullopt;
+            const int source = files.value(placeKey(m.copyOf), -1);
+            m.copyOfMember = source;
+            m.link = source < 0;
+            m.size = source >= 0 ? members[source].size : 0;
+            m.crc = source >= 0 ? members[source].crc : std::nullopt;
         } else if (!m.directory && !m.symlink && !m.link && !m.special) {
-            files.insert(placeKey(m.name), &m);
+            files.insert(placeKey(m.name), i);
         }
     }
+}
+
+// The last member at each place: what the place holds once the set is out.
+QHash<QString, int> lastAtEachPlace(const QList<SetMember> &members)
+{
+    QHash<QString, int> last;
+    last.reserve(members.size());
+    for (int i = 0; i < members.size(); ++i)
+        last.insert(placeKey(members[i].name), i);
+    return last;
 }
 
 // RAR 5's window from a file's compression information: 128 KiB << n, n in bits 10-13. RAR 7
@@ -781,6 +793,19 @@ std::optional<Result<Extracted>> RarArchiveSet::extractInProcess(const Extractio
     for (int i = 0; i < m_members.size(); ++i)
         byPlace[placeKey(m_members[i].name)] << i;
     const QSet<int> only(run.only.cbegin(), run.only.cend());
+    // Copies are made in the members' order, each before a later member is written: its file's
+    // name holds the file it copies then, which a later member of that name replaces.
+    QList<int> copies;
+    for (int i = 0; i < m_members.size(); ++i)
+        if (!m_members[i].copyOf.isEmpty() && (only.isEmpty() || only.contains(i)))
+            copies << i;
+    qsizetype nextCopy = 0;
+    const auto copiesBefore = [&](int index) -> Result<void> {
+        for (; nextCopy < copies.size() && copies[nextCopy] < index; ++nextCopy)
+            if (auto made = run.folder.copyFile(m_members[copies[nextCopy]].name, copySource(copies[nextCopy])); !made)
+                return made;
+        return {};
+    };
     std::vector<char> buffer(1 << 20);
     qint64 sinceTick = 0;
     archive_entry *entry = nullptr;
@@ -797,6 +822,8 @@ std::optional<Result<Extracted>> RarArchiveSet::extractInProcess(const Extractio
             return std::nullopt; // not the listing lsar gave: let unar read it
         const int index = matches.takeFirst();
         const SetMember &m = m_members[index];
+        if (auto made = copiesBefore(index); !made)
+            return Result<Extracted>(made.error());
         if (!only.isEmpty() && !only.contains(index))
             continue;
         if (m.directory) {
@@ -805,7 +832,7 @@ std::optional<Result<Extracted>> RarArchiveSet::extractInProcess(const Extractio
             continue;
         }
         if (m.symlink || m.link || m.special || !m.copyOf.isEmpty())
-            continue; // links and copies are made once every file is in place
+            continue; // links are made once every file is in place, copies in their turn
         const auto fd = run.folder.createFile(m.name);
         if (!fd)
             return Result<Extracted>(fd.error());
@@ -862,9 +889,17 @@ std::optional<Result<Extracted>> RarArchiveSet::extractInProcess(const Extractio
         if (run.tick && !run.tick())
             return Result<Extracted>(Error(QStringLiteral("Cancelled")));
     }
-    if (auto links = makeLinks(run); !links)
+    if (auto made = copiesBefore(int(m_members.size())); !made)
+        return Result<Extracted>(made.error());
+    if (auto links = makeLinks(run, Copies::Made); !links)
         return Result<Extracted>(links.error());
     return Result<Extracted>(Extracted{});
+}
+
+QString RarArchiveSet::copySource(int copy) const
+{
+    const SetMember &m = m_members[copy];
+    return m.copyOfMember >= 0 ? m_members[m.copyOfMember].name : m.copyOf;
 }
 
 quint64 RarArchiveSet::largestDictionary() const
@@ -885,17 +920,23 @@ std::optional<Error> RarArchiveSet::setRefusal() const
                                        QStringLiteral("its dictionary"), budget::kToolDictionary));
 }
 
-Result<void> RarArchiveSet::makeLinks(const ExtractionRun &run) const
+Result<void> RarArchiveSet::makeLinks(const ExtractionRun &run, Copies copies) const
 {
     const QSet<int> only(run.only.cbegin(), run.only.cend());
+    // A copy or link that a later member of its name replaces is not made.
+    const QHash<QString, int> last = lastAtEachPlace(m_members);
+    const auto isLast = [&](int i) { return last.value(placeKey(m_members[i].name), -1) == i; };
+    const auto made = [&](int i) { return (only.isEmpty() || only.contains(i)) && isLast(i); };
+    // Copies whose file a later member replaced were made aside while it stood.
+    if (copies == Copies::FromFilesInPlace)
+        for (int i = 0; i < m_members.size(); ++i)
+            if (const int source = m_members[i].copyOfMember; source >= 0 && isLast(source) && made(i))
+                if (auto copied = run.folder.copyFile(m_members[i].name, m_members[source].name); !copied)
+                    return copied;
     for (int i = 0; i < m_members.size(); ++i)
-        if (!m_members[i].copyOf.isEmpty() && (only.isEmpty() || only.contains(i)))
-            if (auto made = run.folder.copyFile(m_members[i].name, m_members[i].copyOf); !made)
-                return made;
-    for (int i = 0; i < m_members.size(); ++i)
-        if (m_members[i].symlink && (only.isEmpty() || only.contains(i)))
-            if (auto made = run.folder.makeLink(m_members[i].name, m_members[i].linkTarget); !made)
-                return made;
+        if (m_members[i].symlink && made(i))
+            if (auto linked = run.folder.makeLink(m_members[i].name, m_members[i].linkTarget); !linked)
+                return linked;
     return {};
 }
 
@@ -904,19 +945,112 @@ Result<Extracted> RarArchiveSet::extractWithUnar(const ExtractionRun &run) const
     const UnarOutcome unar = runUnar(run);
     // No other reader follows: the links are made as after any run, for the files' check.
     if (unar.readAgain && unar.result)
-        if (auto links = makeLinks(run); !links)
+        if (auto links = makeLinks(run, Copies::FromFilesInPlace); !links)
             return links.error();
     return unar.result;
 }
 
 RarArchiveSet::UnarOutcome RarArchiveSet::runUnar(const ExtractionRun &run) const
 {
+    const QSet<int> only(run.only.cbegin(), run.only.cend());
+    const QHash<QString, int> last = lastAtEachPlace(m_members);
+    const auto isLast = [&](int i) { return last.value(placeKey(m_members.value(i).name), -1) == i; };
+    // unar writes every file of a name over the one before: a copy of a file that a later
+    // member of its name replaces is made aside once unar has written that file on its own (the
+    // earlier files of a name in earlier runs), and moved into place at the end.
+    QList<int> aside;
+    QHash<int, int> runOfSource;
+    QList<QList<int>> sourceRuns;
+    QHash<QString, int> runsAtPlace;
+    for (int i = 0; i < m_members.size(); ++i) {
+        const int source = m_members[i].copyOfMember;
+        if (source < 0 || (!only.isEmpty() && !only.contains(i)) || !isLast(i) || isLast(source))
+            continue;
+        aside << i;
+        if (runOfSource.contains(source))
+            continue;
+        const int runIndex = runsAtPlace[placeKey(m_members[source].name)]++;
+        if (runIndex == sourceRuns.size())
+            sourceRuns.append(QList<int>());
+        sourceRuns[runIndex] << source;
+        runOfSource.insert(source, runIndex);
+    }
+    // Each run reads the set again: a set that would need many is left to the other reader.
+    constexpr qsizetype kMostSourceRuns = 8;
+    if (sourceRuns.size() > kMostSourceRuns)
+        return {Error(QStringLiteral("unar cannot read %1: too many copies of files whose names come again")
+                          .arg(run.shownName)),
+                true};
+    // The folder the copies wait in, named as no member's first part is.
+    QString asideFolder = QStringLiteral(".zelv-copies");
+    if (!aside.isEmpty()) {
+        QSet<QString> firstParts;
+        for (const SetMember &m : m_members)
+            firstParts.insert(placeKey(m.name).section(u'/', 0, 0));
+        for (int n = 2; firstParts.contains(asideFolder); ++n)
+            asideFolder = QStringLiteral(".zelv-copies-%1").arg(n);
+    }
+    const auto asideName = [&asideFolder](int copy) { return asideFolder + u'/' + QString::number(copy); };
+    const auto moveAside = [&]() -> Result<void> {
+        for (const int i : aside)
+            if (auto moved = run.folder.moveWritten(QFile::encodeName(asideName(i)), m_members[i].name); !moved)
+                return moved;
+        return {};
+    };
+
     // unar writes by path: it runs in the extraction folder, held open, and writes there. It is
     // given the address space the set's dictionary asks for besides its own.
-    QStringList arguments{QStringLiteral("-o"), QStringLiteral("."),   QStringLiteral("-f"),
-                          QStringLiteral("-D"), QStringLiteral("-nr"), QStringLiteral("-q")};
+    const qint64 unpacked = unpackedSize(m_members);
+    const WorkingFolder folder =
+        run.folder.descriptor() >= 0 ? WorkingFolder(run.folder.descriptor()) : WorkingFolder(run.folder.path());
+    const ToolLimits limits{budget::kToolAddressSpace + largestDictionary()};
     // Members by their place in lsar's listing, which is the members' order: no name is taken
-    // for a pattern. Links are left to be made once every file is in place.
+    // for a pattern; none given, the whole set.
+    const auto unar = [&](const QList<int> &members) {
+        QStringList arguments{QStringLiteral("-o"), QStringLiteral("."),   QStringLiteral("-f"),
+                              QStringLiteral("-D"), QStringLiteral("-nr"), QStringLiteral("-q")};
+        if (!members.isEmpty())
+            arguments << QStringLiteral("-i");
+        arguments << m_toolFirstVolume;
+        for (const int i : members)
+            arguments << QString::number(i);
+        // A minute, and a second more for every 5 MB of the set, as for every archiver.
+        return runTool(
+            QStringLiteral("unar"), arguments, folder, 60000 + unpacked / (5 << 20) * 1000,
+            [&run](const QByteArray &) { return !run.tick || run.tick(); }, {}, limits);
+    };
+    Extracted extracted;
+    // How a run ended, when it stopped the extraction: unar's failure on no damage it found lets
+    // another reader try.
+    const auto stopped = [&](const ToolRun &tool) -> std::optional<UnarOutcome> {
+        if (tool.cancelled)
+            return UnarOutcome{Error(QStringLiteral("Cancelled")), false};
+        if (!tool.started)
+            return UnarOutcome{Error(QStringLiteral("unar cannot be started; is it installed?")), true};
+        if (tool.timedOut)
+            return UnarOutcome{
+                Error(QStringLiteral("unar did not finish %1 in time and was stopped").arg(run.shownName)), true};
+        // unar says "Wrong checksum" where others say "CRC": damage, which the files' check names.
+        const bool crcError = tool.output.contains("CRC") || tool.output.contains("checksum");
+        extracted.toolReportedCrcError = extracted.toolReportedCrcError || crcError;
+        if (tool.exitCode != 0 && !crcError && !outOfSpace(run, tool.output))
+            return UnarOutcome{extracted, true};
+        return std::nullopt;
+    };
+
+    for (int r = 0; r < sourceRuns.size(); ++r) {
+        QList<int> sources = sourceRuns[r];
+        std::sort(sources.begin(), sources.end());
+        if (auto end = stopped(unar(sources)))
+            return *end;
+        for (const int i : aside)
+            if (const int source = m_members[i].copyOfMember; runOfSource.value(source) == r)
+                if (auto made = run.folder.copyFile(asideName(i), m_members[source].name); !made)
+                    return {made.error(), false};
+    }
+
+    // Links and copies are left to be made once every file is in place; with copies aside, a
+    // member that a later one of its name replaces is left out, so that their places stay free.
     QList<int> wanted = run.only;
     const auto madeHere = [this](int i) { return m_members.value(i).symlink || !m_members.value(i).copyOf.isEmpty(); };
     bool anyLink = false;
@@ -925,42 +1059,30 @@ RarArchiveSet::UnarOutcome RarArchiveSet::runUnar(const ExtractionRun &run) cons
     if (anyLink && wanted.isEmpty())
         for (int i = 0; i < m_members.size(); ++i)
             wanted << i;
+    const auto finish = [&]() -> Result<void> {
+        if (auto placed = placeWindowsNames(run); !placed)
+            return placed;
+        if (auto moved = moveAside(); !moved)
+            return moved;
+        return makeLinks(run, Copies::FromFilesInPlace);
+    };
     if (anyLink) {
-        wanted.removeIf(madeHere);
+        wanted.removeIf([&](int i) { return madeHere(i) || (!aside.isEmpty() && !isLast(i)); });
         if (wanted.isEmpty()) {
-            if (auto links = makeLinks(run); !links)
-                return {links.error(), false};
-            return {Extracted{}, false};
+            if (auto done = finish(); !done)
+                return {done.error(), false};
+            return {extracted, false};
         }
     }
-    if (!wanted.isEmpty())
-        arguments << QStringLiteral("-i");
-    arguments << m_toolFirstVolume;
-    for (const int i : wanted)
-        arguments << QString::number(i);
-    // A minute, and a second more for every 5 MB of the set, as for every archiver.
-    const qint64 unpacked = unpackedSize(m_members);
-    const WorkingFolder folder =
-        run.folder.descriptor() >= 0 ? WorkingFolder(run.folder.descriptor()) : WorkingFolder(run.folder.path());
-    const ToolRun tool = runTool(
-        QStringLiteral("unar"), arguments, folder, 60000 + unpacked / (5 << 20) * 1000,
-        [&run](const QByteArray &) { return !run.tick || run.tick(); }, {},
-        ToolLimits{budget::kToolAddressSpace + largestDictionary()});
-    if (tool.cancelled)
-        return {Error(QStringLiteral("Cancelled")), false};
-    if (!tool.started)
-        return {Error(QStringLiteral("unar cannot be started; is it installed?")), true};
-    if (tool.timedOut)
-        return {Error(QStringLiteral("unar did not finish %1 in time and was stopped").arg(run.shownName)), true};
-    // unar says "Wrong checksum" where others say "CRC": damage, which the files' check names.
-    const bool crcError = tool.output.contains("CRC") || tool.output.contains("checksum");
-    const Extracted extracted{crcError};
-    if (tool.exitCode != 0 && !crcError && !outOfSpace(run, tool.output))
-        return {extracted, true};
-    if (auto placed = placeWindowsNames(run); !placed)
-        return {placed.error(), false};
-    if (auto links = makeLinks(run); !links)
-        return {links.error(), false};
+    const ToolRun tool = unar(wanted);
+    if (auto end = stopped(tool)) {
+        // The copies made aside go to their places for the files' check to judge.
+        if (end->readAgain && end->result)
+            (void)moveAside();
+        return *end;
+    }
+    if (auto done = finish(); !done)
+        return {done.error(), false};
     return {extracted, false};
 }
 

@@ -49,9 +49,13 @@ private:
     Result<void> listRar5();
     // A stored member's bytes as text, read from its pieces; empty when they do not check out.
     QString storedText(const SetMember &m) const;
+    // The name of the file a copy is made from.
+    QString copySource(int copy) const;
     // The largest window a member's packed data needs.
     quint64 largestDictionary() const;
-    Result<void> makeLinks(const ExtractionRun &run) const;
+    // Symbolic links, once every file is in place, and the copies not yet made.
+    enum class Copies { Made, FromFilesInPlace };
+    Result<void> makeLinks(const ExtractionRun &run, Copies copies) const;
     // unar writes a '/' inside a name made on DOS or Windows as '_': such files go to the places
     // the listing gives them.
     Result<void> placeWindowsNames(const ExtractionRun &run) const;
