@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QSet>
 
 #include <cctype>
 #include <cerrno>
@@ -610,9 +611,11 @@ public:
         for (int i = 0; i < count; ++i) {
             path += (i ? QStringLiteral("/") : QString()) + parts[i];
             struct stat st;
-            if (fstatat(m_destination, QFile::encodeName(path).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 &&
-                !m_madeFolders.contains(path))
+            if (!m_noted.contains(path) &&
+                fstatat(m_destination, QFile::encodeName(path).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                m_noted.insert(path);
                 m_madeFolders << path;
+            }
         }
     }
 
@@ -659,6 +662,7 @@ private:
     int m_keep;
     QList<Step> m_steps;
     QStringList m_madeFolders;
+    QSet<QString> m_noted; // the same, to be asked of at every file
 };
 
 } // namespace
