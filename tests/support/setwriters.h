@@ -90,15 +90,15 @@ struct RarPacking {
     // of 128 and 256 KiB whose matches reach near their end (it says "Wrong checksum");
     // libarchive refuses windows over 64 MiB.
     int dictionaryShift = 5; // 4 MiB
-    // The algorithm version the headers give: 0 for RAR 5.0, 1 for RAR 7.0, whose headers keep
-    // the shift in five bits and add fraction 32nds of the window to it.
-    int algorithmVersion = 0;
-    int dictionaryFraction = 0;
     // The window goes on from one packed member to the next; the main header says so. unar
     // starts the window over at a folder or stored member: put those before the packed ones.
     bool solid = false;
     // How many bytes of input go into one block, each with its own tables (at most 32 KiB).
     int blockInput = 1 << 15;
+    // The algorithm version the headers give: 0 for RAR 5.0, 1 for RAR 7.0, whose headers keep
+    // the shift in five bits and add fraction 32nds of the window to it.
+    int algorithmVersion = 0;
+    int dictionaryFraction = 0;
 };
 
 // Writes the members into folder (made if missing) as baseName.rar when volumeSize is 0, else
