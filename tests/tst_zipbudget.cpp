@@ -1,7 +1,6 @@
-// The zip engine's decoders within their budget: a member whose header asks for more memory
-// than a decoder may take is refused with what it needs, every decoder stops at the request
-// however little output its input makes, and a directory that lies about its size costs
-// nothing until entries are really there.
+// The zip engine's decoders within their budget: a member that asks for more memory than a
+// decoder may take is refused with what it needs, every decoder stops at the request however
+// little output it makes, and a directory that lies about its size costs nothing.
 #include "archive/memorybudget.h"
 #include "archive/zipengine.h"
 #include "archive/zipmethods.h"
@@ -83,24 +82,14 @@ QByteArray clearingRuns(qsizetype bytes)
     return out;
 }
 
-// An XZ stream of plain whose block header asks for a dictionary of the code's size (LZMA2's
-// dictionary byte), its header CRC made to match.
-QByteArray xzAsking(const QByteArray &xz, quint8 dictionaryCode)
+// The XZ stream with its block header asking for the dictionary of the code (LZMA2's byte);
+// the header's CRC made to match. xz writes one filter and no sizes in the header.
+QByteArray xzAsking(QByteArray s, quint8 dictionaryCode)
 {
-    QByteArray s = xz;
     const int header = 12, size = (quint8(s[header]) + 1) * 4;
-    // Flags, then the one filter: its id 0x21, a property of one byte.
-    const int flags = quint8(s[header + 1]);
-    int at = header + 2 + ((flags & 0x40) ? 1 : 0);
-    if (flags & 0x40)
-        while (quint8(s[at - 1]) & 0x80)
-            ++at;
-    if (flags & 0x80)
-        while (quint8(s[at++]) & 0x80) {
-        }
-    if (s[at] != 0x21 || s[at + 1] != 1)
+    if (s.size() < header + size || s[header + 1] != 0 || s[header + 2] != 0x21 || s[header + 3] != 1)
         return {};
-    s[at + 2] = char(dictionaryCode);
+    s[header + 4] = char(dictionaryCode);
     const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef *>(s.constData() + header), uInt(size - 4)));
     for (int i = 0; i < 4; ++i)
         s[header + size - 4 + i] = char(crc >> (8 * i));
@@ -118,8 +107,6 @@ private slots:
     void everyDecoderStopsWithoutOutput();
     void clearingRunsCostWhatTheyFree();
     void lyingDirectoryUnderAnAddressSpaceLimit();
-    void memoryTold_data();
-    void memoryTold();
 };
 
 void TestZipBudget::membersAskingTooMuchMemory_data()
@@ -172,7 +159,6 @@ void TestZipBudget::membersAskingTooMuchMemory()
     if (needed)
         QCOMPARE(why.memoryNeeded, needed);
     QVERIFY(!QFile::exists(folder + QStringLiteral("/dest/big.txt")));
-    QCOMPARE(int(ZipEngine::test({archive, QString(), QString(), false}, abort, {}, &why)), int(ZipUnsupported));
     rusage after{};
     getrusage(RUSAGE_SELF, &after);
     QVERIFY2(after.ru_maxrss - before.ru_maxrss < 64 << 10, "the decoder took the memory it asked for");
@@ -266,30 +252,6 @@ void TestZipBudget::lyingDirectoryUnderAnAddressSpaceLimit()
     const ZipCode code = ZipEngine::test({archive, QString(), QString(), false}, abort);
     setrlimit(RLIMIT_AS, &saved);
     QCOMPARE(int(code), int(ZipStructureError));
-}
-
-void TestZipBudget::memoryTold_data()
-{
-    QTest::addColumn<quint64>("bytes");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("6 GB") << (quint64(6) << 30)
-                          << "prog.rar needs 6 GB of memory to extract (its dictionary); "
-                             "this program allows 1 GB";
-    QTest::newRow("rounded up") << ((quint64(4) << 30) - 1)
-                                << "prog.rar needs 4 GB of memory to extract (its "
-                                   "dictionary); this program allows 1 GB";
-    QTest::newRow("129 MB") << (quint64(128) << 20) + 1
-                            << "prog.rar needs 129 MB of memory to extract (its "
-                               "dictionary); this program allows 1 GB";
-}
-
-void TestZipBudget::memoryTold()
-{
-    QFETCH(quint64, bytes);
-    QFETCH(QString, text);
-    QCOMPARE(budget::memoryRefusal(QStringLiteral("prog.rar"), bytes, QStringLiteral("its dictionary"),
-                                   budget::kToolDictionary),
-             text);
 }
 
 QTEST_GUILESS_MAIN(TestZipBudget)
