@@ -4,6 +4,7 @@
 // installs, each with the window's state afterwards.
 #include "install/installpipeline.h"
 #include "support/commandworld.h"
+#include "support/rawzip.h"
 #include "support/setwriters.h"
 #include "support/zipmaker.h"
 
@@ -322,6 +323,10 @@ void TestInstall::zipErrors_data()
                          << "Zip CRC error - # 100\nc:\\rel\\Disk2.zip";
     QTest::newRow("structure") << "cut"
                                << "Zip structure error - # 110\nc:\\rel\\Disk2.zip";
+    QTest::newRow("a model larger than a decoder may take")
+        << "memory"
+        << "Zip CRC error - # 410\nc:\\rel\\Disk2.zip\nDisk2.zip needs 256 MB of memory to extract (its "
+           "dictionary); this program allows 128 MB";
 }
 
 void TestInstall::zipErrors()
@@ -333,10 +338,20 @@ void TestInstall::zipErrors()
     const QString second = t.source() + QStringLiteral("/Disk2.zip");
     QVERIFY(test::writeZip(second, {ZipEntry::file("two.bin", kData, ZipEntry::Method::Store)}));
     QVERIFY(test::writeZip(t.source() + QStringLiteral("/Disk3.zip"), {ZipEntry::file("three.txt", "third disk")}));
-    if (damage == u"crc")
+    if (damage == u"crc") {
         QVERIFY(test::flipByte(second, 20000));
-    else
+    } else if (damage == u"memory") {
+        // PPMd asking for a model of 256 MB in its first two bytes.
+        test::RawMember m = test::RawMember::stored("two.bin", kData);
+        m.method = 98;
+        m.data = QByteArray::fromHex("f50f") + m.data;
+        test::RawZip zip;
+        zip.addMember(m);
+        zip.addEntriesForMembers();
+        QVERIFY(test::writeFileBytes(second, zip.finish()));
+    } else {
         QVERIFY(test::cutFile(second, 1000));
+    }
     t.selectAll();
 
     InstallFiles(t.context);
