@@ -133,6 +133,8 @@ private slots:
     void par2ReadAsHostile();
     void volumeNames_data();
     void volumeNames();
+    void repairWindowNames_data();
+    void repairWindowNames();
     void par2ProtectingOtherFilesUnused_data();
     void par2ProtectingOtherFilesUnused();
     void damagedPar2FilesPassedOver_data();
@@ -216,6 +218,7 @@ void TestSetRepair::repairedWithPar2_data()
         QStringLiteral(R"(^wrar\.exe: prog\.rar cannot be repaired: \d+ more recovery blocks are needed for %1$)");
     // clang-format off
     QTest::newRow("a flipped byte the .sfv shows") << "flip" << 30 << "prog.par2" << true << "";
+    QTest::newRow("a flipped byte, an older copy beside it") << "flip, older copy" << 30 << "prog.par2" << true << "";
     QTest::newRow("a missing volume") << "missing" << 50 << "prog.par2" << true << "";
     QTest::newRow("more damage than recovery data") << "two missing" << 5 << "prog.par2" << true
         << needed.arg(R"(prog\.r00 \(missing\), prog\.r01 \(missing\))");
@@ -245,8 +248,11 @@ void TestSetRepair::repairedWithPar2()
     QVERIFY(r.make(sfv));
     QVERIFY(makePar2(r.source, par2Name, r.volumeNames(), redundancy));
     const QByteArray original = test::readBytes(r.volumes[1]);
-    if (damage == u"flip")
+    if (damage.startsWith(u"flip"))
         QVERIFY(test::flipByte(r.volumes[1], 500));
+    const bool olderCopy = damage.contains(u"older copy");
+    if (olderCopy)
+        r.world.writeFile(r.volumes[1] + QStringLiteral(".1"), "older");
     if (damage == u"cut")
         QVERIFY(QFile::resize(r.volumes[1], 20000));
     if (damage == u"noise")
@@ -264,8 +270,12 @@ void TestSetRepair::repairedWithPar2()
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(test::readBytes(r.extracted()), r.data);
         QCOMPARE(test::readBytes(r.volumes[1]), original);
-        // par2 keeps a damaged original beside the repaired volume, and writes nothing else
-        QCOMPARE(QFileInfo::exists(r.volumes[1] + QStringLiteral(".1")), damage == u"flip" || damage == u"cut");
+        // The damaged original this run set aside goes once the repaired set passes; a file
+        // that stood under such a name before stays.
+        QCOMPARE(test::entriesBelow(r.source).filter(QRegularExpression(QStringLiteral(R"(\.\d+$)"))),
+                 olderCopy ? QStringList{"prog.r00.1"} : QStringList());
+        if (olderCopy)
+            QCOMPARE(test::readBytes(r.volumes[1] + QStringLiteral(".1")), QByteArray("older"));
     } else {
         QVERIFY2(QRegularExpression(refusal).match(run.err).hasMatch(), qPrintable(run.err));
         QCOMPARE(run.exitCode, 1);
@@ -373,6 +383,32 @@ void TestSetRepair::volumeNames()
     QCOMPARE(isVolumeName(*archiveKindFromKey(kind), given, name), volume);
 }
 
+void TestSetRepair::repairWindowNames_data()
+{
+    QTest::addColumn<QByteArray>("output"); // what par2 wrote so far
+    QTest::addColumn<QString>("name");
+    const QByteArray scanning("Scanning: 31.8%Target: \"netmon4.part1.rar\" - found.\n");
+    // clang-format off
+    QTest::newRow("nothing named yet") << scanning << "netmon4.part6.rar";
+    QTest::newRow("a damaged volume, not the one given") << scanning + "Scanning: 51.5%Target: \"netmon4.part3.rar\" - damaged. Found 14 of 15 data blocks.\n" << "netmon4.part3.rar";
+    QTest::newRow("a missing volume") << QByteArray("Target: \"netmon4.part4.rar\" - missing.\n") << "netmon4.part4.rar";
+    QTest::newRow("two, in par2's order") << QByteArray("Target: \"netmon4.part5.rar\" - damaged.\nTarget: \"netmon4.part2.rar\" - missing.\nTarget: \"netmon4.part5.rar\" - damaged.\n") << "netmon4.part5.rar, netmon4.part2.rar";
+    QTest::newRow("a file that is no volume") << QByteArray("Target: \"notes.txt\" - damaged.\n") << "netmon4.part6.rar";
+    // clang-format on
+}
+
+void TestSetRepair::repairWindowNames()
+{
+    QFETCH(QByteArray, output);
+    QFETCH(QString, name);
+    QStringList volumes;
+    for (int i = 1; i <= 6; ++i)
+        volumes << QStringLiteral("netmon4.part%1.rar").arg(i);
+    QCOMPARE(
+        repairWindowName(reportedVolumes(QString::fromLatin1(output), volumes), QStringLiteral("netmon4.part6.rar")),
+        name);
+}
+
 void TestSetRepair::par2ProtectingOtherFilesUnused_data()
 {
     QTest::addColumn<QString>("protects");
@@ -429,8 +465,6 @@ void TestSetRepair::par2ProtectingOtherFilesUnused()
     if (message.isEmpty()) {
         QCOMPARE(run.err, QString());
         QCOMPARE(test::readBytes(r.extracted()), r.data);
-        if (sfv) // the repaired volume's damaged original is kept
-            before << QStringLiteral("prog.r00.1");
     } else {
         QVERIFY2(run.err.startsWith(message), qPrintable(run.err));
         QCOMPARE(run.exitCode, 1);

@@ -6,6 +6,7 @@
 #include "platform/toolrun.h"
 #include "progress.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -58,13 +59,16 @@ struct TakenVolume {
 };
 
 // The volumes par2 wrote in the repair folder moved into the release folder, each damaged
-// original kept beside its repaired volume as NAME.1 (the name par2 keeps it under). A name that
-// something else took while par2 ran is refused, naming it; nothing is written through it.
+// original set aside beside its repaired volume as NAME.1 (the name par2 keeps it under) and
+// noted in setAside. A name that something else took while par2 ran is refused, naming it;
+// nothing is written through it.
 Result<void> placeRepaired(const RepairScope &scope, const StagingFolder &repairFolder, const QStringList &names,
-                           const QHash<QString, TakenVolume> &taken)
+                           const QHash<QString, TakenVolume> &taken, SetAside *setAside)
 {
     const int from = repairFolder.descriptor();
     const int to = repairFolder.destinationDescriptor();
+    if (setAside)
+        setAside->hold(to);
     for (const QString &name : names) {
         const QByteArray leaf = QFile::encodeName(name);
         struct stat written {};
@@ -89,6 +93,8 @@ Result<void> placeRepaired(const RepairScope &scope, const StagingFolder &repair
             for (int kept = 1; kept < 1000; ++kept) {
                 const QByteArray aside = leaf + '.' + QByteArray::number(kept);
                 error = ::renameat2(to, leaf.constData(), to, aside.constData(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+                if (error == 0 && setAside)
+                    setAside->add(aside, quint64(standing.st_dev), quint64(standing.st_ino));
                 if (error != EEXIST)
                     break;
             }
@@ -106,7 +112,64 @@ Result<void> placeRepaired(const RepairScope &scope, const StagingFolder &repair
     return {};
 }
 
+// par2's words for a volume it found damaged or missing.
+const QRegularExpression &reportPattern()
+{
+    static const QRegularExpression target(
+        QStringLiteral(R"re((?:Target|File): "(.+?)" - (damaged|missing|empty|no data found)\b)re"));
+    return target;
+}
+
 } // namespace
+
+QStringList reportedVolumes(const QString &par2Output, const QStringList &names)
+{
+    QStringList reported;
+    for (const auto &m : reportPattern().globalMatch(par2Output))
+        if (names.contains(m.captured(1)) && !reported.contains(m.captured(1)))
+            reported << m.captured(1);
+    return reported;
+}
+
+QString repairWindowName(const QStringList &reported, const QString &setName)
+{
+    return reported.isEmpty() ? setName : reported.join(QStringLiteral(", "));
+}
+
+SetAside::~SetAside()
+{
+    if (m_folder >= 0)
+        ::close(m_folder);
+}
+
+void SetAside::hold(int folder)
+{
+    if (m_folder < 0)
+        m_folder = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
+}
+
+void SetAside::add(const QByteArray &name, quint64 device, quint64 inode) { m_kept.append({name, device, inode}); }
+
+QList<std::pair<QString, QString>> SetAside::remove()
+{
+    QList<std::pair<QString, QString>> left;
+    for (const Kept &k : std::as_const(m_kept)) {
+        struct stat st {};
+        int error = 0;
+        if (m_folder < 0)
+            error = EBADF;
+        else if (::fstatat(m_folder, k.name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            error = errno == ENOENT ? 0 : errno;
+        else if (!S_ISREG(st.st_mode) || quint64(st.st_dev) != k.device || quint64(st.st_ino) != k.inode)
+            error = EEXIST; // another file took its name: not this run's to remove
+        else if (::unlinkat(m_folder, k.name.constData(), 0) != 0)
+            error = errno;
+        if (error != 0)
+            left.append({QFile::decodeName(k.name), Error::describe(error)});
+    }
+    m_kept.clear();
+    return left;
+}
 
 bool isVolumeName(ArchiveKind kind, const QString &givenName, const QString &name)
 {
@@ -216,7 +279,8 @@ qint64 par2TimeLimitMs(qint64 bytesOnDisk)
     return std::min(ceiling, 60000 + bytesOnDisk / (2 << 20) * 1000);
 }
 
-Result<Par2Verdict> verifyOrRepair(const RepairScope &scope, const Par2Choice &choice, bool knownDamaged)
+Result<Par2Verdict> verifyOrRepair(const RepairScope &scope, const Par2Choice &choice, bool knownDamaged,
+                                   SetAside *setAside)
 {
     // par2 reads the .par2 files named like the one it is given from that one's folder: a
     // folder of its own, holding links to the chosen files alone, keeps it from the others.
@@ -280,16 +344,37 @@ Result<Par2Verdict> verifyOrRepair(const RepairScope &scope, const Par2Choice &c
     const WorkingFolder workingFolder =
         repairFolder ? WorkingFolder(repairFolder->descriptor()) : WorkingFolder(links.path());
 
+    // The window is named after the volumes being repaired once par2 names them.
     const QString verb = knownDamaged ? QStringLiteral("Repairing") : QStringLiteral("Checking");
-    ExtractionProgress window(scope.setName, 0, verb);
-    window.report(verb, 0);
+    std::optional<ExtractionProgress> window;
+    window.emplace(scope.setName, 0, verb);
+    window->report(verb, 0);
+    QString windowName = scope.setName;
+    QStringList reported;
+    qsizetype scanned = 0;
     static const QRegularExpression step(QStringLiteral(R"((Loading|Scanning|Repairing): (\d+(?:\.\d+)?)%)"));
     // The volumes are named by the .par2 files alone (-B): par2 is handed no other file.
     const ToolRun run =
         runTool(QStringLiteral("par2"),
                 {repairFolder ? QStringLiteral("r") : QStringLiteral("v"), QStringLiteral("-B") + basePath,
                  QStringLiteral("--"), links.filePath(QStringLiteral("set.par2"))},
-                workingFolder, par2TimeLimitMs(bytes), [&window](const QByteArray &output) {
+                workingFolder, par2TimeLimitMs(bytes), [&](const QByteArray &output) {
+                    // The whole lines that came since the last look.
+                    const qsizetype end = output.lastIndexOf('\n') + 1;
+                    if (end > scanned) {
+                        const QStringList more = reportedVolumes(
+                            QString::fromLocal8Bit(output.mid(scanned, end - scanned)), choice.protectedNames);
+                        scanned = end;
+                        for (const QString &name : more)
+                            if (!reported.contains(name))
+                                reported << name;
+                        if (repairWindowName(reported, scope.setName) != windowName) {
+                            windowName = repairWindowName(reported, scope.setName);
+                            window.reset();
+                            window.emplace(windowName, 0,
+                                           repairFolder ? QStringLiteral("Repairing") : QStringLiteral("Checking"));
+                        }
+                    }
                     const QString tail = QString::fromLocal8Bit(output.right(200));
                     QString last = QStringLiteral("Checking 0%");
                     int percent = 0;
@@ -299,7 +384,7 @@ Result<Par2Verdict> verifyOrRepair(const RepairScope &scope, const Par2Choice &c
                         last = QStringLiteral("%1 %2%").arg(doing, m.captured(2));
                         percent = int(m.captured(2).toDouble());
                     }
-                    return window.report(last, percent);
+                    return window->report(last, percent);
                 });
 
     if (!run.started && !knownDamaged)
@@ -318,9 +403,8 @@ Result<Par2Verdict> verifyOrRepair(const RepairScope &scope, const Par2Choice &c
     const QSet<QString> protectedNames(choice.protectedNames.cbegin(), choice.protectedNames.cend());
     QList<std::pair<QString, QString>> damaged;
     QSet<QString> told;
-    static const QRegularExpression target(
-        QStringLiteral(R"re((?:Target|File): "(.+?)" - (damaged|missing|empty|no data found)\b)re"));
-    for (const auto &m : target.globalMatch(output.left(output.indexOf(QStringLiteral("Verifying repaired files"))))) {
+    for (const auto &m :
+         reportPattern().globalMatch(output.left(output.indexOf(QStringLiteral("Verifying repaired files"))))) {
         const QString name = m.captured(1);
         if (protectedNames.contains(name) && !told.contains(name)) {
             told.insert(name);
@@ -335,7 +419,7 @@ Result<Par2Verdict> verifyOrRepair(const RepairScope &scope, const Par2Choice &c
         if (!output.contains(QStringLiteral("Repair complete")))
             return Par2Verdict::Whole;
         if (repairFolder)
-            if (auto placed = placeRepaired(scope, *repairFolder, choice.protectedNames, taken); !placed)
+            if (auto placed = placeRepaired(scope, *repairFolder, choice.protectedNames, taken, setAside); !placed)
                 return placed.error();
         return Par2Verdict::Repaired;
     }
@@ -366,14 +450,23 @@ Result<void> checkOrRepair(const RepairScope &scope, const std::function<Result<
     const auto choice = choosePar2Files(scope);
     if (!choice)
         return checked ? Result<void>() : Result<void>(checked.error());
-    const auto verdict = verifyOrRepair(scope, *choice, !checked);
+    SetAside setAside;
+    const auto verdict = verifyOrRepair(scope, *choice, !checked, &setAside);
     if (!verdict)
         return verdict.error();
     // Nothing was written: the check would find what it found.
     if (*verdict == Par2Verdict::Whole)
         return checked ? Result<void>() : Result<void>(checked.error());
     const Result<bool> again = check();
-    return again ? Result<void>() : Result<void>(again.error());
+    if (!again)
+        return again.error(); // the damaged originals stay beside what did not pass
+    // The repaired set passed: its damaged originals are of no more use. One that cannot go is
+    // told, though the set goes on to be extracted.
+    for (const auto &[name, why] : setAside.remove())
+        fprintf(stderr, "%s: %s\n", qPrintable(QFileInfo(QCoreApplication::applicationFilePath()).fileName()),
+                qPrintable(QStringLiteral("%1 is repaired, but its damaged copy %2\\%3 cannot be removed: %4")
+                               .arg(scope.setName, scope.dosFolder, name, why)));
+    return {};
 }
 
 } // namespace zelv
