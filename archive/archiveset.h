@@ -7,6 +7,7 @@
 #include "archivekind.h"
 #include "platform/error.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QSet>
@@ -52,6 +53,9 @@ struct SetMember {
     bool encrypted = false;
     QList<MemberPart> parts;
     quint64 dictionary = 0; // the window its packed data needs, where the headers tell it
+    // The permission bits (rwx for user, group and other) of a member from a Unix host.
+    std::optional<quint16> unixMode;
+    QDateTime modified; // when the headers give it
 };
 
 // Bytes the files of the set take unpacked.

@@ -24,6 +24,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/resource.h>
@@ -62,6 +63,7 @@ struct Member {
     bool encrypted = false;
     bool written = true; // false for an earlier copy of a repeated name: checked, not written
     time_t mtime = 0;
+    std::optional<mode_t> mode; // the permission bits of a file from a Unix host
 };
 
 // A name without the UTF-8 flag is read as code page 437, which draws control bytes as
@@ -182,22 +184,29 @@ private:
     std::deque<std::string> m_order; // oldest first
 };
 
-// The mode a file made with 0666 gets under this process's umask, read without changing it.
-mode_t newFileMode()
+// This process's umask, read without changing it (the workers write at once).
+std::optional<mode_t> processUmask()
 {
-    static const mode_t mode = [] {
+    static const std::optional<mode_t> mask = []() -> std::optional<mode_t> {
         QFile status(QStringLiteral("/proc/self/status"));
         if (status.open(QIODevice::ReadOnly)) {
             for (const QByteArray &line : status.readAll().split('\n')) {
                 bool ok = false;
                 const uint mask = line.startsWith("Umask:") ? line.mid(6).trimmed().toUInt(&ok, 8) : 0;
                 if (ok)
-                    return mode_t(0666 & ~mask);
+                    return mode_t(mask);
             }
         }
-        return mode_t(0); // unknown: no file is written over in place
+        return std::nullopt;
     }();
-    return mode;
+    return mask;
+}
+
+// The mode a file made with 0666 gets under this process's umask.
+mode_t newFileMode()
+{
+    const auto mask = processUmask();
+    return mask ? mode_t(0666 & ~*mask) : mode_t(0); // unknown: no file is written over in place
 }
 
 // An existing plain file that may be written over in place, opened for writing; -1 otherwise.
@@ -285,6 +294,10 @@ public:
         futimens(fd, times);
     }
 
+    // A Unix host's permission bits as a new file would get them: under the umask, never
+    // set-user-ID, set-group-ID or sticky.
+    static bool setMode(int fd, mode_t mode) { return fchmod(fd, mode & 0777 & ~processUmask().value_or(022)) == 0; }
+
     bool makeFolder(const Member &m) { return folderFor(m.path.parts, int(m.path.parts.size())) >= 0; }
 
 private:
@@ -300,6 +313,7 @@ public:
     {
         if (m_writer)
             m_fd = m_writer->create(m, &m_folder, &m_name, &m_inPlace);
+        m_mode = m.mode;
     }
     ~StreamOutput()
     {
@@ -330,6 +344,8 @@ public:
         // A new file that ends in written bytes has its length already; the call would cost
         // as much as creating it where there are thousands of small files.
         bool ok = !(m_inPlace || m_endsInHole) || ftruncate(m_fd, off_t(m_length)) == 0;
+        if (ok && m_mode)
+            ok = Writer::setMode(m_fd, *m_mode);
         if (ok)
             Writer::setTime(m_fd, mtime);
         ok = close(m_fd) == 0 && ok;
@@ -347,6 +363,7 @@ private:
     quint64 m_length = 0;
     bool m_inPlace = false;
     bool m_endsInHole = false;
+    std::optional<mode_t> m_mode;
 };
 
 // The memory the workers' decoders take at once, shared: a decoder takes its share before it
@@ -713,6 +730,11 @@ ZipCode readMembers(const std::vector<CentralEntry> &entries, const ZipMask &mas
         m.flags = e.flags;
         m.encrypted = (e.flags & kEncrypted) || e.method == kAesMarker;
         m.mtime = time_t(times.toUnix(e.dosTime));
+        // Made on Unix (3), a file's mode stands in the high half of its attributes, its type
+        // with it or, from some tools, left out.
+        const mode_t unixMode = mode_t(e.externalAttributes >> 16);
+        if (e.versionMadeBy >> 8 == 3 && unixMode != 0 && ((unixMode & S_IFMT) == S_IFREG || (unixMode & S_IFMT) == 0))
+            m.mode = unixMode;
         // A name that comes twice is written once, from its last member, as a sequential
         // extraction would leave it; the earlier copies are checked all the same, so that an
         // extraction and a test agree.

@@ -15,6 +15,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -69,6 +70,8 @@ public:
         put(QStringLiteral("in/big.bin"), noise(150000, 7));
         put(QStringLiteral("in/small.txt"), "small\n");
         put(QStringLiteral("in/sub/inner.txt"), "inner\n");
+        // arj keeps a file's mode, set-user-ID bit and all.
+        ::chmod(QFile::encodeName(m_source + QStringLiteral("/in/small.txt")).constData(), 04755);
     }
 
     test::TestWorld &world() { return m_world; }
@@ -104,6 +107,15 @@ public:
         QCOMPARE(test::entriesBelow(destination()), QStringList({"big.bin", "small.txt", "sub", "sub/inner.txt"}));
         QCOMPARE(test::readBytes(destination() + QStringLiteral("/big.bin")), noise(150000, 7));
         QCOMPARE(test::readBytes(destination() + QStringLiteral("/sub/inner.txt")), QByteArray("inner\n"));
+        // The execute bits kept under the umask of 022, the set-user-ID bit never.
+        const auto mode = [this](const char *name) {
+            struct stat st;
+            return ::stat(QFile::encodeName(destination() + u'/' + QLatin1String(name)).constData(), &st) == 0
+                       ? int(st.st_mode & 07777)
+                       : -1;
+        };
+        QCOMPARE(mode("small.txt"), 0755);
+        QCOMPARE(mode("big.bin"), 0644);
     }
 
 private:
@@ -129,6 +141,7 @@ private slots:
 
 void TestWarj::initTestCase()
 {
+    umask(022);
     if (QStandardPaths::findExecutable(QStringLiteral("arj")).isEmpty())
         QSKIP("arj is not installed (scripts/install-deps installs it)");
 }

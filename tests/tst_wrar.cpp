@@ -17,6 +17,7 @@
 #include <zlib.h>
 
 #include <optional>
+#include <sys/stat.h>
 
 using namespace zelv;
 using test::SetMember;
@@ -25,7 +26,14 @@ namespace {
 
 using Run = test::ChildRun;
 
-const QList<SetMember> kMembers{SetMember::file("setup.exe", test::patternBytes(70000, 3)),
+// The setup program comes from a Unix host, executable and set-user-ID.
+SetMember fromUnix(SetMember m, quint32 mode)
+{
+    m.unixMode = mode;
+    return m;
+}
+
+const QList<SetMember> kMembers{fromUnix(SetMember::file("setup.exe", test::patternBytes(70000, 3)), 04755),
                                 SetMember::file("readme.txt", "hello"), SetMember::folder("data"),
                                 SetMember::file("data/game.dat", test::patternBytes(20000, 9))};
 
@@ -71,6 +79,10 @@ public:
         QCOMPARE(test::entriesBelow(folder), QStringList({"data", "data/game.dat", "readme.txt", "setup.exe"}));
         QCOMPARE(test::readBytes(folder + QStringLiteral("/setup.exe")), test::patternBytes(70000, 3));
         QCOMPARE(test::readBytes(folder + QStringLiteral("/data/game.dat")), test::patternBytes(20000, 9));
+        // Its execute bits kept under the umask of 022, never set-user-ID.
+        struct stat st;
+        QCOMPARE(::stat(QFile::encodeName(folder + QStringLiteral("/setup.exe")).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 07777), 0755);
     }
 
 private:
@@ -113,6 +125,7 @@ private slots:
 
 void TestWrar::initTestCase()
 {
+    umask(022);
     if (QStandardPaths::findExecutable(QStringLiteral("unar")).isEmpty() ||
         QStandardPaths::findExecutable(QStringLiteral("lsar")).isEmpty())
         QSKIP("unar and lsar are not installed (scripts/install-deps installs them)");

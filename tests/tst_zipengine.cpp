@@ -961,6 +961,13 @@ void TestZipEngine::peersArchives()
     // own distance and length codes.
     w.writeFile(folder + QStringLiteral("/src/sub/repeats.bin"), test::noiseBytes(40000, 7).repeated(40));
     w.makeFolder(folder + QStringLiteral("/src/sub/nothing"));
+    // A setup script keeps its execute bits; a set-user-ID bit never comes out.
+    w.writeFile(folder + QStringLiteral("/src/setup"), QByteArray("#!/bin/sh\necho installed\n"));
+    w.writeFile(folder + QStringLiteral("/src/sub/owner"), QByteArray("#!/bin/sh\n"));
+    QCOMPARE(::chmod(QFile::encodeName(folder + QStringLiteral("/src/setup")).constData(), 0755), 0);
+    QCOMPARE(::chmod(QFile::encodeName(folder + QStringLiteral("/src/sub/owner")).constData(), 04755), 0);
+    const mode_t umaskBefore = umask(022);
+    const auto restoreUmask = qScopeGuard([umaskBefore] { umask(umaskBefore); });
     QCOMPARE(shell(folder, make), 0);
     const QString archive = folder + QStringLiteral("/a.zip");
     QCOMPARE(shell(folder, peer), 0);
@@ -971,8 +978,16 @@ void TestZipEngine::peersArchives()
     const QStringList files = filesOnly(tree(destination));
     QCOMPARE(files, filesOnly(tree(folder + QStringLiteral("/ref"))));
     QVERIFY(files.contains(QStringLiteral("sub/noise.bin")));
-    for (const QString &f : files)
+    const auto mode = [](const QString &path) {
+        struct stat st;
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+    };
+    for (const QString &f : files) {
         QVERIFY2(contents(destination + u'/' + f) == contents(folder + QStringLiteral("/src/") + f), qPrintable(f));
+        QCOMPARE(mode(destination + u'/' + f) & 0777, mode(folder + QStringLiteral("/ref/") + f) & 0777);
+    }
+    QCOMPARE(mode(destination + QStringLiteral("/setup")), 0755);
+    QCOMPARE(mode(destination + QStringLiteral("/sub/owner")), 0755);
 }
 
 void TestZipEngine::unicodePathField_data()

@@ -1,6 +1,7 @@
 #include "arjarchiveset.h"
 
 #include "archive/littleendian.h"
+#include "archive/zipcentral.h"
 #include "archive/zipmembers.h"
 #include "platform/cp437.h"
 #include "platform/hostfs.h"
@@ -28,13 +29,16 @@ enum FileType : quint8 { Binary = 0, Text = 1, MainHeader = 2, Directory = 3, Vo
 constexpr int kLongestHeader = 2600;
 
 // Systems whose names are in the DOS code page, '\\' between folders.
-enum HostOs : quint8 { MsDos = 0, Os2 = 5, Windows95 = 10, Win32 = 11 };
+enum HostOs : quint8 { MsDos = 0, Unix = 2, Os2 = 5, Windows95 = 10, Win32 = 11 };
 
 struct Header {
     quint8 hostOs = 0;
     quint8 flags = 0;
     quint8 method = 0;
     quint8 type = 0;
+    // DOS time (local, two-second steps), or seconds since 1970 from a Unix host; 0 for none.
+    quint32 time = 0;
+    quint16 mode = 0; // the file's mode, from a Unix host
     qint64 packed = 0;
     qint64 size = 0;
     quint32 crc = 0;
@@ -64,6 +68,8 @@ Result<std::optional<Header>> readHeader(QFile &f, qint64 at)
     header.flags = uchar(h[4]);
     header.method = uchar(h[5]);
     header.type = uchar(h[6]);
+    header.time = le32(h + 8);
+    header.mode = le16(h + 26);
     header.packed = le32(h + 12);
     header.size = le32(h + 16);
     header.crc = le32(h + 20);
@@ -117,6 +123,7 @@ ArjArchiveSet::ArjArchiveSet(const QString &hostPath)
     const QString folder = given.absolutePath();
     const QString stem = given.completeBaseName();
     const auto damaged = [this](const QString &why) { m_damage = Error(QStringLiteral("Damaged volume set: ") + why); };
+    DosTimes times;
     for (int index = 0;; ++index) {
         const QString name = volumeName(stem, index);
         const QString path = hostfs::findFileIgnoringCase(folder, name);
@@ -165,6 +172,10 @@ ArjArchiveSet::ArjArchiveSet(const QString &hostPath)
             m.directory = h.type == Directory;
             m.special = h.type != Binary && h.type != Text && h.type != Directory;
             m.encrypted = h.flags & kGarbled;
+            if (h.time != 0)
+                m.modified = QDateTime::fromSecsSinceEpoch(h.hostOs == Unix ? qint64(h.time) : times.toUnix(h.time));
+            if (h.hostOs == Unix && h.type != Directory)
+                m.unixMode = quint16(h.mode & 0777);
             m.parts << part;
             m_members << m;
             m_written << h.name;

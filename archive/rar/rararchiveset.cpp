@@ -273,6 +273,22 @@ std::optional<MemberPart> partIn(const QList<qint64> &ends, qint64 offset, qint6
 
 QString propertyName(const char *key) { return QString::fromLatin1(key); }
 
+// lsar's time, "2024-03-09 10:20:30 +0100"; invalid when it gives none.
+QDateTime listedTime(const QString &text)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d) ([+-])(\\d\\d)(\\d\\d)$"));
+    const auto m = form.match(text);
+    if (!m.hasMatch())
+        return QDateTime();
+    const int offset = (m.captured(3).toInt() * 3600 + m.captured(4).toInt() * 60) * (m.captured(2) == u"-" ? -1 : 1);
+    QDateTime clock = QDateTime::fromString(m.captured(1), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (!clock.isValid())
+        return QDateTime();
+    clock.setTimeSpec(Qt::UTC);
+    return QDateTime::fromSecsSinceEpoch(clock.toSecsSinceEpoch() - offset);
+}
+
 constexpr qint64 kLongestTarget = 4096;
 
 quint32 crc32Of(const QByteArray &bytes) { return updateCrc32(0, bytes.constData(), size_t(bytes.size())); }
@@ -297,6 +313,8 @@ void takeCopiesFromTheirFiles(QList<SetMember> &members)
             m.link = source < 0;
             m.size = source >= 0 ? members[source].size : 0;
             m.crc = source >= 0 ? members[source].crc : std::nullopt;
+            if (source >= 0 && !m.unixMode)
+                m.unixMode = members[source].unixMode;
         } else if (!m.directory && !m.symlink && !m.link && !m.special) {
             files.insert(placeKey(m.name), i);
         }
@@ -406,6 +424,9 @@ constexpr quint64 kRar5Folder = 0x0001;      // file flags
 constexpr quint64 kRar5HasTime = 0x0002;
 constexpr quint64 kRar5HasCrc = 0x0004;
 constexpr quint64 kRar5Encryption = 1; // extra record types
+constexpr quint64 kRar5FileTime = 3;
+constexpr quint64 kRar5UnixTime = 0x0001; // file time record flags: Unix time, not Windows'
+constexpr quint64 kRar5HasModified = 0x0002;
 constexpr quint64 kRar5Redirection = 5;
 constexpr quint64 kRar5UnixHost = 1;
 constexpr qint64 kLongestRar5Header = 2 << 20;
@@ -471,8 +492,12 @@ Result<void> RarArchiveSet::listRar5()
             const auto attributes = h.number();
             if (!fileFlags || !unpacked || !attributes)
                 return unreadable(volume, QStringLiteral("a damaged file header"));
-            if ((*fileFlags & kRar5HasTime) && !h.word())
-                return unreadable(volume, QStringLiteral("a damaged file header"));
+            std::optional<quint32> modified;
+            if (*fileFlags & kRar5HasTime) {
+                modified = h.word();
+                if (!modified)
+                    return unreadable(volume, QStringLiteral("a damaged file header"));
+            }
             std::optional<quint32> dataCrc;
             if (*fileFlags & kRar5HasCrc) {
                 dataCrc = h.word();
@@ -503,7 +528,9 @@ Result<void> RarArchiveSet::listRar5()
             m.size = m.directory ? 0 : qint64(*unpacked);
             m.crc = more ? std::nullopt : dataCrc;
             m.parts << part;
-            // The extra area's records: encryption and links.
+            if (modified)
+                m.modified = QDateTime::fromSecsSinceEpoch(*modified);
+            // The extra area's records: encryption, times and links.
             const QByteArrayView area = QByteArrayView(header).last(qsizetype(*extraSize));
             for (qsizetype pos = 0; pos < area.size();) {
                 Rar5Fields lead(area.sliced(pos));
@@ -515,6 +542,17 @@ Result<void> RarArchiveSet::listRar5()
                 const auto recordType = record.number();
                 if (recordType == kRar5Encryption)
                     m.encrypted = true;
+                if (recordType == kRar5FileTime)
+                    if (const auto timeFlags = record.number(); timeFlags && (*timeFlags & kRar5HasModified)) {
+                        // Windows' time counts 100 ns steps from 1601.
+                        if (*timeFlags & kRar5UnixTime) {
+                            if (const auto seconds = record.word())
+                                m.modified = QDateTime::fromSecsSinceEpoch(*seconds);
+                        } else if (const auto low = record.word(), high = record.word(); low && high) {
+                            const quint64 ticks = quint64(*high) << 32 | *low;
+                            m.modified = QDateTime::fromSecsSinceEpoch(qint64(ticks / 10000000) - 11644473600LL);
+                        }
+                    }
                 if (recordType != kRar5Redirection)
                     continue;
                 const auto kind = record.number();
@@ -541,6 +579,8 @@ Result<void> RarArchiveSet::listRar5()
                 m.special = kind == 0020000 || kind == 0060000 || kind == 0010000 || kind == 0140000;
                 if (kind == 0120000) // a link whose target is not in a record
                     m.link = true;
+                if (!m.directory && !m.link && !m.special)
+                    m.unixMode = quint16(*attributes & 0777);
             }
             // Only packed data is decoded through a window; links and copies have none.
             if (!stored && !m.directory && !m.symlink && m.copyOf.isEmpty())
@@ -623,6 +663,11 @@ Result<int> RarArchiveSet::list(const QString &firstVolume)
             m.directory = false;
         m.special = flag("XADIsCharacterDevice") || flag("XADIsBlockDevice") || flag("XADIsFIFO");
         m.encrypted = flag("XADIsEncrypted");
+        // RAR host 3 is Unix, whose attributes are the file's mode.
+        if (e.value(QStringLiteral("RAROS")).toInt() == 3 && e.contains(QStringLiteral("XADPosixPermissions")) &&
+            !m.directory && !m.symlink && !m.link && !m.special)
+            m.unixMode = quint16(e.value(QStringLiteral("XADPosixPermissions")).toInt() & 0777);
+        m.modified = listedTime(e.value(QStringLiteral("XADLastModificationDate")).toString());
         // RAR hosts 0 to 2: MS-DOS, OS/2, Windows, where '\\' parts a name. A '/' there is one
         // too, as libarchive reads it: lsar shows it so, or as ':' inside a part, which such a
         // name cannot hold otherwise (one after a first letter, a drive, is left to be refused).

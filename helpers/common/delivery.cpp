@@ -32,6 +32,43 @@ constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 // The member's place below a folder, "/" between its parts.
 std::optional<MemberPath> placeOf(const SetMember &m) { return safeMemberPath(m.name); }
 
+// This process's umask, read without changing it.
+mode_t processUmask()
+{
+    static const mode_t mask = [] {
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (status.open(QIODevice::ReadOnly))
+            for (const QByteArray &line : status.readAll().split('\n')) {
+                bool ok = false;
+                const uint value = line.startsWith("Umask:") ? line.mid(6).trimmed().toUInt(&ok, 8) : 0;
+                if (ok)
+                    return mode_t(value);
+            }
+        return mode_t(022);
+    }();
+    return mask;
+}
+
+// A staged file's permission bits before it is delivered: those of a member from a Unix host
+// under the umask, whatever a tool made of them; never set-user-ID, set-group-ID or sticky.
+bool settleMode(int folder, const QByteArray &name, const SetMember &m)
+{
+    const int fd = openat(folder, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ELOOP; // a link has no bits of its own
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0;
+    if (ok && S_ISREG(st.st_mode)) {
+        const mode_t wanted = m.unixMode ? mode_t(*m.unixMode & 0777 & ~processUmask()) : mode_t(st.st_mode & 0777);
+        if ((st.st_mode & 07777) != wanted)
+            ok = fchmod(fd, wanted) == 0;
+    }
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return ok;
+}
+
 // Opens the folder of the first count parts below base, one part at a time without following
 // links, making the missing ones when asked. The caller closes the result unless it is base.
 int openFolder(int base, const QStringList &parts, int count, bool make)
@@ -714,7 +751,7 @@ Result<void> StagingFolder::deliver(const QList<SetMember> &members, const QStri
         // A name that came twice was moved with its first listing; the later copies are done.
         struct stat st;
         const bool moved = source >= 0 && fstatat(source, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0;
-        if (!moved && (target < 0 || !log.setAside(target, name, place.parts) ||
+        if (!moved && (target < 0 || !settleMode(source, name, m) || !log.setAside(target, name, place.parts) ||
                        renameat(source, name.constData(), target, name.constData()) != 0))
             fault = Error::fromErrno(QStringLiteral("cannot write %1").arg(m.name));
         if (source >= 0 && source != from)

@@ -200,14 +200,17 @@ Layout rar4Layout(bool multi, VolumeNaming naming)
         QByteArray f;
         put32(f, p.data.size());
         put32(f, m.directory ? 0 : m.data.size());
-        put8(f, link ? 3 : 2); // Unix for a link, else Win32
+        put8(f, link || m.unixMode ? 3 : 2); // Unix for a link or a mode, else Win32
         // A part that goes on holds the checksum of its own bytes, the last one the whole file's.
         put32(f, m.directory ? 0 : crc32Of(p.after ? p.data : m.data));
         put32(f, m.zeroDosTime ? 0 : dosTime(m.mtime));
         put8(f, 20);   // version needed: 2.0 reads stored members
         put8(f, 0x30); // stored
         put16(f, p.name.size());
-        put32(f, link ? kUnixSymlinkMode : m.directory ? kAttrDirectory : kAttrArchive);
+        put32(f, link          ? kUnixSymlinkMode
+                 : m.unixMode  ? 0100000 | *m.unixMode
+                 : m.directory ? kAttrDirectory
+                               : kAttrArchive);
         return rar4Block(0x74, flags, f + p.name);
     };
     l.tail = [=](int volume, bool more) {
@@ -270,13 +273,14 @@ Layout rar5Layout(bool multi, bool solid, const QHash<const SetMember *, Packed>
         putVint(f, (m.directory ? 0x0001 : 0x0004) | 0x0002); // folder or checksum; Unix time
         putVint(f, m.directory ? 0 : isPacked != packed.cend() ? isPacked->size : m.data.size());
         putVint(f, m.link == SetMember::Link::Symbolic ? kUnixSymlinkMode
+                   : m.unixMode                        ? 0100000 | *m.unixMode
                    : m.directory                       ? kAttrDirectory
                                                        : kAttrArchive);
         put32(f, quint64(qMax<qint64>(m.mtime.toSecsSinceEpoch(), 0)));
         if (!m.directory)
             put32(f, p.after || isPacked == packed.cend() ? crc32Of(p.after ? p.data : m.data) : isPacked->crc);
-        putVint(f, isPacked != packed.cend() ? isPacked->compression : 0); // 0: stored
-        putVint(f, m.link == SetMember::Link::Symbolic ? 1 : 0);           // Unix for a link, else Windows
+        putVint(f, isPacked != packed.cend() ? isPacked->compression : 0);     // 0: stored
+        putVint(f, m.link == SetMember::Link::Symbolic || m.unixMode ? 1 : 0); // Unix for a link or a mode
         putVint(f, p.name.size());
         return rar5Block(2, headerFlags, f + p.name + extra);
     };

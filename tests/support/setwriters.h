@@ -37,6 +37,8 @@ struct SetMember {
     bool bareFolder = false;
     // RAR 5: the packing method, 0 (stored) to 5; any other is packed the same way.
     int method = 0;
+    // RAR: a file from a Unix host with this mode (permission bits and all) as its attributes.
+    std::optional<quint32> unixMode;
 
     static SetMember file(const QByteArray &name, const QByteArray &data)
     {
