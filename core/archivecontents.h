@@ -14,7 +14,7 @@ namespace zelv {
 
 struct ContentsEntry {
     QString archive; // the zip archive or the set's first volume it is in
-    QString name;    // as stored, "/" or "\" between its parts
+    QString name;    // "\" between its parts, whichever the archive keeps
     bool folder = false;
     qint64 size = 0;
     qint64 packed = 0;

@@ -14,6 +14,9 @@ namespace zelv {
 
 namespace {
 
+// A member's name as the program shows paths, '\' between its parts whatever the archive keeps.
+QString shownName(const QString &stored) { return QString(stored).replace(u'/', u'\\'); }
+
 QString zipMethodName(quint16 method)
 {
     switch (method) {
@@ -61,7 +64,7 @@ bool addZip(ArchiveContents &contents, const QString &dosPath, const QString &ho
     for (const CentralEntry &e : *entries) {
         ContentsEntry row;
         row.archive = dospath::nameOf(dosPath);
-        row.name = e.name;
+        row.name = shownName(e.name);
         row.folder = e.isDirectory();
         row.size = qint64(e.size);
         row.packed = qint64(e.compressedSize);
@@ -95,9 +98,10 @@ void addSet(ArchiveContents &contents, ArchiveKind kind, const QString &dosPath,
     for (const SetMember &m : set->members()) {
         ContentsEntry row;
         row.archive = name(0);
-        row.name = m.name;
+        row.name = shownName(m.name);
         row.folder = m.directory;
         row.size = m.size;
+        row.time = m.modified;
         bool stored = !m.parts.isEmpty();
         QStringList volumes;
         for (const MemberPart &part : m.parts) {

@@ -12,6 +12,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTest>
 
 using namespace zelv;
@@ -413,6 +415,9 @@ void TestInspect::contentsOfTheSelection_data()
     QTest::addColumn<QString>("kind");
     QTest::newRow("two zip disks and a broken one") << "zip";
     QTest::newRow("a RAR set from a later volume") << "rar";
+    QTest::newRow("a RAR 4 archive") << "rar4";
+    QTest::newRow("an ARJ archive made by arj") << "arj";
+    QTest::newRow("an ACE archive") << "ace";
     QTest::newRow("nothing selected") << "none";
 }
 
@@ -438,6 +443,35 @@ void TestInspect::contentsOfTheSelection()
         t.window.pressOnly(ArchiveKind::Rar);
         t.window.setListPattern(QStringLiteral("*.rar"));
         t.select({QStringLiteral("prog.part2.rar")});
+    } else if (kind != u"none") {
+        // A file in a folder, dated; the archive keeps its own separator between the parts.
+        const QString files = t.world.onDrive(u'c', QStringLiteral("files"));
+        const QList<test::SetMember> members{test::SetMember::file("data/game.dat", test::patternBytes(2000, 9))};
+        if (kind == u"rar4")
+            QVERIFY(test::writeRarSet(files, QStringLiteral("prog"), test::RarFormat::Rar4, test::VolumeNaming::Old,
+                                      members, 0));
+        if (kind == u"ace")
+            QVERIFY(test::writeAceSet(files, QStringLiteral("prog"), members, 0));
+        if (kind == u"arj") {
+            if (QStandardPaths::findExecutable(QStringLiteral("arj")).isEmpty())
+                QSKIP("arj is not installed (scripts/install-deps installs it)");
+            t.world.writeFile(files + QStringLiteral("/in/data/game.dat"), test::patternBytes(2000, 9));
+            QFile dated(files + QStringLiteral("/in/data/game.dat"));
+            QVERIFY(dated.open(QIODevice::ReadWrite) &&
+                    dated.setFileTime(test::SetMember().mtime, QFileDevice::FileModificationTime));
+            dated.close();
+            QProcess arj;
+            arj.setWorkingDirectory(files + QStringLiteral("/in"));
+            arj.start(QStringLiteral("arj"), {QStringLiteral("a"), QStringLiteral("-y"), QStringLiteral("../prog.arj"),
+                                              QStringLiteral("data/game.dat")});
+            QVERIFY(arj.waitForFinished(60000) && arj.exitCode() == 0);
+        }
+        const ArchiveKind pressed = kind == u"arj"   ? ArchiveKind::Arj
+                                    : kind == u"ace" ? ArchiveKind::Ace
+                                                     : ArchiveKind::Rar;
+        t.window.pressOnly(pressed);
+        t.window.setListPattern(QStringLiteral("*.") + kind.left(3));
+        t.select({QStringLiteral("prog.") + kind.left(3)});
     }
     const QStringList before = test::entriesBelow(t.world.root());
 
@@ -460,19 +494,28 @@ void TestInspect::contentsOfTheSelection()
     if (kind == u"zip") {
         QCOMPARE(c.title, QStringLiteral("c:\\files\\a.zip, b.zip"));
         QCOMPARE(rows,
-                 QStringList({"a.zip|data/|0|Stored|", "a.zip|data/x.txt|5000|Deflated|", "b.zip|y.bin|2|Stored|"}));
+                 QStringList({"a.zip|data\\|0|Stored|", "a.zip|data\\x.txt|5000|Deflated|", "b.zip|y.bin|2|Stored|"}));
         QCOMPARE(c.files, 2);
         QCOMPARE(c.size, 5002);
         QVERIFY(c.packed < 5000 && c.entries[1].time.isValid());
         QCOMPARE(c.problems,
                  QStringList{"c:\\files\\c.zip cannot be read as a zip archive: too short for an end record"});
-    } else {
+    } else if (kind == u"rar") {
         QCOMPARE(c.title, QStringLiteral("c:\\files\\prog.part1.rar"));
         QCOMPARE(rows,
                  QStringList{"prog.part1.rar|setup.exe|70000|Stored|prog.part1.rar, prog.part2.rar, prog.part3.rar"});
         QCOMPARE(c.packed, 70000);
         QCOMPARE(c.problems, QStringList());
     }
+    // Every member dated as its headers say, named with '\' between its parts.
+    if (kind != u"zip" && kind != u"rar") {
+        QCOMPARE(c.problems, QStringList());
+        QCOMPARE(c.entries.size(), 1);
+        QCOMPARE(c.entries[0].name, QStringLiteral("data\\game.dat"));
+    }
+    for (const ContentsEntry &e : c.entries)
+        if (kind != u"zip")
+            QCOMPARE(e.time, test::SetMember().mtime);
 }
 
 QTEST_MAIN(TestInspect)

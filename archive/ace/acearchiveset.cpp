@@ -14,12 +14,18 @@ namespace zelv {
 
 namespace {
 
-// The member's DOS time (local, two-second steps) as the file's modification time.
-void setTime(int fd, quint32 dosTime)
+// A member's DOS time (local, two-second steps); invalid where it names no real moment.
+QDateTime dosDateTime(quint32 dosTime)
 {
     const QDate date(int(dosTime >> 25) + 1980, int(dosTime >> 21 & 0x0F), int(dosTime >> 16 & 0x1F));
     const QTime time(int(dosTime >> 11 & 0x1F), int(dosTime >> 5 & 0x3F), int(dosTime & 0x1F) * 2);
-    const QDateTime when(date, time);
+    return QDateTime(date, time);
+}
+
+// The member's DOS time as the file's modification time.
+void setTime(int fd, quint32 dosTime)
+{
+    const QDateTime when = dosDateTime(dosTime);
     if (!when.isValid())
         return;
     const timespec times[2] = {{0, UTIME_OMIT}, {time_t(when.toSecsSinceEpoch()), 0}};
@@ -45,6 +51,7 @@ AceArchiveSet::AceArchiveSet(const QString &hostPath) : m_set(readAceSet(hostPat
         if (!a.directory)
             m.crc = a.crc;
         m.encrypted = a.encrypted;
+        m.modified = dosDateTime(a.dosTime);
         for (const AcePart &p : a.parts)
             m.parts << MemberPart{p.volume, p.offset, p.size, a.method == quint8(AceMethod::Stored), std::nullopt};
         m_members << m;
