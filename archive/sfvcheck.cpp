@@ -40,7 +40,7 @@ std::optional<std::pair<QString, quint32>> sfvLine(const QString &text)
 
 } // namespace
 
-QHash<QString, quint32> sfvEntriesFor(const QString &folder, const QString &stem)
+QHash<QString, quint32> sfvEntriesFor(const QString &folder, const QString &stem, QHash<QString, QString> *listedIn)
 {
     QHash<QString, quint32> all;
     const QStringList sfvs = QDir(folder).entryList({QStringLiteral("*.sfv"), QStringLiteral("*.SFV")},
@@ -63,6 +63,9 @@ QHash<QString, quint32> sfvEntriesFor(const QString &folder, const QString &stem
         }
         // Only a .sfv that names the files counts; one for other files is none of our business.
         all.insert(mine);
+        if (listedIn)
+            for (auto it = mine.cbegin(); it != mine.cend(); ++it)
+                listedIn->insert(it.key(), sfv);
     }
     return all;
 }

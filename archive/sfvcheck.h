@@ -24,8 +24,10 @@ struct SfvFault {
 
 // The CRCs that the .sfv files of folder (host path) give for the files whose names start with
 // stem (case-insensitive), by lower-case name. A .sfv that names none of them is ignored;
-// lines starting with ';' are comments.
-QHash<QString, quint32> sfvEntriesFor(const QString &folder, const QString &stem);
+// lines starting with ';' are comments. listedIn, when given, gets the name of the .sfv that
+// gave each entry.
+QHash<QString, quint32> sfvEntriesFor(const QString &folder, const QString &stem,
+                                      QHash<QString, QString> *listedIn = nullptr);
 
 // Checks every file the entries name in folder, several at a time; the first fault in name
 // order, or nothing when all are there and whole (or no .sfv names the files).

@@ -1,5 +1,6 @@
 #include "installpipeline.h"
 
+#include "archive/archiveset.h"
 #include "archive/zipcentral.h"
 #include "core/helpercommands.h"
 #include "inspect/releasenotes.h"
@@ -53,6 +54,31 @@ const InnerKind kInnerKinds[] = {
 
 enum class InnerResult { NoSet, Extracted, Failed };
 
+// The result of an install in the folder panel.
+void tellInPanel(WindowSurface &w, const QString &caption)
+{
+    w.setFolderPanelLook(FolderPanelLook::Idle);
+    w.setFolderPanelCaption(caption);
+}
+
+// What a failed inner extraction is told as: a volume the disks did not bring is named as the
+// disks held it, else the archiver's own failure.
+void reportInnerFailure(CommandContext &c, ArchiveKind kind, const QString &installDir, const QString &firstVolume,
+                        const ExecResult &result)
+{
+    const auto host = c.files.hostPath(dospath::join(installDir, firstVolume));
+    const auto set = host ? openArchiveSet(kind, *host) : nullptr;
+    if (!set || set->missingVolume().isEmpty()) {
+        reportCommandFailure(c.dialogs, result);
+        return;
+    }
+    const QString missing = set->missingVolume().mid(set->missingVolume().lastIndexOf(u'/') + 1);
+    const int disks = c.state.NameCount;
+    c.dialogs.showError(
+        QStringLiteral("Missing volume %1 missing from the %2 zip %3 selected")
+            .arg(missing, QString::number(disks), disks == 1 ? QStringLiteral("disk") : QStringLiteral("disks")));
+}
+
 // Extracts the first kind of set found among the files of installDir into innerInstallDir.
 InnerResult ExtractInnerSet(CommandContext &c, const QString &installDir, const QString &innerInstallDir)
 {
@@ -70,6 +96,7 @@ InnerResult ExtractInnerSet(CommandContext &c, const QString &installDir, const 
         if (!set.found())
             continue;
         if (const Result<void> made = c.files.makeDirectory(innerInstallDir); !made) {
+            tellInPanel(w, QStringLiteral("Install failed"));
             c.dialogs.showError(made.error().reworded(QStringLiteral("%1 could not be created").arg(innerInstallDir)));
             return InnerResult::Failed;
         }
@@ -80,8 +107,8 @@ InnerResult ExtractInnerSet(CommandContext &c, const QString &installDir, const 
             w.setBusyCursor(true);
             w.processEvents();
         }
-        w.setFolderPanelLook(FolderPanelLook::Idle);
-        w.setFolderPanelCaption(QStringLiteral("Installed to: ") + innerInstallDir);
+        // Not "Installed to:" before the set is there.
+        tellInPanel(w, QStringLiteral("Installing to: ") + innerInstallDir);
 
         // An ARJ set runs once per volume; RAR and ACE sets once from their first volume.
         QStringList commands;
@@ -100,7 +127,8 @@ InnerResult ExtractInnerSet(CommandContext &c, const QString &installDir, const 
             if (!result.succeeded()) {
                 w.processEvents();
                 w.restoreWindow();
-                reportCommandFailure(c.dialogs, result);
+                tellInPanel(w, QStringLiteral("Install failed"));
+                reportInnerFailure(c, k.kind, installDir, set.volumes.first(), result);
                 ok = false;
                 break;
             }
@@ -158,13 +186,13 @@ void removeNfoCopies(CommandContext &c)
     }
 }
 
-// Offers to start setup.exe when folder holds one. After a volume set was extracted the view
-// first moves to that folder.
-void OfferSetup(CommandContext &c, const QString &folder, bool showFolder)
+// Offers to start setup.exe when folder holds one; false when it holds none. After a volume
+// set was extracted the view first moves to that folder.
+bool OfferSetup(CommandContext &c, const QString &folder, bool showFolder)
 {
     WindowSurface &w = c.window;
     if (c.files.listMatching(dospath::join(folder, u"setup.exe"), hostfs::EntryKind::Files).isEmpty())
-        return;
+        return false;
     if (showFolder) {
         w.setTreePath(folder);
         w.setKindPanel(KindPanelAlignment::Centred, QStringLiteral("*.*"));
@@ -176,10 +204,11 @@ void OfferSetup(CommandContext &c, const QString &folder, bool showFolder)
     const MessageAnswer answer = c.dialogs.ask({QStringLiteral("Found setup"), QStringLiteral("   Run Setup.exe?   "),
                                                 MessageIcon::Question, MessageButtons::YesNo, false});
     if (answer != MessageAnswer::Yes)
-        return;
+        return true;
     const ExecResult result = start(c.runner, helpercommands::runSetup(folder));
     if (!result.started)
         reportCommandFailure(c.dialogs, result);
+    return true;
 }
 
 // The end of the zip path: back to the source folder (or, with none, where the tree is), the
@@ -213,9 +242,14 @@ void InstallFiles(CommandContext &c)
 {
     WindowSurface &w = c.window;
     ProgramState &s = c.state;
+    const auto kind = w.pressedKind();
+    // Nothing selected is nothing to install: said, and the window otherwise left as it is.
+    if (kind == ArchiveKind::Zip && w.selectedNames().isEmpty()) {
+        w.setFolderPanelCaption(QStringLiteral(" No archive selected"));
+        return;
+    }
     w.setCommandsEnabled({FileCommand::Install, FileCommand::Diz}, false);
     w.setFolderPanelLook(FolderPanelLook::Progress);
-    const auto kind = w.pressedKind();
     if (kind == ArchiveKind::Rar || kind == ArchiveKind::Ace) {
         InstallVolumeSet(c, *kind);
         return;
@@ -240,19 +274,11 @@ void InstallFiles(CommandContext &c)
     stage.installDir = *installDir;
 
     if (const StageOutcome zipped = ExtractZipArchives(c, stage); zipped != StageOutcome::GoOn) {
-        // A cancelled install takes away what it made; a failed one keeps what came out, but
-        // not a directory it left empty.
-        if (zipped == StageOutcome::Cancelled && c.files.exists(stage.installDir)) {
-            const ExecResult removed = start(c.runner, helpercommands::removeInstallDir(stage.installDir));
-            if (!removed.succeeded())
-                reportCommandFailure(c.dialogs, removed);
-        } else {
-            std::ignore = c.files.removeEmptyDirectory(stage.installDir);
-        }
-        w.setFolderPanelLook(FolderPanelLook::Idle);
-        w.setFolderPanelCaption(zipped == StageOutcome::Cancelled ? QStringLiteral("Install cancelled")
-                                                                  : QStringLiteral("Install failed"));
+        // Cancelled or failed, what the disks before gave stays; only a directory left empty goes.
+        std::ignore = c.files.removeEmptyDirectory(stage.installDir);
         FinishInstall(c, stage.sourceFolder);
+        tellInPanel(w, zipped == StageOutcome::Cancelled ? QStringLiteral("Install cancelled")
+                                                         : QStringLiteral("Install failed"));
         return;
     }
     w.setFolderPanelPercent(0);
@@ -269,6 +295,7 @@ void InstallFiles(CommandContext &c)
     w.setBusyCursor(true);
 
     const InnerResult inner = ExtractInnerSet(c, stage.installDir, innerInstallDir);
+    QString outcome; // what the panel says at the end, when no setup question said it
     if (inner == InnerResult::Extracted) {
         CopyDescriptionFiles(c, innerInstallDir);
         w.repaintWindow();
@@ -281,19 +308,23 @@ void InstallFiles(CommandContext &c)
                 reportCommandFailure(c.dialogs, removed);
         }
         s.LastInstallDir = innerInstallDir;
-        OfferSetup(c, innerInstallDir, true);
+        if (!OfferSetup(c, innerInstallDir, true))
+            outcome = QStringLiteral("Installed to: ") + innerInstallDir;
     } else if (inner == InnerResult::NoSet) {
         s.LastInstallDir = stage.installDir;
-        // Asked with the files in sight, not a list of the directory's zip files (none).
-        OfferSetup(c, stage.installDir, true);
+        if (!OfferSetup(c, stage.installDir, false))
+            outcome = c.files.exists(stage.installDir) ? QStringLiteral("Installed to: ") + stage.installDir
+                                                       : QStringLiteral("Nothing was installed");
     } else {
         std::ignore = c.files.removeEmptyDirectory(innerInstallDir);
-        w.setFolderPanelLook(FolderPanelLook::Idle);
-        w.setFolderPanelCaption(QStringLiteral("Install failed"));
+        outcome = QStringLiteral("Install failed");
     }
     // After a failed extraction the first directory stays, and no setup is offered from an
-    // incomplete directory.
+    // incomplete directory. The way back to the source folder shows that folder in the panel;
+    // the outcome is said after it.
     FinishInstall(c, stage.sourceFolder);
+    if (!outcome.isEmpty())
+        tellInPanel(w, outcome);
 }
 
 } // namespace zelv

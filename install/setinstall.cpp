@@ -22,19 +22,15 @@ void deselectAll(WindowSurface &w)
 
 namespace {
 
-// Runs a helper with the main window minimised, and restores the window afterwards. A helper
-// that cannot be started or fails is reported with its command line and its own message; true
-// when it succeeded.
-bool runMinimised(CommandContext &c, const QString &commandLine)
+// Runs a helper with the main window minimised, and restores the window afterwards.
+ExecResult runMinimised(CommandContext &c, const QString &commandLine)
 {
     c.window.minimizeWindow();
     const ExecResult result = c.runner.ExecCmd(commandLine);
     c.window.processEvents();
     c.window.restoreWindow();
     c.window.repaintWindow();
-    if (!result.succeeded())
-        reportCommandFailure(c.dialogs, result);
-    return result.succeeded();
+    return result;
 }
 
 // The end of a set install: back to the source folder (or c:\), the commands that need a
@@ -97,16 +93,21 @@ void InstallVolumeSet(CommandContext &c, ArchiveKind kind)
     }
     w.setKindPanel(KindPanelAlignment::Centred, rar ? QStringLiteral("*.rar") : QStringLiteral("*.ace"));
     w.setFolderPanelLook(FolderPanelLook::Idle);
-    w.setFolderPanelCaption(QStringLiteral("Installed to: ") + *installDir);
+    // "Installed to:" waits until the set is there.
+    w.setFolderPanelCaption(QStringLiteral("Installing to: ") + *installDir);
     const QString &firstVolume = set.volumes.first();
     const HelperCommand command = rar ? helpercommands::rarSetInstall(sourceFolder, firstVolume, *installDir)
                                       : helpercommands::aceSetInstall(sourceFolder, firstVolume, *installDir);
-    if (!runMinimised(c, command.commandLine)) {
-        // The helper leaves its destination as it was: the directory made for it goes again.
+    const ExecResult run = runMinimised(c, command.commandLine);
+    if (!run.succeeded()) {
+        // The helper leaves its destination as it was: the directory made for it goes again. The
+        // panel says so before the box tells why.
         std::ignore = c.files.removeEmptyDirectory(*installDir);
         w.setFolderPanelCaption(QStringLiteral("Install failed"));
+        reportCommandFailure(c.dialogs, run);
     } else {
         c.state.LastInstallDir = *installDir;
+        w.setFolderPanelCaption(QStringLiteral("Installed to: ") + *installDir);
     }
     FinishSetInstall(c, sourceFolder);
 }

@@ -5,6 +5,7 @@
 #include "archive/zipengine.h"
 #include "platform/dospath.h"
 
+#include <cerrno>
 #include <chrono>
 #include <future>
 #include <tuple>
@@ -19,9 +20,9 @@ QString zipStageCaption(const QString &name, int index, int count)
 
 namespace {
 
-// The selected disks checked against the release's .sfv, before any is extracted; the first bad
-// one's name.
-std::optional<QString> badDiskBySfv(const CommandContext &c, const ZipStage &stage)
+// The selected disks checked against the release's .sfv, before any is extracted: what is wrong
+// with the first bad one, naming the .sfv that disagrees with it.
+std::optional<Error> badDiskBySfv(const CommandContext &c, const ZipStage &stage)
 {
     const auto folder = c.files.hostPath(stage.sourceFolder);
     if (!folder || c.state.NameCount < 1)
@@ -35,19 +36,30 @@ std::optional<QString> badDiskBySfv(const CommandContext &c, const ZipStage &sta
             stem.chop(1);
     // The disks' CRCs are read away from the window, which keeps answering meanwhile.
     auto checked = std::async(std::launch::async, [folder = *folder, stem, names] {
+        QHash<QString, QString> listedIn;
         QHash<QString, quint32> entries;
-        const QHash<QString, quint32> listed = sfvEntriesFor(folder, stem);
+        const QHash<QString, quint32> listed = sfvEntriesFor(folder, stem, &listedIn);
         for (const QString &n : names)
             if (listed.contains(n.toLower()))
                 entries.insert(n.toLower(), listed.value(n.toLower()));
-        return checkSfv(folder, entries);
+        return std::pair(checkSfv(folder, entries), listedIn);
     });
     while (checked.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
         c.window.processEvents();
-    const auto fault = checked.get();
+    const auto [fault, listedIn] = checked.get();
     if (!fault)
         return std::nullopt;
-    return fault->name;
+    switch (fault->kind) {
+    case SfvFault::Kind::Mismatch:
+        return Error(
+            QStringLiteral("%1 does not match its CRC in %2").arg(fault->name, listedIn.value(fault->name.toLower())));
+    case SfvFault::Kind::Unreadable:
+        return Error(QStringLiteral("%1 could not be read").arg(fault->name), fault->cause);
+    case SfvFault::Kind::Missing:
+        break;
+    }
+    // Gone since it was selected.
+    return Error(QStringLiteral("%1 could not be read").arg(fault->name), Error::describe(ENOENT));
 }
 
 } // namespace
@@ -56,9 +68,9 @@ StageOutcome ExtractZipArchives(CommandContext &c, ZipStage &stage)
 {
     WindowSurface &w = c.window;
     if (const auto bad = badDiskBySfv(c, stage)) {
+        // Not the component's error: the disk itself disagrees with the release's .sfv.
         w.processEvents();
-        stage.sourceFolder = stage.sourceFolder.toLower();
-        c.dialogs.showError(QStringLiteral("Zip CRC error - # 100\n") + dospath::join(stage.sourceFolder, *bad));
+        c.dialogs.showError(*bad);
         return StageOutcome::Stop;
     }
     for (int i = 1; i <= c.state.NameCount; ++i) {

@@ -68,6 +68,15 @@ struct Install : test::CommandWorld {
             out.append({QFileInfo(p).fileName().toUtf8(), test::readBytes(p)});
         return out;
     }
+    // As in the real window, a move of the tree shows the new folder in the folder panel, so
+    // what the install says there has to come after its last move.
+    void panelFollowsTheTree()
+    {
+        window.onTreeMoved = [this] {
+            window.setFolderPanelLook(FolderPanelLook::Folder);
+            window.setFolderPanelCaption(window.treePath().toLower());
+        };
+    }
     void checkEndState()
     {
         QCOMPARE(window.pressedKind(), std::optional(ArchiveKind::Zip));
@@ -109,6 +118,8 @@ private slots:
     void droppedFiles();
     void setupAnsweredYes();
     void zipStageCaptions();
+    void nothingSelected();
+    void badDiskNamedBySfv_data();
     void badDiskNamedBySfv();
     void sfvCheckKeepsTheWindowAnswering();
 };
@@ -117,13 +128,16 @@ void TestInstall::innerSets_data()
 {
     QTest::addColumn<QString>("kind"); // what the zip disks hold
     QTest::addColumn<QString>("finalDir");
+    QTest::addColumn<bool>("setup"); // a setup.exe comes with the files
     // clang-format off
-    QTest::newRow("a RAR set") << "rar" << "c:\\Zelv002";
-    QTest::newRow("an ACE set") << "ace" << "c:\\Zelv002";
-    QTest::newRow("an ARJ set, one run per volume") << "arj" << "c:\\Zelv002";
-    QTest::newRow("a RAR and an ARJ set: only the RAR set") << "rar+arj" << "c:\\Zelv002";
-    QTest::newRow(".000 files that are not RAR: the ARJ test runs on them") << "fake000+arj" << "c:\\Zelv002";
-    QTest::newRow("plain files") << "plain" << "c:\\Zelv001";
+    QTest::newRow("a RAR set") << "rar" << "c:\\Zelv002" << true;
+    QTest::newRow("an ACE set") << "ace" << "c:\\Zelv002" << true;
+    QTest::newRow("an ARJ set, one run per volume") << "arj" << "c:\\Zelv002" << true;
+    QTest::newRow("a RAR and an ARJ set: only the RAR set") << "rar+arj" << "c:\\Zelv002" << true;
+    QTest::newRow(".000 files that are not RAR: the ARJ test runs on them") << "fake000+arj" << "c:\\Zelv002" << true;
+    QTest::newRow("plain files") << "plain" << "c:\\Zelv001" << true;
+    QTest::newRow("a RAR set without a setup program") << "rar" << "c:\\Zelv002" << false;
+    QTest::newRow("plain files without a setup program") << "plain" << "c:\\Zelv001" << false;
     // clang-format on
 }
 
@@ -131,13 +145,18 @@ void TestInstall::innerSets()
 {
     QFETCH(QString, kind);
     QFETCH(QString, finalDir);
+    QFETCH(bool, setup);
     const bool inner = kind != u"plain";
     Install t;
+    t.panelFollowsTheTree();
     QTemporaryDir scratch;
     QList<QPair<QByteArray, QByteArray>> files;
     if (kind.contains(u"rar")) {
+        QList<SetMember> members = setMembers();
+        if (!setup)
+            members.removeFirst();
         const auto v = test::writeRarSet(scratch.path(), QStringLiteral("prog"), test::RarFormat::Rar4,
-                                         test::VolumeNaming::Old, setMembers(), 30000);
+                                         test::VolumeNaming::Old, members, 30000);
         QVERIFY(v);
         files << Install::volumes(*v);
     }
@@ -164,18 +183,28 @@ void TestInstall::innerSets()
     }
     if (kind.contains(u"fake000"))
         files << QPair<QByteArray, QByteArray>{"notes.000", "not a volume"};
+    if (kind == u"plain" && setup)
+        files << QPair<QByteArray, QByteArray>{"setup.exe", kSetup};
     if (kind == u"plain")
-        files << QPair<QByteArray, QByteArray>{"setup.exe", kSetup} << QPair<QByteArray, QByteArray>{"data.bin", kData};
+        files << QPair<QByteArray, QByteArray>{"data.bin", kData};
     t.makeDisks(files);
     t.dialogs.queueAnswers({MessageAnswer::No});
 
     InstallFiles(t.context);
 
-    QCOMPARE(t.dialogs.shownTexts(), QStringList{QStringLiteral("   Run Setup.exe?   ")});
-    QCOMPARE(t.window.folderPanelCaption(), QStringLiteral("Found ") + finalDir + QStringLiteral("\\Setup.exe"));
+    QCOMPARE(t.dialogs.shownTexts(), setup ? QStringList{QStringLiteral("   Run Setup.exe?   ")} : QStringList());
+    if (setup) {
+        QVERIFY(
+            t.window.steps.contains(QStringLiteral("folder panel Found ") + finalDir + QStringLiteral("\\Setup.exe")));
+        QCOMPARE(test::readBytes(t.onC(finalDir.mid(3)) + QStringLiteral("/setup.exe")), kSetup);
+    } else {
+        // Where it went stands after the way back to the source folder.
+        QCOMPARE(t.window.folderPanelCaption(), QStringLiteral("Installed to: ") + finalDir);
+    }
+    // The view moves to the files only for a set that came out of the disks.
+    QCOMPARE(t.window.steps.contains(QStringLiteral("pattern *.*")), inner && setup);
     QCOMPARE(t.state.LastInstallDir, finalDir);
     const QString final = t.onC(finalDir.mid(3));
-    QCOMPARE(test::readBytes(final + QStringLiteral("/setup.exe")), kSetup);
     QCOMPARE(test::readBytes(final + QStringLiteral("/data.bin")), kData);
     if (inner) {
         QVERIFY(!QFileInfo::exists(t.onC(QStringLiteral("Zelv001"))));
@@ -196,13 +225,14 @@ void TestInstall::failingHelperKeepsTheFirstDirectory()
     QStringList kept = *v;
     kept.removeAt(1); // prog.r00 is missing from the disks
     t.makeDisks(Install::volumes(kept));
+    t.panelFollowsTheTree();
 
     InstallFiles(t.context);
 
-    const QStringList texts = t.dialogs.shownTexts();
-    QCOMPARE(texts.size(), 1);
-    QCOMPARE(texts[0], QStringLiteral("The command\n\nwrar.exe x -o+ -y c:\\Zelv001\\prog.rar c:\\Zelv002\n\n"
-                                      "failed: wrar.exe: Missing volume c:\\Zelv001\\prog.r00"));
+    // The volume by its name on the disks, not where the install put it for a while.
+    QCOMPARE(t.dialogs.shownTexts(),
+             QStringList{QStringLiteral("Missing volume prog.r00 missing from the 2 zip disks selected")});
+    QVERIFY(t.window.steps.filter(QStringLiteral("folder panel Installed to:")).isEmpty());
     // What the disks held stays for the person; no setup is offered from the second directory.
     QVERIFY(QFileInfo::exists(t.onC(QStringLiteral("Zelv001/prog.rar"))));
     QVERIFY(!QFileInfo::exists(t.onC(QStringLiteral("Zelv002"))));
@@ -223,13 +253,14 @@ void TestInstall::failedOrCancelledInstallSaysSo_data()
         << "write"
         << "Zip write error - # 300\nc:\\Zelv001 cannot be written: File too large"
         << "Install failed" << QStringList{"Zelv001"};
-    QTest::newRow("Escape while the disks are extracted") << "escape"
-                                                          << ""
-                                                          << "Install cancelled" << QStringList();
+    QTest::newRow("Escape on the second disk: what the first gave stays")
+        << "escape"
+        << ""
+        << "Install cancelled" << QStringList{"Zelv001"};
 }
 
 // An install that fails or is cancelled says so in the folder panel, never "Installed to:"
-// or "To:"; a cancelled one takes away what it made, a failed one any directory it left empty.
+// or "To:", not even while the helper runs; what the disks gave stays, an empty directory goes.
 void TestInstall::failedOrCancelledInstallSaysSo()
 {
     QFETCH(QString, what);
@@ -237,6 +268,7 @@ void TestInstall::failedOrCancelledInstallSaysSo()
     QFETCH(QString, caption);
     QFETCH(QStringList, left);
     Install t;
+    t.panelFollowsTheTree();
     rlimit before{};
     getrlimit(RLIMIT_FSIZE, &before);
     const auto restore = qScopeGuard([&] { setrlimit(RLIMIT_FSIZE, &before); });
@@ -255,9 +287,9 @@ void TestInstall::failedOrCancelledInstallSaysSo()
         const rlimit small{20000, before.rlim_max};
         QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
     }
-    if (what == u"escape") // as the first disk is extracted, however soon it is done
+    if (what == u"escape") // as the second disk is extracted
         QObject::connect(&t.zip, &XceedZip::Status, &t.zip, [&t] {
-            if (t.window.kindPanelCaption().contains(QStringLiteral("1 of 2")))
+            if (t.window.kindPanelCaption().contains(QStringLiteral("2 of 2")))
                 t.zip.setAbort(true);
         });
 
@@ -268,7 +300,10 @@ void TestInstall::failedOrCancelledInstallSaysSo()
     if (!said.isEmpty())
         QVERIFY2(texts.first().endsWith(said), qPrintable(texts.first()));
     QCOMPARE(t.window.folderPanelCaption(), caption);
+    QVERIFY(t.window.steps.filter(QStringLiteral("folder panel Installed to:")).isEmpty());
     QCOMPARE(QDir(t.onC(QString())).entryList({QStringLiteral("Zelv0*")}, QDir::AllEntries), left);
+    if (what == u"escape")
+        QCOMPARE(test::readBytes(t.onC(QStringLiteral("Zelv001/setup.exe"))), kSetup);
 }
 
 // The free space is held against what the disks' directories declare their files unpack to,
@@ -546,9 +581,42 @@ void TestInstall::zipStageCaptions()
     QCOMPARE(t.dialogs.shownTexts(), QStringList());
 }
 
+// Nothing selected installs nothing, says so in the panel alone and leaves the rest as it was.
+void TestInstall::nothingSelected()
+{
+    Install t;
+    t.makeDisks({{"setup.exe", kSetup}});
+    for (int i = 0; i < t.window.listCount(); ++i)
+        t.window.setListSelected(i, false);
+    t.window.steps.clear();
+    const QStringList doors = t.window.enabledDoors();
+
+    InstallFiles(t.context);
+
+    QCOMPARE(t.window.steps, QStringList{QStringLiteral("folder panel  No archive selected")});
+    QCOMPARE(t.window.folderPanelCaption(), QStringLiteral(" No archive selected"));
+    QCOMPARE(t.dialogs.shownTexts(), QStringList());
+    QVERIFY(!QFileInfo::exists(t.onC(QStringLiteral("Zelv001"))));
+    QCOMPARE(t.window.enabledDoors(), doors);
+}
+
+void TestInstall::badDiskNamedBySfv_data()
+{
+    QTest::addColumn<QString>("disk"); // what becomes of disk2.zip
+    QTest::addColumn<QString>("said");
+    QTest::newRow("its bytes changed") << "changed"
+                                       << "disk2.zip does not match its CRC in release.sfv";
+    // Reading a process's memory at address 0 fails, whoever runs the test.
+    QTest::newRow("it cannot be read") << "unreadable"
+                                       << "disk2.zip could not be read: Input/output error";
+}
+
+// The release's .sfv disagrees with a disk, or the disk cannot be read to tell: said for what it
+// is, naming the disk and the .sfv, and nothing is extracted.
 void TestInstall::badDiskNamedBySfv()
 {
-    // The release's .sfv names a disk whose bytes changed: nothing is extracted.
+    QFETCH(QString, disk);
+    QFETCH(QString, said);
     Install t;
     t.makeDisks({{"setup.exe", kSetup}, {"data.bin", kData}});
     const QString second = t.source() + QStringLiteral("/disk2.zip");
@@ -560,12 +628,18 @@ void TestInstall::badDiskNamedBySfv()
     t.world.writeFile(t.source() + QStringLiteral("/release.sfv"),
                       "disk1.zip " + crc(test::readBytes(t.source() + QStringLiteral("/disk1.zip"))) +
                           "\r\ndisk2.zip " + crc(good) + "\r\n");
-    QVERIFY(test::flipByte(second, 40));
+    if (disk == u"changed") {
+        QVERIFY(test::flipByte(second, 40));
+    } else {
+        QVERIFY(QFile::remove(second));
+        QVERIFY(QFile::link(QStringLiteral("/proc/self/mem"), second));
+    }
     t.selectAll();
 
     InstallFiles(t.context);
 
-    QCOMPARE(t.dialogs.shownTexts(), QStringList{QStringLiteral("Zip CRC error - # 100\nc:\\rel\\disk2.zip")});
+    QCOMPARE(t.dialogs.shownTexts(), QStringList{said});
+    QCOMPARE(t.dialogs.shown().first().title, QStringLiteral("Zelvant32 Error"));
     QVERIFY(!QFileInfo::exists(t.onC(QStringLiteral("Zelv001"))));
     t.checkEndState();
 }
@@ -588,7 +662,7 @@ void TestInstall::sfvCheckKeepsTheWindowAnswering()
 
     InstallFiles(t.context);
 
-    QCOMPARE(t.dialogs.shownTexts(), QStringList{QStringLiteral("Zip CRC error - # 100\nc:\\rel\\disk2.zip")});
+    QCOMPARE(t.dialogs.shownTexts(), QStringList{QStringLiteral("disk2.zip does not match its CRC in release.sfv")});
     QVERIFY2(answered >= 3, qPrintable(QString::number(answered)));
 }
 

@@ -51,8 +51,11 @@ bool ScriptedSurface::setTreePath(const QString &dosFolder)
 {
     if (!m_files.isDirectory(dosFolder))
         return false;
+    const bool moved = dosFolder.compare(m_treePath, Qt::CaseInsensitive) != 0;
     m_treePath = dosFolder;
     log(QStringLiteral("tree ") + dosFolder);
+    if (moved && onTreeMoved)
+        onTreeMoved();
     return true;
 }
 

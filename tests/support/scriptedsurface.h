@@ -101,6 +101,9 @@ public:
     bool closed = false;
     // What else happens while the window lets events through: another program at work.
     std::function<void()> onProcessEvents;
+    // What the window does when the tree moves to another folder (the real one shows the folder
+    // in the folder panel).
+    std::function<void()> onTreeMoved;
     QStringList steps; // in the order taken
     void log(const QString &step) { steps << step; }
 
