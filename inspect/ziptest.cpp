@@ -56,6 +56,12 @@ void TestZipArchives(CommandContext &c)
     WindowSurface &w = c.window;
     if (w.pressedKind() != ArchiveKind::Zip)
         return;
+    // A run over nothing would report no errors, which reads as success.
+    const QStringList selected = w.selectedNames();
+    if (selected.isEmpty()) {
+        w.setFolderPanelCaption(QStringLiteral(" No archive selected"));
+        return;
+    }
     w.setBusyCursor(true);
     w.viewer().close();
     const QString report = dospath::join(c.programFolder, u"errors.txt");
@@ -66,7 +72,6 @@ void TestZipArchives(CommandContext &c)
     w.viewer().setText(DizBanner());
     w.setCommandsEnabled({FileCommand::Diz, FileCommand::Nfo, FileCommand::Install, FileCommand::Test}, false);
 
-    const QStringList selected = w.selectedNames();
     for (int i = 0; i < selected.size(); ++i)
         c.state.setName(i + 1, selected[i]);
     c.state.NameCount = int(selected.size());
@@ -74,8 +79,6 @@ void TestZipArchives(CommandContext &c)
     w.setFolderPanelLook(FolderPanelLook::Progress);
     w.setFolderPanelPercent(0);
 
-    // A caption from an earlier run is never read as this one's.
-    w.setFolderPanelCaption(QString());
     QStringList errorLines;
     int tested = 0;
     bool cancelled = false;
