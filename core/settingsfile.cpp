@@ -277,7 +277,7 @@ LoadOutcome LoadSettings(const QString &hostPath, SettingsWindow &window, const 
             window.setWindowHeight(*v);
         if (auto v = parseSettingsNumber(valueAt(l[5], kWidthAt)))
             window.setWindowWidth(*v);
-        window.keepOnScreen();
+        window.keepWithinReach();
     }
     if (auto v = parseSettingsNumber(valueAt(l[6], kPaneAt)))
         window.setPaneWidth(int(std::lround(*v)));

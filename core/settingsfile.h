@@ -66,6 +66,9 @@ public:
     // Brings the window back within reach when the saved place and size leave it off every
     // screen, too large for one or too small to see.
     virtual void keepOnScreen() {}
+    // The same for a saved place, which stays as saved while the window can be reached: only
+    // one with most of it, or its title bar, off every screen is brought back.
+    virtual void keepWithinReach() {}
     virtual int paneWidth() const = 0;
     virtual void setPaneWidth(int width) = 0;
     virtual QString listFolder() const = 0;

@@ -24,11 +24,13 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -67,9 +69,25 @@ QByteArray readAll(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// Scripted boxes that also note the pointer as each box is asked: the main window's own, or one
+// set over the whole program.
+struct PointerWatchingDialogs : test::ScriptedDialogs {
+    const QWidget *window = nullptr;
+    QStringList pointers;
+    MessageAnswer ask(const MessageRequest &request) override
+    {
+        if (QApplication::overrideCursor())
+            pointers << QStringLiteral("program busy");
+        else
+            pointers << (window && window->cursor().shape() == Qt::WaitCursor ? QStringLiteral("window busy")
+                                                                              : QStringLiteral("default"));
+        return ScriptedDialogs::ask(request);
+    }
+};
+
 struct Fixture {
     test::TestWorld world;
-    test::ScriptedDialogs dialogs;
+    PointerWatchingDialogs dialogs;
     std::unique_ptr<Form1> form;
 
     Fixture()
@@ -82,6 +100,7 @@ struct Fixture {
     Form1 &make()
     {
         form = std::make_unique<Form1>(Form1Context{world.programFolder(), &world.drives(), &dialogs, nullptr});
+        dialogs.window = form.get();
         return *form;
     }
 
@@ -108,6 +127,8 @@ private slots:
     void startsOnTheRememberedFolder();
     void savedPlaceOffEveryScreen_data();
     void savedPlaceOffEveryScreen();
+    void savedPlaceWithinReachStays_data();
+    void savedPlaceWithinReachStays();
     void rememberedFolderGoneStartsOnC();
     void rootProgramFolderIsRefused();
     void secondInstanceHandsOver();
@@ -265,6 +286,35 @@ void TestForm1::savedPlaceOffEveryScreen_data()
     QTest::newRow("negative") << QByteArray("Top=-9000000\r\nLeft=-9000000\r\nHeight=-4500\r\nWidth=-6600");
     QTest::newRow("none") << QByteArray("Top= 0\r\nLeft= 0\r\nHeight= 0\r\nWidth= 0");
     QTest::newRow("past the right") << QByteArray("Top= 300\r\nLeft= 900000\r\nHeight= 4500\r\nWidth= 6600");
+    QTest::newRow("title bar above") << QByteArray("Top=-1500\r\nLeft= 450\r\nHeight= 4500\r\nWidth= 6600");
+}
+
+void TestForm1::savedPlaceWithinReachStays_data()
+{
+    QTest::addColumn<double>("top");
+    QTest::addColumn<double>("left");
+    QTest::newRow("off the corner") << -45.0 << -60.0;
+    QTest::newRow("partly off the left") << 300.0 << -1500.0;
+    QTest::newRow("on the screen") << 300.0 << 450.0;
+}
+
+// A window that can still be taken by its title bar opens where it was saved.
+void TestForm1::savedPlaceWithinReachStays()
+{
+    QFETCH(double, top);
+    QFETCH(double, left);
+    Fixture f;
+    f.world.writeFile(f.ini(), "Version=v2.72\r\nState= 0\r\nTop=" + formatSettingsNumber(top).toLatin1() +
+                                   "\r\nLeft=" + formatSettingsNumber(left).toLatin1() +
+                                   "\r\nHeight= 4500\r\nWidth= 6600\r\nPanel1.width= 400\r\nDir=C:\\\r\n");
+    Form1 &form = f.make();
+    form.Form_Load();
+    QTest::qWait(700); // past the second look the window takes once framed
+    // Within the frame's width: a platform may count a place off the screen from the window
+    // inside the frame.
+    const double frame = (form.geometry().left() - form.frameGeometry().left()) * 15.0;
+    QVERIFY2(std::abs(form.windowTop() - top) <= frame && std::abs(form.windowLeft() - left) <= frame,
+             qPrintable(QStringLiteral("at %1, %2").arg(form.windowTop()).arg(form.windowLeft())));
 }
 
 // A saved place and size that no screen shows is brought back: the window lies on the screen's
@@ -820,8 +870,22 @@ void TestForm1::contentsWindow()
     Form1 &form = f.make();
     QCOMPARE(form.Form_Load(), StartupOutcome::Completed);
     form.setListSelected(0, true);
-    QVERIFY(form.menuItemEnabled(QStringLiteral("contents")));
-    form.contents_Show();
+    // Every item of the menu bar has a name of its own; F3's is the File menu's.
+    QStringList names;
+    for (const QAction *menu : form.menuBar()->actions())
+        for (const QAction *item : menu->menu()->actions())
+            names << item->objectName();
+    QCOMPARE(QSet<QString>(names.begin(), names.end()).size(), names.size());
+    QAction *item = nullptr;
+    for (QAction *a : part<QMenu>(form, "popup")->actions())
+        if (a->objectName() == u"members")
+            item = a;
+    QVERIFY(item);
+    QCOMPARE(item->text(), QStringLiteral("&Contents..."));
+    QCOMPARE(item->shortcut(), QKeySequence(Qt::Key_F3));
+    QVERIFY(form.menuItemEnabled(QStringLiteral("members")));
+    QCOMPARE(part<QMenu>(form, "help")->actions().first()->objectName(), QStringLiteral("contents"));
+    item->trigger();
     QWidget *window = nullptr;
     for (QWidget *w : QApplication::topLevelWidgets())
         if (w->objectName() == u"Contents" && w->isVisible())
@@ -874,6 +938,8 @@ void TestForm1::installByDroppingDisks()
     QCoreApplication::sendEvent(&form, &drop);
 
     QCOMPARE(f.dialogs.shownTexts(), QStringList{QStringLiteral("   Run Setup.exe?   ")});
+    // The hourglass stands over the main window, not over the box.
+    QCOMPARE(f.dialogs.pointers, QStringList{QStringLiteral("window busy")});
     const QString second = f.world.onDrive(u'c', QStringLiteral("Zelv002"));
     QCOMPARE(test::readBytes(second + QStringLiteral("/game.dat")), test::patternBytes(60000, 2));
     QCOMPARE(test::readBytes(second + QStringLiteral("/file_id.diz")), QByteArray("Prog 1.0"));
@@ -885,6 +951,7 @@ void TestForm1::installByDroppingDisks()
     QCOMPARE(part<StatusPanel>(form, "SSPanel3")->caption(), QStringLiteral("c:\\dl"));
     // The install asked for the busy pointer at each stage: the default one is back.
     QVERIFY(!QApplication::overrideCursor());
+    QCOMPARE(form.cursor().shape(), Qt::ArrowCursor);
 }
 
 void TestForm1::folderChooserFollowsItsRule()

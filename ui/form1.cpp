@@ -160,6 +160,8 @@ void Form1::buildMenus()
                 connect(action, &QAction::triggered, this, item.handler);
             }
             action->setObjectName(QString::fromLatin1(item.name));
+            // Items are found by name: one name, one item.
+            Q_ASSERT_X(!m_menuItems.contains(action->objectName()), "buildMenus", item.name);
             m_menuItems.insert(action->objectName(), action);
         }
     };
@@ -173,7 +175,7 @@ void Form1::buildMenus()
                      {"dead1", "-", {}, nullptr},
                      {"Diz", "Display di&z", QKeySequence(Qt::CTRL | Qt::Key_Z), &Form1::Diz_Click},
                      {"dnfo", "Display &nfo", QKeySequence(Qt::CTRL | Qt::Key_N), &Form1::dnfo_Click},
-                     {"contents", "&Contents...", QKeySequence(Qt::Key_F3), &Form1::contents_Show},
+                     {"members", "&Contents...", QKeySequence(Qt::Key_F3), &Form1::members_Click},
                      {"installed", "&Open install folder", QKeySequence(Qt::CTRL | Qt::Key_O), &Form1::installed_Click},
                      {"dead25", "-", {}, nullptr},
                      {"refresh", "&Refresh files...", QKeySequence(Qt::CTRL | Qt::Key_R), &Form1::refresh_Click},
@@ -272,7 +274,7 @@ void Form1::applyOnceFramed()
     m_frameApplied = true;
     m_outerSizeApplied = false;
     applyOuterSize();
-    keepOnScreen();
+    placeOnScreen();
 }
 
 void Form1::changeEvent(QEvent *event)
@@ -389,10 +391,10 @@ void Form1::showEvent(QShowEvent *event)
     QTimer::singleShot(0, this, [this] {
         m_outerSizeApplied = false;
         applyOuterSize();
-        keepOnScreen();
+        placeOnScreen();
     });
     // Where the desktop put the framed window in the end is known only a while later.
-    QTimer::singleShot(500, this, &Form1::keepOnScreen);
+    QTimer::singleShot(500, this, &Form1::placeOnScreen);
 }
 
 double Form1::screenHeight() const
@@ -410,6 +412,38 @@ double Form1::screenWidth() const
 void Form1::showWindowNow() { show(); }
 
 void Form1::keepOnScreen()
+{
+    m_wholeOnScreen = true;
+    placeOnScreen();
+}
+
+void Form1::keepWithinReach()
+{
+    m_wholeOnScreen = false;
+    placeOnScreen();
+}
+
+namespace {
+
+// A window one can take hold of: most of it on the screens, and enough of its title bar on one
+// of them to drag it by.
+bool withinReach(const QRect &whole, int titleHeight)
+{
+    const QRect titleBar(whole.topLeft(), QSize(whole.width(), titleHeight));
+    qint64 seen = 0;
+    bool titleSeen = false;
+    for (const QScreen *s : QGuiApplication::screens()) {
+        const QRect part = s->availableGeometry().intersected(whole);
+        seen += qint64(part.width()) * part.height();
+        const QRect title = s->availableGeometry().intersected(titleBar);
+        titleSeen = titleSeen || (2 * title.height() >= titleHeight && title.width() >= std::min(64, whole.width()));
+    }
+    return titleSeen && 2 * seen > qint64(whole.width()) * whole.height();
+}
+
+} // namespace
+
+void Form1::placeOnScreen()
 {
     if (isMaximized() || isMinimized())
         return;
@@ -435,9 +469,17 @@ void Form1::keepOnScreen()
     // Whole on one screen's free area, else moved onto this one's. The window itself is
     // counted with its frame: at a fractional scale Qt may misplace the frame by a few pixels.
     const QRect whole = frameGeometry().united(geometry());
-    for (const QScreen *s : QGuiApplication::screens())
-        if (s->availableGeometry().contains(whole))
+    if (m_wholeOnScreen) {
+        for (const QScreen *s : QGuiApplication::screens())
+            if (s->availableGeometry().contains(whole))
+                return;
+    } else {
+        // The title bar is in the frame above the window, or where the frame will be; some
+        // desktops report a thin frame even so.
+        const int frameTop = geometry().top() - frameGeometry().top();
+        if (withinReach(whole, std::max(frameTop, 24)))
             return;
+    }
     // In the middle: what the desktop adds around it later still fits.
     const int dx = room.left() + std::max(0, (room.width() - whole.width()) / 2) - whole.x();
     const int dy = room.top() + std::max(0, (room.height() - whole.height()) / 2) - whole.y();

@@ -124,6 +124,7 @@ public:
     double screenWidth() const override;
     void showWindowNow() override;
     void keepOnScreen() override;
+    void keepWithinReach() override;
     int paneWidth() const override;
     void setPaneWidth(int width) override;
     // The list's folder, or the one the settings named when the list never reached a folder
@@ -157,7 +158,7 @@ public slots:
     void search_Click();
     void web_Click();
     void installed_Click();
-    void contents_Show();
+    void members_Click();
     void mail_Click();
     void about_Click();
 
@@ -220,6 +221,7 @@ private:
     // Once the desktop has put its frame around the shown window: the saved outer size again,
     // now with the frame taken off, so that a start and a save give back the same numbers.
     void applyOnceFramed();
+    void placeOnScreen();
 
     Form1Context m_context;
     std::unique_ptr<Dialogs> m_ownDialogs;
@@ -249,6 +251,7 @@ private:
     double m_outerHeight = designed::windowHeight;
     bool m_outerSizeApplied = false;
     bool m_shownOnce = false;
+    bool m_wholeOnScreen = true; // placed by default, not at a saved place that need only be in reach
     bool m_frameApplied = false; // the saved outer size was applied with the desktop's frame known
     bool m_busyCursor = false;   // the busy pointer is up
 };

@@ -176,7 +176,7 @@ void Form1::contents_Click() { ShowHelpContents(context()); }
 void Form1::search_Click() { ShowHelpIndex(context()); }
 void Form1::web_Click() { OpenWebPage(context()); }
 void Form1::installed_Click() { OpenInstallFolder(context()); }
-void Form1::contents_Show() { ShowArchiveContents(context()); }
+void Form1::members_Click() { ShowArchiveContents(context()); }
 void Form1::mail_Click() { WriteMail(context()); }
 void Form1::about_Click()
 {

@@ -141,10 +141,11 @@ void Form1::setBusyCursor(bool busy)
     if (busy == m_busyCursor)
         return;
     m_busyCursor = busy;
+    // Over the main window only: a box the command asks in keeps the ordinary pointer.
     if (busy)
-        QApplication::setOverrideCursor(Qt::WaitCursor);
+        setCursor(Qt::WaitCursor);
     else
-        QApplication::restoreOverrideCursor();
+        unsetCursor();
 }
 
 TextViewer &Form1::viewer()
