@@ -75,7 +75,7 @@ void reportInnerFailure(CommandContext &c, ArchiveKind kind, const QString &inst
     const QString missing = set->missingVolume().mid(set->missingVolume().lastIndexOf(u'/') + 1);
     const int disks = c.state.NameCount;
     c.dialogs.showError(
-        QStringLiteral("Missing volume %1 missing from the %2 zip %3 selected")
+        QStringLiteral("Volume %1 is missing from the %2 zip %3 selected")
             .arg(missing, QString::number(disks), disks == 1 ? QStringLiteral("disk") : QStringLiteral("disks")));
 }
 

@@ -231,7 +231,7 @@ void TestInstall::failingHelperKeepsTheFirstDirectory()
 
     // The volume by its name on the disks, not where the install put it for a while.
     QCOMPARE(t.dialogs.shownTexts(),
-             QStringList{QStringLiteral("Missing volume prog.r00 missing from the 2 zip disks selected")});
+             QStringList{QStringLiteral("Volume prog.r00 is missing from the 2 zip disks selected")});
     QVERIFY(t.window.steps.filter(QStringLiteral("folder panel Installed to:")).isEmpty());
     // What the disks held stays for the person; no setup is offered from the second directory.
     QVERIFY(QFileInfo::exists(t.onC(QStringLiteral("Zelv001/prog.rar"))));
