@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTest>
 
 using namespace zelv;
@@ -61,6 +62,7 @@ private slots:
     void typeToFind();
     void unreadableFileSaysWhyInOneLine();
     void shippedHelpFile();
+    void wholeOnTheScreen();
 };
 
 void TestHelpViewer::refusedFiles_data()
@@ -239,6 +241,23 @@ void TestHelpViewer::shippedHelpFile()
         });
         QVERIFY2(listed, word);
     }
+}
+
+// Put where its bottom would pass the screen's, and larger than the screen, the viewer still
+// comes up whole on it.
+void TestHelpViewer::wholeOnTheScreen()
+{
+    HelpViewer viewer(sample(), QString());
+    const QRect room = viewer.screen()->availableGeometry();
+    viewer.resize(room.size() + QSize(140, 40));
+    viewer.move(room.left() + 40, room.top() + room.height() * 3 / 8);
+    viewer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+    QTRY_VERIFY2(room.contains(viewer.frameGeometry()), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                                       .arg(viewer.frameGeometry().x())
+                                                                       .arg(viewer.frameGeometry().y())
+                                                                       .arg(viewer.frameGeometry().width())
+                                                                       .arg(viewer.frameGeometry().height())));
 }
 
 QTEST_MAIN(TestHelpViewer)

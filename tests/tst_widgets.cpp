@@ -5,6 +5,7 @@
 #include "ui/widgets/panesplitter.h"
 #include "ui/widgets/programstyle.h"
 #include "ui/widgets/statuspanel.h"
+#include "ui/widgets/wholeonscreen.h"
 
 #include <QApplication>
 #include <QBitmap>
@@ -103,6 +104,9 @@ private slots:
     void logoClick();
 
     void dragCorner();
+
+    void fitInside_data();
+    void fitInside();
 };
 
 void TestWidgets::cleanup() { QToolTip::hideText(); }
@@ -717,6 +721,29 @@ void TestWidgets::dragCorner()
     painter.drawPixmap(corner->rect(), artworkIcon(QStringLiteral("dragcorner")).pixmap(corner->size()));
     painter.end();
     QCOMPARE(corner->grab().toImage().convertToFormat(expected.format()), expected);
+}
+
+void TestWidgets::fitInside_data()
+{
+    QTest::addColumn<QRect>("frame");
+    QTest::addColumn<QRect>("room");
+    QTest::addColumn<QRect>("fitted");
+    const QRect screen(0, 0, 1280, 1000);
+    QTest::newRow("inside stays") << QRect(100, 100, 300, 200) << screen << QRect(100, 100, 300, 200);
+    QTest::newRow("past the bottom") << QRect(170, 375, 950, 675) << screen << QRect(170, 325, 950, 675);
+    QTest::newRow("past the top left") << QRect(-20, -10, 300, 200) << screen << QRect(0, 0, 300, 200);
+    QTest::newRow("past the right of a room beside a panel")
+        << QRect(1100, 100, 300, 200) << QRect(64, 0, 1216, 1000) << QRect(980, 100, 300, 200);
+    QTest::newRow("larger than the room") << QRect(10, 10, 1400, 1100) << screen << screen;
+}
+
+// A window is moved only as far as the screen needs, and made smaller only where it is larger.
+void TestWidgets::fitInside()
+{
+    QFETCH(QRect, frame);
+    QFETCH(QRect, room);
+    QFETCH(QRect, fitted);
+    QCOMPARE(zelv::fitInside(frame, room), fitted);
 }
 
 QTEST_MAIN(TestWidgets)

@@ -1,5 +1,7 @@
 #include "contentswindow.h"
 
+#include "widgets/wholeonscreen.h"
+
 #include <QHeaderView>
 #include <QKeySequence>
 #include <QLabel>
@@ -42,6 +44,7 @@ ContentsWindow::ContentsWindow(QWidget *parent) : QWidget(parent, Qt::Window)
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, &QWidget::close);
     resize(640, 400);
+    new WholeOnScreen(this);
 }
 
 void ContentsWindow::show(const ArchiveContents &contents)

@@ -2,6 +2,7 @@
 
 #include "layoutrules.h"
 #include "widgets/cp437view.h"
+#include "widgets/wholeonscreen.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -57,6 +58,8 @@ Form3::Form3(QWidget *parent) : QWidget(parent, Qt::Window)
     connect(f1, &QShortcut::activated, this, &Form3::help_Click);
 
     resize(QSize(pixels(5850), pixels(2325)).expandedTo(descriptionSize()));
+    // Where it is placed stays, pulled back only as far as the screen needs.
+    new WholeOnScreen(this);
 }
 
 QSize Form3::descriptionSize() const
@@ -105,6 +108,8 @@ void Form3::place(const TwipsRect &rect)
         top = std::max(top, s->availableGeometry().top());
     move(pixels(rect.left), top);
     resize(inner);
+    if (QWidget::isVisible())
+        keepWholeOnScreen(this);
 }
 
 TwipsRect Form3::placement() const

@@ -14,6 +14,7 @@
 #include "platform/cp437.h"
 #include "platform/drivetable.h"
 #include "ui/widgets/cp437view.h"
+#include "ui/widgets/wholeonscreen.h"
 
 #include <QApplication>
 #include <QFile>
@@ -124,6 +125,7 @@ public:
         if (const QScreen *screen = QGuiApplication::primaryScreen())
             size = size.boundedTo(screen->availableSize() * 9 / 10);
         resize(size);
+        new zelv::WholeOnScreen(this);
     }
 
     QString shownText() const { return m_view->toPlainText(); }

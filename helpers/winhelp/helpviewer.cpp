@@ -1,5 +1,7 @@
 #include "helpviewer.h"
 
+#include "ui/widgets/wholeonscreen.h"
+
 #include <QAction>
 #include <QDesktopServices>
 #include <QHBoxLayout>
@@ -179,6 +181,7 @@ HelpViewer::HelpViewer(std::optional<HelpFile> file, const QString &failure, QWi
     }
     updateHistoryActions();
     resize(940, 640);
+    new WholeOnScreen(this);
 }
 
 HelpViewer::Tab HelpViewer::currentTab() const { return Tab(m_tabs->currentIndex()); }
