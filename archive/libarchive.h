@@ -1,7 +1,7 @@
 #pragma once
 
-// libarchive, opened the first time a RAR set or a zip method only it decodes needs it.
-// Linked the usual way it would be loaded, with the libraries it brings, by every start of the
+// libarchive, opened the first time a RAR set or a zip method only it decodes (BZip2, PPMd)
+// needs it: linked, it and the libraries it brings would be loaded by every start of the
 // program and of each helper, most of which never use it.
 
 #include <archive.h>

@@ -198,7 +198,7 @@ void TestFileList::refreshClearsSelectionAndReadsAgain()
     const QString folder = folderWith(QStringLiteral("refresh"), {"b.zip", "d.zip"});
     FileList list(m_files);
     QVERIFY(list.setPath(folder));
-    list.selectAllEntries();
+    list.selectAll();
     m_world.writeFile(m_world.onDrive(u'c', QStringLiteral("refresh/C.zip")), "x");
     QCOMPARE(list.listCount(), 2); // nothing is read until asked
     list.refresh();
@@ -218,7 +218,7 @@ void TestFileList::unchangedFolderIsNotReadAgain()
     QVERIFY(list.setPath(folder));
     list.refresh();
     QSignalSpy resets(list.model(), &QAbstractItemModel::modelReset);
-    list.selectAllEntries();
+    list.selectAll();
     list.setCurrentIndex(list.model()->index(1, 0));
     list.refresh();
     QCOMPARE(resets.size(), 0);
@@ -275,7 +275,7 @@ void TestFileList::selectionByIndex()
     QVERIFY(!list.selected(500));
     QCOMPARE(list.listIndex(), -1); // selecting by index does not move the current entry
 
-    list.selectAllEntries();
+    list.selectAll();
     QCOMPARE(selectedRows(list).size(), 500);
     QCOMPARE(list.selectionModel()->selection().size(), 1);
     list.setSelected(0, false);
@@ -284,7 +284,7 @@ void TestFileList::selectionByIndex()
 
     // An empty list: nothing to select, nothing breaks.
     list.setPattern(QStringLiteral("*.none"));
-    list.selectAllEntries();
+    list.selectAll();
     QCOMPARE(list.listCount(), 0);
     QVERIFY(list.selectionModel()->selection().isEmpty());
 }

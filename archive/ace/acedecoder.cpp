@@ -75,14 +75,6 @@ public:
         --bits;
         return readFast(bits) + (1u << bits);
     }
-    // A number of known width whose top bit, always 1, is not stored.
-    quint32 knownWidth(int bits)
-    {
-        if (bits < 2)
-            return quint32(bits);
-        --bits;
-        return read(bits) + (1u << bits);
-    }
     // A Golomb-Rice code: rBits low bits, then one more multiple of 2^rBits for every 1 bit.
     qint64 golombRice(int rBits, bool isSigned)
     {

@@ -1,8 +1,9 @@
 // A RAR volume set found from any one of its volumes: old names (name.rar, name.r00, name.r01,
 // ..., name.s00) or new ones (name.part1.rar, name.part01.rar, ...), RAR 1.5 to 4 and RAR 5.
 // Each volume's own blocks say whether another volume follows, so a set that lacks its last
-// volume is told as surely as one that lacks a middle one. lsar lists the members with their
-// sizes and CRCs. A set of stored members, and any RAR 5 set, is read in this process through
+// volume is told as surely as one that lacks a middle one. RAR 5 members are listed from their
+// own headers, older ones by lsar, with their sizes, CRCs, dates, modes and, for RAR 5, the
+// dictionary each needs. A set of stored members, and any RAR 5 set, is read in this process through
 // libarchive, every volume handed to it in order; packed RAR 1.5 to 4, and whatever libarchive
 // cannot read, is extracted by unar. Where unar gives up on a packed set for another reason than
 // damage it found, a cancellation or a full disk, libarchive reads the set over again; where

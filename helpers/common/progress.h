@@ -31,8 +31,6 @@ public:
     ExtractionProgress(const ExtractionProgress &) = delete;
     ExtractionProgress &operator=(const ExtractionProgress &) = delete;
 
-    bool isShown() const { return m_window != nullptr; }
-
     // Looks at what the tool has written into folder so far and lets the window answer;
     // false once the person has pressed Cancel or closed the window, or a signal asked to stop.
     bool update(const QString &folder);

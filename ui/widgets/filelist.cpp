@@ -152,15 +152,6 @@ void FileList::setSelected(int index, bool selected)
                              selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect);
 }
 
-void FileList::selectAllEntries()
-{
-    const int count = listCount();
-    if (count == 0)
-        return;
-    // One range, however long the list: selecting row by row would take seconds.
-    selectionModel()->select(QItemSelection(m_model->index(0), m_model->index(count - 1)), QItemSelectionModel::Select);
-}
-
 int FileList::listIndex() const
 {
     const QModelIndex current = currentIndex();

@@ -35,8 +35,7 @@ public:
     QString list(int index) const; // the name without folder; empty outside the list
     bool selected(int index) const;
     void setSelected(int index, bool selected);
-    void selectAllEntries(); // one selection range, fast for any length
-    int listIndex() const;   // the current entry, -1 when there is none
+    int listIndex() const; // the current entry, -1 when there is none
 
 signals:
     // A mouse button pressed or released over the list, with the global position.
