@@ -1,7 +1,5 @@
 #include "xceedzip.h"
 
-#include <QCoreApplication>
-
 #include <cerrno>
 
 namespace zelv {
@@ -23,27 +21,14 @@ ZipCode XceedZip::run(bool write)
     job.archive = m_drives.toHost(m_archive).value_or(QString());
     ZipCode code = ZipCannotOpen;
     if (!job.archive.isEmpty()) {
-        int lastCompletion = -1;
-        QString lastName;
-        const auto progress = [&](const ZipProgress &p) {
-            if (p.completion != lastCompletion || p.fileName != lastName) {
-                lastCompletion = p.completion;
-                lastName = p.fileName;
-                const int ratio = p.size > 0 ? int(100 - p.packedSize * 100 / p.size) : 0;
-                emit Status(p.fileName, p.size, p.packedSize, p.processed, 0, p.time, p.crc, ratio, p.completion,
-                            p.method, p.encrypted, 0, QString());
-            }
-            // Escape reaches the window here and sets the abort request.
-            QCoreApplication::processEvents();
-        };
         if (write) {
             const auto destination = m_drives.toHost(m_destination);
             m_why = ZipWhy{destination ? 0 : ENOENT};
             code = destination ? ZipEngine::extract({job.archive, job.masks, *destination, job.skipIfExisting}, m_abort,
-                                                    progress, &m_why)
+                                                    m_progress, &m_why)
                                : ZipCannotWrite;
         } else {
-            code = ZipEngine::test(job, m_abort, progress, &m_why);
+            code = ZipEngine::test(job, m_abort, m_progress, &m_why);
         }
     }
     m_busy = false;

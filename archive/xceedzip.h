@@ -1,6 +1,6 @@
 // The zip component the main window hosts as XceedZip1: its settings, the extract and test
 // operations with the engine's result codes (see zipengine.h), the abort request, and the
-// progress event. Paths are DOS paths, turned into host paths through the drive table.
+// progress handler. Paths are DOS paths, turned into host paths through the drive table.
 #pragma once
 
 #include "platform/drivetable.h"
@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QObject>
 #include <atomic>
+#include <functional>
 
 namespace zelv {
 
@@ -37,8 +38,14 @@ public:
     void setAbort(bool abort) { m_abort = abort; }
     bool abortRequested() const { return m_abort.load(); }
 
-    // Extract (the argument is 0) and test, each returning the engine's code. While they run,
-    // pending window events are let through, so that Escape can set the abort request.
+    // What the component reports while an operation runs, on the calling thread, about every
+    // 20 ms and once at the end (see ZipEngine). The window shows the progress there and lets
+    // its events through, so that Escape can set the abort request: the component itself never
+    // runs the event loop.
+    using ProgressHandler = std::function<void(const ZipProgress &)>;
+    void setProgressHandler(ProgressHandler handler) { m_progress = std::move(handler); }
+
+    // Extract (the argument is 0) and test, each returning the engine's code.
     ZipCode extract(int options = 0);
     ZipCode test();
     bool busy() const { return m_busy; }
@@ -47,12 +54,6 @@ public:
     // What a member of the last operation's 410 would need, when it was refused for its
     // memory: 0 otherwise.
     quint64 lastMemoryNeeded() const { return m_why.memoryNeeded; }
-
-signals:
-    // Progress of the current operation; Completion is 0 to 100 by bytes and reaches 100 at
-    // the end of a successful operation.
-    void Status(const QString &FileName, qint64 Size, qint64 PSize, qint64 Processed, int Attr, const QDateTime &FTime,
-                quint32 CRC, int Ratio, int Completion, int method, bool Encrypted, int ComLen, const QString &Comment);
 
 private:
     ZipCode run(bool write);
@@ -65,6 +66,7 @@ private:
     std::atomic<bool> m_abort{false};
     bool m_busy = false;
     ZipWhy m_why;
+    ProgressHandler m_progress;
 };
 
 } // namespace zelv

@@ -112,7 +112,11 @@ Form1::Form1(const Form1Context &context, QWidget *parent)
 
     XceedZip1 = new XceedZip(*context.drives, this);
     XceedZip1->setObjectName(QStringLiteral("XceedZip1"));
-    connect(XceedZip1, &XceedZip::Status, this, &Form1::XceedZip1_Status);
+    XceedZip1->setProgressHandler([this](const ZipProgress &progress) {
+        XceedZip1_Status(progress);
+        // Escape reaches the window here and sets the abort request.
+        QCoreApplication::processEvents();
+    });
 
     m_zip = std::make_unique<XceedZipComponent>(*XceedZip1);
     m_commands.emplace(

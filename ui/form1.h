@@ -29,6 +29,7 @@ class ContentsWindow;
 class AboutThunder;
 class AboutWindow;
 class XceedZip;
+struct ZipProgress;
 class XceedZipComponent;
 class DragCorner;
 class FileList;
@@ -169,9 +170,7 @@ public slots:
     void File1_DblClick();
     void SSPanel1_Click();
     void Form_Resize();
-    void XceedZip1_Status(const QString &FileName, qint64 Size, qint64 PSize, qint64 Processed, int Attr,
-                          const QDateTime &FTime, quint32 CRC, int Ratio, int Completion, int method, bool Encrypted,
-                          int ComLen, const QString &Comment);
+    void XceedZip1_Status(const ZipProgress &progress);
 
     // Keys: the code of a pressed key, and the character it produces (19 Ctrl+S, 20 Ctrl+T,
     // 9 Ctrl+I). KeyPress returns true when it swallowed the character.

@@ -70,11 +70,7 @@ void Form1::File1_MouseUp(Qt::MouseButton button)
         ApplyClickAvailability(context());
 }
 
-void Form1::XceedZip1_Status(const QString &, qint64, qint64, qint64, int, const QDateTime &, quint32, int,
-                             int Completion, int, bool, int, const QString &)
-{
-    SSPanel3->setFloodPercent(Completion);
-}
+void Form1::XceedZip1_Status(const ZipProgress &progress) { SSPanel3->setFloodPercent(progress.completion); }
 
 void Form1::File1_DblClick() { Diz_Click(); }
 

@@ -8,6 +8,8 @@
 #include "support/scriptedsurface.h"
 #include "support/testworld.h"
 
+#include <QCoreApplication>
+
 namespace zelv::test {
 
 class FixedDiskInfo : public DiskInfo {
@@ -22,6 +24,12 @@ struct WorldWithProgramDrive : TestWorld {
 };
 
 struct CommandWorld {
+    // As the window does, events are let through while the zip component works.
+    CommandWorld()
+    {
+        zip.setProgressHandler([](const ZipProgress &) { QCoreApplication::processEvents(); });
+    }
+
     WorldWithProgramDrive world;
     DosFileSystem files{world.drives()};
     CommandRunner runner{world.drives()};
