@@ -23,7 +23,7 @@ struct ArchiveKindInfo {
     QString label;                // shown in the kind panel
     QString filterBeforeSelect;   // set by the installation before it selects a set
     QString filterAfterSelect;    // set by the installation after it has selected a set
-    QStringList presencePatterns; // appended to a folder path to see whether a set is there
+    QStringList presencePatterns; // files in a folder that tell a set of the kind may be there
     QStringList candidateMarkers; // a name holding one of these may be a volume
     QString firstVolumeExtension; // the last three letters of a first volume, upper case
 };

@@ -21,36 +21,14 @@ namespace zelv {
 
 namespace {
 
-// How each kind of set inside the zip contents is looked for and extracted.
+// The kinds of set looked for inside the zip contents, in order; the kind's own patterns say how
+// it is found and shown.
 struct InnerKind {
     ArchiveKind kind;
-    QStringList entries;      // any of these among the files tells the kind may be there
-    QString selectionPattern; // the list's pattern for the selection
-    QString caption;          // the kind panel's caption afterwards
-    QString listPattern;      // the list's pattern afterwards
-    bool treeOnInner;         // the tree moves to the second directory (else to the first)
+    bool treeOnInner; // the tree moves to the second directory (else to the first)
 };
 
-const InnerKind kInnerKinds[] = {
-    {ArchiveKind::Rar,
-     {QStringLiteral("*.R??"), QStringLiteral("*.0??")},
-     QStringLiteral("*.R??;*.0??"),
-     QStringLiteral("*.rar"),
-     QStringLiteral("*.r??;*.0??"),
-     true},
-    {ArchiveKind::Arj,
-     {QStringLiteral("*.A??"), QStringLiteral("*.0??")},
-     QStringLiteral("*.A??;*.0??"),
-     QStringLiteral("*.arj"),
-     QStringLiteral("*.a??;*.0??"),
-     false},
-    {ArchiveKind::Ace,
-     {QStringLiteral("*.C??"), QStringLiteral("*.ACE")},
-     QStringLiteral("*.C??;*.ACE"),
-     QStringLiteral("*.ace"),
-     QStringLiteral("*.c??;*.ACE"),
-     false},
-};
+const InnerKind kInnerKinds[] = {{ArchiveKind::Rar, true}, {ArchiveKind::Arj, false}, {ArchiveKind::Ace, false}};
 
 enum class InnerResult { NoSet, Extracted, Failed };
 
@@ -84,12 +62,14 @@ InnerResult ExtractInnerSet(CommandContext &c, const QString &installDir, const 
 {
     WindowSurface &w = c.window;
     for (const InnerKind &k : kInnerKinds) {
-        const bool present = std::any_of(k.entries.begin(), k.entries.end(), [&](const QString &pattern) {
+        const ArchiveKindInfo &info = archiveKindInfo(k.kind);
+        const QStringList &entries = info.presencePatterns;
+        const bool present = std::any_of(entries.begin(), entries.end(), [&](const QString &pattern) {
             return !c.files.listMatching(dospath::join(installDir, pattern), hostfs::EntryKind::Files).isEmpty();
         });
         if (!present)
             continue;
-        w.setListPattern(k.selectionPattern);
+        w.setListPattern(info.filterBeforeSelect);
         w.setKindPanel(KindPanelAlignment::Centred, w.kindPanelCaption());
         w.pressOnly(k.kind);
         const VolumeSet set = selectVolumeSet(c, k.kind);
@@ -100,8 +80,8 @@ InnerResult ExtractInnerSet(CommandContext &c, const QString &installDir, const 
             c.dialogs.showError(made.error().reworded(QStringLiteral("%1 could not be created").arg(innerInstallDir)));
             return InnerResult::Failed;
         }
-        w.setKindPanel(KindPanelAlignment::Centred, k.caption);
-        w.setListPattern(k.listPattern);
+        w.setKindPanel(KindPanelAlignment::Centred, info.label);
+        w.setListPattern(info.filterAfterSelect);
         w.setTreePath(k.treeOnInner ? innerInstallDir : installDir);
         if (k.kind != ArchiveKind::Rar) {
             w.setBusyCursor(true);

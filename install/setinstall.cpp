@@ -1,5 +1,6 @@
 #include "setinstall.h"
 
+#include "archive/archivekind.h"
 #include "core/helpercommands.h"
 #include "installdirs.h"
 #include "platform/dospath.h"
@@ -69,8 +70,7 @@ void InstallVolumeSet(CommandContext &c, ArchiveKind kind)
         return;
     }
 
-    const QStringList patterns = rar ? QStringList{QStringLiteral("*.R??"), QStringLiteral("*.0??")}
-                                     : QStringList{QStringLiteral("*.ACE"), QStringLiteral("*.C??")};
+    const QStringList &patterns = archiveKindInfo(kind).presencePatterns;
     const bool candidates = std::any_of(patterns.begin(), patterns.end(), [&](const QString &p) {
         return !c.files.listMatching(dospath::join(sourceFolder, p), hostfs::EntryKind::Files).isEmpty();
     });

@@ -33,7 +33,7 @@ void TestArchiveKind::literals()
     const ArchiveKindInfo &rar = archiveKindInfo(ArchiveKind::Rar);
     QCOMPARE(rar.listingFilter, QStringLiteral("*.R??;*.0??"));
     QCOMPARE(rar.filterAfterSelect, QStringLiteral("*.r??;*.0??"));
-    QCOMPARE(rar.presencePatterns, QStringList({QStringLiteral("\\*.R??"), QStringLiteral("\\*.0??")}));
+    QCOMPARE(rar.presencePatterns, QStringList({QStringLiteral("*.R??"), QStringLiteral("*.0??")}));
     const ArchiveKindInfo &ace = archiveKindInfo(ArchiveKind::Ace);
     QCOMPARE(ace.listingFilter, QStringLiteral("*.ACE;*.C??"));
     QCOMPARE(ace.filterBeforeSelect, QStringLiteral("*.C??;*.ACE"));
