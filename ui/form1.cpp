@@ -223,11 +223,12 @@ void Form1::buildToolbar()
         const char *key;
         const char *tip;
     };
+    // The kind buttons first, as the kinds' table names them.
+    for (const ArchiveKind kind : kAllArchiveKinds) {
+        const ArchiveKindInfo &info = archiveKindInfo(kind);
+        GTToolbar1->setToolTipText(GTToolbar1->addEntry(KeyedToolbar::Group, info.key), info.tooltip);
+    }
     static const Entry entries[] = {
-        {KeyedToolbar::Group, "zip", "Zip's"},
-        {KeyedToolbar::Group, "rar", "Rar's"},
-        {KeyedToolbar::Group, "arj", "Arj's"},
-        {KeyedToolbar::Group, "ace", "Ace's"},
         {KeyedToolbar::Separator, nullptr, nullptr},
         {KeyedToolbar::Plain, "diz", "Diz"},
         {KeyedToolbar::Plain, "nfo", "NFO"},
