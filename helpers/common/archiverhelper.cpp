@@ -196,7 +196,11 @@ Result<void> extractChecked(const HelperJob &job, const ArchiveSet &set)
     }
     if (stopAsked())
         return Error(QStringLiteral("Cancelled; %1 was left as it was").arg(job.destinationDos));
-    return staging.deliver(members, job.destination);
+    // A stop asked while the files go in takes them back out.
+    auto delivered = staging.deliver(members, job.destination);
+    if (!delivered && stopAsked())
+        return Error(QStringLiteral("Cancelled; %1 was left as it was").arg(job.destinationDos));
+    return delivered;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "archive/zipmembers.h"
 #include "platform/linkfolder.h"
+#include "progress.h"
 #include "treeremover.h"
 
 #include <QDir>
@@ -734,6 +735,11 @@ Result<void> StagingFolder::deliver(const QList<SetMember> &members, const QStri
     for (const SetMember &m : members) {
         if (fault)
             break;
+        // A stop asked while the files go in takes back those already in.
+        if (stopAsked()) {
+            fault = Error(QStringLiteral("Cancelled"));
+            break;
+        }
         const MemberPath place = *placeOf(m);
         const int count = int(place.parts.size());
         log.noteMissingFolders(place.parts, m.directory ? count : count - 1);
