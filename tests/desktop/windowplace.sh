@@ -30,8 +30,15 @@ run_once() {
   local window
   # The main window by its own title: the splash, "About Zelvant32", is up for a moment first.
   window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Zelvant32$' | head -1)
+  # Settled: the program's own look at its place once framed may come late on a busy machine.
   sleep 1
   xdotool getwindowgeometry "$window" >"$work/geometry"
+  for _ in $(seq 10); do
+    sleep 0.5
+    xdotool getwindowgeometry "$window" >"$work/geometry.again"
+    cmp -s "$work/geometry" "$work/geometry.again" && break
+    mv "$work/geometry.again" "$work/geometry"
+  done
   xdotool windowfocus --sync "$window" key ctrl+x
   for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
   if kill -0 "$pid" 2>/dev/null; then
